@@ -1,0 +1,343 @@
+#include "net/Socket.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/MessageDisplay.h"
+
+namespace sys = platform::net;
+
+namespace {
+
+constexpr uint32_t kInputSize = 16384;
+
+// Milliseconds left of a time-out that started at start; 0 when spent.
+unsigned long Remaining(uint32_t start, unsigned long timeout) {
+    if (timeout == Socket::kNoTimeout) return Socket::kNoTimeout;
+    const uint32_t elapsed = platform::MillisecondClock() - start;
+    return elapsed >= timeout ? 0 : timeout - elapsed;
+}
+
+}  // namespace
+
+Socket::Socket() = default;
+
+Socket::Socket(int handle) : Handle(handle) {}
+
+Socket::Socket(short port, int type) {
+    if (type != 1 && type != 2) {
+        DisplayInternalErrorMsg("Invalid socket type");
+        return;
+    }
+    Handle = sys::Create(type);
+    if (Handle == sys::kInvalidSocket) {
+        LastError = sys::LastError();
+        DisplayErrorMsg("Unable to create socket");
+        return;
+    }
+    SetReuse(1);
+    SetKeepAlive(1);
+    if (sys::Bind(Handle, static_cast<uint16_t>(port)) != 0) {
+        LastError = sys::LastError();
+        DisplayErrorMsg("Unable to bind socket");
+        sys::Close(Handle);
+        Handle = sys::kInvalidSocket;
+    }
+}
+
+Socket::~Socket() {
+    if (IsOpen()) sys::Close(Handle);
+}
+
+int Socket::Fail() {
+    LastError = sys::LastError();
+    return -1;
+}
+
+int Socket::NoBlock(int on) {
+    nonBlocking_ = on != 0;
+    return 0;
+}
+
+int Socket::SetReuse(int on) { return sys::SetReuseAddress(Handle, on) == 0 ? 0 : Fail(); }
+int Socket::SetKeepAlive(int on) { return sys::SetKeepAlive(Handle, on) == 0 ? 0 : Fail(); }
+int Socket::SetLinger(int on, int seconds) { return sys::SetLinger(Handle, on, seconds) == 0 ? 0 : Fail(); }
+
+int Socket::Listen(int backlog) {
+    if (sys::Listen(Handle, backlog) == 0) return 0;
+    Fail();
+    DisplayErrorMsg("Socket listen error");
+    return -1;
+}
+
+int Socket::WaitFor(bool forWrite, unsigned long remaining) {
+    const int r = sys::Wait(Handle, forWrite, remaining);
+    if (r < 0) Fail();
+    return r;
+}
+
+int Socket::accept() {
+    for (;;) {
+        const int c = sys::Accept(Handle);
+        if (c >= 0) return c;
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
+        // Blocking accept: wait for a connection. A shutdown from another
+        // thread wakes the wait and the next accept then fails.
+        if (WaitFor(false, kNoTimeout) < 0) return -1;
+    }
+}
+
+std::unique_ptr<Socket> Socket::Accept() {
+    const int c = accept();
+    if (c < 0) return nullptr;
+    return std::unique_ptr<Socket>(new Socket(c));
+}
+
+int Socket::ShutDown(int how) {
+    if (!IsOpen()) return -1;
+    return sys::Shutdown(Handle, how) == 0 ? 0 : Fail();
+}
+
+int Socket::Close() {
+    const int h = Handle;
+    Handle = sys::kInvalidSocket;
+    inputStart_ = inputEnd_ = 0;
+    if (h == sys::kInvalidSocket) {
+        LastError = sys::WSAENOTSOCK;
+        return -1;
+    }
+    return sys::Close(h) == 0 ? 0 : Fail();
+}
+
+int Socket::Send(const char* data, int len) {
+    for (;;) {
+        const long n = sys::Send(Handle, data, static_cast<size_t>(std::max(len, 0)));
+        if (n >= 0) return static_cast<int>(n);
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
+        if (WaitFor(true, kNoTimeout) < 0) return -1;
+    }
+}
+
+long Socket::Fill() {
+    if (!input_) input_.reset(new char[kInputSize]);
+    const long n = sys::Recv(Handle, input_.get(), kInputSize);
+    if (n < 0) {
+        Fail();
+        return -1;
+    }
+    inputStart_ = 0;
+    inputEnd_ = static_cast<uint32_t>(n);
+    return n;
+}
+
+int Socket::Recv(char* buffer, int len) {
+    if (len <= 0) return 0;
+    if (inputStart_ < inputEnd_) {
+        const uint32_t take = std::min<uint32_t>(inputEnd_ - inputStart_, static_cast<uint32_t>(len));
+        std::memcpy(buffer, input_.get() + inputStart_, take);
+        inputStart_ += take;
+        return static_cast<int>(take);
+    }
+    for (;;) {
+        const long n = sys::Recv(Handle, buffer, static_cast<size_t>(len));
+        if (n >= 0) return static_cast<int>(n);
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
+        if (WaitFor(false, kNoTimeout) < 0) return -1;
+    }
+}
+
+int Socket::RecvSome(char* buffer, int len, unsigned long timeout, int* got) {
+    int received = 0;
+    if (got) *got = 0;
+    if (!IsOpen()) return -1;
+    if (len <= 0) return 0;
+    if (inputStart_ < inputEnd_) {
+        const uint32_t take = std::min<uint32_t>(inputEnd_ - inputStart_, static_cast<uint32_t>(len));
+        std::memcpy(buffer, input_.get() + inputStart_, take);
+        inputStart_ += take;
+        received = static_cast<int>(take);
+    }
+    uint32_t start = platform::MillisecondClock();
+    while (received < len) {
+        const unsigned long left = Remaining(start, timeout);
+        if (left == 0) {
+            LastError = sys::WSAETIMEDOUT;
+            if (got) *got = received;
+            return -1;
+        }
+        const long n = sys::Recv(Handle, buffer + received, static_cast<size_t>(len - received));
+        if (n == 0) {
+            if (got) *got = received;
+            return -1;
+        }
+        if (n < 0) {
+            if (sys::LastError() != sys::WSAEWOULDBLOCK) {
+                Fail();
+                if (got) *got = received;
+                return -1;
+            }
+            WaitFor(false, left);
+            continue;
+        }
+        start = platform::MillisecondClock();
+        received += static_cast<int>(n);
+    }
+    if (got) *got = received;
+    return received;
+}
+
+int Socket::Recv(char* buffer, int len, unsigned long timeout) { return RecvSome(buffer, len, timeout, nullptr); }
+
+int Socket::Send(const char* data, int len, unsigned long timeout) {
+    return SendPair(data, len, nullptr, 0, timeout, false);
+}
+
+int Socket::SendPair(const char* first, int firstLen, const char* second, int secondLen, unsigned long timeout,
+                     bool more, long* sent) {
+    if (sent) *sent = 0;
+    if (!IsOpen()) return -1;
+    const long total = static_cast<long>(std::max(firstLen, 0)) + std::max(secondLen, 0);
+    long done = 0;
+    uint32_t start = platform::MillisecondClock();
+    do {
+        const unsigned long left = Remaining(start, timeout);
+        if (left == 0) {
+            LastError = sys::WSAETIMEDOUT;
+            return -1;
+        }
+        long n;
+        if (done < firstLen && secondLen > 0)
+            n = sys::SendTwo(Handle, first + done, static_cast<size_t>(firstLen - done), second,
+                             static_cast<size_t>(secondLen), more);
+        else if (done < firstLen)
+            n = sys::Send(Handle, first + done, static_cast<size_t>(firstLen - done), more);
+        else
+            n = sys::Send(Handle, second + (done - firstLen), static_cast<size_t>(total - done), more);
+        if (n < 0) {
+            if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+            WaitFor(true, left);
+            continue;
+        }
+        start = platform::MillisecondClock();
+        done += n;
+        if (sent) *sent = done;
+    } while (done < total);
+    return static_cast<int>(total);
+}
+
+long long Socket::SendFile(const platform::File& file, uint64_t offset, uint64_t count, unsigned long timeout) {
+    if (!IsOpen()) return -1;
+    uint64_t position = offset;
+    const uint64_t end = offset + count;
+    uint32_t start = platform::MillisecondClock();
+    while (position < end) {
+        const unsigned long left = Remaining(start, timeout);
+        if (left == 0) {
+            LastError = sys::WSAETIMEDOUT;
+            return -1;
+        }
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(end - position, 1u << 30));
+        const long n = sys::SendFile(Handle, file, &position, chunk);
+        if (n < 0) {
+            if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+            WaitFor(true, left);
+            continue;
+        }
+        if (n == 0) break;  // the file is shorter than it was
+        start = platform::MillisecondClock();
+    }
+    return static_cast<long long>(position - offset);
+}
+
+int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
+    if (!IsOpen() || size < 2) return -1;
+    const uint32_t start = platform::MillisecondClock();
+    int i = 0;
+    for (;;) {
+        if (inputStart_ == inputEnd_) {
+            const unsigned long left = Remaining(start, timeout);
+            if (left == 0) return -1;
+            const long n = Fill();
+            if (n == 0) return -1;
+            if (n < 0) {
+                if (LastError != sys::WSAEWOULDBLOCK) return -1;
+                WaitFor(false, left);
+                continue;
+            }
+        }
+        while (inputStart_ < inputEnd_) {
+            const char c = input_[inputStart_++];
+            buffer[i] = c;
+            if (c == '\n') {
+                if (i > 0 && buffer[i - 1] == '\r') {
+                    buffer[i - 1] = '\0';
+                    return i - 1;
+                }
+                buffer[i] = '\0';
+                return i;
+            }
+            if (i >= size - 2) {
+                buffer[i + 1] = '\0';
+                return i + 1;
+            }
+            ++i;
+        }
+    }
+}
+
+void Socket::Drain() {
+    NoBlock(1);
+    inputStart_ = inputEnd_ = 0;
+    if (!IsOpen()) return;
+    char scratch[8192];
+    sys::Recv(Handle, scratch, sizeof scratch);
+}
+
+int Socket::ReadReady(unsigned long timeout) {
+    if (!IsOpen()) return 0;
+    if (inputStart_ < inputEnd_) return 1;
+    return WaitFor(false, timeout) > 0 ? 1 : 0;
+}
+
+int Socket::WriteReady(unsigned long timeout) {
+    if (!IsOpen()) return 0;
+    return WaitFor(true, timeout) > 0 ? 1 : 0;
+}
+
+int Socket::Connect(const char* host, short port, unsigned long timeout) {
+    SocketAddress address;
+    if (!sys::LookupHost(host, &address.address)) return Fail();
+    address.port = static_cast<uint16_t>(port);
+    return Connect(address, timeout);
+}
+
+int Socket::Connect(const SocketAddress& address, unsigned long timeout) {
+    if (sys::Connect(Handle, address) == 0) return 0;
+    if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+    if (nonBlocking_) return Fail();
+    const int r = WaitFor(true, timeout);
+    if (r < 0) return -1;
+    if (r == 0) {
+        LastError = sys::WSAETIMEDOUT;
+        return -1;
+    }
+    return sys::ConnectResult(Handle) == 0 ? 0 : Fail();
+}
+
+int Socket::GetPeer(SocketAddress* address) { return sys::GetPeer(Handle, address) == 0 ? 0 : Fail(); }
+int Socket::GetName(SocketAddress* address) { return sys::GetName(Handle, address) == 0 ? 0 : Fail(); }
+
+void DisplayErrorMsg(const char* message) {
+    char text[256];
+    std::snprintf(text, sizeof text, "Windows Socket error %d: %s", sys::LastError(), message);
+    platform::MessageBeep(platform::MB_ICONEXCLAMATION);
+    platform::ShowMessage("Error", text, platform::MB_OK);
+}
+
+void DisplayInternalErrorMsg(const char* message) {
+    platform::MessageBeep(platform::MB_ICONEXCLAMATION);
+    platform::ShowMessage("Sock32 Error", message, platform::MB_ICONEXCLAMATION);
+}

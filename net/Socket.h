@@ -1,0 +1,127 @@
+#pragma once
+// One IPv4 socket, owning its descriptor, with timed receive, send and line
+// reads, and failures recorded in LastError (Windows Sockets numbering, see
+// platform/NetCalls.h) instead of thrown.
+//
+// Reads go through a per-socket buffer: GetLine costs no system call per
+// byte, and what a read leaves over (the next header line, a body, a
+// pipelined request) stays buffered for the next read; a buffered byte
+// counts as readable for ReadReady. Blocking mode (NoBlock) is kept by the
+// object: the descriptor itself never blocks, so a timed transfer needs no
+// mode switch and a blocked operation wakes when another thread shuts the
+// socket down.
+//
+// Time-outs are in milliseconds. A timed Recv or Send restarts its clock at
+// every chunk that moves, so the time-out bounds a pause, not the transfer;
+// GetLine's clock bounds the whole line.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/NetCalls.h"
+
+namespace platform {
+class File;
+}
+
+using SocketAddress = platform::net::SocketAddress;
+
+class Socket {
+public:
+    static constexpr unsigned long kNoTimeout = 0xffffffffUL;
+
+    // A closed socket.
+    Socket();
+    // Creates a socket of type 1 (stream) or 2 (datagram), turns on
+    // address reuse and keep-alive, and binds it to port on all local
+    // addresses (0 lets the system choose). Failures are shown with
+    // DisplayErrorMsg ("Unable to create socket", "Unable to bind socket") or
+    // DisplayInternalErrorMsg ("Invalid socket type") and leave it closed.
+    Socket(short port, int type);
+    ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    bool IsOpen() const { return Handle != platform::net::kInvalidSocket; }
+
+    // Non-zero: operations that would wait fail with 10035 instead.
+    int NoBlock(int on);
+    int SetReuse(int on);                    // 0, or -1 with LastError
+    int SetKeepAlive(int on);                // 0, or -1 with LastError
+    int SetLinger(int on, int seconds);      // 0, or -1 with LastError
+    // listen(); a failure is shown as "Socket listen error". 0 or -1.
+    int Listen(int backlog);
+    // A new connection's descriptor, or -1 with LastError.
+    int accept();
+    // The next connection, or null with LastError.
+    std::unique_ptr<Socket> Accept();
+    // Shuts the socket down (2 = both ways); -1 when closed or on failure.
+    int ShutDown(int how);
+    // Closes the descriptor; the socket is closed afterwards whatever the
+    // result. -1 when it was already closed.
+    int Close();
+
+    // One raw transfer: bytes moved (0 from Recv: peer closed), or -1.
+    int Send(const char* data, int len);
+    int Recv(char* buffer, int len);
+    // Timed transfer of exactly len bytes: len, or -1 (10060 when the clock
+    // runs out; a peer that closes ends a receive at once).
+    int Recv(char* buffer, int len, unsigned long timeout);
+    int Send(const char* data, int len, unsigned long timeout);
+    // As the timed Recv, and *got tells how many bytes arrived even when it
+    // fails, so a short body keeps what came.
+    int RecvSome(char* buffer, int len, unsigned long timeout, int* got);
+    // Timed send of two pieces in one system call where possible (a
+    // response's head and a small body). more: further data follows at once
+    // (a file body), so the kernel need not push a partial segment. *sent
+    // (when given) tells how much left even on failure. len of both, or -1.
+    int SendPair(const char* first, int firstLen, const char* second, int secondLen, unsigned long timeout,
+                 bool more, long* sent = nullptr);
+    // Timed send of count bytes of file from offset, through the kernel's
+    // file-to-socket path. Bytes sent (short when the file ends early), or -1.
+    long long SendFile(const platform::File& file, uint64_t offset, uint64_t count, unsigned long timeout);
+
+    // Reads one line of at most size - 1 characters into buffer. CR LF or a
+    // bare LF ends a line and is not stored; a longer line comes back in
+    // pieces. Characters stored, or -1 (closed, error, or the clock ran out).
+    int GetLine(char* buffer, int size, unsigned long timeout);
+    // Discards what is buffered and what one receive returns.
+    void Drain();
+
+    // 1 when readable (or a byte is buffered) / writable within timeout; 0
+    // on time-out, error or a closed socket.
+    int ReadReady(unsigned long timeout);
+    int WriteReady(unsigned long timeout);
+
+    // Connects to a dotted address or a host name. A failed lookup records
+    // LastError. timeout bounds the connection (not the lookup). 0 or -1.
+    int Connect(const char* host, short port, unsigned long timeout = kNoTimeout);
+    int Connect(const SocketAddress& address, unsigned long timeout = kNoTimeout);
+    int GetPeer(SocketAddress* address);
+    int GetName(SocketAddress* address);
+
+    // The Windows Sockets code of the last failure. Another thread may end
+    // a connection abortively while its owner is inside a transfer, so it is
+    // an atomic.
+    std::atomic<int> LastError{0};
+
+private:
+    explicit Socket(int handle);
+    int Fail();
+    // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
+    long Fill();
+    int WaitFor(bool forWrite, unsigned long remaining);
+
+    int Handle = platform::net::kInvalidSocket;
+    bool nonBlocking_ = false;
+    std::unique_ptr<char[]> input_;
+    uint32_t inputStart_ = 0;
+    uint32_t inputEnd_ = 0;
+};
+
+// "Windows Socket error %d: " with the calling thread's last socket error,
+// then message; shown with the caption "Error".
+void DisplayErrorMsg(const char* message);
+// message, with the caption "Sock32 Error".
+void DisplayInternalErrorMsg(const char* message);

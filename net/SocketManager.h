@@ -1,0 +1,13 @@
+#pragma once
+// Starts and stops the socket library for the whole process. One instance,
+// SockMan, lives from before main until after it returns. On this platform
+// there is no library to start: it only makes sure a peer that closes its
+// end can never raise SIGPIPE.
+
+class SocketManager {
+public:
+    SocketManager();
+    ~SocketManager();
+};
+
+extern SocketManager SockMan;

@@ -1,0 +1,60 @@
+#pragma once
+// An open file on a server path (see Paths.h). Owns its descriptor: the
+// destructor closes it, so an early return cannot leak it.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/FileTime.h"
+
+namespace platform {
+
+class File {
+public:
+    enum class Mode {
+        Read,          // existing file, read only
+        CreateAlways,  // write only; created, or emptied when it exists
+        OpenAlways,    // write only; created when missing, contents kept
+        ReadWrite,     // read and write; created when missing, contents kept
+    };
+
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens (closing any file held before). False when the path holds a NUL
+    // byte, names a directory, or cannot be opened in that mode.
+    bool Open(std::string_view path, Mode mode);
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+
+    // Bytes read (0 at the end of the file), or -1 on error.
+    long Read(void* buffer, size_t size);
+    // Writes every byte; false on error.
+    bool WriteAll(const void* data, size_t size);
+    bool Seek(uint64_t offsetFromStart);
+    bool SeekToEnd();
+    // The size of the open file, or -1.
+    int64_t Size() const;
+    bool LastWriteTime(FILETIME* time) const;
+    // Forces written data to the disk.
+    bool Flush();
+    // Tells the kernel the file will be read from start to end.
+    void AdviseSequential();
+
+    // The descriptor, for the platform layer's own use (sendfile, child
+    // standard handles). Code outside platform/ never touches it.
+    int NativeHandle() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Reads a whole file into text; false when it cannot be opened or read.
+bool ReadWholeFile(std::string_view path, std::string* contents);
+
+}  // namespace platform

@@ -1,0 +1,272 @@
+#include "platform/NetCalls.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/File.h"
+
+namespace platform::net {
+namespace {
+
+thread_local int lastError = 0;
+
+int Translate(int e) {
+    switch (e) {
+        case EINTR: return WSAEINTR;
+        case EBADF: return WSAEBADF;
+        case EACCES:
+        case EPERM: return WSAEACCES;
+        case EFAULT: return WSAEFAULT;
+        case EINVAL: return WSAEINVAL;
+        case EMFILE:
+        case ENFILE: return WSAEMFILE;
+#if EAGAIN != EWOULDBLOCK
+        case EAGAIN:
+#endif
+        case EWOULDBLOCK: return WSAEWOULDBLOCK;
+        case EINPROGRESS: return WSAEINPROGRESS;
+        case EALREADY: return WSAEALREADY;
+        case ENOTSOCK: return WSAENOTSOCK;
+        case EDESTADDRREQ: return WSAEDESTADDRREQ;
+        case EMSGSIZE: return WSAEMSGSIZE;
+        case EPROTOTYPE: return WSAEPROTOTYPE;
+        case ENOPROTOOPT: return WSAENOPROTOOPT;
+        case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+        case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+        case EOPNOTSUPP: return WSAEOPNOTSUPP;
+        case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+        case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+        case EADDRINUSE: return WSAEADDRINUSE;
+        case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+        case ENETDOWN: return WSAENETDOWN;
+        case ENETUNREACH: return WSAENETUNREACH;
+        case ENETRESET: return WSAENETRESET;
+        case ECONNABORTED: return WSAECONNABORTED;
+        case ECONNRESET:
+        case EPIPE: return WSAECONNRESET;
+        case ENOBUFS:
+        case ENOMEM: return WSAENOBUFS;
+        case EISCONN: return WSAEISCONN;
+        case ENOTCONN: return WSAENOTCONN;
+        case ESHUTDOWN: return WSAESHUTDOWN;
+        case ETIMEDOUT: return WSAETIMEDOUT;
+        case ECONNREFUSED: return WSAECONNREFUSED;
+        case EHOSTDOWN: return WSAEHOSTDOWN;
+        case EHOSTUNREACH: return WSAEHOSTUNREACH;
+        default: return e;
+    }
+}
+
+int Fail() {
+    lastError = Translate(errno);
+    return -1;
+}
+
+sockaddr_in ToSockaddr(const SocketAddress& a) {
+    sockaddr_in sin;
+    std::memset(&sin, 0, sizeof sin);
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = a.address;
+    sin.sin_port = htons(a.port);
+    return sin;
+}
+
+int Name(int s, SocketAddress* out, bool peer) {
+    sockaddr_in sin;
+    socklen_t len = sizeof sin;
+    const int r = peer ? ::getpeername(s, reinterpret_cast<sockaddr*>(&sin), &len)
+                       : ::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len);
+    if (r != 0) return Fail();
+    if (sin.sin_family != AF_INET) {
+        lastError = WSAEAFNOSUPPORT;
+        return -1;
+    }
+    out->address = sin.sin_addr.s_addr;
+    out->port = ntohs(sin.sin_port);
+    return 0;
+}
+
+int SetIntOption(int s, int level, int name, int value) {
+    return ::setsockopt(s, level, name, &value, sizeof value) == 0 ? 0 : Fail();
+}
+
+}  // namespace
+
+int LastError() { return lastError; }
+void SetLastError(int error) { lastError = error; }
+
+int Create(int type) {
+    const int kind = type == 1 ? SOCK_STREAM : SOCK_DGRAM;
+    const int s = ::socket(AF_INET, kind | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    return s >= 0 ? s : Fail();
+}
+
+int Close(int s) { return ::close(s) == 0 ? 0 : Fail(); }
+
+int Bind(int s, uint16_t port) {
+    SocketAddress any;
+    any.port = port;
+    const sockaddr_in sin = ToSockaddr(any);
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0 ? 0 : Fail();
+}
+
+int Listen(int s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
+
+int Accept(int s) {
+    for (;;) {
+        const int c = ::accept4(s, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (c >= 0) return c;
+        if (errno != EINTR) return Fail();
+    }
+}
+
+int Shutdown(int s, int how) {
+    const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
+    return ::shutdown(s, mode) == 0 ? 0 : Fail();
+}
+
+int SetReuseAddress(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
+int SetKeepAlive(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, on); }
+
+int SetLinger(int s, int on, int seconds) {
+    linger l;
+    l.l_onoff = on ? 1 : 0;
+    l.l_linger = static_cast<int16_t>(seconds);
+    return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0 ? 0 : Fail();
+}
+
+int Connect(int s, const SocketAddress& to) {
+    const sockaddr_in sin = ToSockaddr(to);
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return 0;
+    if (errno == EINPROGRESS) {
+        lastError = WSAEWOULDBLOCK;
+        return -1;
+    }
+    return Fail();
+}
+
+int ConnectResult(int s) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return Fail();
+    if (error == 0) return 0;
+    lastError = Translate(error);
+    return -1;
+}
+
+int GetName(int s, SocketAddress* out) { return Name(s, out, false); }
+int GetPeer(int s, SocketAddress* out) { return Name(s, out, true); }
+
+long Send(int s, const void* data, size_t size, bool more) {
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
+    for (;;) {
+        const ssize_t n = ::send(s, data, size, flags);
+        if (n >= 0) return n;
+        if (errno != EINTR) return Fail();
+    }
+}
+
+long SendTwo(int s, const void* first, size_t firstSize, const void* second, size_t secondSize, bool more) {
+    iovec parts[2];
+    parts[0].iov_base = const_cast<void*>(first);
+    parts[0].iov_len = firstSize;
+    parts[1].iov_base = const_cast<void*>(second);
+    parts[1].iov_len = secondSize;
+    msghdr message;
+    std::memset(&message, 0, sizeof message);
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
+    for (;;) {
+        const ssize_t n = ::sendmsg(s, &message, flags);
+        if (n >= 0) return n;
+        if (errno != EINTR) return Fail();
+    }
+}
+
+long Recv(int s, void* buffer, size_t size) {
+    for (;;) {
+        const ssize_t n = ::recv(s, buffer, size, MSG_DONTWAIT);
+        if (n >= 0) return n;
+        if (errno != EINTR) return Fail();
+    }
+}
+
+long SendFile(int s, const platform::File& file, uint64_t* offset, size_t count) {
+    off_t position = static_cast<off_t>(*offset);
+    ssize_t n;
+    do {
+        n = ::sendfile(s, file.NativeHandle(), &position, count);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return Fail();
+    *offset = static_cast<uint64_t>(position);
+    return n;
+}
+
+int Wait(int s, bool forWrite, unsigned long timeoutMs) {
+    pollfd p;
+    p.fd = s;
+    p.events = forWrite ? POLLOUT : POLLIN;
+    p.revents = 0;
+    const int timeout = timeoutMs > 0x7fffffffUL ? 0x7fffffff : static_cast<int>(timeoutMs);
+    for (;;) {
+        const int r = ::poll(&p, 1, timeout);
+        if (r > 0) return 1;
+        if (r == 0) return 0;
+        if (errno != EINTR) return Fail();
+    }
+}
+
+bool ParseDotted(const char* text, uint32_t* address) {
+    in_addr a;
+    if (!text || ::inet_pton(AF_INET, text, &a) != 1) return false;
+    *address = a.s_addr;
+    return true;
+}
+
+bool LookupHost(const char* host, uint32_t* address) {
+    if (!host) return false;
+    if (ParseDotted(host, address)) return true;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int r = ::getaddrinfo(host, nullptr, &hints, &result);
+    if (r != 0 || !result) {
+        lastError = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+        if (result) ::freeaddrinfo(result);
+        return false;
+    }
+    *address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(result);
+    return true;
+}
+
+bool ReverseLookup(uint32_t address, std::string* name) {
+    sockaddr_in sin = ToSockaddr(SocketAddress{address, 0});
+    char host[NI_MAXHOST];
+    if (::getnameinfo(reinterpret_cast<sockaddr*>(&sin), sizeof sin, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+        return false;
+    *name = host;
+    return true;
+}
+
+std::string Dotted(uint32_t address) {
+    in_addr a;
+    a.s_addr = address;
+    char text[INET_ADDRSTRLEN];
+    return ::inet_ntop(AF_INET, &a, text, sizeof text) ? text : "";
+}
+
+}  // namespace platform::net

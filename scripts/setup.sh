@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a purpose needs. Purposes: build (always),
+# test, desktop, fuzz, bench. As root the missing packages are installed
+# with apt-get; otherwise the script names them and stops.
+set -euo pipefail
+
+declare -A packages=(
+  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev"
+  [test]="googletest libgtest-dev python3 perl tmux"
+  [desktop]="qt6-base-dev qt6-qpa-plugins"
+  [fuzz]="clang libclang-rt-14-dev"
+  [bench]="nginx-light lighttpd apache2-utils linux-perf"
+)
+
+wanted="${packages[build]}"
+for purpose in "$@"; do
+  [[ -n "${packages[$purpose]+x}" ]] || { echo "setup.sh: unknown purpose '$purpose'" >&2; exit 2; }
+  wanted+=" ${packages[$purpose]}"
+done
+
+missing=()
+for p in $wanted; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+  echo "These Debian packages are missing; install them and run this again:" >&2
+  echo "  sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
