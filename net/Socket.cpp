@@ -105,6 +105,7 @@ int Socket::Close() {
     const int h = Handle;
     Handle = sys::kInvalidSocket;
     inputStart_ = inputEnd_ = 0;
+    peerKnown_ = nameKnown_ = false;
     if (h == sys::kInvalidSocket) {
         LastError = sys::WSAENOTSOCK;
         return -1;
@@ -327,8 +328,23 @@ int Socket::Connect(const SocketAddress& address, unsigned long timeout) {
     return sys::ConnectResult(Handle) == 0 ? 0 : Fail();
 }
 
-int Socket::GetPeer(SocketAddress* address) { return sys::GetPeer(Handle, address) == 0 ? 0 : Fail(); }
-int Socket::GetName(SocketAddress* address) { return sys::GetName(Handle, address) == 0 ? 0 : Fail(); }
+int Socket::GetPeer(SocketAddress* address) {
+    if (!peerKnown_) {
+        if (sys::GetPeer(Handle, &peer_) != 0) return Fail();
+        peerKnown_ = true;
+    }
+    *address = peer_;
+    return 0;
+}
+
+int Socket::GetName(SocketAddress* address) {
+    if (!nameKnown_) {
+        if (sys::GetName(Handle, &name_) != 0) return Fail();
+        nameKnown_ = true;
+    }
+    *address = name_;
+    return 0;
+}
 
 void DisplayErrorMsg(const char* message) {
     char text[256];

@@ -98,6 +98,8 @@ public:
     // LastError. timeout bounds the connection (not the lookup). 0 or -1.
     int Connect(const char* host, short port, unsigned long timeout = kNoTimeout);
     int Connect(const SocketAddress& address, unsigned long timeout = kNoTimeout);
+    // The peer's and this end's addresses. A connection's addresses never
+    // change, so they are asked of the system once and then remembered.
     int GetPeer(SocketAddress* address);
     int GetName(SocketAddress* address);
 
@@ -115,6 +117,8 @@ private:
 
     int Handle = platform::net::kInvalidSocket;
     bool nonBlocking_ = false;
+    SocketAddress peer_, name_;
+    bool peerKnown_ = false, nameKnown_ = false;
     std::unique_ptr<char[]> input_;
     uint32_t inputStart_ = 0;
     uint32_t inputEnd_ = 0;

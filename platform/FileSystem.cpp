@@ -52,7 +52,7 @@ bool CopyFile(std::string_view source, std::string_view target, bool failIfExist
     if (::fstat(in.NativeHandle(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
     std::string temp = to + ".ZADXXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = true;
     char buffer[65536];
@@ -97,7 +97,7 @@ std::string TempDirectory() {
 
 std::string CreateTempFile() {
     std::string name = TempDirectory() + "/ZADXXXXXX.TMP";
-    const int fd = ::mkstemps(name.data(), 4);
+    const int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
     if (fd < 0) return {};
     ::close(fd);
     return name;

@@ -1,0 +1,121 @@
+#include "http/HTTPEntity.h"
+
+#include <algorithm>
+
+#include "http/Utilities.h"
+#include "net/Socket.h"
+#include "platform/FileSystem.h"
+#include "platform/MessageDisplay.h"
+
+HTTPEntity::~HTTPEntity() { Discard(); }
+
+void HTTPEntity::Discard() {
+    file_.Close();
+    if (Type == EntityTemp && !FileName.empty()) platform::DeleteFile(FileName);
+    Type = EntityNone;
+    Data.clear();
+    Offset = 0;
+    FileName.clear();
+}
+
+std::string HTTPEntity::SetTemp() {
+    Discard();
+    FileName = MakeTempFile();
+    if (FileName.empty()) platform::ShowMessage("Critical Error", "Unable to open temporary file", platform::MB_ICONERROR);
+    Type = EntityTemp;
+    return FileName;
+}
+
+void HTTPEntity::SetFile(std::string name) {
+    Discard();
+    Type = EntityFile;
+    FileName = std::move(name);
+}
+
+void HTTPEntity::SetData(const char* data, unsigned long size) {
+    Discard();
+    if (data && size) Data.assign(data, size);
+    Type = EntityData;
+}
+
+void HTTPEntity::SetData(std::string&& data) {
+    Discard();
+    Data = std::move(data);
+    Type = EntityData;
+}
+
+bool HTTPEntity::EnsureOpen() {
+    if (Type != EntityFile && Type != EntityTemp) return false;
+    if (file_.IsOpen()) return true;
+    if (!file_.Open(FileName, platform::File::Mode::Read)) return false;
+    file_.AdviseSequential();
+    return true;
+}
+
+uint32_t HTTPEntity::GetSize() {
+    switch (Type) {
+        case EntityFile:
+        case EntityTemp: {
+            // A temporary body may still be growing (a script writing it), so
+            // only a file already opened for sending answers from its handle.
+            const uint32_t size = file_.IsOpen() ? static_cast<uint32_t>(std::max<int64_t>(file_.Size(), 0))
+                                                 : FileSize(FileName);
+            return size > Offset ? size - Offset : 0;
+        }
+        case EntityData: return static_cast<uint32_t>(Data.size());
+        default: return 0;
+    }
+}
+
+int HTTPEntity::LastModified(FILETIME* t) {
+    if (Type != EntityFile || !t) return 0;
+    if (!EnsureOpen()) return 0;
+    return file_.LastWriteTime(t) ? 1 : 0;
+}
+
+int HTTPEntity::Read(Socket* s, unsigned long timeout, unsigned long length) {
+    SetTemp();
+    platform::File out;
+    if (!out.Open(FileName, platform::File::Mode::CreateAlways)) return 0;
+    char buffer[8192];
+    unsigned long received = 0;
+    while (received < length) {
+        const int want = static_cast<int>(std::min<unsigned long>(length - received, sizeof buffer));
+        int got = 0;
+        const int r = s->RecvSome(buffer, want, timeout, &got);
+        if (got > 0) out.WriteAll(buffer, static_cast<size_t>(got));
+        received += static_cast<unsigned long>(got);
+        if (r < 0) break;
+    }
+    s->Drain();
+    return 1;
+}
+
+bool HTTPEntity::OpenForSending(uint64_t* count) {
+    if (!EnsureOpen()) return false;
+    const int64_t size = file_.Size();
+    *count = size > static_cast<int64_t>(Offset) ? static_cast<uint64_t>(size) - Offset : 0;
+    return true;
+}
+
+int HTTPEntity::WriteFile(Socket* s, unsigned long timeout) {
+    uint64_t count = 0;
+    if (!OpenForSending(&count)) return 0;
+    if (count) s->SendFile(file_, Offset, count, timeout);
+    return 1;
+}
+
+int HTTPEntity::WriteBuffer(Socket* s, unsigned long timeout) {
+    if (Type != EntityData) return 0;
+    return s->Send(Data.data(), static_cast<int>(Data.size()), timeout) >= 0 ? 1 : 0;
+}
+
+int HTTPEntity::Write(Socket* s, unsigned long timeout) {
+    switch (Type) {
+        case EntityNone: return 1;
+        case EntityFile:
+        case EntityTemp: return WriteFile(s, timeout);
+        case EntityData: return WriteBuffer(s, timeout);
+        default: return 0;
+    }
+}

@@ -1,0 +1,88 @@
+#pragma once
+// One client request: it reads itself from a connection (request line,
+// header block, body), records the connection's addresses, and carries the
+// fields the pipeline, credential decoding and the gateways fill in or read.
+// Parsing is narrow: the method must be one of seven upper-case words exactly,
+// the URL is split at its first question mark, and the version word is only
+// tested for presence.
+
+#include <string>
+#include <string_view>
+
+#include "http/HTTPMessage.h"
+
+// Method codes.
+enum MethodCode : int {
+    MethodUnknown = -1,
+    MethodOPTIONS = 1,
+    MethodGET = 2,
+    MethodHEAD = 3,
+    MethodPOST = 4,
+    MethodPUT = 5,
+    MethodDELETE = 6,
+    MethodTRACE = 7,
+};
+
+// The code of a method word, compared exactly (case included); -1 if none.
+int LookupMethod(std::string_view word);
+
+// What a request's URL maps to, set by the pipeline.
+enum ResourceKindCode : int {
+    ResourceUnset = -1,
+    ResourceDocument = 0,
+    ResourceCGIBin = 1,
+    ResourceCGIWin = 3,
+    ResourceRedirect = 4,
+};
+
+class HTTPRequest : public HTTPMessage {
+public:
+    // The method and URL words go into work buffers of this many bytes; a
+    // longer method word cannot be a known method, a longer URL word is
+    // refused by the pipeline (URLTooLong).
+    static constexpr size_t kWordBuffer = 1024;
+
+    std::string RequestLine;   // as received, without CR LF
+    std::string Query;         // after the first '?', still encoded
+    std::string URL;           // before the first '?', %-escapes decoded
+    int Method = MethodUnknown;
+    std::string LocalAddr;     // dotted decimal
+    std::string RemoteHost;    // from a reverse lookup, when asked for
+    std::string RemoteAddr;    // dotted decimal
+    std::string AuthType;
+    std::string RealmName;
+    std::string User;
+    std::string Password;
+    int AllowIndex = 1;
+    int ResourceKind = ResourceUnset;
+    std::string PhysicalPath;
+    std::string ScriptName;
+    std::string PathInfo;
+    // The URL word was longer than its 1023-character work buffer; the
+    // request was read whole so that the connection stays in step, and the
+    // pipeline answers it with 400.
+    bool URLTooLong = false;
+
+    HTTPRequest();
+    ~HTTPRequest() = default;
+
+    void Reset() override;
+
+    // Reads the request from s: the request line (at most 8191 characters),
+    // and for a full request (one with a version word) the header block and
+    // a body of Content-Length bytes. Returns 1 and sets Valid on success; 0
+    // when the socket is closed, the request line cannot be read in time, the
+    // URL path is empty, or the connection's addresses cannot be read.
+    // resolveName: look the client's name up (RemoteHost).
+    int Read(Socket* s, unsigned long timeout, int resolveName);
+
+    // Normalises URL in place: backslashes become slashes, "." segments go,
+    // each ".." goes with the segment before it.
+    void GetParents();
+};
+
+// Moves the text of *line before the first stop character (all of it for
+// stop 0) into *word, and removes it and that stop character from *line.
+void getword(std::string* word, std::string* line, char stop);
+// Removes "./" segments and segment-plus-"../" pairs from *path in place.
+void getparents(std::string* path);

@@ -1,0 +1,107 @@
+#include "http/HTTPResponse.h"
+
+#include <cstdio>
+
+#include "net/Socket.h"
+
+namespace {
+
+struct ReasonPhrase {
+    int code;
+    const char* text;
+};
+constexpr ReasonPhrase kReasons[] = {
+    {200, "Document Follows"}, {201, "Document Created"},
+    {301, "Redirection"},      {302, "Redirection"},
+    {304, "Use Cache"},        {400, "Bad or corrupted request"},
+    {401, "Unauthorized"},     {403, "Forbidden"},
+    {404, "Resource not found"}, {405, "Method not allowed"},
+    {500, "Internal Server Error"}, {501, "Not Implemented"},
+    {503, "Not Available"},
+};
+
+// The status line is composed in 256 bytes: "HTTP/1.0 404 " and CR LF leave
+// this much for the reason at most, whatever the code's width.
+std::string StatusLine(int major, int minor, int status, const std::string& reason) {
+    char prefix[64];
+    const int n = std::snprintf(prefix, sizeof prefix, "HTTP/%1d.%1d %d ", major, minor, status);
+    std::string line(prefix, static_cast<size_t>(n > 0 ? n : 0));
+    const size_t room = line.size() + 2 < 255 ? 255 - line.size() - 2 : 0;
+    line.append(reason, 0, room);
+    line.append("\r\n");
+    return line;
+}
+
+}  // namespace
+
+HTTPResponse::HTTPResponse() { HTTPResponse::Reset(); }
+
+void HTTPResponse::Reset() {
+    HTTPMessage::Reset();
+    Status = 500;
+    Raw = 0;
+    Reason.clear();
+}
+
+const char* HTTPResponse::StandardReason(int code) {
+    for (const ReasonPhrase& r : kReasons)
+        if (r.code == code) return r.text;
+    return "Unclassified Error";
+}
+
+void HTTPResponse::SetStatus(int code) {
+    Status = code;
+    Reason = StandardReason(code);
+    if (code != 200) SetStatusDoc();
+}
+
+void HTTPResponse::SetStatus(int code, std::string reason) {
+    Status = code;
+    Reason = std::move(reason);
+    SetStatusDoc();
+}
+
+void HTTPResponse::SetStatusDoc() {
+    std::string doc;
+    doc.reserve(200 + Reason.size() + 2 * AdminEmail.size() + Header[Hdr::Server].size());
+    doc += "<H1>";
+    doc += Reason;
+    doc += "</H1>\nIf problems persist, contact <A HREF=\"mailto:";
+    doc += AdminEmail;
+    doc += "\"><i>&lt;";
+    doc += AdminEmail;
+    doc += "&gt;</i></A>\n<hr><i>";
+    doc += Header[Hdr::Server];
+    doc += "</i>";
+    Header[Hdr::ContentLength] = std::to_string(doc.size());
+    Header[Hdr::ContentType] = "text/html";
+    Entity.SetData(std::move(doc));
+}
+
+int HTTPResponse::Write(Socket* s, unsigned long timeout) {
+    if (!s || !s->IsOpen()) return 0;
+    s->NoBlock(0);
+    if (Protocol == HTTP09 || Raw) return Entity.Write(s, timeout);
+
+    std::string head = StatusLine(Major, Minor, Status, Reason);
+    const long statusLineSize = static_cast<long>(head.size());
+    AppendHeaders(&head);
+
+    // The head leaves in one send together with a memory body, or just
+    // before a file body with "more to come", so that a small response is
+    // one segment and never waits on Nagle's algorithm.
+    long sent = 0;
+    uint64_t fileBytes = 0;
+    if (Entity.Type == EntityData) {
+        s->SendPair(head.data(), static_cast<int>(head.size()), Entity.Data.data(),
+                    static_cast<int>(Entity.Data.size()), timeout, false, &sent);
+        return sent >= statusLineSize ? 1 : 0;
+    }
+    const bool fileBody = (Entity.Type == EntityFile || Entity.Type == EntityTemp) &&
+                          Entity.OpenForSending(&fileBytes) && fileBytes > 0;
+    s->SendPair(head.data(), static_cast<int>(head.size()), nullptr, 0, timeout, fileBody, &sent);
+    if (sent < statusLineSize) return 0;
+    if (fileBody && sent == static_cast<long>(head.size()))
+        s->SendFile(Entity.OpenFile(), Entity.Offset, fileBytes, timeout);
+    return 1;
+}

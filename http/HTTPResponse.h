@@ -1,0 +1,42 @@
+#pragma once
+// The response under construction for one request. Every status but 200 set
+// by code alone replaces the body with a small generated status document
+// naming the status and the administrator. The status line always says
+// HTTP/1.0; HTTP/0.9 requests and raw script output get the body alone.
+
+#include <string>
+
+#include "http/HTTPMessage.h"
+
+class HTTPResponse : public HTTPMessage {
+public:
+    int Raw = 0;        // the body is a complete response already
+    int Status = 500;
+    std::string Reason;
+
+    HTTPResponse();
+    ~HTTPResponse() = default;
+
+    // Also Status 500, Raw 0, an empty Reason.
+    void Reset() override;
+
+    // The standard reason of a code ("Unclassified Error" for codes without one).
+    static const char* StandardReason(int code);
+
+    // Status and its standard reason; for every code but 200 the body
+    // becomes the status document.
+    void SetStatus(int code);
+    // Status and the given reason; the body becomes the status document for
+    // every code, 200 included.
+    void SetStatus(int code, std::string reason);
+    // Replaces the body with the status document and sets Content-Length and
+    // Content-Type "text/html".
+    void SetStatusDoc();
+
+    // Sends the response: the status line and the headers in one send, then
+    // the body (a file through the kernel's file-to-socket path). A reason too
+    // long for the 256-byte status line is cut so that the line still ends in
+    // CR LF. Returns 1 when the status line was sent (for a body-only
+    // response, as the body write reports), 0 otherwise.
+    int Write(Socket* s, unsigned long timeout);
+};

@@ -1,0 +1,348 @@
+// Requests read from and responses written to real loopback connections.
+#include <gtest/gtest.h>
+
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "net/Socket.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/TestHome.h"
+
+using testing_support::LoopbackPair;
+using testing_support::MakeLoopbackPair;
+using testing_support::TestHome;
+
+namespace {
+
+// Reads a request sent as the given bytes (the client then waits).
+struct ReadRequest {
+    explicit ReadRequest(const std::string& bytes, unsigned long timeout = 2000) : pair(MakeLoopbackPair()) {
+        pair.client->Send(bytes);
+        result = request.Read(pair.server.get(), timeout, 0);
+    }
+    LoopbackPair pair;
+    HTTPRequest request;
+    int result = 0;
+};
+
+TEST(RequestLine, WordsMethodsAndVersions) {
+    const struct {
+        const char* name;
+        std::string line;
+        int result, method, protocol, major, minor;
+        std::string url, query;
+    } cases[] = {
+        {"simple request", "GET /index.html\r\n", 1, MethodGET, HTTP09, 0, 9, "/index.html", ""},
+        {"full request", "GET /a HTTP/1.0\r\n\r\n", 1, MethodGET, HTTP10, 1, 0, "/a", ""},
+        {"HTTP/1.1 is read as 1.0", "HEAD /a HTTP/1.1\r\n\r\n", 1, MethodHEAD, HTTP10, 1, 0, "/a", ""},
+        {"any version word", "POST /a banana\r\n\r\n", 1, MethodPOST, HTTP10, 1, 0, "/a", ""},
+        {"lower-case method", "get /a HTTP/1.0\r\n\r\n", 1, MethodUnknown, HTTP10, 1, 0, "/a", ""},
+        {"unknown method", "PATCH /a HTTP/1.0\r\n\r\n", 1, MethodUnknown, HTTP10, 1, 0, "/a", ""},
+        {"escapes and query", "GET /a%20b?x=%41 HTTP/1.0\r\n\r\n", 1, MethodGET, HTTP10, 1, 0, "/a b", "x=%41"},
+        {"empty query", "GET /? HTTP/1.0\r\n\r\n", 1, MethodGET, HTTP10, 1, 0, "/", ""},
+        {"query only is dropped", "GET ?x HTTP/1.0\r\n\r\n", 0, 0, 0, 0, 0, "", ""},
+        {"two blanks drop the request", "GET  /a HTTP/1.0\r\n\r\n", 0, 0, 0, 0, 0, "", ""},
+        {"leading blank: the method becomes the URL word", " GET /a HTTP/1.0\r\n\r\n", 1, MethodUnknown, HTTP10, 1, 0, "GET", ""},
+        {"every method word", "TRACE / X\r\n\r\n", 1, MethodTRACE, HTTP10, 1, 0, "/", ""},
+    };
+    for (const auto& c : cases) {
+        ReadRequest r(c.line);
+        EXPECT_EQ(r.result, c.result) << c.name;
+        if (!c.result) continue;
+        EXPECT_EQ(r.request.Valid, 1) << c.name;
+        EXPECT_EQ(r.request.Method, c.method) << c.name;
+        EXPECT_EQ(r.request.Protocol, c.protocol) << c.name;
+        EXPECT_EQ(r.request.Major, c.major) << c.name;
+        EXPECT_EQ(r.request.Minor, c.minor) << c.name;
+        EXPECT_EQ(r.request.URL, c.url) << c.name;
+        EXPECT_EQ(r.request.Query, c.query) << c.name;
+        EXPECT_EQ(r.request.RequestLine, c.line.substr(0, c.line.find('\r'))) << c.name;
+        EXPECT_EQ(r.request.RemoteAddr, "127.0.0.1") << c.name;
+        EXPECT_EQ(r.request.LocalAddr, "127.0.0.1") << c.name;
+    }
+}
+
+TEST(RequestLine, MethodsCompareExactly) {
+    EXPECT_EQ(LookupMethod("OPTIONS"), 1);
+    EXPECT_EQ(LookupMethod("DELETE"), 6);
+    EXPECT_EQ(LookupMethod("Delete"), -1);
+    EXPECT_EQ(LookupMethod(""), -1);
+}
+
+TEST(RequestLine, DecodedNulStaysInTheUrl) {
+    ReadRequest r("GET /a%00.html HTTP/1.0\r\n\r\n");
+    ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.request.URL, std::string("/a\0.html", 8));
+}
+
+TEST(RequestLine, OverLongWords) {
+    ReadRequest longUrl("GET /" + std::string(1100, 'a') + " HTTP/1.0\r\nAccept: x\r\n\r\n");
+    ASSERT_EQ(longUrl.result, 1) << "read whole, so the connection stays in step";
+    EXPECT_TRUE(longUrl.request.URLTooLong);
+    EXPECT_EQ(longUrl.request.Header[Hdr::Accept], "x");
+    ReadRequest longMethod(std::string(1100, 'G') + " /a HTTP/1.0\r\n\r\n");
+    ASSERT_EQ(longMethod.result, 1);
+    EXPECT_EQ(longMethod.request.Method, MethodUnknown);
+    EXPECT_FALSE(longMethod.request.URLTooLong);
+    ReadRequest justFits("GET /" + std::string(1022, 'a') + " HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(justFits.request.URLTooLong);
+    EXPECT_EQ(justFits.request.URL.size(), 1023u);
+}
+
+TEST(RequestLine, NothingArrivesOrPeerCloses) {
+    LoopbackPair p = MakeLoopbackPair();
+    HTTPRequest request;
+    EXPECT_EQ(request.Read(p.server.get(), 200, 0), 0);
+    p.client->Close();
+    EXPECT_EQ(request.Read(p.server.get(), 2000, 0), 0);
+    EXPECT_EQ(request.Valid, 0);
+    Socket closed;
+    EXPECT_EQ(request.Read(&closed, 100, 0), 0);
+}
+
+TEST(Headers, NamesValuesAndRepeats) {
+    ReadRequest r(
+        "GET / HTTP/1.0\r\n"
+        "content-length: 0\r\n"
+        "Accept:text/html\r\n"
+        "Accept-Charset : dropped\r\n"
+        "X-Unknown: dropped\r\n"
+        "no colon line\r\n"
+        "Cookie: a=1\r\n"
+        "Cookie: b=2\r\n"
+        "User-Agent: \t spaced value  \r\n"
+        "\r\n");
+    ASSERT_EQ(r.result, 1);
+    const HTTPRequest& q = r.request;
+    EXPECT_EQ(q.Header[Hdr::ContentLength], "0") << "names compare without case";
+    EXPECT_EQ(q.Header[Hdr::Accept], "text/html") << "no blank after the colon";
+    EXPECT_EQ(q.Header[Hdr::AcceptCharset], "") << "a blank before the colon makes another name";
+    EXPECT_EQ(q.Header[Hdr::Cookie], "b=2") << "a repeated header keeps its last value";
+    EXPECT_EQ(q.Header[Hdr::UserAgent], "spaced value  ") << "leading white space skipped, trailing kept";
+}
+
+TEST(Headers, LongHeaderLineIsCut) {
+    ReadRequest r("GET / HTTP/1.0\r\nReferer: " + std::string(300, 'r') + "\r\n\r\n");
+    ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.request.Header[Hdr::Referer], std::string(255 - 9, 'r'));
+}
+
+TEST(Body, ReadIntoATemporaryFile) {
+    TestHome home;
+    ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 11\r\n\r\nhello world\r\n");
+    ASSERT_EQ(r.result, 1);
+    ASSERT_EQ(r.request.Entity.Type, EntityTemp);
+    EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName), "hello world");
+    EXPECT_EQ(r.request.Entity.GetSize(), 11u);
+    EXPECT_EQ(r.request.Entity.FileName.rfind(home.TempDir() + "/ZAD", 0), 0u);
+}
+
+TEST(Body, ZeroLengthMakesAnEmptyFile) {
+    TestHome home;
+    ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 0\r\n\r\n");
+    ASSERT_EQ(r.result, 1);
+    ASSERT_EQ(r.request.Entity.Type, EntityTemp);
+    EXPECT_TRUE(TestHome::FileExists(r.request.Entity.FileName));
+    EXPECT_EQ(r.request.Entity.GetSize(), 0u);
+}
+
+TEST(Body, ShortBodyIsStoredAsFarAsItCame) {
+    TestHome home;
+    ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 100\r\n\r\nonly this", 300);
+    ASSERT_EQ(r.result, 1) << "the request is still processed";
+    EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName), "only this");
+}
+
+TEST(Body, TemporaryFileGoesWithTheRequest) {
+    TestHome home;
+    std::string name;
+    {
+        ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc");
+        name = r.request.Entity.FileName;
+        EXPECT_TRUE(TestHome::FileExists(name));
+    }
+    EXPECT_FALSE(TestHome::FileExists(name));
+    EXPECT_TRUE(home.TempFiles().empty());
+}
+
+TEST(Parents, Normalisation) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"/a/./b/../c", "/a/c"}, {"/a/b/..", "/a/"}, {"/../x", "x"},     {"../../etc", "etc"},
+        {"./", ""},              {"a/..", ""},       {"/a/b/./", "/a/b/"}, {"/a/.", "/a/"},
+        {".", ""},               {"..", ""},         {"/a/...", "/a/..."}, {"/a/b/c/../../d", "/a/d"},
+        {"/.hidden/x", "/.hidden/x"}, {"/a/..b/c", "/a/..b/c"},
+    };
+    for (const auto& c : cases) {
+        std::string path = c.in;
+        getparents(&path);
+        EXPECT_EQ(path, c.out) << c.in;
+    }
+    HTTPRequest r;
+    r.URL = "\\a\\..\\b";
+    r.GetParents();
+    EXPECT_EQ(r.URL, "/b") << "backslashes are slashes first";
+}
+
+TEST(Parents, GetWord) {
+    std::string line = "GET /x HTTP/1.0", word;
+    getword(&word, &line, ' ');
+    EXPECT_EQ(word, "GET");
+    EXPECT_EQ(line, "/x HTTP/1.0");
+    getword(&word, &line, 0);
+    EXPECT_EQ(word, "/x HTTP/1.0");
+    EXPECT_EQ(line, "");
+    line = "nostop";
+    getword(&word, &line, '?');
+    EXPECT_EQ(word, "nostop");
+    EXPECT_EQ(line, "");
+}
+
+// A response written to a connection, as the client receives it.
+std::string Written(HTTPResponse& response, int expectedResult = 1) {
+    LoopbackPair p = MakeLoopbackPair();
+    EXPECT_EQ(response.Write(p.server.get(), 2000), expectedResult);
+    p.server->ShutDown(2);
+    return p.client->ReadAll(2000);
+}
+
+TEST(Response, StatusDocumentBytes) {
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.AdminEmail = "webmaster@localhost";
+    r.Header[Hdr::Server] = "Varevavo/1.0b3A (Win32; i386)";
+    r.Header[Hdr::Date] = "Sun, 06 Nov 1994 08:49:37 GMT";
+    r.SetStatus(404);
+    const std::string doc =
+        "<H1>Resource not found</H1>\n"
+        "If problems persist, contact <A HREF=\"mailto:webmaster@localhost\"><i>&lt;webmaster@localhost&gt;</i></A>\n"
+        "<hr><i>Varevavo/1.0b3A (Win32; i386)</i>";
+    EXPECT_EQ(Written(r),
+              "HTTP/1.0 404 Resource not found\r\n"
+              "Content-Length: " + std::to_string(doc.size()) + "\r\n"
+              "Content-Type: text/html\r\n"
+              "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+              "Server: Varevavo/1.0b3A (Win32; i386)\r\n"
+              "\r\n" + doc);
+}
+
+TEST(Response, ReasonsAndBodies) {
+    HTTPResponse r;
+    r.Entity.SetData("kept", 4);
+    r.SetStatus(200);
+    EXPECT_EQ(r.Reason, "Document Follows");
+    EXPECT_EQ(r.Entity.Data, "kept") << "200 by code keeps the body";
+    r.SetStatus(200, "Document written");
+    EXPECT_NE(r.Entity.Data, "kept") << "200 with a reason makes a status document";
+    EXPECT_EQ(r.Header[Hdr::ContentType], "text/html");
+    r.SetStatus(418);
+    EXPECT_EQ(r.Reason, "Unclassified Error");
+    r.SetStatus(302);
+    EXPECT_EQ(r.Entity.Type, EntityData);
+    EXPECT_EQ(r.Header[Hdr::Location], "") << "the location is the caller's";
+    HTTPResponse empty;
+    empty.SetStatus(500);
+    EXPECT_NE(empty.Entity.Data.find("<A HREF=\"mailto:\"><i>&lt;&gt;</i></A>"), std::string::npos);
+    const struct {
+        int code;
+        const char* reason;
+    } table[] = {{201, "Document Created"}, {301, "Redirection"},  {304, "Use Cache"},
+                 {400, "Bad or corrupted request"}, {401, "Unauthorized"}, {403, "Forbidden"},
+                 {405, "Method not allowed"}, {501, "Not Implemented"}, {503, "Not Available"}};
+    for (const auto& t : table) EXPECT_STREQ(HTTPResponse::StandardReason(t.code), t.reason) << t.code;
+}
+
+TEST(Response, HeadersGoInTableOrder) {
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.Status = 200;
+    r.Reason = "Document Follows";
+    r.Header[Hdr::Server] = "S";
+    r.Header[Hdr::ContentType] = "text/plain";
+    EXPECT_EQ(Written(r), "HTTP/1.0 200 Document Follows\r\nContent-Type: text/plain\r\nServer: S\r\n\r\n");
+}
+
+TEST(Response, SimpleRequestGetsTheBodyAlone) {
+    HTTPResponse r;
+    r.Protocol = HTTP09;
+    r.SetStatus(404);
+    EXPECT_EQ(Written(r), r.Entity.Data);
+    EXPECT_EQ(r.Entity.Data.rfind("<H1>Resource not found</H1>", 0), 0u);
+}
+
+TEST(Response, FileBodyFromItsOffset) {
+    TestHome home;
+    std::string content;
+    for (int i = 0; i < 1000; ++i) content += static_cast<char>('a' + i % 26);
+    TestHome::WriteFile(home.DriveC("f.txt"), content);
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.Entity.SetFile("C:\\f.txt");
+    r.Entity.Offset = 120;
+    EXPECT_EQ(r.Entity.GetSize(), 880u);
+    r.Raw = 1;
+    EXPECT_EQ(Written(r), content.substr(120)) << "a raw response is its file from Offset, nothing else";
+    r.Raw = 0;
+    r.Status = 200;
+    r.Reason = "Document Follows";
+    r.Header[Hdr::ContentLength] = "880";
+    EXPECT_EQ(Written(r), "HTTP/1.0 200 Document Follows\r\nContent-Length: 880\r\n\r\n" + content.substr(120));
+}
+
+TEST(Response, LargeFileBody) {
+    TestHome home;
+    const std::string content(3 << 20, 'q');
+    TestHome::WriteFile(home.DriveC("big.bin"), content);
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.Status = 200;
+    r.Entity.SetFile("C:\\big.bin");
+    const std::string got = Written(r);
+    EXPECT_EQ(got.size(), strlen("HTTP/1.0 200 \r\n\r\n") + content.size());
+}
+
+TEST(Response, LongReasonIsCutToTheStatusLine) {
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.Status = 500;
+    r.Reason = std::string(400, 'x');
+    const std::string got = Written(r);
+    const size_t end = got.find("\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(end + 2, 255u) << "the status line fits its 256-byte buffer";
+}
+
+TEST(Response, ClosedSocketOrEmptyEntity) {
+    HTTPResponse r;
+    Socket closed;
+    EXPECT_EQ(r.Write(&closed, 100), 0);
+    HTTPEntity none;
+    EXPECT_EQ(none.Write(&closed, 100), 1) << "an empty body sends nothing and succeeds";
+    EXPECT_EQ(none.GetSize(), 0u);
+}
+
+TEST(Entity, LastModifiedOnlyForFiles) {
+    TestHome home;
+    TestHome::WriteFile(home.DriveC("d.txt"), "x");
+    HTTPEntity e;
+    FILETIME t;
+    e.SetFile("C:\\d.txt");
+    EXPECT_EQ(e.LastModified(&t), 1);
+    EXPECT_EQ(e.LastModified(nullptr), 0);
+    e.SetFile("C:\\missing.txt");
+    EXPECT_EQ(e.LastModified(&t), 0);
+    e.SetData("abc", 3);
+    EXPECT_EQ(e.LastModified(&t), 0);
+    EXPECT_EQ(e.GetSize(), 3u);
+    const std::string temp = e.SetTemp();
+    EXPECT_EQ(e.LastModified(&t), 0);
+    e.Discard();
+    EXPECT_FALSE(TestHome::FileExists(temp));
+    e.SetFile(home.DriveC("d.txt"));
+    e.Discard();
+    EXPECT_TRUE(TestHome::FileExists(home.DriveC("d.txt"))) << "an existing file is never deleted";
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+// Test support: real loopback connections. A RawClient is a plain blocking
+// client written straight on the system's sockets, independent of the
+// server's socket layer, so a test can play any peer: slow, silent, or one
+// that closes half-way.
+
+#include <memory>
+#include <string>
+
+class Socket;
+
+namespace testing_support {
+
+class RawClient {
+public:
+    // Connects to 127.0.0.1:port; IsOpen() tells whether it worked.
+    explicit RawClient(int port);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Send(const std::string& bytes);
+    // Reads until the peer closes or timeoutMs passes without data.
+    std::string ReadAll(int timeoutMs = 5000);
+    // Reads exactly n bytes (fewer if the peer closes or time runs out).
+    std::string ReadExactly(size_t n, int timeoutMs = 5000);
+    // Reads up to and including the first "\r\n\r\n" (or what came).
+    std::string ReadHead(int timeoutMs = 5000);
+    // Reads one HTTP/1.0 response: the head, then Content-Length bytes.
+    std::string ReadResponse(int timeoutMs = 5000);
+    // True when the peer has closed (a read returns end of file) within timeoutMs.
+    bool PeerClosed(int timeoutMs = 5000);
+    // True when the peer reset the connection.
+    bool WasReset(int timeoutMs = 5000);
+    void ShutdownWrite();
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// A listening server-side socket on an ephemeral loopback port and the
+// accepted end of one connection from a RawClient.
+struct LoopbackPair {
+    std::unique_ptr<Socket> listener;
+    std::unique_ptr<Socket> server;
+    std::unique_ptr<RawClient> client;
+    int port = 0;
+};
+LoopbackPair MakeLoopbackPair();
+
+}  // namespace testing_support
