@@ -13,12 +13,17 @@ namespace platform {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept
+    : fd_(other.fd_), sizeAtOpen_(other.sizeAtOpen_), lastWriteAtOpen_(other.lastWriteAtOpen_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
+        sizeAtOpen_ = other.sizeAtOpen_;
+        lastWriteAtOpen_ = other.lastWriteAtOpen_;
         other.fd_ = -1;
     }
     return *this;
@@ -34,6 +39,7 @@ bool File::Open(std::string_view path, Mode mode) {
         case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::OpenAlways: flags |= O_WRONLY | O_CREAT; break;
         case Mode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+        case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
     int fd;
     do {
@@ -46,6 +52,8 @@ bool File::Open(std::string_view path, Mode mode) {
         return false;
     }
     fd_ = fd;
+    sizeAtOpen_ = st.st_size;
+    lastWriteAtOpen_ = FileTimeFromUnix(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
     return true;
 }
 

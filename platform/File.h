@@ -17,6 +17,7 @@ public:
         CreateAlways,  // write only; created, or emptied when it exists
         OpenAlways,    // write only; created when missing, contents kept
         ReadWrite,     // read and write; created when missing, contents kept
+        Append,        // write only at the end, even when other writers append too
     };
 
     File() = default;
@@ -38,8 +39,13 @@ public:
     bool WriteAll(const void* data, size_t size);
     bool Seek(uint64_t offsetFromStart);
     bool SeekToEnd();
-    // The size of the open file, or -1.
+    // The size of the open file now, or -1.
     int64_t Size() const;
+    // The size and last-write time the file had when it was opened (a
+    // document is described and sent as it was then, with no further
+    // system call).
+    int64_t SizeAtOpen() const { return sizeAtOpen_; }
+    FILETIME LastWriteAtOpen() const { return lastWriteAtOpen_; }
     bool LastWriteTime(FILETIME* time) const;
     // Forces written data to the disk.
     bool Flush();
@@ -52,6 +58,8 @@ public:
 
 private:
     int fd_ = -1;
+    int64_t sizeAtOpen_ = -1;
+    FILETIME lastWriteAtOpen_;
 };
 
 // Reads a whole file into text; false when it cannot be opened or read.

@@ -1,0 +1,125 @@
+#include "platform/ConsoleEvents.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(termios) <= 64, "terminal settings fit their slot");
+static_assert(sizeof(sigset_t) <= 128, "signal mask fits its slot");
+
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
+    return set;
+}
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+ConsoleEvents::ConsoleEvents() {
+    sigset_t set = HandledSignals();
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &set, &old);
+    std::memcpy(savedMask_, &old, sizeof old);
+    signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    terminal_ = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+    if (terminal_) {
+        termios t;
+        if (::tcgetattr(STDIN_FILENO, &t) == 0) {
+            std::memcpy(savedTerm_, &t, sizeof t);
+            termSaved_ = true;
+            t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+            t.c_cc[VMIN] = 1;
+            t.c_cc[VTIME] = 0;
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+        }
+    }
+}
+
+ConsoleEvents::~ConsoleEvents() {
+    if (termSaved_) {
+        termios t;
+        std::memcpy(&t, savedTerm_, sizeof t);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+        WriteAll(STDOUT_FILENO, "\n");
+    }
+    if (signalFd_ >= 0) ::close(signalFd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    sigset_t old;
+    std::memcpy(&old, savedMask_, sizeof old);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void ConsoleEvents::Wake() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+ConsoleEvents::Event ConsoleEvents::Wait(int timeoutMs, bool wakes) {
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {signalFd_, POLLIN, 0};
+    const nfds_t wakeSlot = wakes ? count++ : 99;
+    if (wakes) fds[wakeSlot] = {wakeFd_, POLLIN, 0};
+    const nfds_t keySlot = terminal_ ? count++ : 99;
+    if (terminal_) fds[keySlot] = {STDIN_FILENO, POLLIN, 0};
+    Event event;
+    const int r = ::poll(fds, count, timeoutMs);
+    if (r <= 0) return event;
+    if (fds[0].revents & POLLIN) {
+        signalfd_siginfo info;
+        if (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            switch (info.ssi_signo) {
+                case SIGINT: event.kind = Kind::Interrupt; return event;
+                case SIGTERM: event.kind = Kind::Terminate; return event;
+                case SIGHUP: event.kind = Kind::Hangup; return event;
+                case SIGUSR1: event.kind = Kind::User1; return event;
+                default: break;
+            }
+        }
+    }
+    if (terminal_ && (fds[keySlot].revents & (POLLIN | POLLHUP))) {
+        char c;
+        if (::read(STDIN_FILENO, &c, 1) == 1) {
+            event.kind = Kind::Key;
+            event.key = c;
+            return event;
+        }
+        terminal_ = false;  // the terminal went away: stop listening to it
+    }
+    if (wakes && (fds[wakeSlot].revents & POLLIN)) {
+        uint64_t value;
+        [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &value, sizeof value);
+        event.kind = Kind::Wake;
+    }
+    return event;
+}
+
+void ConsoleEvents::ShowStatusLine(const std::string& text) { WriteAll(STDOUT_FILENO, "\r" + text + "\x1b[K"); }
+
+void ConsoleEvents::PrintLine(const std::string& text) { WriteAll(STDOUT_FILENO, text + "\n"); }
+
+}  // namespace platform

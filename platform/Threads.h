@@ -1,0 +1,18 @@
+#pragma once
+// Thread identity and scheduling priority.
+
+namespace platform {
+
+// The calling thread's system id.
+int CurrentThreadId();
+
+// Relative thread priorities as the server names them: -1 below normal,
+// 0 normal, +1 above normal, +2 highest. On this system a priority is a
+// nice value of the thread; raising it above normal needs privileges, so
+// this is best effort: false when the system refused.
+bool SetThreadPriority(int threadId, int priority);
+
+// A short name shown by ps and debuggers (at most 15 characters kept).
+void SetCurrentThreadName(const char* name);
+
+}  // namespace platform
