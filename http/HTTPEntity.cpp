@@ -56,9 +56,10 @@ uint32_t HTTPEntity::GetSize() {
     switch (Type) {
         case EntityFile:
         case EntityTemp: {
-            // A temporary body may still be growing (a script writing it), so
-            // only a file already opened for sending answers from its handle.
-            const uint32_t size = file_.IsOpen() ? static_cast<uint32_t>(std::max<int64_t>(file_.Size(), 0))
+            // An open document answers from what it was when opened, so its
+            // size, date and sent bytes agree. A temporary body may still be
+            // growing (a script writing it) until it is opened for sending.
+            const uint32_t size = file_.IsOpen() ? static_cast<uint32_t>(std::max<int64_t>(file_.SizeAtOpen(), 0))
                                                  : FileSize(FileName);
             return size > Offset ? size - Offset : 0;
         }
@@ -70,7 +71,8 @@ uint32_t HTTPEntity::GetSize() {
 int HTTPEntity::LastModified(FILETIME* t) {
     if (Type != EntityFile || !t) return 0;
     if (!EnsureOpen()) return 0;
-    return file_.LastWriteTime(t) ? 1 : 0;
+    *t = file_.LastWriteAtOpen();
+    return 1;
 }
 
 int HTTPEntity::Read(Socket* s, unsigned long timeout, unsigned long length) {
@@ -93,7 +95,7 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, unsigned long length) {
 
 bool HTTPEntity::OpenForSending(uint64_t* count) {
     if (!EnsureOpen()) return false;
-    const int64_t size = file_.Size();
+    const int64_t size = file_.SizeAtOpen();
     *count = size > static_cast<int64_t>(Offset) ? static_cast<uint64_t>(size) - Offset : 0;
     return true;
 }

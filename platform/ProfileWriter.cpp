@@ -28,7 +28,7 @@ bool ProfileWriter::WriteString(std::string_view section, std::string_view key, 
     section = TrimBlanks(section);
     key = TrimBlanks(key);
     if (section.empty() || HoldsLineBreak(section) || section.find(']') != section.npos) return false;
-    if (key.empty() || HoldsLineBreak(key) || key.find('=') != key.npos || key[0] == '[' || key[0] == ';') return false;
+    if (key.empty() || HoldsLineBreak(key) || key[0] == '[' || key[0] == ';') return false;
     if (HoldsLineBreak(value)) return false;
 
     const auto [sectionAt, newSection] = sectionIndex_.try_emplace(Lower(section), sections_.size());

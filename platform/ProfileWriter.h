@@ -32,8 +32,11 @@ public:
     //   - any text holding a line break (CR or LF) or a NUL byte;
     //   - an empty section or key name;
     //   - a section name holding "]" (a reader ends the header there);
-    //   - a key holding "=" (a reader ends the key there), or starting with
-    //     "[" (read as a section header) or ";" (read as a comment).
+    //   - a key starting with "[" (read as a section header) or ";" (read as
+    //     a comment).
+    // A key may hold "=": the Windows CGI profile names media ranges such as
+    // "image/gif;q=0.5" as keys. A reader splits such a line at its first
+    // "=", but it stays one line of the section it was written in.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
 
     // Writes the whole profile to the file: each section as its [Name] line

@@ -1,11 +1,33 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the server on its embedded defaults.
+#
+# On a fresh machine it lays out the default site under the home
+# ($VAREVAVO_HOME, else ~/.local/share/varevavo): C:\HTTPD maps to
+# $VAREVAVO_HOME/drive_c/HTTPD, with HTDOCS, LOGS, ICONS, CGI-BIN, CGI-DOS and
+# CGI-WIN. Files already there are never overwritten.
+#
+# Port 80 needs privileges. A user who is not root and cannot bind low ports
+# gets the setup created with port 8080 instead; every other setting keeps
+# its default. Arguments name the setup to run ("Primary" by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
-if [[ ! -x build/release/shell/ruvuzerar ]]; then
-  echo "Built the libraries; the server program does not exist yet."
-  exit 0
+
+home="${VAREVAVO_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/varevavo}"
+export VAREVAVO_HOME="$home"
+mkdir -p "$home/drive_c/HTTPD"
+cp -rn site/. "$home/drive_c/HTTPD/"
+
+setup="${*:-Primary}"
+bin=build/release
+if ! "$bin/tools/varevavo-reg" query "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup" >/dev/null 2>&1; then
+  low_ports=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)
+  if [[ $(id -u) -ne 0 && $low_ports -gt 80 ]]; then
+    "$bin/tools/varevavo-setup" "$setup" 8080
+    echo "Port 80 needs root here: the new setup \"$setup\" listens on port 8080."
+  fi
 fi
+echo "Home: $home"
+exec "$bin/shell/ruvuzerar" "$@"

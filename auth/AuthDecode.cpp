@@ -1,0 +1,40 @@
+#include "auth/AuthDecode.h"
+
+#include "http/HTTPRequest.h"
+#include "http/Utilities.h"
+
+namespace {
+
+std::string TrimSpaces(const std::string& text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+bool AuthDecode::Decode(HTTPRequest* request, HTTPResponse*) {
+    request->AuthType.clear();
+    request->RealmName.clear();
+    request->User.clear();
+    request->Password.clear();
+    if (request->Header[Hdr::Authorization].empty()) return true;
+    Credentials = request->Header[Hdr::Authorization];
+    Scheme = StringToken(&Credentials, " ");
+    Credentials = TrimSpaces(Credentials);
+    if (EqualNoCase(Scheme, "Basic")) BasicAuthentication();
+    else if (EqualNoCase(Scheme, "Digest")) DigestAuthentication();
+    else return false;
+    request->AuthType = Scheme;
+    request->User = UserName;
+    request->Password = Password;
+    return true;
+}
+
+void AuthDecode::BasicAuthentication() {
+    Credentials = DecodeBase64(Credentials);
+    UserName = StringToken(&Credentials, ":");
+    Password = Credentials;
+}
+
+void AuthDecode::DigestAuthentication() {}

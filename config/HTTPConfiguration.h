@@ -1,0 +1,127 @@
+#pragma once
+// Every setting of one named setup, each field named after the registry
+// value that stores it, plus the mapping lists and the authentication
+// records. A plain value: copying and moving cost only the copy of its texts
+// and lists, and nothing refers to a single global record, so the server can
+// load a fresh record and exchange it for the live one.
+//
+// A setup lives in the registry under HKEY_LOCAL_MACHINE at
+// "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
+//   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
+//   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
+//              NumThreads BouncePort UseMasterKey MasterUser MasterPassword
+//              SiteAddress BounceSite AdminEmail DocRoot DefaultIndex
+//   Index      AutoIndex
+//   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
+//              AccessLogFileName ErrorLogFileName ReferrerLogFileName
+//              TraceLogFileName
+//   External   CGIDebugMode CGISendPassword PerlCGI ProcessSSI PerlCmdLine
+//   Alias Redir CgiBin CgiDos CgiWin   one REG_SZ per mapping: name = virtual
+//              path, data = target
+//   Types      one REG_SZ per MIME entry: name = extension, data = type
+//   Access\Basic           one subkey per access-control list (AuthACL)
+//   Authentication\Basic   one subkey per realm (AuthRealm)
+// Numbers are REG_DWORD (the 32-bit pattern, signed fields included), texts
+// REG_SZ. The setup key itself holds no values.
+//
+// Times and time-outs are milliseconds; flags are tested for non-zero.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "auth/AuthACL.h"
+#include "auth/AuthRealm.h"
+#include "server/Mapping.h"
+
+class HTTPConfiguration {
+public:
+    // Numeric fields get the defaults of a new setup; texts and lists are
+    // empty until DefaultConfiguration or LoadConfiguration.
+    HTTPConfiguration();
+
+    int ResolveName;       // look up the host name of each client address
+    int ResolveLocal;      // learn SiteAddress at start from BounceSite:BouncePort
+    int SendVersionInfo;   // put the version in the Server header
+    int UseKeepAlive;      // allow persistent connections
+    int UseMasterKey;      // accept methods beyond GET, HEAD, POST with the master key
+    int CGIDebugMode;      // debug mode announced to Windows CGI programs
+    int CGISendPassword;   // pass the decoded password to Windows CGI programs
+    int PerlCGI;           // run Perl scripts through PerlCmdLine
+    int ProcessSSI;        // expand server-side includes in parsed pages
+    uint32_t AccessLogMask;    // non-zero: the access log is written
+    uint32_t ErrorLogMask;     // non-zero: the error log is written
+    uint32_t ReferrerLogMask;  // non-zero: the referrer log is written
+    uint32_t TraceLogMask;     // non-zero: the trace log is written
+    uint32_t AutoIndex;        // bit 0: list directories without an index file; bit 1: as a table
+    uint32_t SendTimeOut;
+    uint32_t RecvTimeOut;
+    uint32_t KeepAlive;        // idle wait for the next request on a persistent connection
+    uint32_t CGITimeOut;       // limit on a script's run time; 0 means none
+    uint32_t PriorityLevel;    // worker priority: 0 low, 1 medium, 2 high, 3 critical
+    uint32_t NumThreads;       // worker threads (the listener holds it to 8..512)
+    int Port;                  // TCP port the server listens on
+    int BouncePort;
+    std::string BounceSite;    // host connected to in order to learn the own address
+    std::string SiteAddress;   // the server's name or address as told to clients and scripts
+    std::string AdminEmail;
+    std::string MasterUser;
+    std::string MasterPassword;
+    std::string DocRoot;       // document root, without a trailing backslash
+    std::string DefaultIndex;  // file served for a directory request
+    std::string PerlCmdLine;
+    std::string AccessLogFileName;
+    std::string ErrorLogFileName;
+    std::string ReferrerLogFileName;
+    std::string TraceLogFileName;
+    std::vector<AuthRealm> RealmList;
+    std::vector<AuthACL> AccessControlList;
+    std::vector<Mapping> Alias;   // virtual directory -> directory
+    std::vector<Mapping> Redir;   // virtual path -> redirection target
+    std::vector<Mapping> CgiBin;  // virtual directory -> standard CGI scripts
+    std::vector<Mapping> CgiDos;  // virtual directory -> DOS CGI scripts (kept, not used by lookups)
+    std::vector<Mapping> CgiWin;  // virtual directory -> Windows CGI programs
+    std::vector<Mapping> Types;   // MIME type (first) and extension (second), searched in order
+
+    // Empties every list (mappings, realms, access lists); scalars stay.
+    void FlushAllLists();
+    // The settings of a new setup: every default, one entry each in Alias,
+    // CgiBin, CgiDos and CgiWin, the built-in MIME table, nothing else.
+    void DefaultConfiguration();
+    // Replaces Types with the 43 entries of the built-in MIME table.
+    void UpdateMIMETypes();
+
+    // Fills the record from the named setup, reading it as one consistent
+    // state of the store. A setup that does not exist is created with the
+    // defaults and saved. Values that are missing or unreadable leave their
+    // fields as they were; lists are emptied first. Trailing backslashes
+    // leave DocRoot; trailing slashes leave virtual paths; trailing
+    // backslashes, then slashes, leave Alias and CGI targets (Redir targets
+    // keep theirs). Realms and access lists are read through one working
+    // record each, so a list key that lacks Realm, DisableAutoIndex or
+    // User_Or_Class takes the value of the list read before it. False when
+    // the store could not be read (the fields are then as a failed read
+    // leaves them: lists emptied, the rest unchanged).
+    bool LoadConfiguration(const std::string& setup);
+    // Replaces the setup in the store with this record, as one transaction:
+    // it deletes the setup's subkeys and writes everything anew, and either
+    // all of that happens or nothing (the previous setup stays whole). List
+    // entries with equal names collapse into one value, the later winning.
+    // Realms and access lists with an empty name are not written (they would
+    // land in the Basic key itself). True when the new setup was stored.
+    bool SaveConfiguration(const std::string& setup);
+    // Deletes every subkey of the setup key, which stays (and is created
+    // when missing). True when the setup key could be opened.
+    bool DeleteConfiguration(const std::string& setup);
+
+    // Test hook only: when set, SaveConfiguration calls it right after the
+    // old setup was deleted, and a false result makes the save stop there
+    // as a crash would. Null in every program.
+    static inline bool (*TestHookAfterDelete)() = nullptr;
+
+private:
+    bool ReadSetup(const std::string& setup);
+};
+
+// The record the property sheet is editing while it is open; null otherwise.
+extern HTTPConfiguration* CurrentConfig;

@@ -1,0 +1,146 @@
+#include "gateway/CGIBase.h"
+
+#include <algorithm>
+
+#include "gateway/BlockReader.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "platform/Process.h"
+#include "server/HTTPServer.h"
+#include "server/Mapping.h"
+
+namespace {
+
+// A script's header lines are read as a C stream would read them into a
+// 256-byte line buffer.
+constexpr size_t kScriptLine = 255;
+
+}  // namespace
+
+std::string CGIBase::CGIServer_Software() const {
+    return server_->Config().SendVersionInfo ? kServerVersionText : kServerPlainText;
+}
+
+std::string CGIBase::CGIServer_Name() const { return server_->Config().SiteAddress; }
+
+std::string CGIBase::CGIServer_Port() const { return std::to_string(server_->Config().Port); }
+
+std::string CGIBase::CGIServer_Protocol() const {
+    switch (request_->Protocol) {
+        case HTTP09: return "HTTP/0.9";
+        case HTTP11: return "HTTP/1.1";
+        default: return "HTTP/1.0";
+    }
+}
+
+std::string CGIBase::CGIRequest_Method() const {
+    const std::string_view line = std::string_view(request_->RequestLine).substr(0, 255);
+    return std::string(line.substr(0, line.find(' ')));
+}
+
+std::string CGIBase::CGIPath_Info() const { return request_->PathInfo; }
+
+std::string CGIBase::CGIPath_Translated() const { return TranslatePath(CGIPath_Info()); }
+
+std::string CGIBase::CGIScript_Name() const { return request_->ScriptName; }
+
+std::string CGIBase::CGIQuery_String() const { return request_->Query; }
+
+std::string CGIBase::CGIRemote_Addr() const { return request_->RemoteAddr; }
+
+std::string CGIBase::CGIRemote_Host() const { return request_->RemoteHost; }
+
+std::string CGIBase::CGIAuth_Type() const { return request_->AuthType; }
+
+std::string CGIBase::CGIRemote_User() const { return request_->User; }
+
+std::string CGIBase::CGIRemote_Ident() const { return {}; }
+
+std::string CGIBase::CGIContent_Type() const { return request_->Header[Hdr::ContentType]; }
+
+std::string CGIBase::CGIContent_Length() const { return request_->Header[Hdr::ContentLength]; }
+
+std::string CGIBase::CGIHttp_Accept() const { return request_->Header[Hdr::Accept]; }
+
+std::string CGIBase::CGIHttp_Cookie() const { return request_->Header[Hdr::Cookie]; }
+
+std::string CGIBase::CGIHttp_Referer() const { return request_->Header[Hdr::Referer]; }
+
+std::string CGIBase::CGIHttp_User_Agent() const { return request_->Header[Hdr::UserAgent]; }
+
+std::string CGIBase::TranslatePath(const std::string& url) const {
+    if (url.empty() || url[0] != '/') return {};
+    const HTTPConfiguration& config = server_->Config();
+    std::string path;
+    if (const Mapping* alias = FindFirst(config.Alias, HasVirtual, url))
+        path = alias->second + url.substr(alias->first.size());
+    else
+        path = config.DocRoot + url;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+void CGIBase::ProcessScriptOutput() {
+    HTTPEntity& body = response_->Entity;
+    if (body.Type != EntityTemp) {
+        response_->SetStatus(500, "CGI Error");
+        return;
+    }
+    BlockReader output;
+    if (!output.Open(body.FileName)) {
+        response_->SetStatus(500, "CGI Response Error");
+        return;
+    }
+    std::string line;
+    output.ReadLine(&line, kScriptLine);
+    if (line.size() >= 5 && line.compare(0, 4, "HTTP") == 0) {
+        response_->SetStatus(200);
+        response_->Raw = 1;
+        return;
+    }
+    response_->SetStatus(200);
+
+    // The first line is the first header line: it was read by the same rule
+    // as the others, so there is no need to read it again.
+    bool redirect = false;
+    bool restOfCutLine = false;
+    for (bool more = !line.empty(); more; more = output.ReadLine(&line, kScriptLine)) {
+        const bool continued = restOfCutLine;
+        restOfCutLine = line.back() != '\n';
+        if (line.back() == '\n') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) {
+            // The line ending of a line cut at 255 characters is not the
+            // empty line that ends the headers.
+            if (continued) continue;
+            break;
+        }
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const int index = HeaderIndex(std::string_view(line).substr(0, colon));
+        if (index < 0) continue;
+        const size_t value = line.find_first_not_of(" \t\r\n\v\f", colon + 1);
+        response_->Header[index] = value == std::string::npos ? std::string() : line.substr(value);
+        if (index == Hdr::Location) redirect = true;
+    }
+    body.Offset = static_cast<uint32_t>(output.Position());
+    if (redirect) response_->SetStatus(302);
+}
+
+bool CGIBase::RunScript(const platform::ChildStart& start, const std::string& timedOutMessage, unsigned long* error) {
+    platform::ChildProcess script;
+    if (!script.Start(start)) {
+        *error = script.LastError();
+        return false;
+    }
+    if (!script.Wait(server_->Config().CGITimeOut)) {
+        server_->LogError(timedOutMessage, request_);
+        script.Terminate();
+    }
+    return true;
+}
+
+std::string CGIBase::ScriptDirectory(const std::string& scriptPath) {
+    const size_t slash = scriptPath.rfind('\\');
+    return slash == std::string::npos ? scriptPath : scriptPath.substr(0, slash);
+}

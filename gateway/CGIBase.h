@@ -1,0 +1,99 @@
+#pragma once
+// The common base of the three dynamic-content engines (standard CGI,
+// Windows CGI, server-side includes): the values of the CGI variables of one
+// request, the translation of a URL path into a file path, and the parser
+// that turns a script's output file into the response.
+//
+// An engine lives on a worker's stack for one request: it is constructed
+// with the server, Process is called once, and it is destroyed at once. It
+// reads the configuration pinned for the current request (HTTPServer::Config)
+// and never keeps it. Engines are created and destroyed by their exact type,
+// so the destructor is not virtual.
+
+#include <string>
+
+class HTTPServer;
+class HTTPRequest;
+class HTTPResponse;
+
+namespace platform {
+struct ChildStart;
+}
+
+class CGIBase {
+public:
+    // server: the owning server, never owned.
+    explicit CGIBase(HTTPServer* server) : server_(server) {}
+    CGIBase(const CGIBase&) = delete;
+    CGIBase& operator=(const CGIBase&) = delete;
+
+    // The name of the gateway interface of the engine.
+    virtual std::string CGIGateway_Interface() const = 0;
+    // Serves one request: stores request and response first, then produces
+    // the response. Non-zero when the engine produced it, 0 when it failed.
+    virtual int Process(HTTPRequest* request, HTTPResponse* response) = 0;
+
+    // The CGI variables of the request being served, named after the
+    // variable each one produces. An absent header or an unset field gives
+    // the empty string. Paths are in the server's form.
+    std::string CGIServer_Software() const;  // the Server header text, with the version when SendVersionInfo
+    std::string CGIServer_Name() const;      // SiteAddress
+    std::string CGIServer_Port() const;      // Port in decimal
+    std::string CGIServer_Protocol() const;  // "HTTP/0.9", "HTTP/1.1", else "HTTP/1.0"
+    std::string CGIRequest_Method() const;   // the first word of the request line as received (first 255 characters)
+    std::string CGIPath_Info() const;        // what follows the script's own path in the URL
+    std::string CGIPath_Translated() const;  // TranslatePath of CGIPath_Info
+    std::string CGIScript_Name() const;      // the URL path of the script itself
+    std::string CGIQuery_String() const;     // after the "?", exactly as received
+    std::string CGIRemote_Addr() const;
+    std::string CGIRemote_Host() const;      // empty unless the client's name was looked up
+    std::string CGIAuth_Type() const;        // the scheme word of the credentials
+    std::string CGIRemote_User() const;      // the user name of the credentials
+    std::string CGIRemote_Ident() const;     // always empty: no identification protocol is spoken
+    std::string CGIContent_Type() const;
+    std::string CGIContent_Length() const;   // the header as received, not re-counted
+    std::string CGIHttp_Accept() const;
+    std::string CGIHttp_Cookie() const;
+    std::string CGIHttp_Referer() const;
+    std::string CGIHttp_User_Agent() const;
+
+    // The file path a decoded URL path names: the first Alias whose virtual
+    // path matches (HasVirtual) replaced by its directory, otherwise DocRoot
+    // followed by the path; slashes then become backslashes. Empty for an
+    // empty path and for one that does not begin with a slash. Dot segments
+    // and escapes are left as they are.
+    std::string TranslatePath(const std::string& url) const;
+
+    // Reads the response's body file, which a script has just written, and
+    // fills status, headers and body offset of the response:
+    //   - a first line of at least five characters beginning with "HTTP" is a
+    //     complete response of the script's own: status 200 and Raw, so that
+    //     the file is sent from its first byte with nothing added;
+    //   - otherwise status 200 and header lines (at most 255 characters each;
+    //     a longer line is read as several, each piece a line of its own)
+    //     up to an empty line or the end of the file: a line "Name: value"
+    //     whose name is a known header sets it, any other line is dropped;
+    //     the body is the rest of the file (Offset), never read into memory;
+    //   - a Location line makes the status 302 with its status document.
+    // Status 500 "CGI Error" when the body is not a temporary file, "CGI
+    // Response Error" when it cannot be read.
+    void ProcessScriptOutput();
+
+protected:
+    ~CGIBase() = default;
+
+    // Starts a script and waits for it as long as CGITimeOut allows (0: no
+    // limit). When the time is up it logs timedOutMessage and kills the
+    // script's whole process group; what the script wrote so far stands.
+    // False when it could not be started, with the system error code in
+    // *error (2: file not found).
+    bool RunScript(const platform::ChildStart& start, const std::string& timedOutMessage, unsigned long* error);
+
+    // The working directory of a script: its path up to, not including, the
+    // last backslash; a path without one is used whole.
+    static std::string ScriptDirectory(const std::string& scriptPath);
+
+    HTTPServer* server_;
+    HTTPResponse* response_ = nullptr;  // not owned; set by Process
+    HTTPRequest* request_ = nullptr;    // not owned; set by Process
+};

@@ -1,0 +1,130 @@
+#include "server/HTTPServer.h"
+
+#include <cstdio>
+
+#include "net/Socket.h"
+#include "platform/Clock.h"
+#include "platform/MessageDisplay.h"
+#include "server/ShellLink.h"
+
+const char* const kServerVersionText = "Varevavo/1.0b3A (Win32; i386)";
+const char* const kServerPlainText = "Varevavo (Win32; i386)";
+
+namespace {
+
+// The record pinned for the calling thread by a RequestScope.
+thread_local const HTTPConfiguration* pinnedConfig = nullptr;
+
+// How long the bounce site may take to answer before start-up goes on.
+constexpr unsigned long kBounceTimeout = 5000;
+
+HTTPConfiguration LoadSetup(const std::string& name) {
+    HTTPConfiguration config;
+    config.LoadConfiguration(name);
+    return config;
+}
+
+}  // namespace
+
+HTTPServer::HTTPServer(const std::string& setupName)
+    : Statistics(this),
+      Listener(this),
+      setupName_(setupName.empty() ? "Primary" : setupName),
+      config_(std::make_shared<const HTTPConfiguration>()) {}
+
+HTTPServer::~HTTPServer() {
+    if (!shutDown_) Listener.Stop();
+}
+
+void HTTPServer::StartServer() {
+    ReplaceConfiguration(LoadSetup(setupName_));
+    InitializeLogs();
+    if (Config().ResolveLocal) ResolveDynamicIP();
+    Listener.Start();
+    Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
+}
+
+void HTTPServer::EditProperties() {
+    if (sheetOpen_.exchange(true)) return;
+    HTTPConfiguration edited = LoadSetup(setupName_);
+    ShellLink* shell = Shell();
+    if (shell && shell->RunPropertySheet("Varevavo", &edited)) {
+        shell->ShowOwnedMessage("Varevavo", "Some changes do not take effect until server is restarted.");
+        edited.SaveConfiguration(setupName_);
+        ReloadConfiguration();
+    }
+    sheetOpen_ = false;
+}
+
+void HTTPServer::ReloadConfiguration() {
+    ReplaceConfiguration(LoadSetup(setupName_));
+    InitializeLogs();
+    Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
+}
+
+int HTTPServer::ResolveDynamicIP() {
+    const auto config = Snapshot();
+    Socket probe(0, 1);
+    if (probe.IsOpen() &&
+        probe.Connect(config->BounceSite.c_str(), static_cast<short>(config->BouncePort), kBounceTimeout) == 0) {
+        SocketAddress local;
+        probe.GetName(&local);
+        probe.Close();
+        HTTPConfiguration updated = *config;
+        updated.SiteAddress = platform::net::Dotted(local.address);
+        updated.SaveConfiguration(setupName_);
+        ReplaceConfiguration(std::move(updated));
+        return 1;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "Could not resolve local name, error code: %d", probe.LastError.load());
+    LogError(text, nullptr);
+    platform::ShowMessage("ResolveLocal", text, platform::MB_ICONERROR);
+    return 0;
+}
+
+void HTTPServer::ShutdownServer() {
+    Overloaded = 1;
+    Accepting = 0;
+    Available = 0;
+    platform::SleepMilliseconds(500);
+    AccessLog.StopLogFile();
+    ErrorLog.StopLogFile();
+    ReferrerLog.StopLogFile();
+    TraceLog.StopLogFile();
+    Listener.Stop();
+    shutDown_ = true;
+}
+
+const HTTPConfiguration& HTTPServer::Config() const {
+    if (pinnedConfig) return *pinnedConfig;
+    std::lock_guard<std::mutex> guard(configLock_);
+    return *config_;
+}
+
+std::shared_ptr<const HTTPConfiguration> HTTPServer::Snapshot() const {
+    std::lock_guard<std::mutex> guard(configLock_);
+    return config_;
+}
+
+void HTTPServer::ReplaceConfiguration(HTTPConfiguration fresh) {
+    auto record = std::make_shared<const HTTPConfiguration>(std::move(fresh));
+    std::lock_guard<std::mutex> guard(configLock_);
+    config_.swap(record);
+    // The old record is freed here unless a request still holds it.
+}
+
+HTTPServer::RequestScope::RequestScope(const HTTPServer* server)
+    : record_(server->Snapshot()), previous_(pinnedConfig) {
+    pinnedConfig = record_.get();
+}
+
+HTTPServer::RequestScope::~RequestScope() { pinnedConfig = previous_; }
+
+void HTTPServer::RequestTitleUpdate() {
+    if (ShellLink* shell = Shell()) shell->RequestTitleUpdate();
+}
+
+void HTTPServer::RequestRepaint() {
+    if (ShellLink* shell = Shell()) shell->RequestRepaint();
+}

@@ -1,0 +1,132 @@
+#pragma once
+// The one object that stands for a running web server: it owns the
+// configuration, the statistics, the four logs and the listener with its
+// pool of workers, and carries the three flags the listener and the
+// pipeline consult on every connection and request. The request pipeline
+// (ProcessRequest and its stages) and the log operations are members too.
+//
+// The live configuration is an immutable record exchanged whole on reload:
+// each request works with the record that was live when it began (pinned by
+// a RequestScope), so it sees one whole record, before or after a reload,
+// never a mix and never a freed one.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "config/HTTPConfiguration.h"
+#include "net/ListenThread.h"
+#include "server/EventLog.h"
+#include "server/HTTPStatistics.h"
+
+class HTTPRequest;
+class HTTPResponse;
+class ShellLink;
+
+// The Server header and SERVER_SOFTWARE, with and without the version.
+extern const char* const kServerVersionText;
+extern const char* const kServerPlainText;
+
+class HTTPServer {
+public:
+    // Non-zero while the pool is (nearly) exhausted, and for good after
+    // shutdown: requests are refused with 503 and keep-alive is not granted.
+    std::atomic<int> Overloaded{0};
+    // Zero while paused: requests are refused with 503 "Server not available".
+    std::atomic<int> Available{1};
+    // Zero while new connections are to be closed unserved.
+    std::atomic<int> Accepting{1};
+
+    // The setup this server runs ("Primary" when the name given is empty).
+    explicit HTTPServer(const std::string& setupName);
+    // Stops the listener if it still runs, then closes the logs.
+    ~HTTPServer();
+    HTTPServer(const HTTPServer&) = delete;
+    HTTPServer& operator=(const HTTPServer&) = delete;
+
+    const std::string& SetupName() const { return setupName_; }
+
+    // Loads the setup, opens the logs, learns the site address when
+    // ResolveLocal is set, starts the listener and applies PriorityLevel.
+    void StartServer();
+    // Shows the property sheet on a fresh copy of the setup (one sheet at a
+    // time); when it is accepted, tells the user that some changes wait for a
+    // restart, saves the copy, reloads the live record, reopens the logs and
+    // applies the priority. Nothing happens on Cancel.
+    void EditProperties();
+    // Reloads the live record from the store, reopens the logs and applies
+    // the priority: what an accepted property sheet does after saving (the
+    // console front end's reload).
+    void ReloadConfiguration();
+    // Learns this machine's address by connecting to BounceSite:BouncePort
+    // (waiting a few seconds at most), stores it as SiteAddress and saves the
+    // setup. 1 on success; 0 after logging and showing the failure.
+    int ResolveDynamicIP();
+    // Refuses further work (Overloaded 1, Accepting 0, Available 0), waits
+    // 500 ms for running requests, closes the logs and stops the listener.
+    void ShutdownServer();
+
+    // The request pipeline. ProcessRequest runs the stages in order, stops at
+    // the first that says stop, and logs the transaction; 0 when the request
+    // was not read whole (nothing is logged then), else 1. Each stage returns
+    // non-zero to go on, 0 to stop (having set the final status).
+    int ProcessRequest(HTTPRequest* request, HTTPResponse* response);
+    int PreliminaryCheck(HTTPRequest* request, HTTPResponse* response);
+    int FixupURL(HTTPRequest* request, HTTPResponse* response);
+    int AccessControl(HTTPRequest* request, HTTPResponse* response);
+    int LookupResource(HTTPRequest* request, HTTPResponse* response);
+    int CheckResource(HTTPRequest* request, HTTPResponse* response);
+    int RunResource(HTTPRequest* request, HTTPResponse* response);
+    int PostProcess(HTTPRequest* request, HTTPResponse* response);
+
+    // Logs. LogError and Trace take a request that may be null.
+    void InitializeLogs();
+    void FlushLogs();
+    void LogError(const std::string& message, const HTTPRequest* request);
+    void Trace(const std::string& message, const HTTPRequest* request);
+    void LogTransaction(HTTPRequest* request, HTTPResponse* response);
+
+    // The configuration this thread works with: the record pinned by the
+    // RequestScope around the current request, or on the front end's thread
+    // (the only one that replaces records) the live record.
+    const HTTPConfiguration& Config() const;
+    // The live record, for threads that hold it only briefly.
+    std::shared_ptr<const HTTPConfiguration> Snapshot() const;
+    // Makes fresh the live record.
+    void ReplaceConfiguration(HTTPConfiguration fresh);
+
+    // Pins the live record for the calling thread while it lives.
+    class RequestScope {
+    public:
+        explicit RequestScope(const HTTPServer* server);
+        ~RequestScope();
+        RequestScope(const RequestScope&) = delete;
+        RequestScope& operator=(const RequestScope&) = delete;
+
+    private:
+        std::shared_ptr<const HTTPConfiguration> record_;
+        const HTTPConfiguration* previous_;
+    };
+
+    // The front end asks to hear of title and repaint needs; null to stop.
+    void SetShell(ShellLink* shell) { shell_.store(shell); }
+    ShellLink* Shell() const { return shell_.load(); }
+    void RequestTitleUpdate();
+    void RequestRepaint();
+
+    HTTPStatistics Statistics;
+    EventLog AccessLog;
+    EventLog ErrorLog;
+    EventLog ReferrerLog;
+    EventLog TraceLog;
+    ListenThread Listener;
+
+private:
+    const std::string setupName_;
+    mutable std::mutex configLock_;  // guards config_ (the pointer, not the record, which never changes)
+    std::shared_ptr<const HTTPConfiguration> config_;
+    std::atomic<ShellLink*> shell_{nullptr};
+    std::atomic<bool> sheetOpen_{false};
+    std::atomic<bool> shutDown_{false};
+};

@@ -1,0 +1,95 @@
+// The server's log operations: opening the four logs and building their lines.
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "platform/MessageDisplay.h"
+#include "server/HTTPServer.h"
+
+namespace {
+
+const std::string& Who(const HTTPRequest* request) {
+    return request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost;
+}
+
+void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, const char* failure) {
+    if (!mask) {
+        log.StopLogFile();
+        return;
+    }
+    if (!log.StartLogFile(fileName.c_str())) platform::ShowMessage("Error", failure, platform::MB_ICONERROR);
+}
+
+}  // namespace
+
+void HTTPServer::InitializeLogs() {
+    const auto config = Snapshot();
+    OpenOrClose(AccessLog, config->AccessLogMask, config->AccessLogFileName, "Error opening access log.  Check setup.");
+    OpenOrClose(ErrorLog, config->ErrorLogMask, config->ErrorLogFileName, "Error opening error log.  Check setup.");
+    OpenOrClose(ReferrerLog, config->ReferrerLogMask, config->ReferrerLogFileName,
+                "Error opening referrer log.  Check setup.");
+    OpenOrClose(TraceLog, config->TraceLogMask, config->TraceLogFileName, "Error opening trace log.  Check setup.");
+}
+
+void HTTPServer::FlushLogs() {
+    AccessLog.FlushLogFile();
+    ErrorLog.FlushLogFile();
+    ReferrerLog.FlushLogFile();
+    TraceLog.FlushLogFile();
+}
+
+void HTTPServer::LogError(const std::string& message, const HTTPRequest* request) {
+    if (!Snapshot()->ErrorLogMask) return;
+    std::string line = request ? Who(request) : std::string("LOCAL SYSTEM ERROR ");
+    line += " [";
+    line += LogTime();
+    line += "] ";
+    line += message;
+    ErrorLog.LogAsIs(line);
+}
+
+void HTTPServer::Trace(const std::string& message, const HTTPRequest* request) {
+    if (!Snapshot()->TraceLogMask) return;
+    std::string line = request ? Who(request) : std::string("No Request Data");
+    line += " [";
+    line += LogTime();
+    line += "] ";
+    line += message;
+    TraceLog.LogAsIs(line);
+}
+
+void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
+    Statistics.LogStats(request, response);
+    const HTTPConfiguration& config = Config();
+    if (config.AccessLogMask) {
+        std::string line;
+        line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size());
+        line += Who(request);
+        line += " - ";
+        line += request->User.empty() ? "-" : request->User;
+        line += " [";
+        line += LogTime();
+        line += "] \"";
+        line += request->RequestLine;
+        line += "\" ";
+        line += std::to_string(response->Status);
+        const auto quotedOrHyphen = [&line](const std::string& value, bool quoted) {
+            line += ' ';
+            if (value.empty()) {
+                line += '-';
+            } else if (quoted) {
+                line += '"';
+                line += value;
+                line += '"';
+            } else {
+                line += value;
+            }
+        };
+        quotedOrHyphen(response->Header[Hdr::ContentLength], false);
+        quotedOrHyphen(request->Header[Hdr::Referer], true);
+        quotedOrHyphen(request->Header[Hdr::UserAgent], true);
+        AccessLog.LogAsIs(line);
+    }
+    const std::string& referer = request->Header[Hdr::Referer];
+    if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))
+        ReferrerLog.Log(referer + " -> \"" + request->RequestLine + "\"");
+}

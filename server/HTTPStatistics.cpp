@@ -1,0 +1,102 @@
+#include "server/HTTPStatistics.h"
+
+#include <cstdio>
+
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "platform/Clock.h"
+#include "server/HTTPServer.h"
+
+namespace {
+
+constexpr const char* kMethodLabels[HTTPStatistics::kMethodSlots] = {
+    "Unknown requests:             ", "OPTIONS requests:             ", "GET requests:                 ",
+    "HEAD requests:                ", "POST requests:                ", "PUT requests:                 ",
+    "DELETE requests:              ", "TRACE requests:               ",
+};
+
+void Line(std::string* page, const char* label, uint32_t value) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s%12u\n", label, value);
+    *page += text;
+}
+
+}  // namespace
+
+HTTPStatistics::HTTPStatistics(HTTPServer* server)
+    : StartText(gm_timestr_822(static_cast<long>(platform::UnixTimeNow()))),
+      StartTime(platform::UnixTimeNow()),
+      server_(server) {}
+
+void HTTPStatistics::Reset() {
+    for (auto* counter : {&TotalRequests, &BytesSent, &BytesReceived, &Redirections, &CacheAnswers,
+                          &AuthorizationFailures, &ScriptRequests, &Errors})
+        counter->store(0);
+    for (auto& counter : MethodCount) counter.store(0);
+}
+
+void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
+    BytesReceived.fetch_add(request->Entity.GetSize(), std::memory_order_relaxed);
+    BytesSent.fetch_add(response->Entity.GetSize(), std::memory_order_relaxed);
+    TotalRequests.fetch_add(1, std::memory_order_relaxed);
+    if (request->Method < 0) MethodCount[0].fetch_add(1, std::memory_order_relaxed);
+    else if (request->Method < kMethodSlots) MethodCount[request->Method].fetch_add(1, std::memory_order_relaxed);
+    switch (response->Status) {
+        case 301:
+        case 302: Redirections.fetch_add(1, std::memory_order_relaxed); break;
+        case 304: CacheAnswers.fetch_add(1, std::memory_order_relaxed); break;
+        case 401:
+        case 403: AuthorizationFailures.fetch_add(1, std::memory_order_relaxed); break;
+        default: break;
+    }
+    if (request->ResourceKind >= 1 && request->ResourceKind <= 3) ScriptRequests.fetch_add(1, std::memory_order_relaxed);
+    switch (response->Status) {
+        case 400:
+        case 404:
+        case 500:
+        case 501:
+        case 503: Errors.fetch_add(1, std::memory_order_relaxed); break;
+        default: break;
+    }
+}
+
+void HTTPStatistics::GetStats(HTTPEntity* body) {
+    const auto config = server_->Snapshot();
+    const char* version = config->SendVersionInfo ? kServerVersionText : kServerPlainText;
+    std::string page;
+    page.reserve(2048);
+    page += "<HTML><HEAD><TITLE>Varevavo Statistics for " + config->SiteAddress + "</TITLE></HEAD>\n";
+    page += "<BODY BGCOLOR=\"#FFFFFF\"><CENTER><H1>Web Server Statistics for " + config->SiteAddress +
+            "</H1></CENTER><HR>\n";
+    page += "<PRE>\n";
+    char text[256];
+    std::snprintf(text, sizeof text, "Server version is %s\n", version);
+    page += text;
+    std::snprintf(text, sizeof text, "Server last started on %s\n", StartText.c_str());
+    page += text;
+    const int64_t s = platform::UnixTimeNow() - StartTime;
+    std::snprintf(text, sizeof text, "Server up time %d months %d days %d:%2.2d:%2.2d\n\n",
+                  static_cast<int>(s / 2592000), static_cast<int>((s / 86400) % 30), static_cast<int>((s / 3600) % 24),
+                  static_cast<int>((s / 60) % 60), static_cast<int>(s % 60));
+    page += text;
+    Line(&page, "Active connections:           ", static_cast<uint32_t>(server_->Listener.BusyCount()));
+    Line(&page, "Total requests:               ", TotalRequests);
+    Line(&page, "Bytes sent:                   ", BytesSent);
+    Line(&page, "Bytes received:               ", BytesReceived);
+    page += "\n";
+    for (int i = 0; i < kMethodSlots; ++i) Line(&page, kMethodLabels[i], MethodCount[i]);
+    page += "\n";
+    Line(&page, "Redirection responses:        ", Redirections);
+    Line(&page, "\"Use Cache\" responses:        ", CacheAnswers);
+    Line(&page, "Authorization failures:       ", AuthorizationFailures);
+    page += "\n";
+    Line(&page, "CGI execs:                    ", ScriptRequests);
+    page += "\n";
+    Line(&page, "Total Errors:                 ", Errors);
+    page += "</PRE><HR>";
+    page += "<A HREF=\"mailto:" + config->AdminEmail + "\"><ADDRESS>&lt;" + config->AdminEmail +
+            "&gt;</ADDRESS></A>";
+    page += "</BODY></HTML>";
+    body->SetData(std::move(page));
+}

@@ -1,0 +1,46 @@
+#pragma once
+// What the server has done since it was created, and the statistics page.
+// Every finished request is counted once (LogStats, from any worker); the
+// page (GetStats) reads the counters at the same time on another worker.
+// Each counter is an atomic, wrapping at 32 bits; the page need not be a
+// consistent snapshot across counters.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class HTTPServer;
+class HTTPRequest;
+class HTTPResponse;
+class HTTPEntity;
+
+class HTTPStatistics {
+public:
+    // Method slots: 0 for a method not recognised, then OPTIONS .. TRACE.
+    static constexpr int kMethodSlots = 8;
+
+    explicit HTTPStatistics(HTTPServer* server);
+
+    // Every counter to 0; the start time stays.
+    void Reset();
+    // Counts one finished request: body sizes, method, redirections, "Use
+    // Cache" answers, authorization failures, script requests and errors.
+    void LogStats(HTTPRequest* request, HTTPResponse* response);
+    // Makes body a memory body holding the statistics page.
+    void GetStats(HTTPEntity* body);
+
+    std::atomic<uint32_t> TotalRequests{0};
+    std::atomic<uint32_t> BytesSent{0};
+    std::atomic<uint32_t> BytesReceived{0};
+    std::atomic<uint32_t> MethodCount[kMethodSlots] = {};
+    std::atomic<uint32_t> Redirections{0};
+    std::atomic<uint32_t> CacheAnswers{0};
+    std::atomic<uint32_t> AuthorizationFailures{0};
+    std::atomic<uint32_t> ScriptRequests{0};
+    std::atomic<uint32_t> Errors{0};
+    const std::string StartText;  // the creation time, RFC 822 form
+    const int64_t StartTime;      // seconds since 1970
+
+private:
+    HTTPServer* server_;
+};

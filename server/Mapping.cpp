@@ -1,0 +1,34 @@
+#include "server/Mapping.h"
+
+#include <utility>
+
+#include "http/Utilities.h"
+
+Mapping::Mapping() = default;
+
+Mapping::Mapping(std::string first, std::string second, int attribute)
+    : first(std::move(first)), second(std::move(second)), attribute(attribute) {}
+
+bool Mapping::operator==(const Mapping& other) const { return EqualNoCase(first, other.first); }
+
+int HasVirtual(const Mapping& entry, std::string_view url) {
+    const std::string_view path = entry.first;
+    if (!StartsWithNoCase(url, path)) return 0;
+    return url.size() == path.size() || url[path.size()] == '/';
+}
+
+int MatchExtension(const Mapping& entry, std::string_view name) {
+    return entry.second.size() < name.size() && EndsWithNoCase(name, entry.second);
+}
+
+std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types) {
+    const Mapping* found = types ? FindFirst(*types, MatchExtension, name) : nullptr;
+    return found ? found->first : "text/html";
+}
+
+const Mapping* FindFirst(const std::vector<Mapping>& list, int (*match)(const Mapping&, std::string_view),
+                         std::string_view value) {
+    for (const Mapping& entry : list)
+        if (match(entry, value)) return &entry;
+    return nullptr;
+}

@@ -1,0 +1,96 @@
+#include "server/MethodHandlers.h"
+
+#include "gateway/CGIBINEngine.h"
+#include "gateway/CGIWINEngine.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "platform/FileSystem.h"
+#include "server/HTTPServer.h"
+#include "server/Mapping.h"
+
+namespace {
+
+constexpr uint64_t kTicksPerSecond = 10'000'000;
+
+void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    response->Header[Hdr::Connection].clear();
+    if (request->ResourceKind == ResourceCGIBin) {
+        CGIBINEngine engine(server);
+        engine.Process(request, response);
+    } else {
+        CGIWINEngine engine(server);
+        engine.Process(request, response);
+    }
+}
+
+}  // namespace
+
+int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    switch (request->ResourceKind) {
+        case ResourceDocument:
+            if (response->Entity.Type == EntityNone) {
+                response->Entity.SetFile(request->PhysicalPath);
+                response->SetStatus(200);
+            }
+            break;
+        case ResourceCGIBin:
+        case ResourceCGIWin: RunScript(server, request, response); break;
+        default: break;
+    }
+    HTTPEntity& body = response->Entity;
+    FILETIME modified;
+    if (body.Type == EntityFile && body.LastModified(&modified)) {
+        // HTTP dates count whole seconds; the file system counts finer. A
+        // file is unchanged when its time, to the second, is not later.
+        const uint64_t fileSecond = platform::FileTimeTicks(modified) / kTicksPerSecond;
+        FILETIME since;
+        const std::string& header = request->Header[Hdr::IfModifiedSince];
+        if (!header.empty() && HTTPTimeToFileTime(&header, &since) &&
+            fileSecond <= platform::FileTimeTicks(since) / kTicksPerSecond) {
+            response->SetStatus(304);
+            body.Discard();
+            return 1;
+        }
+        std::string text;
+        if (FileTimeToHTTPTime(&modified, &text)) response->Header[Hdr::LastModified] = std::move(text);
+    }
+    if (body.Type == EntityFile)
+        response->Header[Hdr::ContentType] = MIMELookup(body.FileName, &server->Config().Types);
+    if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
+    return 1;
+}
+
+int MethodHead(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    return MethodGet(server, request, response);
+}
+
+int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    if (request->ResourceKind == ResourceCGIBin || request->ResourceKind == ResourceCGIWin)
+        RunScript(server, request, response);
+    else
+        response->SetStatus(500, "Bad POST");
+    return 1;
+}
+
+int MethodPut(HTTPServer*, HTTPRequest* request, HTTPResponse* response) {
+    const std::string& body = request->Entity.FileName;
+    if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, true))
+        response->SetStatus(201);
+    else if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, false))
+        response->SetStatus(200, "Document written");
+    else
+        response->SetStatus(409, "PUT Conflict Error");
+    return 1;
+}
+
+int MethodDelete(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    server->Trace("MethodDelete(): " + request->PhysicalPath, request);
+    if (platform::DeleteFile(request->PhysicalPath)) {
+        response->SetStatus(200, "Resource deleted");
+    } else {
+        response->SetStatus(409, "DELETE Conflict Error");
+        server->LogError("Unable to delete: " + request->PhysicalPath, request);
+    }
+    return 1;
+}

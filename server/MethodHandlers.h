@@ -1,0 +1,26 @@
+#pragma once
+// The five method handlers. Each produces the answer for a request that has
+// passed every check of the pipeline: the request already carries its
+// ResourceKind and its PhysicalPath (backslashes, default index applied),
+// and for PUT and DELETE the master key has been verified. All return 1.
+
+class HTTPServer;
+class HTTPRequest;
+class HTTPResponse;
+
+// A document becomes the body (or 304 when unchanged since If-Modified-Since,
+// compared to the second, as Last-Modified shows it); a script runs through
+// its gateway. Sets Last-Modified, Content-Type and Content-Length.
+int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);
+// As GET: the pipeline drops the body after post-processing, so the headers
+// (Content-Length too) are those of the GET.
+int MethodHead(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);
+// Runs a script; anything else is 500 "Bad POST".
+int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);
+// Copies the request body to PhysicalPath: 201 for a new file, 200
+// "Document written" over an existing one, 409 "PUT Conflict Error" when
+// neither copy works.
+int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);
+// Deletes the file at PhysicalPath: 200 "Resource deleted", or 409 "DELETE
+// Conflict Error" with an error-log line when it cannot be removed.
+int MethodDelete(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);

@@ -1,0 +1,249 @@
+// The request pipeline: a fixed chain of stages, each with its own rules.
+// ProcessRequest only runs them in order and stops at the first that says
+// stop; a stage that stops has already set the final status.
+#include "auth/AuthDecode.h"
+#include "gateway/SSIEngine.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "server/AutoIndex.h"
+#include "server/HTTPServer.h"
+#include "server/Mapping.h"
+#include "server/MethodHandlers.h"
+
+namespace {
+
+// A HEAD answer keeps the headers of the GET it mirrors and loses its body.
+// A script's complete response of its own keeps its head.
+void DropBodyOfHead(HTTPResponse* response) {
+    if (response->Raw && (response->Entity.Type == EntityTemp || response->Entity.Type == EntityFile)) {
+        platform::File file;
+        std::string head;
+        if (file.Open(response->Entity.FileName, platform::File::Mode::Read)) {
+            char buffer[8192];
+            const long n = file.Read(buffer, sizeof buffer);
+            if (n > 0) head.assign(buffer, static_cast<size_t>(n));
+        }
+        size_t end = head.find("\r\n\r\n");
+        if (end != std::string::npos) end += 4;
+        else if ((end = head.find("\n\n")) != std::string::npos) end += 2;
+        else end = head.size();
+        head.resize(end);
+        response->Entity.SetData(std::move(head));
+        return;
+    }
+    response->Entity.Discard();
+}
+
+// url with the matched virtual prefix replaced by the entry's target.
+std::string Translate(const Mapping& entry, const std::string& url) {
+    return entry.second + url.substr(std::min(entry.first.size(), url.size()));
+}
+
+}  // namespace
+
+int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
+    if (!request || !response || !request->Valid) return 0;
+    if (PreliminaryCheck(request, response) && FixupURL(request, response) && AccessControl(request, response) &&
+        LookupResource(request, response) && CheckResource(request, response) && RunResource(request, response))
+        PostProcess(request, response);
+    // A simple (0.9) request has no headers to keep in step; its HEAD is
+    // refused with a status document that is worth showing.
+    if (request->Method == MethodHEAD && request->Protocol != HTTP09) DropBodyOfHead(response);
+    LogTransaction(request, response);
+    return 1;
+}
+
+int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
+    const HTTPConfiguration& config = Config();
+    response->Protocol = request->Protocol;
+    response->Header[Hdr::Date] = gm_timestr_822(static_cast<long>(platform::UnixTimeNow()));
+    response->Header[Hdr::Server] = config.SendVersionInfo ? kServerVersionText : kServerPlainText;
+    if (Overloaded) {
+        response->SetStatus(503, "Server overloaded");
+        LogError("Server overloaded, rejected request", nullptr);
+        return 0;
+    }
+    if (!Available) {
+        response->SetStatus(503, "Server not available");
+        return 0;
+    }
+    if (request->Protocol == HTTP09 && request->Method != MethodGET) {
+        response->SetStatus(400, "Invalid HTTP/0.9 method");
+        LogError("Invalid HTTP/0.9 method", request);
+        return 0;
+    }
+    if (request->Method == MethodUnknown) {
+        response->SetStatus(501, "Method not implemented");
+        LogError("Unknown method", request);
+        return 0;
+    }
+    return 1;
+}
+
+int HTTPServer::FixupURL(HTTPRequest* request, HTTPResponse* response) {
+    if (request->URLTooLong) {
+        response->SetStatus(400);
+        LogError("URL too long", request);
+        return 0;
+    }
+    request->GetParents();
+    if (request->URL.find("...") != std::string::npos) {
+        response->SetStatus(400);
+        LogError("Upward tree traversal attempted", request);
+        return 0;
+    }
+    if (request->URL.empty()) {
+        response->SetStatus(400);
+        LogError("No URL in request", request);
+        return 0;
+    }
+    if (request->URL[0] != '/') {
+        response->SetStatus(501);
+        LogError("Proxy module unavailable", request);
+        return 0;
+    }
+    // A decoded NUL would cut the path short at the file system.
+    if (request->URL.find('\0') != std::string::npos) {
+        response->SetStatus(400);
+        LogError("Bad URL in request", request);
+        return 0;
+    }
+    return 1;
+}
+
+int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
+    AuthDecode decoder;
+    if (!decoder.Decode(request, response)) LogError("Unable to decode authentication information", request);
+    if (request->Method == MethodGET || request->Method == MethodHEAD || request->Method == MethodPOST) return 1;
+    const HTTPConfiguration& config = Config();
+    if (!config.UseMasterKey) {
+        response->SetStatus(403, "Access Denied");
+        return 0;
+    }
+    if (EqualNoCase(request->User, config.MasterUser) && EqualNoCase(request->Password, config.MasterPassword))
+        return 1;
+    response->SetStatus(401, "Access Denied");
+    return 0;
+}
+
+int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
+    if (EqualNoCase(request->URL, "/~stats")) {
+        Statistics.GetStats(&response->Entity);
+        response->SetStatus(200);
+        response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
+        response->Header[Hdr::ContentType] = "text/html";
+        return 0;
+    }
+    const HTTPConfiguration& config = Config();
+    const std::string& url = request->URL;
+    if (const Mapping* m = FindFirst(config.Redir, HasVirtual, url)) {
+        request->PhysicalPath = Translate(*m, url);
+        request->ResourceKind = ResourceRedirect;
+    } else if (const Mapping* a = FindFirst(config.Alias, HasVirtual, url)) {
+        request->PhysicalPath = Translate(*a, url);
+        request->ResourceKind = ResourceDocument;
+    } else if (const Mapping* b = FindFirst(config.CgiBin, HasVirtual, url)) {
+        request->ScriptName = url;
+        request->PhysicalPath = Translate(*b, url);
+        request->ResourceKind = ResourceCGIBin;
+        FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
+    } else if (const Mapping* w = FindFirst(config.CgiWin, HasVirtual, url)) {
+        request->ScriptName = url;
+        request->PhysicalPath = Translate(*w, url);
+        request->ResourceKind = ResourceCGIWin;
+        FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
+    } else {
+        request->PhysicalPath = config.DocRoot + url;
+        request->ResourceKind = ResourceDocument;
+    }
+    return 1;
+}
+
+int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
+    if (request->ResourceKind == ResourceRedirect) {
+        response->SetStatus(302);
+        response->Header[Hdr::Location] = request->PhysicalPath;
+        return 0;
+    }
+    request->PhysicalPath = SlashesBack(std::move(request->PhysicalPath));
+    std::string& path = request->PhysicalPath;
+    if (path.empty()) {
+        response->SetStatus(400);
+        LogError("Bad URL in request", request);
+        return 0;
+    }
+    platform::FileInfo info;
+    const bool exists = platform::GetFileInfo(path, &info);
+    if (request->Method != MethodPUT && !exists) {
+        response->SetStatus(404);
+        LogError("File not found: " + path, request);
+        return 0;
+    }
+    const HTTPConfiguration& config = Config();
+    if (path.back() != '\\' && exists && info.directory) {
+        std::string location = "http://" + config.SiteAddress;
+        if (config.Port != 80) location += ":" + std::to_string(config.Port);
+        location += request->URL + "/";
+        request->ResourceKind = ResourceRedirect;
+        path = EncodeEscape(location);
+        response->SetStatus(302);
+        response->Header[Hdr::Location] = path;
+        return 0;
+    }
+    if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\') {
+        const std::string directory = path;
+        path = directory + config.DefaultIndex;
+        if (Exists(path)) return 1;
+        if (request->ResourceKind == ResourceDocument && (config.AutoIndex & 1) && request->AllowIndex) {
+            const std::string output = response->Entity.SetTemp();
+            AutoIndex index(this);
+            if (index.Generate(request->URL, directory, output)) {
+                response->SetStatus(200);
+                response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
+                response->Header[Hdr::ContentType] = "text/html";
+            } else {
+                response->Entity.Discard();
+                response->SetStatus(500, "Indexing Error");
+                LogError("Auto-Indexing Error on " + directory, request);
+            }
+            return 0;
+        }
+        response->SetStatus(404);
+        LogError("Default file not found: " + directory, request);
+        return 0;
+    }
+    return 1;
+}
+
+int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
+    switch (request->Method) {
+        case MethodGET: MethodGet(this, request, response); break;
+        case MethodHEAD: MethodHead(this, request, response); break;
+        case MethodPOST: MethodPost(this, request, response); break;
+        case MethodPUT: MethodPut(this, request, response); break;
+        case MethodDELETE: MethodDelete(this, request, response); break;
+        default: response->SetStatus(501, "Method not available"); break;
+    }
+    return 1;
+}
+
+int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response) {
+    const HTTPConfiguration& config = Config();
+    if (config.ProcessSSI && EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
+        response->Header[Hdr::ContentType] = "text/html";
+        const std::string page = response->Entity.FileName;
+        SSIEngine engine(this);
+        if (!engine.Process(request, response)) {
+            response->SetStatus(500, "SSI Processing Error");
+            LogError("SSI Processing Error on " + page, request);
+        }
+        response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
+    }
+    if (config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
+        !response->Header[Hdr::ContentLength].empty() && !Overloaded)
+        response->Header[Hdr::Connection] = "Keep-Alive";
+    return 1;
+}

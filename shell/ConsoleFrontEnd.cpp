@@ -1,0 +1,95 @@
+#include "shell/ConsoleFrontEnd.h"
+
+#include "platform/Clock.h"
+#include "platform/MessageDisplay.h"
+#include "server/HTTPServer.h"
+
+namespace {
+
+// Title refreshes come from every worker at every request; the terminal
+// shows them at most this often.
+constexpr uint32_t kTitleInterval = 100;
+
+unsigned CommandOfKey(char key) {
+    switch (key) {
+        case 'a': return CmdAcceptConnections;
+        case 'v': return CmdAvailable;
+        case 'r': return CmdResolveDynamicIP;
+        case 'f': return CmdFlushConnections;
+        case 's': return CmdShutdown;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+int ConsoleFrontEnd::Run(const std::string& setupName) {
+    MainWindow window(setupName, this);
+    window.SetupTray();
+    HTTPServer* server = window.Server();
+    while (!server->Listener.IsSetUp()) platform::SleepMilliseconds(5);
+    if (!server->Listener.IsListening()) {
+        window.CleanupTray();
+        return 1;
+    }
+    const auto config = server->Snapshot();
+    platform::ConsoleEvents::PrintLine("Varevavo serves setup \"" + server->SetupName() + "\" at http://" +
+                                       config->SiteAddress + ":" + std::to_string(config->Port) + "/");
+    if (events_.IsTerminal())
+        platform::ConsoleEvents::PrintLine(
+            "Keys: a accept, v available, r resolve address, f flush, p re-read setup, s shut down");
+    window.UpdateTitle();
+
+    uint32_t lastTitle = platform::MillisecondClock();
+    while (!quit_) {
+        const uint32_t sinceTitle = platform::MillisecondClock() - lastTitle;
+        const bool titleDue = sinceTitle >= kTitleInterval;
+        const auto event = events_.Wait(titleDue ? -1 : static_cast<int>(kTitleInterval - sinceTitle), titleDue);
+        switch (event.kind) {
+            case platform::ConsoleEvents::Kind::Interrupt:
+            case platform::ConsoleEvents::Kind::Terminate: window.WMCommand(CmdShutdown); break;
+            case platform::ConsoleEvents::Kind::Hangup: Reload(window); break;
+            case platform::ConsoleEvents::Kind::User1: window.WMCommand(CmdFlushConnections); break;
+            case platform::ConsoleEvents::Kind::Key:
+                if (event.key == 'p') Reload(window);
+                else if (const unsigned id = CommandOfKey(event.key)) window.WMCommand(id);
+                break;
+            case platform::ConsoleEvents::Kind::Wake:
+                titlePending_ = false;
+                window.UpdateTitle();
+                lastTitle = platform::MillisecondClock();
+                break;
+            case platform::ConsoleEvents::Kind::Timeout: break;
+        }
+    }
+    return 0;
+}
+
+void ConsoleFrontEnd::Reload(MainWindow& window) {
+    window.Server()->ReloadConfiguration();
+    window.UpdateTitle();
+}
+
+void ConsoleFrontEnd::SetTitle(const std::string& title) {
+    if (!events_.IsTerminal() || title == shownTitle_) return;
+    shownTitle_ = title;
+    events_.ShowStatusLine(title);
+}
+
+void ConsoleFrontEnd::SetMenuCheck(unsigned id, bool checked) {
+    if (!events_.IsTerminal()) return;
+    const char* what = id == CmdAcceptConnections ? "Accept Connections" : "Available";
+    events_.ShowStatusLine(std::string(what) + (checked ? " on" : " off"));
+    shownTitle_.clear();
+}
+
+void ConsoleFrontEnd::ShowAbout() { platform::ConsoleEvents::PrintLine(MainWindow::kAboutLine); }
+
+void ConsoleFrontEnd::PostTitleUpdate() {
+    // Only a terminal shows the title; one wake-up covers any number of posts.
+    if (events_.IsTerminal() && !titlePending_.exchange(true)) events_.Wake();
+}
+
+void ConsoleFrontEnd::ShowOwnedMessage(const std::string& caption, const std::string& text) {
+    platform::ShowMessage(caption, text, platform::MB_OK);
+}

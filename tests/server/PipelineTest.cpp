@@ -1,0 +1,98 @@
+// The pipeline's stages on requests built in memory, for the rules that do
+// not need a connection (a port-80 setup, the stage order).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "server/HTTPServer.h"
+#include "tests/support/TestHome.h"
+
+using testing_support::TestHome;
+
+namespace {
+
+struct Pipeline {
+    explicit Pipeline(int port = 80) : server("Primary") {
+        HTTPConfiguration config;
+        config.DefaultConfiguration();
+        config.Port = port;
+        config.SiteAddress = "www.example.org";
+        config.AccessLogMask = config.ErrorLogMask = config.ReferrerLogMask = config.TraceLogMask = 0;
+        server.ReplaceConfiguration(config);
+        std::filesystem::create_directories(home.DriveC("HTTPD/HTDOCS/dir"));
+        std::filesystem::create_directories(home.DriveC("HTTPD/CGI-BIN"));
+    }
+    HTTPResponse& Run(const std::string& url, int method = MethodGET) {
+        request.Valid = 1;
+        request.Protocol = HTTP10;
+        request.Method = method;
+        request.URL = url;
+        request.RemoteAddr = "127.0.0.1";
+        EXPECT_EQ(server.ProcessRequest(&request, &response), 1);
+        return response;
+    }
+    TestHome home;
+    HTTPServer server;
+    HTTPRequest request;
+    HTTPResponse response;
+};
+
+TEST(Pipeline, DirectoryRedirectOnPort80HasNoPort) {
+    Pipeline p(80);
+    EXPECT_EQ(p.Run("/dir").Header[Hdr::Location], "http://www.example.org/dir/");
+    EXPECT_EQ(p.response.Status, 302);
+    EXPECT_EQ(p.request.ResourceKind, ResourceRedirect);
+}
+
+TEST(Pipeline, DirectoryRedirectOnAnotherPort) {
+    Pipeline p(8080);
+    EXPECT_EQ(p.Run("/dir").Header[Hdr::Location], "http://www.example.org:8080/dir/");
+}
+
+TEST(Pipeline, RequestNotReadIsRefused) {
+    Pipeline p;
+    HTTPRequest unread;
+    HTTPResponse response;
+    EXPECT_EQ(p.server.ProcessRequest(&unread, &response), 0);
+    EXPECT_EQ(p.server.ProcessRequest(nullptr, &response), 0);
+    EXPECT_EQ(p.server.Statistics.TotalRequests.load(), 0u) << "nothing is counted";
+}
+
+TEST(Pipeline, ScriptPathsSplitIntoScriptAndPathInfo) {
+    Pipeline p;
+    TestHome::WriteFile(p.home.DriveC("HTTPD/CGI-BIN/prog.cgi"), "#!/bin/sh\n");
+    p.Run("/cgi-bin/prog.cgi/extra/path");
+    EXPECT_EQ(p.request.ResourceKind, ResourceCGIBin);
+    EXPECT_EQ(p.request.PhysicalPath.rfind("C:\\HTTPD\\CGI-BIN\\prog.cgi", 0), 0u) << p.request.PhysicalPath;
+    EXPECT_EQ(p.request.ScriptName, "/cgi-bin/prog.cgi");
+    EXPECT_EQ(p.request.PathInfo, "/extra/path");
+}
+
+TEST(Pipeline, StatisticsPathIgnoresCase) {
+    Pipeline p;
+    EXPECT_EQ(p.Run("/~STATS").Status, 200);
+    EXPECT_NE(p.response.Entity.Data.find("Web Server Statistics for www.example.org"), std::string::npos);
+}
+
+TEST(Pipeline, HeadOfAnErrorHasNoBody) {
+    Pipeline p;
+    HTTPResponse& r = p.Run("/missing", MethodHEAD);
+    EXPECT_EQ(r.Status, 404);
+    EXPECT_EQ(r.Entity.Type, EntityNone);
+    EXPECT_FALSE(r.Header[Hdr::ContentLength].empty());
+    EXPECT_EQ(p.server.Statistics.BytesSent.load(), 0u) << "no bytes are counted for a HEAD";
+}
+
+TEST(Pipeline, OverloadIsReportedFirst) {
+    Pipeline p;
+    p.server.Overloaded = 1;
+    p.server.Available = 0;
+    HTTPResponse& r = p.Run("/");
+    EXPECT_EQ(r.Status, 503);
+    EXPECT_EQ(r.Reason, "Server overloaded");
+    EXPECT_TRUE(r.Header[Hdr::Connection].empty());
+}
+
+}  // namespace

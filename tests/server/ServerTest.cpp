@@ -1,0 +1,472 @@
+// The running server end to end: a real server in its own home, real
+// sockets, exact bytes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "http/Utilities.h"
+#include "platform/FileSystem.h"
+#include "server/HTTPServer.h"
+#include "tests/support/TestServer.h"
+
+using testing_support::RawClient;
+using testing_support::TestServer;
+using testing_support::WithoutDates;
+
+namespace {
+
+const std::string kServer = "Server: Varevavo/1.0b3A (Win32; i386)\r\n";
+
+std::string StatusDocument(const std::string& reason, const std::string& admin = "webmaster@localhost") {
+    return "<H1>" + reason + "</H1>\nIf problems persist, contact <A HREF=\"mailto:" + admin + "\"><i>&lt;" + admin +
+           "&gt;</i></A>\n<hr><i>Varevavo/1.0b3A (Win32; i386)</i>";
+}
+
+std::string ErrorResponse(int code, const std::string& reason) {
+    const std::string doc = StatusDocument(reason);
+    return "HTTP/1.0 " + std::to_string(code) + " " + reason + "\r\nContent-Length: " + std::to_string(doc.size()) +
+           "\r\nContent-Type: text/html\r\nDate: <date>\r\n" + kServer + "\r\n" + doc;
+}
+
+std::string Get(TestServer& t, const std::string& path, const std::string& headers = "") {
+    return WithoutDates(t.Exchange("GET " + path + " HTTP/1.0\r\n" + headers + "\r\n"));
+}
+
+// Lines of a log with the bracketed time stamps replaced by [T].
+std::vector<std::string> LogLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        const size_t open = line.find(" [");
+        const size_t close = line.find("]", open == std::string::npos ? 0 : open);
+        if (open != std::string::npos && close != std::string::npos) line.replace(open + 2, close - open - 2, "T");
+        lines.push_back(line);
+        start = end + 2;
+    }
+    return lines;
+}
+
+TEST(Documents, FileWithItsHeadersInTableOrder) {
+    TestServer t;
+    t.WriteSite("HTDOCS/hello.txt", "hello, world\n");
+    EXPECT_EQ(Get(t, "/hello.txt"),
+              "HTTP/1.0 200 Document Follows\r\n"
+              "Content-Length: 13\r\n"
+              "Content-Type: text/plain\r\n"
+              "Date: <date>\r\n"
+              "Last-Modified: <date>\r\n" +
+                  kServer + "\r\nhello, world\n");
+}
+
+TEST(Documents, MissingFile) {
+    TestServer t;
+    EXPECT_EQ(Get(t, "/none.html"), ErrorResponse(404, "Resource not found"));
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")),
+              std::vector<std::string>{"127.0.0.1 [T] File not found: C:\\HTTPD\\HTDOCS\\none.html"});
+}
+
+TEST(Documents, MimeTypesAndCaseOfExtensions) {
+    TestServer t;
+    t.WriteSite("HTDOCS/a.HTML", "x");
+    t.WriteSite("HTDOCS/b.gif", "x");
+    t.WriteSite("HTDOCS/c.unknown", "x");
+    EXPECT_NE(Get(t, "/a.HTML").find("Content-Type: text/html\r\n"), std::string::npos);
+    EXPECT_NE(Get(t, "/b.gif").find("Content-Type: image/gif\r\n"), std::string::npos);
+    EXPECT_NE(Get(t, "/c.unknown").find("Content-Type: text/html\r\n"), std::string::npos);
+}
+
+TEST(Documents, SimpleRequestGetsTheBodyAlone) {
+    TestServer t;
+    t.WriteSite("HTDOCS/index.html", "<p>welcome</p>");
+    EXPECT_EQ(t.Exchange("GET /index.html\r\n"), "<p>welcome</p>");
+    EXPECT_EQ(t.Exchange("HEAD /index.html\r\n"), StatusDocument("Invalid HTTP/0.9 method"));
+}
+
+TEST(Redirects, DirectoryWithoutItsSlash) {
+    TestServer t;
+    std::filesystem::create_directories(t.Site("HTDOCS/sub dir"));
+    const std::string location = "http://localhost:" + std::to_string(t.Port()) + "/sub%20dir/";
+    const std::string got = Get(t, "/sub%20dir");
+    EXPECT_EQ(got.substr(0, got.find("\r\n")), "HTTP/1.0 302 Redirection");
+    EXPECT_NE(got.find("\r\nLocation: " + location + "\r\n"), std::string::npos) << got;
+}
+
+TEST(Redirects, ConfiguredRedirection) {
+    TestServer t([](HTTPConfiguration& c) { c.Redir.emplace_back("/old", "http://example.com/new"); });
+    const std::string got = Get(t, "/old/page.html");
+    EXPECT_EQ(got, "HTTP/1.0 302 Redirection\r\nContent-Length: " +
+                       std::to_string(StatusDocument("Redirection").size()) +
+                       "\r\nContent-Type: text/html\r\nDate: <date>\r\nLocation: http://example.com/new/page.html\r\n" +
+                       kServer + "\r\n" + StatusDocument("Redirection"));
+}
+
+TEST(Directories, DefaultIndexAndItsAbsence) {
+    TestServer t([](HTTPConfiguration& c) { c.AutoIndex = 0; });
+    t.WriteSite("HTDOCS/index.html", "home");
+    std::filesystem::create_directories(t.Site("HTDOCS/empty"));
+    EXPECT_NE(Get(t, "/").find("\r\n\r\nhome"), std::string::npos);
+    EXPECT_EQ(Get(t, "/empty/"), ErrorResponse(404, "Resource not found"));
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(),
+              "127.0.0.1 [T] Default file not found: C:\\HTTPD\\HTDOCS\\empty\\");
+}
+
+TEST(Directories, PreformattedListing) {
+    TestServer t;
+    t.WriteSite("HTDOCS/List/a b.txt", "12345");
+    t.WriteSite("HTDOCS/List/.hidden", "x");
+    t.WriteSite("HTDOCS/List/a-very-long-file-name-of-forty-chars.txt", "");
+    t.WriteSite("HTDOCS/List/<b>&.txt", "");
+    const std::string got = Get(t, "/List/");
+    const size_t body = got.find("\r\n\r\n") + 4;
+    EXPECT_EQ(got.substr(0, got.find("\r\n")), "HTTP/1.0 200 Document Follows");
+    EXPECT_EQ(got.find("Last-Modified"), std::string::npos);
+    const std::string page = got.substr(body);
+    EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>Index of /list/</TITLE></HEAD>\n<BODY><H1>Index of /list/</H1>\n"
+                         "<PRE>  Name                           Date                         Size\n<HR>\n",
+                         0),
+              0u)
+        << page;
+    EXPECT_TRUE(page.ends_with("</PRE></BODY></HTML>"));
+    std::string date;
+    platform::FileInfo info;
+    platform::GetFileInfo(t.Site("HTDOCS/List/a b.txt"), &info);
+    FileTimeToHTTPTime(&info.lastWrite, &date);
+    EXPECT_NE(page.find("<A HREF=\"a%20b.txt\">a b.txt</A>                        " + date +
+                        "                5\n"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<A HREF=\"a-very-long-file-name-of-forty-chars.txt\">a-very-long-file-name-of-forty</A> "),
+              std::string::npos);
+    EXPECT_NE(page.find("<A HREF=\"&lt;b&gt;%26.txt\">&lt;b&gt;&amp;.txt</A>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("hidden"), std::string::npos);
+    EXPECT_NE(page.find("<A HREF=\"..\">..</A>"), std::string::npos) << "dot entries are listed";
+}
+
+TEST(Directories, TableListing) {
+    TestServer t([](HTTPConfiguration& c) { c.AutoIndex = 3; });
+    t.WriteSite("HTDOCS/t/x y.txt", "abc");
+    std::filesystem::create_directories(t.Site("HTDOCS/t/sub"));
+    const std::string got = Get(t, "/t/");
+    const std::string page = got.substr(got.find("\r\n\r\n") + 4);
+    EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>Index of /t/</TITLE></HEAD>\n<BODY><H1>Index of /t/</H1>\n<HR SIZE=5>\n"
+                         "<TABLE BORDER=1 CELLPADDING=3><TR><TH>Type</TH><TH>Name</TH><TH>Date</TH><TH>Size "
+                         "(bytes)</TH></TR><TR>",
+                         0),
+              0u)
+        << page;
+    EXPECT_NE(page.find("<TR><TD>[File]</TD><TD><A HREF=\"x%20y.txt\">x y.txt</A></TD><TD>"), std::string::npos);
+    EXPECT_NE(page.find("</TD><TD ALIGN=RIGHT>3</TD></TR>\n"), std::string::npos);
+    EXPECT_NE(page.find("<TR><TD>[Directory]</TD><TD><A HREF=\"sub\">sub</A></TD>"), std::string::npos);
+    EXPECT_TRUE(page.ends_with("</TABLE></BODY></HTML>"));
+}
+
+TEST(Conditional, NotModifiedAndModified) {
+    TestServer t;
+    t.WriteSite("HTDOCS/c.txt", "content");
+    const std::string first = t.Exchange("GET /c.txt HTTP/1.0\r\n\r\n");
+    const size_t at = first.find("Last-Modified: ") + 15;
+    const std::string stamp = first.substr(at, first.find("\r\n", at) - at);
+    const std::string notModified = Get(t, "/c.txt", "If-Modified-Since: " + stamp + "\r\n");
+    EXPECT_EQ(notModified, "HTTP/1.0 304 Use Cache\r\nContent-Length: " +
+                               std::to_string(StatusDocument("Use Cache").size()) +
+                               "\r\nContent-Type: text/html\r\nDate: <date>\r\n" + kServer + "\r\n")
+        << "the status document's headers stay, its body goes";
+    EXPECT_NE(Get(t, "/c.txt", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n").find("200 Document"),
+              std::string::npos);
+    EXPECT_NE(Get(t, "/c.txt", "If-Modified-Since: yesterday\r\n").find("\r\n\r\ncontent"), std::string::npos);
+}
+
+TEST(Head, SameHeadersAsGetAndNoBody) {
+    TestServer t;
+    t.WriteSite("HTDOCS/h.html", "0123456789");
+    const std::string get = Get(t, "/h.html");
+    const std::string head = WithoutDates(t.Exchange("HEAD /h.html HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(head, get.substr(0, get.find("\r\n\r\n") + 4));
+    const std::string missing = WithoutDates(t.Exchange("HEAD /missing HTTP/1.0\r\n\r\n"));
+    const std::string error = ErrorResponse(404, "Resource not found");
+    EXPECT_EQ(missing, error.substr(0, error.find("\r\n\r\n") + 4)) << "an error answer to HEAD has no body either";
+}
+
+TEST(Publishing, PutAndDeleteBehindTheMasterKey) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.UseMasterKey = 1;
+        c.MasterUser = "admin";
+        c.MasterPassword = "secret";
+    });
+    const std::string key = "Authorization: Basic " + std::string("YWRtaW46c2VjcmV0") + "\r\n";  // admin:secret
+    const std::string put = "PUT /new.txt HTTP/1.0\r\nContent-Length: 5\r\n";
+    EXPECT_EQ(WithoutDates(t.Exchange(put + "\r\nhello")), ErrorResponse(401, "Access Denied"));
+    EXPECT_EQ(WithoutDates(t.Exchange(put + "Authorization: Basic YWRtaW46d3Jvbmc=\r\n\r\nhello")),
+              ErrorResponse(401, "Access Denied"));
+    EXPECT_EQ(WithoutDates(t.Exchange(put + key + "\r\nhello")), ErrorResponse(201, "Document Created"));
+    EXPECT_EQ(testing_support::TestHome::ReadFile(t.Site("HTDOCS/new.txt")), "hello");
+    EXPECT_EQ(WithoutDates(t.Exchange(put + key + "\r\nworld")), ErrorResponse(200, "Document written"));
+    EXPECT_EQ(testing_support::TestHome::ReadFile(t.Site("HTDOCS/new.txt")), "world");
+    EXPECT_EQ(WithoutDates(t.Exchange("PUT /nobody.txt HTTP/1.0\r\n" + key + "\r\n")),
+              ErrorResponse(409, "PUT Conflict Error"));
+    EXPECT_EQ(WithoutDates(t.Exchange("DELETE /new.txt HTTP/1.0\r\n" + key + "\r\n")),
+              ErrorResponse(200, "Resource deleted"));
+    EXPECT_FALSE(testing_support::TestHome::FileExists(t.Site("HTDOCS/new.txt")));
+    EXPECT_EQ(WithoutDates(t.Exchange("DELETE /new.txt HTTP/1.0\r\n" + key + "\r\n")),
+              ErrorResponse(404, "Resource not found"));
+    std::filesystem::create_directories(t.Site("HTDOCS/dir"));
+    EXPECT_EQ(WithoutDates(t.Exchange("DELETE /dir/ HTTP/1.0\r\n" + key + "\r\n")),
+              ErrorResponse(409, "DELETE Conflict Error"))
+        << "a target that cannot be removed is never answered 200";
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(), "127.0.0.1 [T] Unable to delete: C:\\HTTPD\\HTDOCS\\dir\\");
+    EXPECT_EQ(WithoutDates(t.Exchange("OPTIONS / HTTP/1.0\r\n" + key + "\r\n")),
+              ErrorResponse(501, "Method not available"));
+}
+
+TEST(Publishing, MasterKeyOff) {
+    TestServer t;
+    EXPECT_EQ(WithoutDates(t.Exchange("PUT /x HTTP/1.0\r\nContent-Length: 1\r\n\r\nx")),
+              ErrorResponse(403, "Access Denied"));
+    EXPECT_EQ(WithoutDates(t.Exchange("OPTIONS / HTTP/1.0\r\n\r\n")), ErrorResponse(403, "Access Denied"));
+    EXPECT_FALSE(testing_support::TestHome::FileExists(t.Site("HTDOCS/x")));
+}
+
+TEST(Refusals, MethodsUrlsAndPause) {
+    TestServer t;
+    EXPECT_EQ(WithoutDates(t.Exchange("BREW /pot HTTP/1.0\r\n\r\n")), ErrorResponse(501, "Method not implemented"));
+    EXPECT_EQ(WithoutDates(t.Exchange("GET /a/... HTTP/1.0\r\n\r\n")), ErrorResponse(400, "Bad or corrupted request"));
+    EXPECT_EQ(WithoutDates(t.Exchange("GET http://x/ HTTP/1.0\r\n\r\n")), ErrorResponse(501, "Not Implemented"));
+    EXPECT_EQ(WithoutDates(t.Exchange("GET /a%00b HTTP/1.0\r\n\r\n")), ErrorResponse(400, "Bad or corrupted request"));
+    EXPECT_EQ(WithoutDates(t.Exchange("POST /index.html HTTP/1.0\r\n\r\n")).substr(0, 26), "HTTP/1.0 404 Resource not ");
+    t.WriteSite("HTDOCS/p.html", "x");
+    EXPECT_EQ(WithoutDates(t.Exchange("POST /p.html HTTP/1.0\r\n\r\n")), ErrorResponse(500, "Bad POST"));
+    t.Server().Available = 0;
+    EXPECT_EQ(WithoutDates(t.Exchange("GET /p.html HTTP/1.0\r\n\r\n")), ErrorResponse(503, "Server not available"));
+    t.Server().Available = 1;
+    EXPECT_NE(Get(t, "/p.html").find("200 Document Follows"), std::string::npos);
+    const auto errors = LogLines(t.Log("ERROR.LOG"));
+    EXPECT_EQ(errors[0], "127.0.0.1 [T] Unknown method");
+    EXPECT_EQ(errors[1], "127.0.0.1 [T] Upward tree traversal attempted");
+    EXPECT_EQ(errors[2], "127.0.0.1 [T] Proxy module unavailable");
+    EXPECT_EQ(errors[3], "127.0.0.1 [T] Bad URL in request");
+    EXPECT_EQ(errors.size(), 5u) << "the pause is not logged";
+}
+
+TEST(Refusals, NotAcceptingClosesAtOnce) {
+    TestServer t;
+    t.Server().Accepting = 0;
+    EXPECT_EQ(t.Exchange("GET / HTTP/1.0\r\n\r\n"), "");
+    t.Server().Accepting = 1;
+    EXPECT_NE(t.Exchange("GET / HTTP/1.0\r\n\r\n"), "");
+}
+
+TEST(Statistics, PageBeatsMappingsAndCountsBefore) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.Redir.emplace_back("/~stats", "http://elsewhere/");
+        c.AdminEmail = "root@example.org";
+    });
+    t.WriteSite("HTDOCS/s.txt", "12345");
+    Get(t, "/s.txt");
+    Get(t, "/missing");
+    t.Exchange("BREW / HTTP/1.0\r\n\r\n");
+    t.Exchange("HEAD /s.txt HTTP/1.0\r\nIf-Modified-Since: Sat, 01 Jan 2100 00:00:00 GMT\r\n\r\n");
+    t.Exchange("GET /cgi-bin/nothing HTTP/1.0\r\n\r\n");
+    const std::string got = Get(t, "/~stats");
+    const std::string page = got.substr(got.find("\r\n\r\n") + 4);
+    EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>Varevavo Statistics for localhost</TITLE></HEAD>\n<BODY BGCOLOR=\"#FFFFFF\">"
+                         "<CENTER><H1>Web Server Statistics for localhost</H1></CENTER><HR>\n<PRE>\n"
+                         "Server version is Varevavo/1.0b3A (Win32; i386)\nServer last started on ",
+                         0),
+              0u)
+        << page;
+    EXPECT_NE(page.find("Server up time 0 months 0 days 0:00:0"), std::string::npos);
+    const size_t counts = page.find("Active connections:");
+    const std::string missingDoc = StatusDocument("Resource not found", "root@example.org");
+    const std::string unknownDoc = StatusDocument("Method not implemented", "root@example.org");
+    const unsigned sent = 5 + 2 * static_cast<unsigned>(missingDoc.size()) + static_cast<unsigned>(unknownDoc.size());
+    char expected[2048];
+    std::snprintf(expected, sizeof expected,
+                  "Active connections:                      1\n"
+                  "Total requests:                          5\n"
+                  "Bytes sent:                   %12u\n"
+                  "Bytes received:                          0\n\n"
+                  "Unknown requests:                        1\n"
+                  "OPTIONS requests:                        0\n"
+                  "GET requests:                            3\n"
+                  "HEAD requests:                           1\n"
+                  "POST requests:                           0\n"
+                  "PUT requests:                            0\n"
+                  "DELETE requests:                         0\n"
+                  "TRACE requests:                          0\n\n"
+                  "Redirection responses:                   0\n"
+                  "\"Use Cache\" responses:                   1\n"
+                  "Authorization failures:                  0\n\n"
+                  "CGI execs:                               1\n\n"
+                  "Total Errors:                            3\n"
+                  "</PRE><HR><A HREF=\"mailto:root@example.org\"><ADDRESS>&lt;root@example.org&gt;</ADDRESS></A>"
+                  "</BODY></HTML>",
+                  sent);
+    EXPECT_EQ(page.substr(counts), expected);
+}
+
+TEST(Logs, AccessErrorAndReferrerLines) {
+    TestServer t([](HTTPConfiguration& c) { c.SiteAddress = "www.mysite.org"; });
+    t.WriteSite("HTDOCS/l.txt", "abc");
+    t.Exchange("GET /l.txt HTTP/1.0\r\nUser-Agent: Tester/1.0\r\nReferer: http://other.net/page\r\n\r\n");
+    t.Exchange("GET /l.txt HTTP/1.0\r\nReferer: http://WWW.MYSITE.ORG/home\r\n\r\n");
+    t.Exchange("GET /nope HTTP/1.0\r\nAuthorization: Basic dXNlcjpwdw==\r\n\r\n");
+    t.Exchange("GET /l.txt?x=\x01\x1b[2J HTTP/1.0\r\nUser-Agent: evil\r\n\r\n");
+    const auto access = LogLines(t.Log("ACCESS.LOG"));
+    ASSERT_EQ(access.size(), 4u);
+    EXPECT_EQ(access[0], "127.0.0.1 - - [T] \"GET /l.txt HTTP/1.0\" 200 3 \"http://other.net/page\" \"Tester/1.0\"");
+    EXPECT_EQ(access[1], "127.0.0.1 - - [T] \"GET /l.txt HTTP/1.0\" 200 3 \"http://WWW.MYSITE.ORG/home\" -");
+    EXPECT_EQ(access[2], "127.0.0.1 - user [T] \"GET /nope HTTP/1.0\" 404 " +
+                             std::to_string(StatusDocument("Resource not found").size()) + " - -");
+    EXPECT_EQ(access[3], "127.0.0.1 - - [T] \"GET /l.txt?x=\\x01\\x1B[2J HTTP/1.0\" 200 3 - \"evil\"")
+        << "control bytes from the client cannot reach the terminal or forge lines";
+    const std::string referrer = t.Log("REFERRER.LOG");
+    ASSERT_EQ(referrer.size(), 24 + std::string(" http://other.net/page -> \"GET /l.txt HTTP/1.0\"\r\n").size());
+    EXPECT_EQ(referrer.substr(24), " http://other.net/page -> \"GET /l.txt HTTP/1.0\"\r\n");
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")), std::vector<std::string>{"127.0.0.1 [T] File not found: "
+                                                                     "C:\\HTTPD\\HTDOCS\\nope"});
+}
+
+TEST(Logs, SwitchesAndTrace) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.ErrorLogMask = 0;
+        c.UseMasterKey = 1;
+        c.MasterPassword = "pw";
+    });
+    t.WriteSite("HTDOCS/d.txt", "x");
+    Get(t, "/none");
+    EXPECT_EQ(t.Log("ERROR.LOG"), "");
+    t.Exchange("DELETE /d.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46cHc=\r\n\r\n");
+    EXPECT_EQ(LogLines(t.Log("TRACE.LOG")),
+              std::vector<std::string>{"127.0.0.1 [T] MethodDelete(): C:\\HTTPD\\HTDOCS\\d.txt"});
+}
+
+TEST(KeepAlive, GrantedOnlyWhenAskedAndAllowed) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t.WriteSite("HTDOCS/k.txt", "keep");
+    auto client = t.Connect();
+    for (int i = 0; i < 3; ++i) {
+        client->Send("GET /k.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
+        const std::string got = WithoutDates(client->ReadResponse());
+        EXPECT_NE(got.find("\r\nConnection: Keep-Alive\r\n"), std::string::npos) << got;
+        EXPECT_TRUE(got.ends_with("\r\n\r\nkeep"));
+    }
+    client->Send("GET /k.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(client->ReadResponse().find("Connection:"), std::string::npos);
+    EXPECT_TRUE(client->PeerClosed()) << "no keep-alive asked: closed after the response";
+}
+
+TEST(KeepAlive, OffInTheSetup) {
+    TestServer t;
+    t.WriteSite("HTDOCS/k.txt", "keep");
+    auto client = t.Connect();
+    client->Send("GET /k.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
+    EXPECT_EQ(client->ReadResponse().find("Connection:"), std::string::npos);
+    EXPECT_TRUE(client->PeerClosed());
+}
+
+TEST(KeepAlive, IdleConnectionClosesAfterTheWait) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.UseKeepAlive = 1;
+        c.KeepAlive = 300;
+    });
+    t.WriteSite("HTDOCS/k.txt", "keep");
+    auto client = t.Connect();
+    client->Send("GET /k.txt HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
+    client->ReadResponse();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client->PeerClosed(3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+}
+
+// Waits (up to ten seconds: a loaded machine may delay the listener) until
+// the pool's busy count satisfies done.
+template <typename Done>
+bool WaitForBusy(TestServer& t, Done done) {
+    for (int i = 0; i < 1000; ++i) {
+        if (done(t.Server().Listener.BusyCount())) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(Pool, OverloadAtNineTenthsAndRecovery) {
+    TestServer t([](HTTPConfiguration& c) { c.NumThreads = 3; });
+    t.WriteSite("HTDOCS/o.txt", "ok");
+    EXPECT_EQ(t.Server().Listener.ThreadCount(), 8) << "a pool holds at least 8 workers";
+    // Seven connections that send nothing keep seven workers busy.
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 1; i <= 7; ++i) {
+        held.push_back(t.Connect());
+        ASSERT_TRUE(WaitForBusy(t, [i](int busy) { return busy == i; }));
+    }
+    EXPECT_EQ(t.Server().Overloaded.load(), 0);
+    // The eighth lands on worker 7, at nine tenths of the pool: answered 503.
+    auto eighth = t.Connect();
+    eighth->Send("GET /o.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(WithoutDates(eighth->ReadAll()), ErrorResponse(503, "Server overloaded"));
+    // A ninth while all eight are busy is closed unanswered.
+    ASSERT_TRUE(WaitForBusy(t, [](int busy) { return busy == 7; }));
+    auto busy = t.Connect();
+    ASSERT_TRUE(WaitForBusy(t, [](int n) { return n == 8; }));
+    auto ninth = t.Connect();
+    ninth->Send("GET /o.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(ninth->ReadAll(), "");
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(), "LOCAL SYSTEM ERROR  [T] Server Overloaded");
+    // Once the held connections go, the next one lands on worker 0 and clears the flag.
+    held.clear();
+    busy.reset();
+    ASSERT_TRUE(WaitForBusy(t, [](int n) { return n == 0; }));
+    EXPECT_NE(Get(t, "/o.txt").find("200 Document Follows"), std::string::npos);
+    EXPECT_EQ(t.Server().Overloaded.load(), 0);
+}
+
+TEST(Pool, FlushResetsOpenConnections) {
+    TestServer t;
+    t.WriteSite("HTDOCS/f.txt", "fine");
+    auto idle = t.Connect();
+    ASSERT_TRUE(WaitForBusy(t, [](int n) { return n == 1; }));
+    t.Server().Listener.Flush();
+    EXPECT_TRUE(idle->WasReset() || idle->PeerClosed());
+    EXPECT_TRUE(WaitForBusy(t, [](int n) { return n == 0; }));
+    EXPECT_NE(Get(t, "/f.txt").find("fine"), std::string::npos) << "the worker serves again";
+}
+
+TEST(Lifecycle, ShutdownWithRequestsInFlight) {
+    auto t = std::make_unique<TestServer>([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t->WriteSite("HTDOCS/big.bin", std::string(8 << 20, 'b'));
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(t->Connect());
+        clients.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
+    }
+    clients.push_back(t->Connect());  // an idle one
+    const std::string tempDir = t->Home().TempDir();
+    const auto start = std::chrono::steady_clock::now();
+    t.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    for (auto& c : clients) c->ReadAll(2000);
+}
+
+TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
+    TestServer t;
+    t.WriteSite("HTDOCS/r.txt", "reload");
+    std::atomic<bool> stop{false};
+    std::atomic<int> good{0};
+    std::thread client([&] {
+        while (!stop) {
+            if (t.Exchange("GET /r.txt HTTP/1.0\r\n\r\n").ends_with("reload")) ++good;
+        }
+    });
+    for (int i = 0; i < 20; ++i) t.Server().ReloadConfiguration();
+    stop = true;
+    client.join();
+    EXPECT_GT(good.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "tests/support/TestServer.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "net/Socket.h"
+#include "server/HTTPServer.h"
+
+namespace testing_support {
+
+int TestServer::FreePort() {
+    Socket probe(0, 1);
+    SocketAddress name;
+    probe.GetName(&name);
+    return name.port;
+}
+
+TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
+    for (const char* dir : {"HTDOCS", "LOGS", "ICONS", "CGI-BIN", "CGI-WIN", "CGI-DOS"})
+        std::filesystem::create_directories(home_.DriveC(std::string("HTTPD/") + dir));
+    HTTPConfiguration config;
+    config.DefaultConfiguration();
+    port_ = FreePort();
+    config.Port = port_;
+    config.ResolveLocal = 0;
+    config.NumThreads = 8;
+    config.SiteAddress = "localhost";
+    if (tweak) tweak(config);
+    port_ = config.Port;
+    config.SaveConfiguration("Primary");
+    server_ = std::make_unique<HTTPServer>("");
+    server_->StartServer();
+    while (!server_->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+TestServer::~TestServer() { server_->ShutdownServer(); }
+
+void TestServer::WriteSite(const std::string& relative, const std::string& contents) const {
+    TestHome::WriteFile(Site(relative), contents);
+}
+
+std::string TestServer::Exchange(const std::string& request, int timeoutMs) {
+    RawClient client(port_);
+    client.Send(request);
+    return client.ReadAll(timeoutMs);
+}
+
+std::string TestServer::Log(const std::string& name) const { return TestHome::ReadFile(Site("LOGS/" + name)); }
+
+std::string WithoutDates(std::string response) {
+    for (const char* header : {"\r\nDate: ", "\r\nLast-Modified: "}) {
+        const size_t at = response.find(header);
+        if (at == std::string::npos) continue;
+        const size_t start = at + std::char_traits<char>::length(header);
+        const size_t end = response.find("\r\n", start);
+        response.replace(start, end - start, "<date>");
+    }
+    return response;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,58 @@
+#pragma once
+// Test support: a real server started in its own temporary home, its setup
+// written through the registry store, listening on a free loopback port,
+// with a default site folder (HTDOCS, LOGS, ICONS, CGI-BIN, CGI-WIN under
+// C:\HTTPD). Tests talk to it with RawClient over real sockets.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/HTTPConfiguration.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/TestHome.h"
+
+class HTTPServer;
+
+namespace testing_support {
+
+class TestServer {
+public:
+    // Writes the default setup with test-friendly changes (a free port, no
+    // address lookup, a pool of 8), lets tweak change it further, saves it
+    // as "Primary" and starts the server.
+    explicit TestServer(const std::function<void(HTTPConfiguration&)>& tweak = {});
+    // Shuts the server down (as "Shutdown Server" does).
+    ~TestServer();
+
+    HTTPServer& Server() { return *server_; }
+    TestHome& Home() { return home_; }
+    int Port() const { return port_; }
+
+    // Host path of a file below C:\HTTPD (e.g. "HTDOCS/index.html").
+    std::string Site(const std::string& relative) const { return home_.DriveC("HTTPD/" + relative); }
+    void WriteSite(const std::string& relative, const std::string& contents) const;
+
+    // Sends raw bytes on a new connection and returns everything the server
+    // sent until it closed the connection.
+    std::string Exchange(const std::string& request, int timeoutMs = 5000);
+    // A new connection.
+    std::unique_ptr<RawClient> Connect() { return std::make_unique<RawClient>(port_); }
+    // The contents of a log file of C:\HTTPD\LOGS ("ACCESS.LOG" ...).
+    std::string Log(const std::string& name) const;
+
+    // Any free loopback port.
+    static int FreePort();
+
+private:
+    TestHome home_;
+    int port_ = 0;
+    std::unique_ptr<HTTPServer> server_;
+    bool stopped_ = false;
+};
+
+// A response with the Date and Last-Modified values replaced by "<date>",
+// so that whole responses can be compared byte for byte.
+std::string WithoutDates(std::string response);
+
+}  // namespace testing_support

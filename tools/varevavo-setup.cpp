@@ -1,0 +1,40 @@
+// varevavo-setup: creates a setup with the defaults of a new setup when it
+// does not exist yet, and optionally sets its port.
+//
+//   varevavo-setup NAME [PORT]
+//
+// An administrator (or the run script, for a user who may not bind port
+// 80) uses it before the first start; the server itself would create the
+// same defaults on its first start.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "config/HTTPConfiguration.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: varevavo-setup NAME [PORT]\n");
+        return 1;
+    }
+    const std::string name = argv[1];
+    HTTPConfiguration config;
+    if (!config.LoadConfiguration(name)) {
+        std::fprintf(stderr, "varevavo-setup: the registry store cannot be read\n");
+        return 1;
+    }
+    if (argc == 3) {
+        char* end = nullptr;
+        const long port = std::strtol(argv[2], &end, 10);
+        if (!end || *end || port < 1 || port > 65535) {
+            std::fprintf(stderr, "varevavo-setup: '%s' is not a port number (1 to 65535)\n", argv[2]);
+            return 1;
+        }
+        config.Port = static_cast<int>(port);
+        if (!config.SaveConfiguration(name)) {
+            std::fprintf(stderr, "varevavo-setup: the setup could not be saved\n");
+            return 1;
+        }
+    }
+    return 0;
+}
