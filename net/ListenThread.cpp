@@ -51,6 +51,15 @@ void ListenThread::Setup() {
         }
         ProcessCount = count;
     }
+    // A worker that has not reached its wait yet would make the first
+    // connections look like an overload; give the new threads a moment.
+    for (int waited = 0; waited < 2000; waited += 2) {
+        int ready = 0;
+        for (int i = 0; i < ProcessCount; ++i)
+            if (Process[i]->State != ServerThread::NotReady) ++ready;
+        if (ready == ProcessCount || terminate_) break;
+        platform::SleepMilliseconds(2);
+    }
     setUp_ = true;
     Server->RequestTitleUpdate();
 }

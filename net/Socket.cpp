@@ -5,12 +5,16 @@
 #include <cstring>
 #include <string>
 
+#include "net/SocketManager.h"
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"
 
 namespace sys = platform::net;
 
 namespace {
+
+// Every program that uses a socket gets the process-wide manager with it.
+[[maybe_unused]] SocketManager* const manager = &SockMan;
 
 constexpr uint32_t kInputSize = 16384;
 

@@ -1,8 +1,11 @@
 #include "net/SocketManager.h"
 
+#include "platform/NetCalls.h"
+
 SocketManager SockMan;
 
-// Every send already passes MSG_NOSIGNAL (platform/NetCalls.cpp), so there is
-// nothing to start or to clean up here.
-SocketManager::SocketManager() = default;
+// There is no socket library to start on this platform; what remains is to
+// keep a peer that closes its end from ending the process.
+SocketManager::SocketManager() { platform::net::IgnoreBrokenPipe(); }
+
 SocketManager::~SocketManager() = default;

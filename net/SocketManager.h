@@ -2,7 +2,7 @@
 // Starts and stops the socket library for the whole process. One instance,
 // SockMan, lives from before main until after it returns. On this platform
 // there is no library to start: it only makes sure a peer that closes its
-// end can never raise SIGPIPE.
+// end can never end the process with SIGPIPE.
 
 class SocketManager {
 public:

@@ -8,13 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace platform {
 namespace {
-
-static_assert(sizeof(termios) <= 64, "terminal settings fit their slot");
-static_assert(sizeof(sigset_t) <= 128, "signal mask fits its slot");
 
 sigset_t HandledSignals() {
     sigset_t set;
@@ -38,19 +34,22 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-ConsoleEvents::ConsoleEvents() {
+struct ConsoleEvents::Saved {
+    sigset_t mask;
+    termios terminal;
+    bool terminalSaved = false;
+};
+
+ConsoleEvents::ConsoleEvents() : saved_(std::make_unique<Saved>()) {
     sigset_t set = HandledSignals();
-    sigset_t old;
-    ::pthread_sigmask(SIG_BLOCK, &set, &old);
-    std::memcpy(savedMask_, &old, sizeof old);
+    ::pthread_sigmask(SIG_BLOCK, &set, &saved_->mask);
     signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     terminal_ = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
     if (terminal_) {
-        termios t;
-        if (::tcgetattr(STDIN_FILENO, &t) == 0) {
-            std::memcpy(savedTerm_, &t, sizeof t);
-            termSaved_ = true;
+        if (::tcgetattr(STDIN_FILENO, &saved_->terminal) == 0) {
+            saved_->terminalSaved = true;
+            termios t = saved_->terminal;
             t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
             t.c_cc[VMIN] = 1;
             t.c_cc[VTIME] = 0;
@@ -60,17 +59,13 @@ ConsoleEvents::ConsoleEvents() {
 }
 
 ConsoleEvents::~ConsoleEvents() {
-    if (termSaved_) {
-        termios t;
-        std::memcpy(&t, savedTerm_, sizeof t);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+    if (saved_->terminalSaved) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_->terminal);
         WriteAll(STDOUT_FILENO, "\n");
     }
     if (signalFd_ >= 0) ::close(signalFd_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
-    sigset_t old;
-    std::memcpy(&old, savedMask_, sizeof old);
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &saved_->mask, nullptr);
 }
 
 void ConsoleEvents::Wake() {

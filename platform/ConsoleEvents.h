@@ -7,6 +7,7 @@
 // must run before any other thread starts (threads inherit the mask); they
 // are then delivered only through Wait, never to a worker thread.
 
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -39,12 +40,11 @@ public:
     static void PrintLine(const std::string& text);
 
 private:
+    struct Saved;  // the terminal settings and signal mask to restore
+    std::unique_ptr<Saved> saved_;
     int signalFd_ = -1;
     int wakeFd_ = -1;
     bool terminal_ = false;
-    bool termSaved_ = false;
-    unsigned char savedTerm_[64] = {};  // the terminal's settings before raw mode
-    unsigned char savedMask_[128] = {};  // the signal mask before blocking
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -225,6 +226,13 @@ int Wait(int s, bool forWrite, unsigned long timeoutMs) {
         if (r == 0) return 0;
         if (errno != EINTR) return Fail();
     }
+}
+
+void IgnoreBrokenPipe() {
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool ParseDotted(const char* text, uint32_t* address) {

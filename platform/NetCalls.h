@@ -102,6 +102,11 @@ long SendFile(int s, const platform::File& file, uint64_t* offset, size_t count)
 // call then reports it.
 int Wait(int s, bool forWrite, unsigned long timeoutMs);
 
+// Makes a write to a connection the peer has closed fail with an error
+// instead of ending the process: sends pass MSG_NOSIGNAL, but the kernel's
+// file-to-socket path has no such flag. Call once at start-up.
+void IgnoreBrokenPipe();
+
 // Name service, reentrant. LookupHost accepts a dotted address or a name.
 bool ParseDotted(const char* text, uint32_t* address);
 bool LookupHost(const char* host, uint32_t* address);

@@ -39,26 +39,39 @@ LONG Run(bool write, Body body) {
 
 bool ValidName(std::string_view name) { return name.find('\0') == std::string_view::npos; }
 
+// Steps a query that should yield one row: ERROR_SUCCESS with the row,
+// absent when there is none, the store's error otherwise.
+LONG StepRow(RegistryDatabase& db, Statement& query, LONG absent) {
+    const int step = query.Step();
+    if (step == SQLITE_ROW) return ERROR_SUCCESS;
+    return step == SQLITE_DONE ? absent : db.ErrorOf(step);
+}
+
 // The key a handle stands for, provided it still exists.
 LONG LiveKey(RegistryDatabase& db, HKEY handle, int64_t* keyId) {
     if (const LONG result = db.KeyOfHandle(handle, keyId)) return result;
     Statement query = db.Prepare("SELECT 1 FROM keys WHERE id = ?1");
     query.Bind(1, *keyId);
-    const int step = query.Step();
-    if (step == SQLITE_ROW) return ERROR_SUCCESS;
-    return step == SQLITE_DONE ? ERROR_KEY_DELETED : db.ErrorOf(step);
+    return StepRow(db, query, ERROR_KEY_DELETED);
+}
+
+// Runs an operation on the key a handle stands for, provided it still exists.
+template <typename Body>
+LONG OnKey(bool write, HKEY key, Body body) {
+    return Run(write, [&](RegistryDatabase& db) {
+        int64_t keyId = 0;
+        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+        return body(db, keyId);
+    });
 }
 
 LONG FindChild(RegistryDatabase& db, int64_t parent, std::string_view name, int64_t* child) {
     Statement query = db.Prepare("SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
     query.Bind(1, parent);
     query.BindText(2, name);
-    const int step = query.Step();
-    if (step == SQLITE_ROW) {
-        *child = query.Integer(0);
-        return ERROR_SUCCESS;
-    }
-    return step == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : db.ErrorOf(step);
+    const LONG result = StepRow(db, query, ERROR_FILE_NOT_FOUND);
+    if (result == ERROR_SUCCESS) *child = query.Integer(0);
+    return result;
 }
 
 // Follows a backslash-separated path from a key. With create, missing keys
@@ -96,10 +109,9 @@ LONG Walk(RegistryDatabase& db, int64_t from, std::string_view path, bool create
 LONG ParentOf(RegistryDatabase& db, int64_t keyId, int64_t* parent) {
     Statement query = db.Prepare("SELECT parent FROM keys WHERE id = ?1");
     query.Bind(1, keyId);
-    const int step = query.Step();
-    if (step != SQLITE_ROW) return step == SQLITE_DONE ? ERROR_KEY_DELETED : db.ErrorOf(step);
-    *parent = query.Integer(0);
-    return ERROR_SUCCESS;
+    const LONG result = StepRow(db, query, ERROR_KEY_DELETED);
+    if (result == ERROR_SUCCESS) *parent = query.Integer(0);
+    return result;
 }
 
 // The root and the keys directly below it are the fixed frame of the store.
@@ -114,10 +126,9 @@ LONG Count(RegistryDatabase& db, const char* sql, int64_t keyId, uint32_t* out) 
     if (!out) return ERROR_SUCCESS;
     Statement query = db.Prepare(sql);
     query.Bind(1, keyId);
-    const int step = query.Step();
-    if (step != SQLITE_ROW) return db.ErrorOf(step);
-    *out = static_cast<uint32_t>(query.Integer(0));
-    return ERROR_SUCCESS;
+    const LONG result = StepRow(db, query, ERROR_REGISTRY_IO_FAILED);
+    if (result == ERROR_SUCCESS) *out = static_cast<uint32_t>(query.Integer(0));
+    return result;
 }
 
 // Copies a name into a caller's buffer of *size characters (zero included).
@@ -174,9 +185,7 @@ LONG RegCreateKeyEx(HKEY parent, std::string_view subkey, HKEY* result, bool* cr
     if (!result) return ERROR_INVALID_PARAMETER;
     int64_t keyId = 0;
     bool made = false;
-    const LONG status = Run(true, [&](RegistryDatabase& db) {
-        int64_t from = 0;
-        if (const LONG live = LiveKey(db, parent, &from)) return live;
+    const LONG status = OnKey(true, parent, [&](RegistryDatabase& db, int64_t from) {
         return Walk(db, from, subkey, true, &keyId, &made);
     });
     if (status != ERROR_SUCCESS) return status;
@@ -188,9 +197,7 @@ LONG RegCreateKeyEx(HKEY parent, std::string_view subkey, HKEY* result, bool* cr
 LONG RegOpenKeyEx(HKEY parent, std::string_view subkey, HKEY* result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     int64_t keyId = 0;
-    const LONG status = Run(false, [&](RegistryDatabase& db) {
-        int64_t from = 0;
-        if (const LONG live = LiveKey(db, parent, &from)) return live;
+    const LONG status = OnKey(false, parent, [&](RegistryDatabase& db, int64_t from) {
         return Walk(db, from, subkey, false, &keyId, nullptr);
     });
     if (status != ERROR_SUCCESS) return status;
@@ -202,9 +209,8 @@ LONG RegCloseKey(HKEY key) { return RegistryDatabase::Instance().CloseHandle(key
 
 LONG RegDeleteKey(HKEY parent, std::string_view subkey) {
     if (subkey.empty()) return ERROR_INVALID_PARAMETER;
-    return Run(true, [&](RegistryDatabase& db) {
-        int64_t from = 0, keyId = 0;
-        if (const LONG live = LiveKey(db, parent, &from)) return live;
+    return OnKey(true, parent, [&](RegistryDatabase& db, int64_t from) {
+        int64_t keyId = 0;
         if (const LONG found = Walk(db, from, subkey, false, &keyId, nullptr)) return found;
         if (const LONG fixed = CheckDeletable(db, keyId)) return fixed;
         uint32_t children = 0;
@@ -220,9 +226,8 @@ LONG RegDeleteKey(HKEY parent, std::string_view subkey) {
 }
 
 LONG RegDeleteTree(HKEY parent, std::string_view subkey) {
-    return Run(true, [&](RegistryDatabase& db) {
-        int64_t from = 0, keyId = 0;
-        if (const LONG live = LiveKey(db, parent, &from)) return live;
+    return OnKey(true, parent, [&](RegistryDatabase& db, int64_t from) {
+        int64_t keyId = 0;
         if (const LONG found = Walk(db, from, subkey, false, &keyId, nullptr)) return found;
         const bool keepKey = subkey.empty();
         if (keepKey && keyId == kRootKeyId) return ERROR_ACCESS_DENIED;
@@ -246,9 +251,7 @@ LONG RegDeleteTree(HKEY parent, std::string_view subkey) {
 }
 
 LONG RegQueryInfoKey(HKEY key, uint32_t* subKeys, uint32_t* values) {
-    return Run(false, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(false, key, [&](RegistryDatabase& db, int64_t keyId) {
         if (const LONG counted = Count(db, "SELECT count(*) FROM keys WHERE parent = ?1", keyId, subKeys)) return counted;
         return Count(db, "SELECT count(*) FROM vals WHERE key = ?1", keyId, values);
     });
@@ -258,14 +261,11 @@ namespace {
 
 template <typename Deliver>
 LONG EnumKey(HKEY key, uint32_t index, Deliver deliver) {
-    return Run(false, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(false, key, [&](RegistryDatabase& db, int64_t keyId) {
         Statement query = db.Prepare("SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
         query.Bind(1, keyId);
         query.Bind(2, index);
-        const int step = query.Step();
-        if (step != SQLITE_ROW) return step == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : db.ErrorOf(step);
+        if (const LONG found = StepRow(db, query, ERROR_NO_MORE_ITEMS)) return found;
         return deliver(query.Text(0));
     });
 }
@@ -289,9 +289,7 @@ LONG RegEnumKeyEx(HKEY key, uint32_t index, std::string* name) {
 
 LONG RegSetValueEx(HKEY key, std::string_view name, uint32_t type, const void* data, uint32_t size) {
     if (!ValidName(name) || (!data && size)) return ERROR_INVALID_PARAMETER;
-    return Run(true, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(true, key, [&](RegistryDatabase& db, int64_t keyId) {
         if (keyId == kRootKeyId) return ERROR_ACCESS_DENIED;
         Statement upsert = db.Prepare(
             "INSERT INTO vals(key, name, seq, type, data)"
@@ -311,14 +309,11 @@ namespace {
 template <typename Deliver>
 LONG QueryValue(HKEY key, std::string_view name, Deliver deliver) {
     if (!ValidName(name)) return ERROR_INVALID_PARAMETER;
-    return Run(false, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(false, key, [&](RegistryDatabase& db, int64_t keyId) {
         Statement query = db.Prepare("SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
         query.Bind(1, keyId);
         query.BindText(2, name);
-        const int step = query.Step();
-        if (step != SQLITE_ROW) return step == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : db.ErrorOf(step);
+        if (const LONG found = StepRow(db, query, ERROR_FILE_NOT_FOUND)) return found;
         uint32_t length = 0;
         const uint8_t* bytes = query.Blob(1, &length);
         return deliver(static_cast<uint32_t>(query.Integer(0)), bytes, length);
@@ -328,14 +323,11 @@ LONG QueryValue(HKEY key, std::string_view name, Deliver deliver) {
 // The value at an index of first-written order, handed to deliver.
 template <typename Deliver>
 LONG EnumValue(HKEY key, uint32_t index, Deliver deliver) {
-    return Run(false, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(false, key, [&](RegistryDatabase& db, int64_t keyId) {
         Statement query = db.Prepare("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2");
         query.Bind(1, keyId);
         query.Bind(2, index);
-        const int step = query.Step();
-        if (step != SQLITE_ROW) return step == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : db.ErrorOf(step);
+        if (const LONG found = StepRow(db, query, ERROR_NO_MORE_ITEMS)) return found;
         uint32_t length = 0;
         const uint8_t* bytes = query.Blob(2, &length);
         return deliver(query.Text(0), static_cast<uint32_t>(query.Integer(1)), bytes, length);
@@ -363,9 +355,7 @@ LONG RegQueryValueEx(HKEY key, std::string_view name, uint32_t* type, std::vecto
 
 LONG RegDeleteValue(HKEY key, std::string_view name) {
     if (!ValidName(name)) return ERROR_INVALID_PARAMETER;
-    return Run(true, [&](RegistryDatabase& db) {
-        int64_t keyId = 0;
-        if (const LONG live = LiveKey(db, key, &keyId)) return live;
+    return OnKey(true, key, [&](RegistryDatabase& db, int64_t keyId) {
         Statement erase = db.Prepare("DELETE FROM vals WHERE key = ?1 AND name = ?2");
         erase.Bind(1, keyId);
         erase.BindText(2, name);

@@ -147,6 +147,13 @@ void ExpectSameSettings(const HTTPConfiguration& a, const HTTPConfiguration& b) 
     EXPECT_EQ(Pairs(a.Types), Pairs(b.Types));
 }
 
+// Saves the defaults of a new setup as "Test", for a test to change in the store.
+void SaveDefaults() {
+    HTTPConfiguration c;
+    c.DefaultConfiguration();
+    ASSERT_TRUE(c.SaveConfiguration("Test"));
+}
+
 // Loads the setup "Test" into a fresh record and compares it with expected,
 // realms and access lists counted.
 void ExpectStoredSetup(const HTTPConfiguration& expected) {
@@ -304,9 +311,7 @@ TEST(HTTPConfigurationPersistence, AMissingValueKeepsTheFieldsEarlierValue) {
 
 TEST(HTTPConfigurationPersistence, TrailingSeparatorsAreTrimmedOnLoading) {
     TestHome home;
-    HTTPConfiguration c;
-    c.DefaultConfiguration();
-    ASSERT_TRUE(c.SaveConfiguration("Test"));
+    SaveDefaults();
     {
         RegistryKey server(HKEY_LOCAL_MACHINE, kSetupPath + "\\Server");
         server.SaveString("DocRoot", "C:\\WWW\\\\\\");
@@ -353,9 +358,7 @@ TEST(HTTPConfigurationPersistence, EntriesWithEqualNamesCollapseOnSaving) {
 // key that lacks a value takes it from the list read before.
 TEST(HTTPConfigurationPersistence, TheWorkingRecordsCarryOverMissingValues) {
     TestHome home;
-    HTTPConfiguration c;
-    c.DefaultConfiguration();
-    ASSERT_TRUE(c.SaveConfiguration("Test"));
+    SaveDefaults();
     {
         RegistryKey first(HKEY_LOCAL_MACHINE, kSetupPath + "\\Access\\Basic\\/a");
         first.SaveString("Realm", "Staff");

@@ -63,7 +63,8 @@ TEST(Pipeline, RequestNotReadIsRefused) {
 TEST(Pipeline, ScriptPathsSplitIntoScriptAndPathInfo) {
     Pipeline p;
     TestHome::WriteFile(p.home.DriveC("HTTPD/CGI-BIN/prog.cgi"), "#!/bin/sh\n");
-    p.Run("/cgi-bin/prog.cgi/extra/path");
+    p.request.URL = "/cgi-bin/prog.cgi/extra/path";
+    ASSERT_EQ(p.server.LookupResource(&p.request, &p.response), 1);
     EXPECT_EQ(p.request.ResourceKind, ResourceCGIBin);
     EXPECT_EQ(p.request.PhysicalPath.rfind("C:\\HTTPD\\CGI-BIN\\prog.cgi", 0), 0u) << p.request.PhysicalPath;
     EXPECT_EQ(p.request.ScriptName, "/cgi-bin/prog.cgi");

@@ -403,7 +403,9 @@ TEST(Pool, OverloadAtNineTenthsAndRecovery) {
     std::vector<std::unique_ptr<RawClient>> held;
     for (int i = 1; i <= 7; ++i) {
         held.push_back(t.Connect());
-        ASSERT_TRUE(WaitForBusy(t, [i](int busy) { return busy == i; }));
+        ASSERT_TRUE(held.back()->IsOpen());
+        ASSERT_TRUE(WaitForBusy(t, [i](int busy) { return busy == i; }))
+            << "connection " << i << ", busy " << t.Server().Listener.BusyCount();
     }
     EXPECT_EQ(t.Server().Overloaded.load(), 0);
     // The eighth lands on worker 7, at nine tenths of the pool: answered 503.

@@ -1,0 +1,212 @@
+// Windows CGI end to end: a real program reads its profile with a real INI
+// reader (Python's configparser) and answers from it.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "gateway/CGIWINEngine.h"
+#include "tests/gateway/GatewaySite.h"
+
+using namespace gateway_test;
+
+namespace {
+
+// Answers with its whole profile in file order ("[Section]" and "key|value"
+// lines), the contents of the external value files, and what it got on
+// its command line. Windows CGI programs split a line at its first "=" and
+// take "%" literally; the reader is told the same.
+const char* const kProgram = R"(#!/usr/bin/env python3
+import configparser, os, sys
+profile, content, output = sys.argv[1:4]
+p = configparser.ConfigParser(delimiters=('=',), interpolation=None)
+p.optionxform = str
+with open(profile, encoding='latin-1') as f:
+    p.read_file(f)
+out = ['Content-Type: text/plain', '']
+for s in p.sections():
+    out.append('[%s]' % s)
+    out.extend('%s|%s' % item for item in p.items(s))
+if p.has_section('Form External'):
+    for key, value in p.items('Form External'):
+        name, size = value.rsplit(' ', 1)
+        out.append('%s=%s' % (key, open(name, 'rb').read().decode('latin-1')))
+out.append('arguments: %d, content: %d bytes, in %s' % (len(sys.argv) - 1, os.path.getsize(content), os.getcwd()))
+with open(output, 'w', encoding='latin-1') as f:
+    f.write('\n'.join(out) + '\n')
+)";
+
+// The body with every temporary file name made "<tmp>".
+std::string WithoutTempNames(const std::string& body) {
+    static const std::regex temp(R"([^\s|=]*/ZAD\w{6}\.TMP)");
+    return std::regex_replace(body, temp, "<tmp>");
+}
+
+class WindowsCGI : public ::testing::Test {
+protected:
+    void Start(const std::function<void(HTTPConfiguration&)>& tweak = {}) {
+        server_ = std::make_unique<TestServer>(tweak);
+        WriteScript(*server_, "CGI-WIN/prog.py", kProgram);
+    }
+    TestServer& t() { return *server_; }
+    std::unique_ptr<TestServer> server_;
+};
+
+TEST_F(WindowsCGI, GetDescribesTheRequestInTheProfile) {
+    Start();
+    const std::string response = Get(t(), "/CGI-WIN/prog.py/extra?a=1&b=%20",
+                                     "Accept: text/html, image/gif;q=0.5\r\nAccept-Language: de\r\nCookie: c=1\r\n"
+                                     "Referer: http://elsewhere/\r\nUser-Agent: tester\r\n"
+                                     "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n");
+    const std::string body = "[CGI]\n"
+                             "Request Protocol|HTTP/1.0\n"
+                             "Request Method|GET\n"
+                             "Executable Path|" + t().Site("CGI-WIN/prog.py") + "\n"
+                             "Document Root|" + t().Site("HTDOCS") + "\n"
+                             "Logical Path|/extra\n"
+                             "Physical Path|" + t().Site("HTDOCS/extra") + "\n"
+                             "Query String|a=1&b=%20\n"
+                             "Referer|http://elsewhere/\n"
+                             "User Agent|tester\n"
+                             "Content Type|\n"
+                             "Content Length|\n"
+                             "Content File|\n"
+                             "Server Software|Varevavo/1.0b3A (Win32; i386)\n"
+                             "Server Name|localhost\n"
+                             "Server Port|" + std::to_string(t().Port()) + "\n"
+                             "Server Admin|webmaster@localhost\n"
+                             "CGI Version|CGI/1.3a (Win)\n"
+                             "Remote Host|\n"
+                             "Remote Address|127.0.0.1\n"
+                             "Authentication Method|Basic\n"
+                             "Authentication Realm|\n"
+                             "Authenticated Username|user\n"
+                             "Authenticated Password|secret\n"
+                             "[Accept]\n"
+                             "text/html|Yes\n"
+                             "image/gif;q|0.5=Yes\n"
+                             "[System]\n"
+                             "GMT Offset|" + std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())) + "\n"
+                             "Debug Mode|No\n"
+                             "Output File|<tmp>\n"
+                             "Content File|\n"
+                             "[Extra Headers]\n"
+                             "Accept-Language|de\n"
+                             "Cookie|c=1\n"
+                             "arguments: 3, content: 0 bytes, in " + t().Site("CGI-WIN") + "\n";
+    EXPECT_EQ(Head(response), PlainHead("HTTP/1.0 200 Document Follows", Body(response).size(), "text/plain"));
+    EXPECT_EQ(WithoutTempNames(Body(response)), body);
+    EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\HTTPD\\CGI-WIN CmdLine: "
+                                        "\"C:\\HTTPD\\CGI-WIN\\prog.py\" "),
+              std::string::npos);
+    EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "profile, spare content file and output are gone";
+}
+
+TEST_F(WindowsCGI, PostFormFieldsLiteralAndExternal) {
+    Start([](HTTPConfiguration& c) { c.CGIDebugMode = 1; });
+    const std::string exactly254(254, 'y');
+    const std::string exactly255(255, 'x');
+    const std::string form = "word=two+parts&city=Z%FCrich&short=" + exactly254 + "&long=" + exactly255 +
+                             "&semi=a;b%3D1&ba\x01" "d=1&ba\nd=2&Word=last&empty=";
+    const std::string body = WithoutTempNames(Body(
+        Post(t(), "/CGI-WIN/prog.py", form, "Content-Type: application/x-www-form-urlencoded\r\n")));
+    const std::string formSections = "[Form Literal]\n"
+                                     "word|last\n"
+                                     "short|" + exactly254 + "\n"
+                                     "semi|a;b=1\n"
+                                     "empty|\n"
+                                     "[Form External]\n"
+                                     "city|<tmp> 6\n"
+                                     "long|<tmp> 255\n"
+                                     "city=Z\xFCrich\n"
+                                     "long=" + exactly255 + "\n"
+                                     "arguments: 3, content: " + std::to_string(form.size()) + " bytes, in " +
+                                     t().Site("CGI-WIN") + "\n";
+    EXPECT_TRUE(body.ends_with(formSections)) << body;
+    EXPECT_NE(body.find("Request Method|POST\n"), std::string::npos);
+    EXPECT_NE(body.find("Content Length|" + std::to_string(form.size()) + "\nContent File|<tmp>\n"), std::string::npos);
+    EXPECT_NE(body.find("Debug Mode|Yes\nOutput File|<tmp>\nContent File|<tmp>\n"), std::string::npos);
+
+    const std::string errors = t().Log("ERROR.LOG");
+    size_t dropped = 0;
+    for (size_t at = 0; (at = errors.find("] (CGI-WIN) Form field with a bad name dropped\r\n", at)) != std::string::npos;
+         ++at)
+        ++dropped;
+    EXPECT_EQ(dropped, 2u) << errors;
+    EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "the external value files and the request body are gone too";
+}
+
+TEST_F(WindowsCGI, PasswordKeyFollowsCGISendPassword) {
+    const struct {
+        const char* name;
+        int send;
+        const char* credentials;
+        const char* expected;  // the text after "Authenticated Username|"
+    } cases[] = {
+        {"sent", 1, "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n", "user\nAuthenticated Password|secret\n[System]"},
+        {"sent empty without credentials", 1, "", "\nAuthenticated Password|\n[System]"},
+        {"withheld", 0, "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n", "user\n[System]"},
+    };
+    for (const auto& c : cases) {
+        Start([&c](HTTPConfiguration& config) { config.CGISendPassword = c.send; });
+        const std::string body = Body(Get(t(), "/CGI-WIN/prog.py", c.credentials));
+        EXPECT_NE(body.find(std::string("Authenticated Username|") + c.expected), std::string::npos)
+            << c.name << "\n" << body;
+        server_.reset();
+    }
+}
+
+TEST_F(WindowsCGI, ProgramThatCannotStart) {
+    Start();
+    WriteScript(t(), "CGI-WIN/broken.py", "#!/no/such/interpreter\n");
+    const std::string document = StatusDocument("WinCGI Launch Error");
+    EXPECT_EQ(Get(t(), "/CGI-WIN/broken.py"),
+              PlainHead("HTTP/1.0 500 WinCGI Launch Error", document.size(), "text/html") + document);
+    EXPECT_NE(t().Log("ERROR.LOG").find(
+                  "] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; error code = 2\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
+}
+
+TEST_F(WindowsCGI, TimeOutUsesWhatTheProgramWrote) {
+    Start([](HTTPConfiguration& c) { c.CGITimeOut = 500; });
+    WriteScript(t(), "CGI-WIN/slow.sh", "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nsoon\\n' > \"$3\"\nexec sleep 60\n");
+    EXPECT_EQ(Get(t(), "/CGI-WIN/slow.sh"), PlainHead("HTTP/1.0 200 Document Follows", 5, "text/plain") + "soon\n");
+    EXPECT_NE(t().Log("ERROR.LOG").find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
+}
+
+TEST(WindowsCGIValues, IsExternal) {
+    const struct {
+        const char* name;
+        std::string value;
+        bool external;
+    } cases[] = {
+        {"empty", "", false},
+        {"printable", "two parts ~!", false},
+        {"254 characters", std::string(254, 'a'), false},
+        {"255 characters", std::string(255, 'a'), true},
+        {"tab", "a\tb", true},
+        {"line feed", "a\nb", true},
+        {"DEL", "a\x7f", true},
+        {"byte above 127", "Z\xFCrich", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsExternal(c.value), c.external) << c.name;
+}
+
+TEST(WindowsCGIValues, GMTOffset) {
+    const struct {
+        const char* name;
+        platform::TimeZoneInfo zone;
+        long seconds;
+    } cases[] = {
+        {"UTC", {0, 0, 0, false}, 0},
+        {"UTC+1 in winter", {-60, 0, -60, false}, 3600},
+        {"UTC+1 in summer", {-60, 0, -60, true}, 7200},
+        {"UTC-5 in summer", {300, 0, -60, true}, -14400},
+        {"UTC+5:30", {-330, 0, 0, false}, 19800},
+    };
+    for (const auto& c : cases) EXPECT_EQ(GMTOffsetSeconds(c.zone), c.seconds) << c.name;
+}
+
+}  // namespace

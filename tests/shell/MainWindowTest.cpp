@@ -1,0 +1,126 @@
+// The main-window logic both front ends share, driven through a recording view.
+#include "shell/MainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "server/HTTPServer.h"
+#include "tests/support/TestServer.h"
+
+using testing_support::TestServer;
+
+namespace {
+
+struct RecordingView : MainWindowView {
+    void SetTitle(const std::string& t) override { title = t; }
+    void SetTrayTip(const std::string& t) override { tip = t; }
+    void Repaint(bool erase) override { repaints.push_back(erase); }
+    void SetMenuCheck(unsigned id, bool checked) override { checks[id] = checked; }
+    void ShowAbout() override { ++abouts; }
+    void Quit() override { quit = true; }
+    void PostTitleUpdate() override { ++titlePosts; }
+    void PostRepaint() override { ++repaintPosts; }
+    int RunPropertySheet(const std::string&, HTTPConfiguration*) override { return 0; }
+    void ShowOwnedMessage(const std::string&, const std::string&) override {}
+    std::string title, tip;
+    std::vector<bool> repaints;
+    std::map<unsigned, bool> checks;
+    int abouts = 0, titlePosts = 0, repaintPosts = 0;
+    bool quit = false;
+};
+
+// A window over a setup written for the test (the server listens on a free port).
+struct Window {
+    explicit Window(int port, const std::string& site = "www.example.org") {
+        HTTPConfiguration config;
+        config.DefaultConfiguration();
+        config.Port = port;
+        config.ResolveLocal = 0;
+        config.SiteAddress = site;
+        config.NumThreads = 8;
+        config.SaveConfiguration("Test");
+        window = std::make_unique<MainWindow>("Test", &view);
+        window->Server()->ReplaceConfiguration(config);
+    }
+    testing_support::TestHome home;
+    RecordingView view;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST(MainWindow, TitleTexts) {
+    Window w(80);
+    EXPECT_EQ(w.window->TitleText(0), "Varevavo [80] idle");
+    EXPECT_EQ(w.window->TitleText(3), "Varevavo [80] busy (3)");
+    w.window->Server()->Overloaded = 1;
+    EXPECT_EQ(w.window->TitleText(15), "Varevavo [80] busy (15) *");
+}
+
+TEST(MainWindow, StartShowsTheInitialTipThenTheTitle) {
+    Window w(TestServer::FreePort());
+    w.window->SetupTray();
+    EXPECT_EQ(w.view.tip, "Varevavo initializing");
+    while (!w.window->Server()->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(w.window->UpdateTitle(), 0);
+    const std::string expected = "Varevavo [" + std::to_string(w.window->Server()->Snapshot()->Port) + "] idle";
+    EXPECT_EQ(w.view.title, expected);
+    EXPECT_EQ(w.view.tip, expected);
+    EXPECT_GT(w.view.titlePosts, 0) << "the pool asked for a title refresh";
+}
+
+TEST(MainWindow, TipIsCutTo63Characters) {
+    Window w(TestServer::FreePort());
+    w.window->Server()->ReplaceConfiguration([&] {
+        HTTPConfiguration c = *w.window->Server()->Snapshot();
+        c.Port = 123456789;
+        return c;
+    }());
+    w.window->Server()->Overloaded = 1;
+    w.window->UpdateTitle();
+    EXPECT_LE(w.view.tip.size(), 63u);
+    EXPECT_EQ(w.view.tip, w.view.title.substr(0, 63));
+}
+
+TEST(MainWindow, StatusLines) {
+    Window w(8080, "host.example");
+    const auto lines = w.window->PaintLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].text, "Site: http://host.example:8080");
+    EXPECT_EQ(lines[0].y, 90);
+    EXPECT_EQ(lines[1].text, "Bytes Received: 0");
+    EXPECT_EQ(lines[2].text, "Bytes Sent: 0");
+    EXPECT_EQ(lines[3].text, "Total Requests: 0");
+    EXPECT_EQ(lines[3].y, 150);
+    for (const auto& l : lines) EXPECT_EQ(l.x, 10);
+    Window w80(80, "host.example");
+    EXPECT_EQ(w80.window->PaintLines()[0].text, "Site: http://host.example");
+}
+
+TEST(MainWindow, MenuCommandsToggleFlagsAndMarks) {
+    Window w(TestServer::FreePort());
+    w.window->SetupTray();
+    HTTPServer* server = w.window->Server();
+    w.window->WMCommand(CmdAcceptConnections);
+    EXPECT_EQ(server->Accepting.load(), 0);
+    EXPECT_FALSE(w.view.checks[CmdAcceptConnections]);
+    w.window->WMCommand(CmdAcceptConnections);
+    EXPECT_EQ(server->Accepting.load(), 1);
+    EXPECT_TRUE(w.view.checks[CmdAcceptConnections]);
+    w.window->WMCommand(CmdAvailable);
+    EXPECT_EQ(server->Available.load(), 0);
+    EXPECT_FALSE(w.view.checks[CmdAvailable]);
+    w.window->WMCommand(CmdAvailable);
+    EXPECT_EQ(server->Available.load(), 1);
+    w.window->WMCommand(CmdAbout);
+    EXPECT_EQ(w.view.abouts, 1);
+    w.window->WMCommand(CmdFlushConnections);
+    ASSERT_FALSE(w.view.repaints.empty());
+    EXPECT_FALSE(w.view.repaints.back()) << "a flush repaints without erasing";
+    w.window->WMCommand(9999);
+    w.window->WMCommand(CmdShutdown);
+    EXPECT_TRUE(w.view.quit);
+    EXPECT_EQ(w.window->Server(), nullptr) << "the server is gone after shutdown";
+    w.window->WMCommand(CmdAvailable);  // ignored once the server is gone
+}
+
+}  // namespace
