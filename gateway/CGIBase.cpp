@@ -17,6 +17,12 @@ constexpr size_t kScriptLine = 255;
 
 }  // namespace
 
+std::string_view TrimSpaces(std::string_view text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 std::string CGIBase::CGIServer_Software() const {
     return server_->Config().SendVersionInfo ? kServerVersionText : kServerPlainText;
 }

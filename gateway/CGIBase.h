@@ -11,6 +11,7 @@
 // so the destructor is not virtual.
 
 #include <string>
+#include <string_view>
 
 class HTTPServer;
 class HTTPRequest;
@@ -19,6 +20,10 @@ class HTTPResponse;
 namespace platform {
 struct ChildStart;
 }
+
+// The text without the spaces at its ends. Only spaces: the words of
+// directives and Accept headers keep their tabs and line breaks.
+std::string_view TrimSpaces(std::string_view text);
 
 class CGIBase {
 public:

@@ -23,12 +23,6 @@ bool HoldsControlCharacter(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
 }
 
-std::string_view TrimSpaces(std::string_view text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // Deletes a temporary file when it goes out of scope.
 class TempFile {
 public:

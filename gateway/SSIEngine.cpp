@@ -6,17 +6,10 @@
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
+#include "platform/Clock.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
-
-namespace {
-
-std::string_view TrimSpaces(std::string_view text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-}  // namespace
+#include "platform/FileTime.h"
 
 SSIStatement ReadSSIStatement(BlockReader* page, std::string* text) {
     text->clear();

@@ -13,6 +13,7 @@ void HTTPEntity::Discard() {
     file_.Close();
     if (Type == EntityTemp && !FileName.empty()) platform::DeleteFile(FileName);
     Type = EntityNone;
+    knownValid_ = false;
     Data.clear();
     Offset = 0;
     FileName.clear();
@@ -26,10 +27,12 @@ std::string HTTPEntity::SetTemp() {
     return FileName;
 }
 
-void HTTPEntity::SetFile(std::string name) {
+void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known) {
     Discard();
     Type = EntityFile;
     FileName = std::move(name);
+    knownValid_ = known != nullptr;
+    if (known) known_ = *known;
 }
 
 void HTTPEntity::SetData(const char* data, unsigned long size) {
@@ -47,9 +50,8 @@ void HTTPEntity::SetData(std::string&& data) {
 bool HTTPEntity::EnsureOpen() {
     if (Type != EntityFile && Type != EntityTemp) return false;
     if (file_.IsOpen()) return true;
-    if (!file_.Open(FileName, platform::File::Mode::Read)) return false;
-    file_.AdviseSequential();
-    return true;
+    if (Type == EntityFile && knownValid_) return file_.OpenKnown(FileName, known_);
+    return file_.Open(FileName, platform::File::Mode::Read);
 }
 
 uint32_t HTTPEntity::GetSize() {

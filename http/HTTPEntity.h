@@ -37,8 +37,9 @@ public:
     // no name can be made, shows "Unable to open temporary file" ("Critical
     // Error") and the name stays empty; the type is EntityTemp either way.
     std::string SetTemp();
-    // Makes the body the existing file name (not owned).
-    void SetFile(std::string name);
+    // Makes the body the existing file name (not owned). known: what the
+    // caller has just learned of the file, so it is not looked up again.
+    void SetFile(std::string name, const platform::FileInfo* known = nullptr);
     // Makes the body a copy of size bytes of data (or takes the text).
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
@@ -75,4 +76,6 @@ private:
     bool EnsureOpen();
 
     platform::File file_;
+    platform::FileInfo known_;
+    bool knownValid_ = false;
 };

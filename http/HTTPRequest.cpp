@@ -64,18 +64,21 @@ void getparents(std::string* path) {
     if (w == 1 && name[0] == '.') name.clear();
     else if (w > 1 && name[w - 1] == '.' && name[w - 2] == '/') name.resize(static_cast<size_t>(w - 1));
 
+    // Where the segment before position l - back begins: just after the
+    // slash before it, or the start of the string.
+    const auto segmentStart = [&name](long l, long back) {
+        l -= back;
+        if (l < 0) return 0L;
+        while (l >= 0 && name[l] != '/') --l;
+        return l + 1;
+    };
+
     // 3. Each "../" with the segment before it.
     long l = 0;
     while (static_cast<size_t>(l) < name.size()) {
         if (at(l) == '.' && at(l + 1) == '.' && at(l + 2) == '/' && (l == 0 || at(l - 1) == '/')) {
             const long m = l + 3;
-            l -= 2;
-            if (l >= 0) {
-                while (l >= 0 && name[l] != '/') --l;
-                ++l;
-            } else {
-                l = 0;
-            }
+            l = segmentStart(l, 2);
             name.erase(static_cast<size_t>(l), static_cast<size_t>(m - l));
         } else {
             ++l;
@@ -87,14 +90,7 @@ void getparents(std::string* path) {
     if (l == 2 && name[0] == '.' && name[1] == '.') {
         name.clear();
     } else if (l > 2 && name[l - 1] == '.' && name[l - 2] == '.' && name[l - 3] == '/') {
-        l -= 4;
-        if (l >= 0) {
-            while (l >= 0 && name[l] != '/') --l;
-            ++l;
-        } else {
-            l = 0;
-        }
-        name.resize(static_cast<size_t>(l));
+        name.resize(static_cast<size_t>(segmentStart(l, 4)));
     }
 }
 

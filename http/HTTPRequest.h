@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "http/HTTPMessage.h"
+#include "platform/FileSystem.h"
 
 // Method codes.
 enum MethodCode : int {
@@ -58,6 +59,10 @@ public:
     std::string PhysicalPath;
     std::string ScriptName;
     std::string PathInfo;
+    // What the pipeline learned of the file at PhysicalPath when it checked
+    // it, so that serving it needs no second look (valid when known).
+    platform::FileInfo ResourceInfo;
+    bool ResourceInfoKnown = false;
     // The URL word was longer than its 1023-character work buffer; the
     // request was read whole so that the connection stays in step, and the
     // pipeline answers it with 400.

@@ -84,6 +84,10 @@ int Socket::WaitFor(bool forWrite, unsigned long remaining) {
 }
 
 int Socket::accept() {
+    // A listener spends its life waiting in accept: letting the kernel block
+    // there spares a readiness wait per connection. A shutdown from another
+    // thread still wakes it.
+    if (!nonBlocking_ && !kernelBlocking_ && sys::SetBlocking(Handle, true) == 0) kernelBlocking_ = true;
     for (;;) {
         const int c = sys::Accept(Handle);
         if (c >= 0) return c;

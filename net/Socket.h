@@ -117,6 +117,7 @@ private:
 
     int Handle = platform::net::kInvalidSocket;
     bool nonBlocking_ = false;
+    bool kernelBlocking_ = false;  // the descriptor itself blocks (a listener waiting in accept)
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
     std::unique_ptr<char[]> input_;

@@ -57,6 +57,22 @@ bool File::Open(std::string_view path, Mode mode) {
     return true;
 }
 
+bool File::OpenKnown(std::string_view path, const FileInfo& known) {
+    Close();
+    if (known.directory) return false;
+    const std::string host = HostPath(path);
+    if (host.empty()) return false;
+    int fd;
+    do {
+        fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    fd_ = fd;
+    sizeAtOpen_ = static_cast<int64_t>(known.size);
+    lastWriteAtOpen_ = known.lastWrite;
+    return true;
+}
+
 void File::Close() {
     if (fd_ >= 0) {
         ::close(fd_);

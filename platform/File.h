@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/FileSystem.h"
 #include "platform/FileTime.h"
 
 namespace platform {
@@ -30,6 +31,9 @@ public:
     // Opens (closing any file held before). False when the path holds a NUL
     // byte, names a directory, or cannot be opened in that mode.
     bool Open(std::string_view path, Mode mode);
+    // Opens for reading a file whose facts the caller has just read
+    // (GetFileInfo), sparing a second look at them. False for a directory.
+    bool OpenKnown(std::string_view path, const FileInfo& known);
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
 

@@ -146,6 +146,14 @@ int SetLinger(int s, int on, int seconds) {
     return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0 ? 0 : Fail();
 }
 
+int SetBlocking(int s, bool blocking) {
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0) return Fail();
+    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    if (wanted != flags && ::fcntl(s, F_SETFL, wanted) != 0) return Fail();
+    return 0;
+}
+
 int Connect(int s, const SocketAddress& to) {
     const sockaddr_in sin = ToSockaddr(to);
     if (::connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return 0;

@@ -83,6 +83,9 @@ int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
 int SetKeepAlive(int s, int on);
 int SetLinger(int s, int on, int seconds);
+// Makes the descriptor itself block (or not). Only a listener that waits in
+// accept uses it; every other call here stays non-blocking.
+int SetBlocking(int s, bool blocking);
 int Connect(int s, const SocketAddress& to);  // WSAEWOULDBLOCK while in progress
 int ConnectResult(int s);                      // after Wait for writing: 0 or -1
 int GetName(int s, SocketAddress* out);

@@ -1,19 +1,27 @@
 #include "platform/Signals.h"
 
-#include <sys/select.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 
 namespace platform {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
-sigset_t waitMask;  // the mask while waiting for input: the caught signals open
-bool catching = false;
+// The two signals are blocked and read from a descriptor, never handled
+// asynchronously: a wait for input watches both, so an interrupt that
+// arrives at any moment ends the current or the next wait, and nothing runs
+// in a signal handler.
+int signalFd = -1;
+bool interrupted = false;
 
-void OnInterrupt(int) { interrupted = 1; }
+bool ConsumeSignal() {
+    signalfd_siginfo info;
+    if (signalFd >= 0 && ::read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) interrupted = true;
+    return interrupted;
+}
 
 }  // namespace
 
@@ -22,38 +30,25 @@ bool CatchInterrupts() {
     sigemptyset(&caught);
     sigaddset(&caught, SIGINT);
     sigaddset(&caught, SIGTERM);
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: the wait must end
     sigset_t previous;
     if (::sigprocmask(SIG_BLOCK, &caught, &previous) != 0) return false;
-    if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0) {
+    signalFd = ::signalfd(-1, &caught, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         return false;
     }
-    waitMask = previous;
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGTERM);
-    catching = true;
     return true;
 }
 
-bool InterruptRequested() { return interrupted != 0; }
+bool InterruptRequested() { return interrupted || ConsumeSignal(); }
 
 long ReadStandardInput(void* buffer, size_t size) {
     for (;;) {
-        if (interrupted) return -1;
-        if (catching) {
-            // pselect opens the signals only for the wait itself, so an
-            // interrupt either ends it or was seen just above.
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(STDIN_FILENO, &readable);
-            if (::pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, nullptr, &waitMask) < 0) {
-                if (errno == EINTR) continue;
-                return -1;
-            }
+        if (InterruptRequested()) return -1;
+        if (signalFd >= 0) {
+            pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {signalFd, POLLIN, 0}};
+            if (::poll(waits, 2, -1) < 0 && errno != EINTR) return -1;
+            if (waits[1].revents & POLLIN) continue;  // the loop's test reads it
         }
         const ssize_t count = ::read(STDIN_FILENO, buffer, size);
         if (count >= 0) return static_cast<long>(count);

@@ -4,9 +4,9 @@
 // is, an interrupt ends the current (or next) wait for input, so that the
 // program can close what it holds and leave in order.
 //
-// After CatchInterrupts the two signals are blocked except while
-// ReadStandardInput waits, so one that arrives between two reads is not
-// lost: the next read returns at once.
+// After CatchInterrupts the two signals are blocked and kept for
+// ReadStandardInput, so one that arrives between two reads is not lost: the
+// next read returns at once.
 
 #include <cstddef>
 

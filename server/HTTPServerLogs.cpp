@@ -37,24 +37,26 @@ void HTTPServer::FlushLogs() {
     TraceLog.FlushLogFile();
 }
 
-void HTTPServer::LogError(const std::string& message, const HTTPRequest* request) {
-    if (!Snapshot()->ErrorLogMask) return;
-    std::string line = request ? Who(request) : std::string("LOCAL SYSTEM ERROR ");
+namespace {
+
+// An error or trace line: who, the bracketed time, the message.
+void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& message, const HTTPRequest* request) {
+    std::string line = request ? Who(request) : std::string(withoutRequest);
     line += " [";
     line += LogTime();
     line += "] ";
     line += message;
-    ErrorLog.LogAsIs(line);
+    log.LogAsIs(line);
+}
+
+}  // namespace
+
+void HTTPServer::LogError(const std::string& message, const HTTPRequest* request) {
+    if (Snapshot()->ErrorLogMask) Diagnostic(ErrorLog, "LOCAL SYSTEM ERROR ", message, request);
 }
 
 void HTTPServer::Trace(const std::string& message, const HTTPRequest* request) {
-    if (!Snapshot()->TraceLogMask) return;
-    std::string line = request ? Who(request) : std::string("No Request Data");
-    line += " [";
-    line += LogTime();
-    line += "] ";
-    line += message;
-    TraceLog.LogAsIs(line);
+    if (Snapshot()->TraceLogMask) Diagnostic(TraceLog, "No Request Data", message, request);
 }
 
 void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {

@@ -30,7 +30,8 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
     switch (request->ResourceKind) {
         case ResourceDocument:
             if (response->Entity.Type == EntityNone) {
-                response->Entity.SetFile(request->PhysicalPath);
+                response->Entity.SetFile(request->PhysicalPath,
+                                         request->ResourceInfoKnown ? &request->ResourceInfo : nullptr);
                 response->SetStatus(200);
             }
             break;

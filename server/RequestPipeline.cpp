@@ -193,10 +193,15 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
         response->Header[Hdr::Location] = path;
         return 0;
     }
+    request->ResourceInfo = info;
+    request->ResourceInfoKnown = exists;
     if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\') {
         const std::string directory = path;
         path = directory + config.DefaultIndex;
-        if (Exists(path)) return 1;
+        if (platform::GetFileInfo(path, &request->ResourceInfo)) {
+            request->ResourceInfoKnown = true;
+            return 1;
+        }
         if (request->ResourceKind == ResourceDocument && (config.AutoIndex & 1) && request->AllowIndex) {
             const std::string output = response->Entity.SetTemp();
             AutoIndex index(this);

@@ -71,6 +71,14 @@ TEST(StandardCGI, EnvironmentIsExactlyTheCGIVariablesInOrder) {
     EXPECT_EQ(response, PlainHead("HTTP/1.0 200 Document Follows", body.size(), "text/plain") + body);
 }
 
+TEST(StandardCGI, NulByteInAHeaderCannotAddAVariable) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/show.cgi", kShowScript);
+    const std::string body = Body(Get(t, "/CGI-BIN/show.cgi", std::string("User-Agent: tester\0PATH=/evil\r\n", 31)));
+    EXPECT_NE(body.find("\nHTTP_USER_AGENT=tester\n--\n"), std::string::npos) << body;
+    EXPECT_EQ(body.find("PATH=/evil"), std::string::npos) << body;
+}
+
 TEST(StandardCGI, PathInformationAndWorkingDirectory) {
     TestServer t;
     WriteScript(t, "CGI-BIN/sub/show.cgi", kShowScript);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 
 #include "server/HTTPServer.h"
@@ -19,6 +20,7 @@ struct RecordingView : MainWindowView {
     void SetMenuCheck(unsigned id, bool checked) override { checks[id] = checked; }
     void ShowAbout() override { ++abouts; }
     void Quit() override { quit = true; }
+    // Workers post from their own threads.
     void PostTitleUpdate() override { ++titlePosts; }
     void PostRepaint() override { ++repaintPosts; }
     int RunPropertySheet(const std::string&, HTTPConfiguration*) override { return 0; }
@@ -26,7 +28,8 @@ struct RecordingView : MainWindowView {
     std::string title, tip;
     std::vector<bool> repaints;
     std::map<unsigned, bool> checks;
-    int abouts = 0, titlePosts = 0, repaintPosts = 0;
+    int abouts = 0;
+    std::atomic<int> titlePosts{0}, repaintPosts{0};
     bool quit = false;
 };
 
@@ -39,6 +42,7 @@ struct Window {
         config.ResolveLocal = 0;
         config.SiteAddress = site;
         config.NumThreads = 8;
+        config.AccessLogMask = config.ErrorLogMask = config.ReferrerLogMask = config.TraceLogMask = 0;
         config.SaveConfiguration("Test");
         window = std::make_unique<MainWindow>("Test", &view);
         window->Server()->ReplaceConfiguration(config);
