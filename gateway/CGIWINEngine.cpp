@@ -114,6 +114,7 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
     const HTTPEntity& body = request_->Entity;
     BlockReader form;
     if ((body.Type != EntityFile && body.Type != EntityTemp) || !form.Open(body.FileName)) return 0;
+    const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
     std::string name;
     std::string value;
     for (;;) {
@@ -127,9 +128,9 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
         value = PlusToSpace(std::move(value));
         unescape_url(value);
 
-        // A name is written as it came; one that could break the profile's
-        // lines or be read as something else than a key is not written.
-        const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
+        // A name is written as it came, so one that could break the
+        // profile's lines or be read as something other than a key is not
+        // written at all.
         if (HoldsControlCharacter(name)) {
             dropBadName();
             continue;

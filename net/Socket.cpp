@@ -318,7 +318,7 @@ int Socket::WriteReady(unsigned long timeout) {
 
 int Socket::Connect(const char* host, short port, unsigned long timeout) {
     SocketAddress address;
-    if (!sys::LookupHost(host, &address.address)) return Fail();
+    if (!sys::LookupHost(host, &address.address, timeout)) return Fail();
     address.port = static_cast<uint16_t>(port);
     return Connect(address, timeout);
 }

@@ -95,7 +95,8 @@ public:
     int WriteReady(unsigned long timeout);
 
     // Connects to a dotted address or a host name. A failed lookup records
-    // LastError. timeout bounds the connection (not the lookup). 0 or -1.
+    // LastError. timeout bounds the name lookup and, again, the connection.
+    // 0 or -1.
     int Connect(const char* host, short port, unsigned long timeout = kNoTimeout);
     int Connect(const SocketAddress& address, unsigned long timeout = kNoTimeout);
     // The peer's and this end's addresses. A connection's addresses never

@@ -12,7 +12,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform/File.h"
 
@@ -250,22 +256,55 @@ bool ParseDotted(const char* text, uint32_t* address) {
     return true;
 }
 
-bool LookupHost(const char* host, uint32_t* address) {
-    if (!host) return false;
-    if (ParseDotted(host, address)) return true;
+namespace {
+
+// One name lookup, shared between the caller and the thread that asks the
+// name service, so that a caller who stops waiting leaves it nothing to free.
+struct PendingLookup {
+    std::mutex lock;  // guards done, found, address, error
+    std::condition_variable finished;
+    bool done = false;
+    bool found = false;
+    uint32_t address = 0;
+    int error = 0;
+};
+
+void Resolve(const std::string& host, PendingLookup* pending) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    const int r = ::getaddrinfo(host, nullptr, &hints, &result);
-    if (r != 0 || !result) {
-        lastError = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
-        if (result) ::freeaddrinfo(result);
+    const int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    std::lock_guard<std::mutex> guard(pending->lock);
+    if (r == 0 && result) {
+        pending->found = true;
+        pending->address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    } else {
+        pending->error = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+    }
+    if (result) ::freeaddrinfo(result);
+    pending->done = true;
+    pending->finished.notify_all();
+}
+
+}  // namespace
+
+bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs) {
+    if (!host) return false;
+    if (ParseDotted(host, address)) return true;
+    auto pending = std::make_shared<PendingLookup>();
+    std::thread([name = std::string(host), pending] { Resolve(name, pending.get()); }).detach();
+    std::unique_lock<std::mutex> guard(pending->lock);
+    if (!pending->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return pending->done; })) {
+        lastError = WSATRY_AGAIN;
         return false;
     }
-    *address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(result);
+    if (!pending->found) {
+        lastError = pending->error;
+        return false;
+    }
+    *address = pending->address;
     return true;
 }
 

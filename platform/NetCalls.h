@@ -112,7 +112,9 @@ void IgnoreBrokenPipe();
 
 // Name service, reentrant. LookupHost accepts a dotted address or a name.
 bool ParseDotted(const char* text, uint32_t* address);
-bool LookupHost(const char* host, uint32_t* address);
+// A lookup that the name service does not answer within timeoutMs fails
+// with WSATRY_AGAIN (the query itself finishes in the background).
+bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs = 0xffffffffUL);
 bool ReverseLookup(uint32_t address, std::string* name);
 std::string Dotted(uint32_t address);
 

@@ -43,31 +43,11 @@ TEST(StandardCGI, EnvironmentIsExactlyTheCGIVariablesInOrder) {
                                      "Accept: text/html\r\nCookie: c=1\r\nReferer: http://elsewhere/\r\n"
                                      "User-Agent: tester\r\nAuthorization: Basic dXNlcjpzZWNyZXQ=\r\n");
     const std::string body =
-        "SERVER_SOFTWARE=Varevavo/1.0b3A (Win32; i386)\n"
-        "SERVER_NAME=localhost\n"
-        "GATEWAY_INTERFACE=CGI/1.1\n"
-        "SERVER_PROTOCOL=HTTP/1.0\n"
-        "SERVER_PORT=" +
-        std::to_string(t.Port()) +
-        "\n"
-        "REQUEST_METHOD=GET\n"
-        "PATH_INFO=\n"
-        "PATH_TRANSLATED=\n"
-        "SCRIPT_NAME=/CGI-BIN/show.cgi\n"
-        "QUERY_STRING=x=1\n"
-        "REMOTE_ADDR=127.0.0.1\n"
-        "REMOTE_HOST=\n"
-        "AUTH_TYPE=Basic\n"
-        "REMOTE_USER=user\n"
-        "REMOTE_IDENT=\n"
-        "CONTENT_TYPE=\n"
-        "CONTENT_LENGTH=\n"
-        "HTTP_ACCEPT=text/html\n"
-        "HTTP_COOKIE=c=1\n"
-        "HTTP_REFERER=http://elsewhere/\n"
-        "HTTP_USER_AGENT=tester\n"
-        "--\n" +
-        t.Site("CGI-BIN") + "\n--\n";
+        "SERVER_SOFTWARE=Varevavo/1.0b3A (Win32; i386)\nSERVER_NAME=localhost\nGATEWAY_INTERFACE=CGI/1.1\n"
+        "SERVER_PROTOCOL=HTTP/1.0\nSERVER_PORT=" + std::to_string(t.Port()) + "\nREQUEST_METHOD=GET\nPATH_INFO=\n"
+        "PATH_TRANSLATED=\nSCRIPT_NAME=/CGI-BIN/show.cgi\nQUERY_STRING=x=1\nREMOTE_ADDR=127.0.0.1\nREMOTE_HOST=\n"
+        "AUTH_TYPE=Basic\nREMOTE_USER=user\nREMOTE_IDENT=\nCONTENT_TYPE=\nCONTENT_LENGTH=\nHTTP_ACCEPT=text/html\n"
+        "HTTP_COOKIE=c=1\nHTTP_REFERER=http://elsewhere/\nHTTP_USER_AGENT=tester\n--\n" + t.Site("CGI-BIN") + "\n--\n";
     EXPECT_EQ(response, PlainHead("HTTP/1.0 200 Document Follows", body.size(), "text/plain") + body);
 }
 
@@ -121,7 +101,8 @@ TEST(StandardCGI, QueryWithoutEqualsSignBecomesArguments) {
 
 TEST(StandardCGI, PostBodyIsStandardInputByteForByte) {
     TestServer t;
-    WriteScript(t, "CGI-BIN/cat.cgi", "#!/bin/sh\nprintf 'Content-Type: application/octet-stream\\n\\n'\nexec /bin/cat\n");
+    WriteScript(t, "CGI-BIN/cat.cgi",
+                "#!/bin/sh\nprintf 'Content-Type: application/octet-stream\\n\\n'\nexec /bin/cat\n");
     std::string sent;
     for (int i = 0; i < 3 * 256; ++i) sent += static_cast<char>(i % 256);
     sent += "\r\n\r\nend";
@@ -158,7 +139,8 @@ TEST(StandardCGI, ScriptOutputHeaders) {
         {"a complete response of the script's own goes out untouched", "HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\nraw",
          "HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\nraw"},
         {"a first line of HTTP alone is a complete response", "HTTP\nrest", "HTTP\nrest"},
-        {"a first line of HTT is a header line", "HTT\n\nrest", PlainHead("HTTP/1.0 200 Document Follows", 4, "") + "rest"},
+        {"a first line of HTT is a header line", "HTT\n\nrest",
+         PlainHead("HTTP/1.0 200 Document Follows", 4, "") + "rest"},
         {"output without an empty line is all headers", "Content-Type: text/plain\n",
          PlainHead("HTTP/1.0 200 Document Follows", 0, "text/plain")},
         {"no output", "", PlainHead("HTTP/1.0 200 Document Follows", 0, "")},
@@ -261,7 +243,8 @@ TEST(StandardCGI, PerlScriptThroughPerlCmdLine) {
                 "print \"Content-Type: text/plain\\n\\n\";\nprint \"$0\\n\", join('|', @ARGV), \"\\n\";\n",
                 std::filesystem::perms(0644));
     const std::string body = t.Site("CGI-BIN/test.pl") + "\na|b\n";
-    EXPECT_EQ(Get(t, "/CGI-BIN/test.pl?a+b"), PlainHead("HTTP/1.0 200 Document Follows", body.size(), "text/plain") + body);
+    EXPECT_EQ(Get(t, "/CGI-BIN/test.pl?a+b"),
+              PlainHead("HTTP/1.0 200 Document Follows", body.size(), "text/plain") + body);
     EXPECT_NE(t.Log("TRACE.LOG").find("CmdLine: /usr/bin/perl \"C:\\HTTPD\\CGI-BIN\\test.pl\" a b Args: a+b\r\n"),
               std::string::npos);
 }

@@ -57,42 +57,18 @@ TEST_F(WindowsCGI, GetDescribesTheRequestInTheProfile) {
                                      "Accept: text/html, image/gif;q=0.5\r\nAccept-Language: de\r\nCookie: c=1\r\n"
                                      "Referer: http://elsewhere/\r\nUser-Agent: tester\r\n"
                                      "Authorization: Basic dXNlcjpzZWNyZXQ=\r\n");
-    const std::string body = "[CGI]\n"
-                             "Request Protocol|HTTP/1.0\n"
-                             "Request Method|GET\n"
-                             "Executable Path|" + t().Site("CGI-WIN/prog.py") + "\n"
-                             "Document Root|" + t().Site("HTDOCS") + "\n"
-                             "Logical Path|/extra\n"
-                             "Physical Path|" + t().Site("HTDOCS/extra") + "\n"
-                             "Query String|a=1&b=%20\n"
-                             "Referer|http://elsewhere/\n"
-                             "User Agent|tester\n"
-                             "Content Type|\n"
-                             "Content Length|\n"
-                             "Content File|\n"
-                             "Server Software|Varevavo/1.0b3A (Win32; i386)\n"
-                             "Server Name|localhost\n"
-                             "Server Port|" + std::to_string(t().Port()) + "\n"
-                             "Server Admin|webmaster@localhost\n"
-                             "CGI Version|CGI/1.3a (Win)\n"
-                             "Remote Host|\n"
-                             "Remote Address|127.0.0.1\n"
-                             "Authentication Method|Basic\n"
-                             "Authentication Realm|\n"
-                             "Authenticated Username|user\n"
-                             "Authenticated Password|secret\n"
-                             "[Accept]\n"
-                             "text/html|Yes\n"
-                             "image/gif;q|0.5=Yes\n"
-                             "[System]\n"
-                             "GMT Offset|" + std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())) + "\n"
-                             "Debug Mode|No\n"
-                             "Output File|<tmp>\n"
-                             "Content File|\n"
-                             "[Extra Headers]\n"
-                             "Accept-Language|de\n"
-                             "Cookie|c=1\n"
-                             "arguments: 3, content: 0 bytes, in " + t().Site("CGI-WIN") + "\n";
+    const std::string body =
+        "[CGI]\nRequest Protocol|HTTP/1.0\nRequest Method|GET\nExecutable Path|" + t().Site("CGI-WIN/prog.py") +
+        "\nDocument Root|" + t().Site("HTDOCS") + "\nLogical Path|/extra\nPhysical Path|" + t().Site("HTDOCS/extra") +
+        "\nQuery String|a=1&b=%20\nReferer|http://elsewhere/\nUser Agent|tester\nContent Type|\nContent Length|\n"
+        "Content File|\nServer Software|Varevavo/1.0b3A (Win32; i386)\nServer Name|localhost\nServer Port|" +
+        std::to_string(t().Port()) +
+        "\nServer Admin|webmaster@localhost\nCGI Version|CGI/1.3a (Win)\nRemote Host|\nRemote Address|127.0.0.1\n"
+        "Authentication Method|Basic\nAuthentication Realm|\nAuthenticated Username|user\n"
+        "Authenticated Password|secret\n[Accept]\ntext/html|Yes\nimage/gif;q|0.5=Yes\n[System]\nGMT Offset|" +
+        std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())) +
+        "\nDebug Mode|No\nOutput File|<tmp>\nContent File|\n[Extra Headers]\nAccept-Language|de\nCookie|c=1\n"
+        "arguments: 3, content: 0 bytes, in " + t().Site("CGI-WIN") + "\n";
     EXPECT_EQ(Head(response), PlainHead("HTTP/1.0 200 Document Follows", Body(response).size(), "text/plain"));
     EXPECT_EQ(WithoutTempNames(Body(response)), body);
     EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\HTTPD\\CGI-WIN CmdLine: "
@@ -109,28 +85,19 @@ TEST_F(WindowsCGI, PostFormFieldsLiteralAndExternal) {
                              "&semi=a;b%3D1&ba\x01" "d=1&ba\nd=2&Word=last&empty=";
     const std::string body = WithoutTempNames(Body(
         Post(t(), "/CGI-WIN/prog.py", form, "Content-Type: application/x-www-form-urlencoded\r\n")));
-    const std::string formSections = "[Form Literal]\n"
-                                     "word|last\n"
-                                     "short|" + exactly254 + "\n"
-                                     "semi|a;b=1\n"
-                                     "empty|\n"
-                                     "[Form External]\n"
-                                     "city|<tmp> 6\n"
-                                     "long|<tmp> 255\n"
-                                     "city=Z\xFCrich\n"
-                                     "long=" + exactly255 + "\n"
-                                     "arguments: 3, content: " + std::to_string(form.size()) + " bytes, in " +
-                                     t().Site("CGI-WIN") + "\n";
+    const std::string formSections =
+        "[Form Literal]\nword|last\nshort|" + exactly254 + "\nsemi|a;b=1\nempty|\n[Form External]\ncity|<tmp> 6\n"
+        "long|<tmp> 255\ncity=Z\xFCrich\nlong=" + exactly255 + "\narguments: 3, content: " +
+        std::to_string(form.size()) + " bytes, in " + t().Site("CGI-WIN") + "\n";
     EXPECT_TRUE(body.ends_with(formSections)) << body;
     EXPECT_NE(body.find("Request Method|POST\n"), std::string::npos);
     EXPECT_NE(body.find("Content Length|" + std::to_string(form.size()) + "\nContent File|<tmp>\n"), std::string::npos);
     EXPECT_NE(body.find("Debug Mode|Yes\nOutput File|<tmp>\nContent File|<tmp>\n"), std::string::npos);
 
     const std::string errors = t().Log("ERROR.LOG");
+    const std::string line = "] (CGI-WIN) Form field with a bad name dropped\r\n";
     size_t dropped = 0;
-    for (size_t at = 0; (at = errors.find("] (CGI-WIN) Form field with a bad name dropped\r\n", at)) != std::string::npos;
-         ++at)
-        ++dropped;
+    for (size_t at = 0; (at = errors.find(line, at)) != std::string::npos; ++at) ++dropped;
     EXPECT_EQ(dropped, 2u) << errors;
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "the external value files and the request body are gone too";
 }
@@ -155,24 +122,20 @@ TEST_F(WindowsCGI, PasswordKeyFollowsCGISendPassword) {
     }
 }
 
-TEST_F(WindowsCGI, ProgramThatCannotStart) {
-    Start();
+TEST_F(WindowsCGI, ProgramThatCannotStartOrRunsTooLong) {
+    Start([](HTTPConfiguration& c) { c.CGITimeOut = 500; });
     WriteScript(t(), "CGI-WIN/broken.py", "#!/no/such/interpreter\n");
+    WriteScript(t(), "CGI-WIN/slow.sh",
+                "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nsoon\\n' > \"$3\"\nexec sleep 60\n");
     const std::string document = StatusDocument("WinCGI Launch Error");
     EXPECT_EQ(Get(t(), "/CGI-WIN/broken.py"),
               PlainHead("HTTP/1.0 500 WinCGI Launch Error", document.size(), "text/html") + document);
-    EXPECT_NE(t().Log("ERROR.LOG").find(
-                  "] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; error code = 2\r\n"),
-              std::string::npos);
-    EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
-}
-
-TEST_F(WindowsCGI, TimeOutUsesWhatTheProgramWrote) {
-    Start([](HTTPConfiguration& c) { c.CGITimeOut = 500; });
-    WriteScript(t(), "CGI-WIN/slow.sh", "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nsoon\\n' > \"$3\"\nexec sleep 60\n");
     EXPECT_EQ(Get(t(), "/CGI-WIN/slow.sh"), PlainHead("HTTP/1.0 200 Document Follows", 5, "text/plain") + "soon\n");
-    EXPECT_NE(t().Log("ERROR.LOG").find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out\r\n"),
-              std::string::npos);
+    const std::string errors = t().Log("ERROR.LOG");
+    EXPECT_NE(
+        errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; error code = 2\r\n"),
+        std::string::npos);
+    EXPECT_NE(errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out\r\n"), std::string::npos);
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
 }
 
@@ -192,21 +155,6 @@ TEST(WindowsCGIValues, IsExternal) {
         {"byte above 127", "Z\xFCrich", true},
     };
     for (const auto& c : cases) EXPECT_EQ(IsExternal(c.value), c.external) << c.name;
-}
-
-TEST(WindowsCGIValues, GMTOffset) {
-    const struct {
-        const char* name;
-        platform::TimeZoneInfo zone;
-        long seconds;
-    } cases[] = {
-        {"UTC", {0, 0, 0, false}, 0},
-        {"UTC+1 in winter", {-60, 0, -60, false}, 3600},
-        {"UTC+1 in summer", {-60, 0, -60, true}, 7200},
-        {"UTC-5 in summer", {300, 0, -60, true}, -14400},
-        {"UTC+5:30", {-330, 0, 0, false}, 19800},
-    };
-    for (const auto& c : cases) EXPECT_EQ(GMTOffsetSeconds(c.zone), c.seconds) << c.name;
 }
 
 }  // namespace

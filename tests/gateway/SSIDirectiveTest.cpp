@@ -1,6 +1,5 @@
-// The pure parts of the gateways: the SSI directive reader over pages read
-// in blocks of every size, the size format, and line reading of script
-// output.
+// The pure parts of server-side includes: the directive reader over pages
+// read in blocks of every size, and the size format.
 #include <gtest/gtest.h>
 
 #include "gateway/BlockReader.h"
@@ -31,7 +30,8 @@ std::string Scan(std::string_view page, size_t blockSize) {
                 std::string_view body = SSIDirectiveBody(text);
                 out += "{" + std::string(TakeSSICommand(&body));
                 std::string_view name, value;
-                while (TakeSSITag(&body, &name, &value)) out += " " + std::string(name) + "=" + std::string(value) + ";";
+                while (TakeSSITag(&body, &name, &value))
+                    out += " " + std::string(name) + "=" + std::string(value) + ";";
                 out += "}";
                 break;
             }
@@ -53,7 +53,8 @@ TEST(SSIDirectiveReader, PagesInBlocksOfEverySize) {
         {"comment of dashes", "<!--->", "{comment:<!--->}"},
         {"signs inside a comment", "<!-- a > b -- > c -->", "{comment:<!-- a > b -- > c -->}"},
         {"directive", "<!--#include virtual=\"/f.html\" -->", "{include virtual=/f.html;}"},
-        {"spaces around names", "<!--#config  timefmt = \"%H\"  sizefmt=\"abbrev\"-->", "{config timefmt=%H; sizefmt=abbrev;}"},
+        {"spaces around names", "<!--#config  timefmt = \"%H\"  sizefmt=\"abbrev\"-->",
+         "{config timefmt=%H; sizefmt=abbrev;}"},
         {"tags without spaces between", "<!--#echo var=\"a\"b=\"c\" -->", "{echo var=a; b=c;}"},
         {"line feed after the command", "<!--#flastmod\nvirtual=\"/a\"-->", "{flastmod virtual=/a;}"},
         {"carriage return after the command", "<!--#fsize\rvirtual=\"/a\"-->", "{fsize virtual=/a;}"},
@@ -88,24 +89,6 @@ TEST(SSIDirectiveReader, FileSizeFormat) {
         {5ull << 30, "bytes", "5368709120"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatFileSize(c.size, c.format), c.text) << c.size << " " << c.format;
-}
-
-TEST(BlockReader, ReadsLinesAsACStreamWould) {
-    const std::string text = "ab\r\n" + std::string(300, 'x') + "\nend";
-    for (size_t block : {size_t{1}, size_t{7}, BlockReader::kBlockSize}) {
-        BlockReader reader(block);
-        reader.Assign(text);
-        std::string line;
-        std::vector<std::string> lines;
-        std::vector<uint64_t> positions;
-        while (reader.ReadLine(&line, 255)) {
-            lines.push_back(line);
-            positions.push_back(reader.Position());
-        }
-        EXPECT_EQ(lines, (std::vector<std::string>{"ab\r\n", std::string(255, 'x'), std::string(45, 'x') + "\n", "end"}))
-            << "blocks of " << block;
-        EXPECT_EQ(positions, (std::vector<uint64_t>{4, 259, 305, 308})) << "blocks of " << block;
-    }
 }
 
 }  // namespace

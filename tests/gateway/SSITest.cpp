@@ -13,7 +13,8 @@ const std::string kError = "<b>[SSI Processing Error]</b>";
 const std::string kFooter = "<p>footer <!--#echo var=\"SERVER_NAME\" --></p>\n";
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -81,8 +82,8 @@ TEST_F(ServerSideIncludes, Directives) {
         {"an unterminated directive is text", "<!--#echo var=\"SERVER_NAME\"", "<!--#echo var=\"SERVER_NAME\""},
         {"a directive across a block edge", std::string(8190, '.') + "<!--#echo var=\"SERVER_NAME\" -->",
          std::string(8190, '.') + "localhost"},
-        {"an empty error text makes failures vanish", "<!--#config errmsg=\"\" -->a<!--#exec cmd=\"x\" -->b<!--#bogus -->c",
-         "abc"},
+        {"an empty error text makes failures vanish",
+         "<!--#config errmsg=\"\" -->a<!--#exec cmd=\"x\" -->b<!--#bogus -->c", "abc"},
         {"an error text of the page's own", "<!--#config errmsg=\"[oops]\" --><!--#include file=\"x\" -->", "[oops]"},
     };
     int n = 0;
@@ -93,9 +94,10 @@ TEST_F(ServerSideIncludes, Directives) {
         const std::string expected =
             "[" + Replace(Replace(c.expected, "{uri}", "/" + page), "{file}", "C:\\HTTPD\\HTDOCS\\" + page) + "]";
         EXPECT_EQ(Body(response), expected) << c.name;
-        EXPECT_EQ(Head(response), "HTTP/1.0 200 Document Follows\r\nContent-Length: " + std::to_string(expected.size()) +
-                                      "\r\nContent-Type: text/html\r\nDate: <date>\r\nLast-Modified: <date>\r\n"
-                                      "Server: Varevavo/1.0b3A (Win32; i386)\r\n\r\n")
+        EXPECT_EQ(Head(response),
+                  "HTTP/1.0 200 Document Follows\r\nContent-Length: " + std::to_string(expected.size()) +
+                      "\r\nContent-Type: text/html\r\nDate: <date>\r\nLast-Modified: <date>\r\n"
+                      "Server: Varevavo/1.0b3A (Win32; i386)\r\n\r\n")
             << c.name;
     }
     EXPECT_FALSE(std::filesystem::exists(t.Site("HTDOCS/ran"))) << "exec starts nothing";
@@ -107,8 +109,8 @@ TEST_F(ServerSideIncludes, DatesFollowTheTimeFormatForTheRestOfThePage) {
                 "<!--#echo var=\"DATE_GMT\" -->|<!--#echo var=\"LAST_MODIFIED\" -->|"
                 "<!--#flastmod virtual=\"/old.html\" -->");
     const std::string body = Body(Get(t, "/dates.shtml"));
-    EXPECT_TRUE(std::regex_match(body, std::regex(R"([A-Z][a-z]{2} \d\d \d{4}\|\d\d:\d\d\|\d\d:\d\d\|\d\d:\d\d\|\d\d:\d\d)")))
-        << body;
+    const std::regex dates(R"([A-Z][a-z]{2} \d\d \d{4}\|\d\d:\d\d\|\d\d:\d\d\|\d\d:\d\d\|\d\d:\d\d)");
+    EXPECT_TRUE(std::regex_match(body, dates)) << body;
 }
 
 }  // namespace

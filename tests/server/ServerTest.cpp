@@ -9,6 +9,7 @@
 
 #include "http/Utilities.h"
 #include "platform/FileSystem.h"
+#include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
 
@@ -439,7 +440,17 @@ TEST(Pool, FlushResetsOpenConnections) {
     EXPECT_NE(Get(t, "/f.txt").find("fine"), std::string::npos) << "the worker serves again";
 }
 
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
 TEST(Lifecycle, ShutdownWithRequestsInFlight) {
+    // The registry store keeps its database open for the process; one quiet
+    // server first, so that the count below compares like with like.
+    std::make_unique<TestServer>().reset();
+    const size_t descriptorsBefore = OpenDescriptors();
     auto t = std::make_unique<TestServer>([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
     t->WriteSite("HTDOCS/big.bin", std::string(8 << 20, 'b'));
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -448,11 +459,18 @@ TEST(Lifecycle, ShutdownWithRequestsInFlight) {
         clients.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
     }
     clients.push_back(t->Connect());  // an idle one
-    const std::string tempDir = t->Home().TempDir();
+    clients.push_back(t->Connect());
+    clients.back()->Send("PUT /half HTTP/1.0\r\nContent-Length: 100000\r\n\r\nsome");  // a body on its way
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto start = std::chrono::steady_clock::now();
-    t.reset();
+    t->Shutdown();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(t->Server().Listener.ThreadCount(), 0) << "every worker has ended";
+    EXPECT_TRUE(t->Home().TempFiles().empty()) << "no request body is left behind";
     for (auto& c : clients) c->ReadAll(2000);
+    clients.clear();
+    t.reset();
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "no descriptor is left open";
 }
 
 TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
@@ -469,6 +487,46 @@ TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
     stop = true;
     client.join();
     EXPECT_GT(good.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DynamicAddress, LearnedFromTheBounceSiteAndSaved) {
+    Socket bounce(0, 1);
+    ASSERT_EQ(bounce.Listen(5), 0);
+    SocketAddress name;
+    bounce.GetName(&name);
+    TestServer t([&](HTTPConfiguration& c) {
+        c.ResolveLocal = 1;
+        c.BounceSite = "127.0.0.1";
+        c.BouncePort = name.port;
+        c.SiteAddress = "placeholder";
+    });
+    EXPECT_EQ(t.Server().Snapshot()->SiteAddress, "127.0.0.1");
+    HTTPConfiguration stored;
+    stored.LoadConfiguration("Primary");
+    EXPECT_EQ(stored.SiteAddress, "127.0.0.1") << "the address persists";
+}
+
+TEST(DynamicAddress, AnUnreachableBounceSiteIsReportedOnceAndTheServerRuns) {
+    testing_support::MessageCapture messages;
+    const int closedPort = TestServer::FreePort();
+    TestServer t([&](HTTPConfiguration& c) {
+        c.ResolveLocal = 1;
+        c.BounceSite = "127.0.0.1";
+        c.BouncePort = closedPort;
+    });
+    const auto shown = messages.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "ResolveLocal");
+    EXPECT_EQ(shown[0].text, "Could not resolve local name, error code: 10061");
+    EXPECT_EQ(t.Server().Snapshot()->SiteAddress, "localhost");
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(),
+              "LOCAL SYSTEM ERROR  [T] Could not resolve local name, error code: 10061");
+    t.WriteSite("HTDOCS/up.txt", "up");
+    EXPECT_NE(Get(t, "/up.txt").find("up"), std::string::npos);
 }
 
 }  // namespace

@@ -34,7 +34,13 @@ TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
     while (!server_->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
-TestServer::~TestServer() { server_->ShutdownServer(); }
+TestServer::~TestServer() { Shutdown(); }
+
+void TestServer::Shutdown() {
+    if (stopped_) return;
+    stopped_ = true;
+    server_->ShutdownServer();
+}
 
 void TestServer::WriteSite(const std::string& relative, const std::string& contents) const {
     TestHome::WriteFile(Site(relative), contents);

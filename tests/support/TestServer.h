@@ -22,8 +22,9 @@ public:
     // address lookup, a pool of 8), lets tweak change it further, saves it
     // as "Primary" and starts the server.
     explicit TestServer(const std::function<void(HTTPConfiguration&)>& tweak = {});
-    // Shuts the server down (as "Shutdown Server" does).
+    // Shuts the server down (as "Shutdown Server" does) unless Shutdown did.
     ~TestServer();
+    void Shutdown();
 
     HTTPServer& Server() { return *server_; }
     TestHome& Home() { return home_; }
