@@ -13,9 +13,6 @@ namespace sys = platform::net;
 
 namespace {
 
-// Every program that uses a socket gets the process-wide manager with it.
-[[maybe_unused]] SocketManager* const manager = &SockMan;
-
 constexpr uint32_t kInputSize = 16384;
 
 // Milliseconds left of a time-out that started at start; 0 when spent.
@@ -32,6 +29,7 @@ Socket::Socket() = default;
 Socket::Socket(int handle) : Handle(handle) {}
 
 Socket::Socket(short port, int type) {
+    if (!SockMan.Started()) platform::net::IgnoreBrokenPipe();  // a socket made before main
     if (type != 1 && type != 2) {
         DisplayInternalErrorMsg("Invalid socket type");
         return;

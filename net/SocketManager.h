@@ -8,6 +8,12 @@ class SocketManager {
 public:
     SocketManager();
     ~SocketManager();
+    // True once the manager has started. Every socket asks, which also
+    // makes sure the manager is linked into every program that uses sockets.
+    bool Started() const;
+
+private:
+    bool started_ = false;
 };
 
 extern SocketManager SockMan;
