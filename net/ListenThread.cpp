@@ -37,6 +37,7 @@ void ListenThread::Setup() {
     const auto config = Server->Snapshot();
     auto listener = std::make_unique<Socket>(static_cast<short>(config->Port), 1);
     if (listener->IsOpen() && listener->Listen(kBacklog) == 0) listening_ = true;
+    if (listening_) listener->SetChildTimeouts(config->KeepAlive, config->SendTimeOut);
     {
         std::lock_guard<std::mutex> guard(socketLock_);
         ListenSocket = std::move(listener);

@@ -26,7 +26,8 @@ unsigned long Remaining(uint32_t start, unsigned long timeout) {
 
 Socket::Socket() = default;
 
-Socket::Socket(int handle) : Handle(handle) {}
+Socket::Socket(int handle, bool kernelBlocking, unsigned long receiveTimeout)
+    : Handle(handle), kernelBlocking_(kernelBlocking), kernelReceiveTimeout_(receiveTimeout) {}
 
 Socket::Socket(short port, int type) {
     if (!SockMan.Started()) platform::net::IgnoreBrokenPipe();  // a socket made before main
@@ -87,7 +88,7 @@ int Socket::accept() {
     // thread still wakes it.
     if (!nonBlocking_ && !kernelBlocking_ && sys::SetBlocking(Handle, true) == 0) kernelBlocking_ = true;
     for (;;) {
-        const int c = sys::Accept(Handle);
+        const int c = sys::Accept(Handle, blockingChildren_);
         if (c >= 0) return c;
         if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
         // Blocking accept: wait for a connection. A shutdown from another
@@ -99,7 +100,16 @@ int Socket::accept() {
 std::unique_ptr<Socket> Socket::Accept() {
     const int c = accept();
     if (c < 0) return nullptr;
-    return std::unique_ptr<Socket>(new Socket(c));
+    return std::unique_ptr<Socket>(new Socket(c, blockingChildren_, childReceiveTimeout_));
+}
+
+int Socket::SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout) {
+    // A zero time-out would mean "wait for ever" to the kernel.
+    if (receiveTimeout == 0 || sendTimeout == 0) return -1;
+    if (sys::SetTimeouts(Handle, receiveTimeout, sendTimeout) != 0) return Fail();
+    blockingChildren_ = true;
+    childReceiveTimeout_ = receiveTimeout;
+    return 0;
 }
 
 int Socket::ShutDown(int how) {
@@ -306,7 +316,22 @@ void Socket::Drain() {
 int Socket::ReadReady(unsigned long timeout) {
     if (!IsOpen()) return 0;
     if (inputStart_ < inputEnd_) return 1;
-    return WaitFor(false, timeout) > 0 ? 1 : 0;
+    if (!kernelBlocking_ || timeout == 0 || timeout == kNoTimeout) return WaitFor(false, timeout) > 0 ? 1 : 0;
+    // The wait and the data in one receive: the request that ends the wait
+    // is buffered for the reader.
+    if (timeout != kernelReceiveTimeout_) {
+        if (sys::SetReceiveTimeout(Handle, timeout) != 0) return WaitFor(false, timeout) > 0 ? 1 : 0;
+        kernelReceiveTimeout_ = timeout;
+    }
+    if (!input_) input_.reset(new char[kInputSize]);
+    const long n = sys::WaitingRecv(Handle, input_.get(), kInputSize);
+    if (n < 0) {
+        Fail();
+        return 0;
+    }
+    inputStart_ = 0;
+    inputEnd_ = static_cast<uint32_t>(n);
+    return 1;  // data, or the peer's end of the stream, which the next read meets again
 }
 
 int Socket::WriteReady(unsigned long timeout) {

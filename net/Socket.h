@@ -89,6 +89,11 @@ public:
     // Discards what is buffered and what one receive returns.
     void Drain();
 
+    // For a listener: the connections it accepts from now on wait for the
+    // next request in the receive itself (ReadReady costs one system call
+    // instead of two) and send files under sendTimeout. 0 or -1.
+    int SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout);
+
     // 1 when readable (or a byte is buffered) / writable within timeout; 0
     // on time-out, error or a closed socket.
     int ReadReady(unsigned long timeout);
@@ -110,7 +115,7 @@ public:
     std::atomic<int> LastError{0};
 
 private:
-    explicit Socket(int handle);
+    Socket(int handle, bool kernelBlocking, unsigned long receiveTimeout);
     int Fail();
     // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
     long Fill();
@@ -118,7 +123,10 @@ private:
 
     int Handle = platform::net::kInvalidSocket;
     bool nonBlocking_ = false;
-    bool kernelBlocking_ = false;  // the descriptor itself blocks (a listener waiting in accept)
+    bool kernelBlocking_ = false;  // the descriptor itself blocks (a listener, or its children)
+    bool blockingChildren_ = false;  // a listener that hands out blocking connections
+    unsigned long kernelReceiveTimeout_ = 0;  // a blocking descriptor's receive time-out
+    unsigned long childReceiveTimeout_ = 0;
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
     std::unique_ptr<char[]> input_;

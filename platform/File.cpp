@@ -89,6 +89,15 @@ long File::Read(void* buffer, size_t size) {
     }
 }
 
+long File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+    if (fd_ < 0) return -1;
+    for (;;) {
+        const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        return static_cast<long>(n);
+    }
+}
+
 bool File::WriteAll(const void* data, size_t size) {
     if (fd_ < 0) return false;
     const char* p = static_cast<const char*>(data);

@@ -39,6 +39,8 @@ public:
 
     // Bytes read (0 at the end of the file), or -1 on error.
     long Read(void* buffer, size_t size);
+    // Reads at offset, leaving the file position alone; as Read.
+    long ReadAt(uint64_t offset, void* buffer, size_t size) const;
     // Writes every byte; false on error.
     bool WriteAll(const void* data, size_t size);
     bool Seek(uint64_t offsetFromStart);

@@ -78,11 +78,18 @@ int Create(int type);                       // 1 stream, 2 datagram; IPv4
 int Close(int s);
 int Bind(int s, uint16_t port);             // all local addresses
 int Listen(int s, int backlog);
-int Accept(int s);
+// The next connection. A listener given SetTimeouts hands out connections
+// whose descriptor blocks (with those time-outs, inherited from it) so that
+// WaitingRecv can wait in the receive itself; others are non-blocking.
+int Accept(int s, bool blockingChild = false);
 int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
 int SetKeepAlive(int s, int on);
 int SetLinger(int s, int on, int seconds);
+// The longest a blocking receive or send on s waits (milliseconds; 0
+// means without limit). Connections accepted later inherit them.
+int SetTimeouts(int s, unsigned long receiveMs, unsigned long sendMs);
+int SetReceiveTimeout(int s, unsigned long receiveMs);
 // Makes the descriptor itself block (or not). Only a listener that waits in
 // accept uses it; every other call here stays non-blocking.
 int SetBlocking(int s, bool blocking);
@@ -97,6 +104,9 @@ int GetPeer(int s, SocketAddress* out);
 long Send(int s, const void* data, size_t size, bool more = false);
 long SendTwo(int s, const void* first, size_t firstSize, const void* second, size_t secondSize, bool more = false);
 long Recv(int s, void* buffer, size_t size);
+// A receive that waits, on a blocking descriptor, up to its receive time-out
+// (then WSAEWOULDBLOCK): one system call for the wait and the data.
+long WaitingRecv(int s, void* buffer, size_t size);
 // Sends up to count bytes of file from *offset (advanced by what was sent).
 long SendFile(int s, const platform::File& file, uint64_t* offset, size_t count);
 

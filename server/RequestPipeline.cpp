@@ -185,7 +185,10 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     const HTTPConfiguration& config = Config();
     if (path.back() != '\\' && exists && info.directory) {
         std::string location = "http://" + config.SiteAddress;
-        if (config.Port != 80) location += ":" + std::to_string(config.Port);
+        if (config.Port != 80) {
+            location += ':';
+            location += std::to_string(config.Port);
+        }
         location += request->URL + "/";
         request->ResourceKind = ResourceRedirect;
         path = EncodeEscape(location);

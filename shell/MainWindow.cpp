@@ -47,7 +47,10 @@ std::vector<StatusLine> MainWindow::PaintLines() const {
     if (!server_) return lines;
     const auto config = server_->Snapshot();
     std::string site = "Site: http://" + config->SiteAddress;
-    if (config->Port != 80) site += ":" + std::to_string(config->Port);
+    if (config->Port != 80) {
+        site += ':';
+        site += std::to_string(config->Port);
+    }
     if (site.size() > 255) site.resize(255);
     const HTTPStatistics& stats = server_->Statistics;
     lines.push_back({10, 90, site});

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/ConsoleEvents.h"
+#include "platform/Display.h"
 #include "shell/ConsoleFrontEnd.h"
 #ifdef VAREVAVO_HAVE_DESKTOP
 #include "shell/desktop/DesktopFrontEnd.h"
@@ -23,9 +25,11 @@ std::string SetupName(int argc, char** argv) {
 bool WantsDesktop() {
     const char* shell = std::getenv("VAREVAVO_SHELL");
     if (shell && std::string(shell) == "console") return false;
-    const char* x = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x && *x) || (wayland && *wayland);
+    std::string display;
+    if (platform::DisplayReachable(&display)) return true;
+    if (!display.empty())
+        platform::ConsoleEvents::PrintLine("The display " + display + " does not answer: running on the console.");
+    return false;
 }
 
 }  // namespace

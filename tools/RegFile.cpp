@@ -189,11 +189,16 @@ bool ParseKeyName(std::string_view text, std::string* path) {
     return true;
 }
 
-std::string RegFile::SectionLine(std::string_view fullKeyName) { return "[" + std::string(fullKeyName) + "]\n"; }
+std::string RegFile::SectionLine(std::string_view fullKeyName) {
+    std::string line = "[";
+    line += fullKeyName;
+    line += "]\n";
+    return line;
+}
 
 std::string RegFile::ValueLine(std::string_view name, uint32_t type, const std::vector<uint8_t>& data) {
     std::string line;
-    if (name.empty()) line = "@";
+    if (name.empty()) line += '@';
     else AppendQuoted(&line, name);
     line += '=';
     char buffer[32];
@@ -258,7 +263,7 @@ bool RegFile::Parse(std::string_view text, std::vector<RegFileEntry>* entries, s
             deletedSection = !name.empty() && name[0] == '-';
             if (deletedSection) name.remove_prefix(1);
             if (!ParseKeyName(name, &currentKey) || currentKey.empty())
-                return Fail(firstLine, "[" + std::string(name) + "] is not a key below HKEY_LOCAL_MACHINE\\", error);
+                return Fail(firstLine, SectionLine(name).substr(0, name.size() + 2) + " is not a key below HKEY_LOCAL_MACHINE\\", error);
             inSection = true;
             entry.kind = deletedSection ? RegFileEntry::DeleteKey : RegFileEntry::CreateKey;
             entry.key = currentKey;

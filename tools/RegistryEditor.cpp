@@ -52,7 +52,8 @@ const CommandSyntax* FindCommand(const std::string& name) {
 // name such as /tmp/setup.reg) as empty.
 std::string OptionName(const std::string& argument) {
     if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-')) return {};
-    const std::string name = "/" + ToLower(std::string_view(argument).substr(1));
+    std::string name = "/";
+    name += ToLower(std::string_view(argument).substr(1));
     for (const char* known : {"/v", "/ve", "/s", "/t", "/d", "/f", "/y"})
         if (name == known) return name;
     return {};

@@ -53,6 +53,17 @@ std::vector<std::string> LogLines(const std::string& text) {
     return lines;
 }
 
+// Waits (up to ten seconds: a loaded machine may delay the listener) until
+// the pool's busy count satisfies done.
+template <typename Done>
+bool WaitForBusy(TestServer& t, Done done) {
+    for (int i = 0; i < 1000; ++i) {
+        if (done(t.Server().Listener.BusyCount())) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 TEST(Documents, FileWithItsHeadersInTableOrder) {
     TestServer t;
     t.WriteSite("HTDOCS/hello.txt", "hello, world\n");
@@ -273,6 +284,8 @@ TEST(Statistics, PageBeatsMappingsAndCountsBefore) {
     t.Exchange("BREW / HTTP/1.0\r\n\r\n");
     t.Exchange("HEAD /s.txt HTTP/1.0\r\nIf-Modified-Since: Sat, 01 Jan 2100 00:00:00 GMT\r\n\r\n");
     t.Exchange("GET /cgi-bin/nothing HTTP/1.0\r\n\r\n");
+    // A worker counts as busy until it has closed its connection.
+    ASSERT_TRUE(WaitForBusy(t, [](int n) { return n == 0; }));
     const std::string got = Get(t, "/~stats");
     const std::string page = got.substr(got.find("\r\n\r\n") + 4);
     EXPECT_EQ(page.rfind("<HTML><HEAD><TITLE>Varevavo Statistics for localhost</TITLE></HEAD>\n<BODY BGCOLOR=\"#FFFFFF\">"
@@ -383,17 +396,6 @@ TEST(KeepAlive, IdleConnectionClosesAfterTheWait) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(client->PeerClosed(3000));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
-}
-
-// Waits (up to ten seconds: a loaded machine may delay the listener) until
-// the pool's busy count satisfies done.
-template <typename Done>
-bool WaitForBusy(TestServer& t, Done done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done(t.Server().Listener.BusyCount())) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 TEST(Pool, OverloadAtNineTenthsAndRecovery) {

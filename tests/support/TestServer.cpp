@@ -16,19 +16,22 @@ int TestServer::FreePort() {
     return name.port;
 }
 
-TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
+int TestServer::WriteSetup(const TestHome& home, const std::function<void(HTTPConfiguration&)>& tweak) {
     for (const char* dir : {"HTDOCS", "LOGS", "ICONS", "CGI-BIN", "CGI-WIN", "CGI-DOS"})
-        std::filesystem::create_directories(home_.DriveC(std::string("HTTPD/") + dir));
+        std::filesystem::create_directories(home.DriveC(std::string("HTTPD/") + dir));
     HTTPConfiguration config;
     config.DefaultConfiguration();
-    port_ = FreePort();
-    config.Port = port_;
+    config.Port = FreePort();
     config.ResolveLocal = 0;
     config.NumThreads = 8;
     config.SiteAddress = "localhost";
     if (tweak) tweak(config);
-    port_ = config.Port;
     config.SaveConfiguration("Primary");
+    return config.Port;
+}
+
+TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
+    port_ = WriteSetup(home_, tweak);
     server_ = std::make_unique<HTTPServer>("");
     server_->StartServer();
     while (!server_->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -44,6 +44,10 @@ public:
 
     // Any free loopback port.
     static int FreePort();
+    // Writes the test setup "Primary" (the default setup on a free port, no
+    // address lookup, a pool of 8, then tweak) into the current home's
+    // store, with the site folders; returns its port.
+    static int WriteSetup(const TestHome& home, const std::function<void(HTTPConfiguration&)>& tweak);
 
 private:
     TestHome home_;

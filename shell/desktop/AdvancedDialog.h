@@ -1,0 +1,13 @@
+#pragma once
+// The "Advanced" page: server-side includes, Perl and Windows CGI options,
+// the Perl command line and the bounce site used to learn the own address.
+
+#include "shell/desktop/PropertyPage.h"
+
+class HTTPConfiguration;
+
+class AdvancedDialog : public PropertyPage {
+    Q_OBJECT
+public:
+    explicit AdvancedDialog(HTTPConfiguration* config);
+};

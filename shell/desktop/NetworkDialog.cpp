@@ -1,0 +1,40 @@
+#include "shell/desktop/NetworkDialog.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "config/HTTPConfiguration.h"
+
+NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
+    auto* top = new QFormLayout;
+    AddRow(top, "Port", NumberField(10, &config->Port));
+    QLineEdit* threads = NumberField(17, &config->NumThreads);
+    auto* threadsRow = new QHBoxLayout;
+    threadsRow->addWidget(threads);
+    threadsRow->addWidget(new QLabel("(minimum 8; maximum 512)"));
+    threadsRow->addStretch();
+    top->addRow(LabelFor("Number of Simultaneous Connections:", threads), threadsRow);
+
+    auto* timeouts = new QGroupBox("Network Timeouts (in milliseconds)");
+    auto* form = new QFormLayout(timeouts);
+    AddRow(form, "Receive", NumberField(11, &config->RecvTimeOut));
+    AddRow(form, "Send", NumberField(12, &config->SendTimeOut));
+    QCheckBox* useKeepAlive = FlagBox(15, "Use Keep-Alives", &config->UseKeepAlive);
+    form->addRow(useKeepAlive);
+    QLineEdit* keepAlive = AddRow(form, "Keep-Alive", NumberField(13, &config->KeepAlive));
+    AddRow(form, "CGI Script", NumberField(16, &config->CGITimeOut));
+    EnableWhile(useKeepAlive, {keepAlive});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(timeouts);
+    layout->addWidget(Note("When nine in ten connections are busy, the server reports itself "
+                           "overloaded and turns new requests away until connections are free again."));
+    layout->addWidget(Note("Every connection is a thread that holds memory even while it waits, so "
+                           "allow no more than the site needs. A CGI Script time-out of 0 means no limit."));
+    layout->addStretch();
+}

@@ -1,0 +1,99 @@
+#include "shell/desktop/PropertyPage.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <algorithm>
+#include <limits>
+
+void PropertyPage::StoreValues() {
+    for (const auto& store : stores_) store();
+}
+
+uint32_t PropertyPage::ParseNumber(const QString& text) {
+    const QString digits = text.trimmed();
+    if (digits.isEmpty()) return 0;
+    uint64_t value = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return 0;
+        value = value * 10 + static_cast<uint64_t>(c.unicode() - '0');
+        if (value > std::numeric_limits<uint32_t>::max()) return 0;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+std::string PropertyPage::ReadText(const QString& text, const std::string& loaded) {
+    const QString before = QString::fromStdString(loaded);
+    if (text == before) return loaded;
+    return text.left(kTextLimit).toStdString();
+}
+
+QLineEdit* PropertyPage::MakeEdit(int id, const QString& initial) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString("id%1").arg(id));
+    edit->setMaxLength(std::max<int>(kTextLimit, static_cast<int>(initial.size())));
+    edit->setText(initial);
+    return edit;
+}
+
+QLineEdit* PropertyPage::TextField(int id, std::string* field) {
+    QLineEdit* edit = MakeEdit(id, QString::fromStdString(*field));
+    const std::string loaded = *field;
+    OnStore([edit, field, loaded] { *field = ReadText(edit->text(), loaded); });
+    return edit;
+}
+
+QLineEdit* PropertyPage::NumberField(int id, uint32_t* field) {
+    QLineEdit* edit = NumberEdit(id, *field);
+    OnStore([edit, field] { *field = ParseNumber(edit->text()); });
+    return edit;
+}
+
+QLineEdit* PropertyPage::NumberField(int id, int* field) {
+    // A signed field is shown and read as the unsigned pattern it is stored
+    // as, so that any stored value survives the round trip.
+    QLineEdit* edit = NumberEdit(id, static_cast<uint32_t>(*field));
+    OnStore([edit, field] { *field = static_cast<int>(ParseNumber(edit->text())); });
+    return edit;
+}
+
+QLineEdit* PropertyPage::NumberEdit(int id, uint32_t value) {
+    QLineEdit* edit = MakeEdit(id, QString::number(value));
+    // Room for the longest 32-bit number and a little more, not the page's width.
+    edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QString(12, '0')) + 12);
+    return edit;
+}
+
+QCheckBox* PropertyPage::MakeBox(int id, const QString& label) {
+    auto* box = new QCheckBox(label);
+    box->setObjectName(QString("id%1").arg(id));
+    return box;
+}
+
+QLabel* PropertyPage::LabelFor(const QString& text, QWidget* control) {
+    auto* label = new QLabel(text);
+    label->setBuddy(control);
+    return label;
+}
+
+QLineEdit* PropertyPage::AddRow(QFormLayout* form, const QString& label, QLineEdit* edit) {
+    form->addRow(LabelFor(label, edit), edit);
+    return edit;
+}
+
+void PropertyPage::EnableWhile(QCheckBox* box, const std::vector<QWidget*>& controls) {
+    const auto apply = [box, controls] {
+        for (QWidget* control : controls) control->setEnabled(box->isChecked());
+    };
+    apply();
+    QObject::connect(box, &QCheckBox::toggled, box, apply);
+}
+
+QLabel* PropertyPage::Note(const QString& text) {
+    auto* note = new QLabel(text);
+    note->setWordWrap(true);
+    QFont font = note->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    note->setFont(font);
+    return note;
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The base of the property sheet's pages. A page loads its controls from
+// the configuration when it is created and writes them back when the sheet
+// goes (after OK and after Cancel alike: the caller decides whether the
+// copy is kept). Controls carry the object name "id" followed by their
+// control id.
+//
+// Text fields take at most 255 characters. A text longer than that which
+// the store already held is shown whole and kept as it is unless the user
+// changes it, so that opening a page never shortens a setting behind the
+// user's back. Numeric fields are read as unsigned decimal numbers; any
+// other text (including a number beyond 32 bits) is stored as 0.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QFormLayout;
+
+class PropertyPage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTextLimit = 255;
+
+    PropertyPage() = default;
+
+    // Writes every control back into the configuration, in the order they
+    // were added; the sheet calls it once, as the page is closed.
+    void StoreValues();
+
+    // The value of a numeric field's text: unsigned decimal, surrounding
+    // spaces allowed, 0 for anything else.
+    static uint32_t ParseNumber(const QString& text);
+    // At most kTextLimit characters of text, except that an unchanged text
+    // keeps the value it was loaded from.
+    static std::string ReadText(const QString& text, const std::string& loaded);
+    // A named edit that takes at most kTextLimit characters (more when it
+    // must show a longer loaded value whole).
+    static QLineEdit* MakeEdit(int id, const QString& initial = QString());
+
+protected:
+    // Text, numeric and flag controls bound to a field of the configuration:
+    // each is created, loaded, and registered for the write-back.
+    QLineEdit* TextField(int id, std::string* field);
+    QLineEdit* NumberField(int id, int* field);
+    QLineEdit* NumberField(int id, uint32_t* field);
+    // A numeric edit sized for a number, showing value.
+    static QLineEdit* NumberEdit(int id, uint32_t value);
+    // A flag is stored as 1 when its box is checked and 0 when not.
+    template <class Flag>
+    QCheckBox* FlagBox(int id, const QString& label, Flag* field) {
+        QCheckBox* box = MakeBox(id, label);
+        box->setChecked(*field != 0);
+        OnStore([box, field] { *field = box->isChecked() ? 1 : 0; });
+        return box;
+    }
+    // A check box with its id that nothing binds (the page stores it itself).
+    static QCheckBox* MakeBox(int id, const QString& label);
+    // A label that names control (its buddy), for form rows.
+    static QLabel* LabelFor(const QString& text, QWidget* control);
+    // Adds the row "label: edit" to form; returns edit.
+    static QLineEdit* AddRow(QFormLayout* form, const QString& label, QLineEdit* edit);
+    // Enables controls only while box is checked, now and after every change.
+    static void EnableWhile(QCheckBox* box, const std::vector<QWidget*>& controls);
+    // A fixed note in a smaller, word-wrapped text.
+    static QLabel* Note(const QString& text);
+    // Adds a write-back step of the page's own.
+    void OnStore(std::function<void()> store) { stores_.push_back(std::move(store)); }
+
+private:
+    std::vector<std::function<void()>> stores_;
+};

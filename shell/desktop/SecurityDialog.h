@@ -1,0 +1,13 @@
+#pragma once
+// The "Security" page: the master key, whose name and password are
+// editable only while the key is enabled.
+
+#include "shell/desktop/PropertyPage.h"
+
+class HTTPConfiguration;
+
+class SecurityDialog : public PropertyPage {
+    Q_OBJECT
+public:
+    explicit SecurityDialog(HTTPConfiguration* config);
+};
