@@ -1,5 +1,7 @@
 #include "server/EventLog.h"
 
+#include <algorithm>
+
 #include "platform/Clock.h"
 
 EventLog::~EventLog() { StopLogFile(); }
@@ -29,6 +31,8 @@ bool EventLog::IsOpen() {
 
 std::string EventLog::Sanitize(std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
+    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+    if (std::none_of(text.begin(), text.end(), isControl)) return std::string(text);
     std::string out;
     out.reserve(text.size() + 2);
     for (char c : text) {

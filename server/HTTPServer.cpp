@@ -111,12 +111,32 @@ void HTTPServer::ReplaceConfiguration(HTTPConfiguration fresh) {
     auto record = std::make_shared<const HTTPConfiguration>(std::move(fresh));
     std::lock_guard<std::mutex> guard(configLock_);
     config_.swap(record);
+    configVersion_.fetch_add(1, std::memory_order_release);
     // The old record is freed here unless a request still holds it.
 }
 
-HTTPServer::RequestScope::RequestScope(const HTTPServer* server)
-    : record_(server->Snapshot()), previous_(pinnedConfig) {
-    pinnedConfig = record_.get();
+namespace {
+
+// The record a worker pinned last, kept between its requests while no
+// newer one is live: a request then pins it without touching anything
+// that other workers write.
+struct PinnedRecord {
+    const HTTPServer* server = nullptr;
+    uint64_t version = ~0ULL;
+    std::shared_ptr<const HTTPConfiguration> record;
+};
+thread_local PinnedRecord lastPinned;
+
+}  // namespace
+
+HTTPServer::RequestScope::RequestScope(const HTTPServer* server) : previous_(pinnedConfig) {
+    const uint64_t version = server->configVersion_.load(std::memory_order_acquire);
+    if (lastPinned.server != server || lastPinned.version != version) {
+        lastPinned.record = server->Snapshot();
+        lastPinned.server = server;
+        lastPinned.version = version;
+    }
+    pinnedConfig = lastPinned.record.get();
 }
 
 HTTPServer::RequestScope::~RequestScope() { pinnedConfig = previous_; }

@@ -96,7 +96,10 @@ public:
     // Makes fresh the live record.
     void ReplaceConfiguration(HTTPConfiguration fresh);
 
-    // Pins the live record for the calling thread while it lives.
+    // Pins the live record for the calling thread while it lives. The
+    // thread keeps the record (it stays alive at least until the thread's
+    // next scope begins), so pinning costs no shared write while no reload
+    // has happened.
     class RequestScope {
     public:
         explicit RequestScope(const HTTPServer* server);
@@ -105,7 +108,6 @@ public:
         RequestScope& operator=(const RequestScope&) = delete;
 
     private:
-        std::shared_ptr<const HTTPConfiguration> record_;
         const HTTPConfiguration* previous_;
     };
 
@@ -126,6 +128,9 @@ private:
     const std::string setupName_;
     mutable std::mutex configLock_;  // guards config_ (the pointer, not the record, which never changes)
     std::shared_ptr<const HTTPConfiguration> config_;
+    // Counts replacements, so that a worker can keep the record it pinned
+    // last and take the lock only when a newer one is live.
+    std::atomic<uint64_t> configVersion_{0};
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     std::atomic<bool> shutDown_{false};

@@ -1,15 +1,18 @@
 // ruvuzerar: the web server. The whole command line names the setup to run
-// ("Primary" when it is empty). The desktop front end runs when a display is
-// there and VAREVAVO_SHELL is not "console"; otherwise the console one.
+// ("Primary" when it is empty). When a display answers and VAREVAVO_SHELL is
+// not "console", the process becomes ruvuzerar-desktop (the desktop front
+// end, built beside this program); otherwise the console front end runs
+// here. Keeping the toolkit in a program of its own keeps a headless server
+// small: it never loads the desktop libraries.
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/ConsoleEvents.h"
 #include "platform/Display.h"
+#include "platform/FileSystem.h"
+#include "platform/Program.h"
 #include "shell/ConsoleFrontEnd.h"
-#ifdef VAREVAVO_HAVE_DESKTOP
-#include "shell/desktop/DesktopFrontEnd.h"
-#endif
 
 namespace {
 
@@ -35,12 +38,14 @@ bool WantsDesktop() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string setup = SetupName(argc, argv);
-#ifdef VAREVAVO_HAVE_DESKTOP
-    if (WantsDesktop()) return RunDesktopFrontEnd(argc, argv, setup);
-#else
-    (void)WantsDesktop;
-#endif
+    if (WantsDesktop()) {
+        const std::string desktop = platform::ProgramDirectory() + "/ruvuzerar-desktop";
+        if (platform::GetFileInfo(desktop, nullptr)) {
+            std::vector<std::string> arguments(argv, argv + argc);
+            platform::ReplaceProcess(desktop, arguments);
+        }
+        platform::ConsoleEvents::PrintLine("The desktop front end is not built here: running on the console.");
+    }
     ConsoleFrontEnd console;
-    return console.Run(setup);
+    return console.Run(SetupName(argc, argv));
 }
