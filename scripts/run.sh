@@ -11,7 +11,12 @@
 # its default. Arguments name the setup to run ("Primary" by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+# With a display the desktop front end is built too (Qt 6 Widgets).
+if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && "${VAREVAVO_SHELL:-}" != console ]]; then
+  ./scripts/setup.sh desktop
+else
+  ./scripts/setup.sh
+fi
 cmake --preset release >/dev/null
 cmake --build --preset release
 
