@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/FileTime.h"
+
 #include <locale.h>
 #include <sched.h>
 #include <time.h>
@@ -42,19 +44,22 @@ TimeZoneInfo GetTimeZoneInfo() {
     std::tm current{};
     if (!::localtime_r(&now, &current)) return info;
     // The standard offset is the one of the half of the year without
-    // daylight time; look at January and July of this year.
+    // daylight time; look at January and July of this year. Only local
+    // breakdowns are used: mktime would re-read the zone and rewrite the C
+    // library's zone state while other threads read it.
     long standardOffset = current.tm_gmtoff;
     long daylightOffset = current.tm_gmtoff;
-    for (int month : {0, 6}) {
-        std::tm probe{};
-        probe.tm_year = current.tm_year;
-        probe.tm_mon = month;
-        probe.tm_mday = 1;
-        probe.tm_hour = 12;
-        probe.tm_isdst = -1;
-        const time_t t = ::mktime(&probe);
+    for (uint16_t month : {1, 7}) {
+        SYSTEMTIME probe;
+        probe.wYear = static_cast<uint16_t>(current.tm_year + 1900);
+        probe.wMonth = month;
+        probe.wDay = 1;
+        probe.wHour = 12;
+        FILETIME ft;
+        if (!SystemTimeToFileTime(&probe, &ft)) continue;
+        const time_t t = static_cast<time_t>(UnixFromFileTime(ft));
         std::tm back{};
-        if (t == static_cast<time_t>(-1) || !::localtime_r(&t, &back)) continue;
+        if (!::localtime_r(&t, &back)) continue;
         if (back.tm_isdst > 0) daylightOffset = back.tm_gmtoff;
         else standardOffset = back.tm_gmtoff;
     }

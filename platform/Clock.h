@@ -35,7 +35,9 @@ struct TimeZoneInfo {
 };
 TimeZoneInfo GetTimeZoneInfo();
 
-// Re-reads the TZ variable (tests switch zones; a reload after SIGHUP too).
+// Re-reads the TZ variable. Call it while no other thread reads the time
+// zone: at start-up (the server does, before its threads start) and in
+// tests that switch zones.
 void ReloadTimeZone();
 
 void SleepMilliseconds(unsigned milliseconds);
