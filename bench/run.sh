@@ -1,26 +1,34 @@
 #!/usr/bin/env bash
-# Benchmarks Varevavo side by side with nginx and lighttpd (one worker
-# process each, each writing an access-log line per request) on the same
-# document root over loopback, and prints requests per second, MB/s and
-# resident memory with the ratios of ours to each peer.
+# Benchmarks Varevavo side by side with lighttpd and nginx (one worker
+# process each, every server writing an access-log line per request) and a
+# one-thread epoll "floor" that returns a canned 1 KiB answer with one read
+# and one write per request, all on one document root over loopback.
 #
-#   bench/run.sh [seconds per measurement, default 5]
+#   bench/run.sh [rounds, default 3] [seconds per measurement, default 4]
 #
-# Not part of the test suite. Needs root for the packages (or installs them
-# yourself: nginx-light lighttpd apache2-utils).
+# The machine is shared and noisy, so the servers are interleaved round by
+# round (ours, lighttpd, nginx, floor, ours, ...) and the tables print the
+# median of the rounds and ratios taken within the run. A second table
+# gives what a kept-alive 1 KiB request costs ours and lighttpd in system
+# calls (strace -c -f) and context switches and CPU time (the kernel's
+# per-thread counters), which is steady whatever else the machine does.
+#
+# Not part of the test suite. Installs its packages as root (else names them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs="${1:-5}"
+rounds="${1:-3}"
+secs="${2:-4}"
 ./scripts/setup.sh bench
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 
 work=$(mktemp -d /tmp/varevavo-bench.XXXXXX)
 pids=()
-# Our server's own messages are kept for a look after the run.
 keep_log() { cp "$work/ours.out" /tmp/varevavo-bench-ours.out 2>/dev/null || true; }
 cleanup() { keep_log; for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
+
+c++ -O2 -std=c++20 -o "$work/floor" bench/floor.cpp
 
 # --- the shared document root -------------------------------------------------
 export VAREVAVO_HOME="$work/home"
@@ -40,9 +48,9 @@ printf '<p>footer</p>\n' > "$docs/footer.html"
 printf '<html><body>\n<!--#include virtual="/footer.html" -->\n<p><!--#echo var="DOCUMENT_URI" --></p>\n</body></html>\n' > "$docs/page.shtml"
 chmod -R a+rX "$work"
 
-ours=18080 nginx=18081 lighty=18082
+ours=18080 nginx=18081 lighty=18082 floor=18083
 
-# --- Varevavo ----------------------------------------------------------------
+# --- Varevavo (its default pool of 16 slots) ------------------------------------
 build/release/tools/varevavo-setup Bench "$ours"
 reg=build/release/tools/varevavo-reg
 key='HKLM\SOFTWARE\Raziduzovo\Varevavo\Bench'
@@ -90,16 +98,20 @@ CONF
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!); lighty_pid=$!
 
+"$work/floor" "$floor" &
+pids+=($!); floor_pid=$!
+
 sleep 1
 for port in $ours $nginx $lighty; do
   curl -sf -o /dev/null "http://127.0.0.1:$port/1k.bin" || { echo "server on port $port does not answer"; cat "$work/ours.out"; exit 1; }
 done
 
-# Resident memory of a server and its children (nginx's worker), KiB.
-rss() {
+# Memory of a server and its children (nginx's worker), KiB: resident and
+# proportional (shared pages divided among their users).
+mem() {  # pid field(Rss|Pss)
   local total=0 p
   for p in $1 $(pgrep -P "$1" || true); do
-    total=$((total + $(awk '/VmRSS/ { print $2 }' "/proc/$p/status" 2>/dev/null || echo 0)))
+    total=$((total + $(awk -v f="$2:" '$1 == f { print $2 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0)))
   done
   echo $total
 }
@@ -110,7 +122,7 @@ measure() {  # port path concurrency keepalive(0/1) [mb]
   local args=(-q -c "$c" -t "$secs" -n 100000000)
   [[ $k == 1 ]] && args+=(-k)
   local out
-  out=$(ab "${args[@]}" "http://127.0.0.1:$port$path" 2>&1)
+  out=$(ab "${args[@]}" "http://127.0.0.1:$port$path" 2>&1) || true
   if [[ $unit == mb ]]; then
     awk '/Transfer rate:/ { printf "%.1f", $3 / 1024 }' <<<"$out"
   else
@@ -123,42 +135,83 @@ alive() {  # a server that died takes the rest of the run with it
   wait "$ours_pid"; echo "varevavo ended (status $?):"; cat "$work/ours.out"; exit 1
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
+median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-printf "%-34s %12s %12s %12s %8s %8s\n" "measurement" "varevavo" "nginx" "lighttpd" "/nginx" "/lighttpd"
-row() {  # label path concurrency keepalive [mb]
-  local label=$1; shift
-  local a b c
-  a=$(measure $ours "$@"); alive; b=$(measure $nginx "$@"); c=$(measure $lighty "$@")
-  printf "%-34s %12s %12s %12s %8s %8s\n" "$label" "$a" "$b" "$c" "$(ratio "$a" "$b")" "$(ratio "$a" "$c")"
+# The rows: label, path, concurrency, keep-alive, unit, and which peers run it.
+rows=(
+  "1 KiB keep-alive, 1 conn|/1k.bin|1|1|rps|nginx lighty floor"
+  "1 KiB keep-alive, 8 conns|/1k.bin|8|1|rps|nginx lighty floor"
+  "1 KiB keep-alive, 64 conns|/1k.bin|64|1|rps|nginx lighty floor"
+  "1 KiB new connection, 8 conns|/1k.bin|8|0|rps|nginx lighty"
+  "100 KiB keep-alive, 8 conns|/100k.bin|8|1|rps|nginx lighty"
+  "10 MiB keep-alive, 4 conns (MB/s)|/10m.bin|4|1|mb|nginx lighty"
+  "CGI script, 8 conns|/cgi-bin/t.cgi|8|0|rps|lighty"
+  "SSI page, 8 conns keep-alive|/page.shtml|8|1|rps|lighty"
+)
+declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [floor]=$floor)
+declare -A results=()
+for ((r = 1; r <= rounds; r++)); do
+  echo "round $r of $rounds" >&2
+  for i in "${!rows[@]}"; do
+    IFS='|' read -r label path c k unit peers <<<"${rows[$i]}"
+    for server in ours $peers; do
+      results[$i,$server]+=" $(measure "${port[$server]}" "$path" "$c" "$k" "$unit")"
+      alive
+    done
+  done
+done
+
+echo
+echo "Throughput: median of $rounds interleaved rounds, $secs s each (requests/s unless marked)"
+printf "%-34s %9s %9s %9s %9s %8s %8s %8s\n" "load (ab)" "varevavo" "lighttpd" "nginx" "floor" "/lighttpd" "/nginx" "/floor"
+for i in "${!rows[@]}"; do
+  IFS='|' read -r label _ <<<"${rows[$i]}"
+  a=$(median <<<"${results[$i,ours]:-}"); l=$(median <<<"${results[$i,lighty]:-}")
+  n=$(median <<<"${results[$i,nginx]:-}"); f=$(median <<<"${results[$i,floor]:-}")
+  printf "%-34s %9s %9s %9s %9s %8s %8s %8s\n" "$label" "$a" "${l:--}" "${n:--}" "${f:--}" \
+    "$(ratio "$a" "$l")" "$(ratio "$a" "$n")" "$(ratio "$a" "$f")"
+done
+
+# --- what one kept-alive 1 KiB request costs --------------------------------------
+# Context switches and CPU ticks of every thread of a process.
+switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }
+ticks() { cat /proc/"$1"/task/*/stat 2>/dev/null | awk '{ s += $14 + $15 } END { print s + 0 }'; }
+cost() {  # name pid port
+  local n=40000 calls sw0 sw1 t0 t1 hz
+  hz=$(getconf CLK_TCK)
+  sw0=$(switches "$2"); t0=$(ticks "$2")
+  ab -q -k -c 8 -n $n "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
+  sw1=$(switches "$2"); t1=$(ticks "$2")
+  strace -c -f -p "$2" -o "$work/strace-$1" & local tracer=$!
+  sleep 1
+  ab -q -k -c 8 -n 20000 "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
+  kill -INT $tracer; wait $tracer 2>/dev/null || true
+  calls=$(awk '$NF == "total" { print $(NF-2) }' "$work/strace-$1")
+  printf "%-10s %14s %18s %16s   %s\n" "$1" \
+    "$(awk -v c="$calls" 'BEGIN { printf "%.2f", c / 20000 }')" \
+    "$(awk -v a="$sw0" -v b="$sw1" -v n=$n 'BEGIN { printf "%.2f", (b - a) / n }')" \
+    "$(awk -v a="$t0" -v b="$t1" -v n=$n -v hz="$hz" 'BEGIN { printf "%.1f", (b - a) * 1e6 / hz / n }')" \
+    "$(awk 'NR > 2 && $NF != "total" && $NF !~ /^-/ && $4 > 0 { printf "%s %.2f  ", $NF, $4 / 20000 }' "$work/strace-$1" | head -c 200)"
 }
+echo
+echo "Cost of a kept-alive 1 KiB request (ab -k -c 8)"
+printf "%-10s %14s %18s %16s   %s\n" "server" "syscalls/req" "ctx switches/req" "CPU us/req" "system calls per request"
+cost varevavo "$ours_pid" "$ours"
+cost lighttpd "$lighty_pid" "$lighty"
 
-idle_ours=$(rss $ours_pid); idle_nginx=$(rss $nginx_pid); idle_lighty=$(rss $lighty_pid)
-
-row "1 KiB keep-alive, 1 conn (req/s)" /1k.bin 1 1
-row "1 KiB keep-alive, 8 conns (req/s)" /1k.bin 8 1
-row "1 KiB keep-alive, 64 conns (req/s)" /1k.bin 64 1
-row "1 KiB no keep-alive, 1 conn (req/s)" /1k.bin 1 0
-row "1 KiB no keep-alive, 8 conns (req/s)" /1k.bin 8 0
-row "100 KiB keep-alive, 8 conns (req/s)" /100k.bin 8 1
-row "10 MiB keep-alive, 4 conns (MB/s)" /10m.bin 4 1 mb
-
-# Dynamic content, against lighttpd only (mod_cgi, mod_ssi).
-dyn() {  # label path concurrency keepalive
-  local label=$1; shift
-  local a c
-  a=$(measure $ours "$@"); alive; c=$(measure $lighty "$@")
-  printf "%-34s %12s %12s %12s %8s %8s\n" "$label" "$a" "-" "$c" "-" "$(ratio "$a" "$c")"
-}
-dyn "CGI script, 8 conns (req/s)" /cgi-bin/t.cgi 8 0
-dyn "SSI page, 8 conns keep-alive (req/s)" /page.shtml 8 1
-
-# Resident memory under 64 connections: sampled in the middle of a run.
-( ab -q -k -c 64 -t "$secs" -n 100000000 "http://127.0.0.1:$ours/1k.bin" >/dev/null 2>&1 & sleep $((secs / 2 + 1)); rss $ours_pid > "$work/rss-ours"; wait ) 
-( ab -q -k -c 64 -t "$secs" -n 100000000 "http://127.0.0.1:$nginx/1k.bin" >/dev/null 2>&1 & sleep $((secs / 2 + 1)); rss $nginx_pid > "$work/rss-nginx"; wait )
-( ab -q -k -c 64 -t "$secs" -n 100000000 "http://127.0.0.1:$lighty/1k.bin" >/dev/null 2>&1 & sleep $((secs / 2 + 1)); rss $lighty_pid > "$work/rss-lighty"; wait )
-printf "%-34s %12s %12s %12s %8s %8s\n" "resident memory idle (KiB)" "$idle_ours" "$idle_nginx" "$idle_lighty" \
-  "$(ratio "$idle_ours" "$idle_nginx")" "$(ratio "$idle_ours" "$idle_lighty")"
-busy_ours=$(cat "$work/rss-ours"); busy_nginx=$(cat "$work/rss-nginx"); busy_lighty=$(cat "$work/rss-lighty")
-printf "%-34s %12s %12s %12s %8s %8s\n" "resident memory, 64 conns (KiB)" "$busy_ours" "$busy_nginx" "$busy_lighty" \
-  "$(ratio "$busy_ours" "$busy_nginx")" "$(ratio "$busy_ours" "$busy_lighty")"
+echo
+echo "Memory (KiB)"
+printf "%-34s %9s %9s %9s %8s\n" "" "varevavo" "lighttpd" "nginx" "/lighttpd"
+sleep 11  # kept-alive connections of the runs above time out
+for f in Rss Pss; do
+  a=$(mem $ours_pid $f); l=$(mem $lighty_pid $f); n=$(mem $nginx_pid $f)
+  printf "%-34s %9s %9s %9s %8s\n" "idle $f" "$a" "$l" "$n" "$(ratio "$a" "$l")"
+done
+for server in ours lighty nginx; do
+  declare -n p=${server}_pid
+  ( ab -q -k -c 64 -t "$secs" -n 100000000 "http://127.0.0.1:${port[$server]}/1k.bin" >/dev/null 2>&1 & sleep $((secs / 2 + 1)); mem "$p" Rss > "$work/busy-$server"; wait )
+  unset -n p
+done
+a=$(cat "$work/busy-ours"); l=$(cat "$work/busy-lighty"); n=$(cat "$work/busy-nginx")
+printf "%-34s %9s %9s %9s %8s\n" "Rss under 64 connections" "$a" "$l" "$n" "$(ratio "$a" "$l")"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "http/FileCache.h"
 #include "http/Utilities.h"
 #include "net/Socket.h"
 #include "platform/FileSystem.h"
@@ -10,7 +11,8 @@
 HTTPEntity::~HTTPEntity() { Discard(); }
 
 void HTTPEntity::Discard() {
-    file_.Close();
+    file_.reset();
+    bytes_.reset();
     if (Type == EntityTemp && !FileName.empty()) platform::DeleteFile(FileName);
     Type = EntityNone;
     knownValid_ = false;
@@ -49,9 +51,18 @@ void HTTPEntity::SetData(std::string&& data) {
 
 bool HTTPEntity::EnsureOpen() {
     if (Type != EntityFile && Type != EntityTemp) return false;
-    if (file_.IsOpen()) return true;
-    if (Type == EntityFile && knownValid_) return file_.OpenKnown(FileName, known_);
-    return file_.Open(FileName, platform::File::Mode::Read);
+    if (file_) return true;
+    if (Type == EntityFile) {
+        FileCache::Document document;
+        if (!OpenDocument(FileName, knownValid_ ? &known_ : nullptr, &document)) return false;
+        file_ = std::move(document.file);
+        bytes_ = std::move(document.bytes);
+        return true;
+    }
+    auto file = std::make_shared<platform::File>();
+    if (!file->Open(FileName, platform::File::Mode::Read)) return false;
+    file_ = std::move(file);
+    return true;
 }
 
 uint32_t HTTPEntity::GetSize() {
@@ -61,8 +72,8 @@ uint32_t HTTPEntity::GetSize() {
             // An open document answers from what it was when opened, so its
             // size, date and sent bytes agree. A temporary body may still be
             // growing (a script writing it) until it is opened for sending.
-            const uint32_t size = file_.IsOpen() ? static_cast<uint32_t>(std::max<int64_t>(file_.SizeAtOpen(), 0))
-                                                 : FileSize(FileName);
+            const uint32_t size = file_ ? static_cast<uint32_t>(std::max<int64_t>(file_->SizeAtOpen(), 0))
+                                        : FileSize(FileName);
             return size > Offset ? size - Offset : 0;
         }
         case EntityData: return static_cast<uint32_t>(Data.size());
@@ -73,7 +84,7 @@ uint32_t HTTPEntity::GetSize() {
 int HTTPEntity::LastModified(FILETIME* t) {
     if (Type != EntityFile || !t) return 0;
     if (!EnsureOpen()) return 0;
-    *t = file_.LastWriteAtOpen();
+    *t = file_->LastWriteAtOpen();
     return 1;
 }
 
@@ -97,7 +108,7 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, unsigned long length) {
 
 bool HTTPEntity::OpenForSending(uint64_t* count) {
     if (!EnsureOpen()) return false;
-    const int64_t size = file_.SizeAtOpen();
+    const int64_t size = file_->SizeAtOpen();
     *count = size > static_cast<int64_t>(Offset) ? static_cast<uint64_t>(size) - Offset : 0;
     return true;
 }
@@ -105,7 +116,7 @@ bool HTTPEntity::OpenForSending(uint64_t* count) {
 int HTTPEntity::WriteFile(Socket* s, unsigned long timeout) {
     uint64_t count = 0;
     if (!OpenForSending(&count)) return 0;
-    if (count) s->SendFile(file_, Offset, count, timeout);
+    if (count) s->SendFile(*file_, Offset, count, timeout);
     return 1;
 }
 

@@ -68,14 +68,19 @@ public:
     // For the response writer: opens a file body (once) and tells the bytes
     // to send from Offset. False when it is not a file body or cannot be opened.
     bool OpenForSending(uint64_t* count);
-    const platform::File& OpenFile() const { return file_; }
+    // The open file of a file body (after OpenForSending), shared so that
+    // an answer still leaving keeps it open; and the whole file's bytes when
+    // a cache holds them (null otherwise).
+    const std::shared_ptr<const platform::File>& OpenFile() const { return file_; }
+    const std::shared_ptr<const std::string>& FileBytes() const { return bytes_; }
 
 private:
     // A file body is opened once, when first needed, and the same open file
     // answers the size, the date and the send.
     bool EnsureOpen();
 
-    platform::File file_;
+    std::shared_ptr<const platform::File> file_;
+    std::shared_ptr<const std::string> bytes_;
     platform::FileInfo known_;
     bool knownValid_ = false;
 };

@@ -141,8 +141,6 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
         Protocol = HTTP10;
         Major = 1;
         ReadHeaders(s, timeout);
-        if (!Header[Hdr::ContentLength].empty())
-            Entity.Read(s, timeout, LeadingLength(Header[Hdr::ContentLength]));
     } else {
         Protocol = HTTP09;
         Major = 0;
@@ -160,6 +158,26 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     }
     Valid = 1;
     return 1;
+}
+
+HTTPRequest::Arrival HTTPRequest::ReadArrived(Socket* s, unsigned long timeout) {
+    const uint32_t mark = s->Mark();
+    s->SetNoWait(true);
+    const int read = Read(s, timeout, 0);
+    const bool starved = s->Starved();
+    s->SetNoWait(false);
+    if (starved) {
+        s->Rewind(mark);
+        return Arrival::Partial;
+    }
+    return read ? Arrival::Whole : Arrival::Failed;
+}
+
+unsigned long HTTPRequest::BodyLength() const { return LeadingLength(Header[Hdr::ContentLength]); }
+
+int HTTPRequest::ReadBody(Socket* s, unsigned long timeout) {
+    if (Header[Hdr::ContentLength].empty()) return 1;
+    return Entity.Read(s, timeout, BodyLength());
 }
 
 void HTTPRequest::GetParents() {

@@ -73,13 +73,28 @@ public:
 
     void Reset() override;
 
-    // Reads the request from s: the request line (at most 8191 characters),
-    // and for a full request (one with a version word) the header block and
-    // a body of Content-Length bytes. Returns 1 and sets Valid on success; 0
-    // when the socket is closed, the request line cannot be read in time, the
-    // URL path is empty, or the connection's addresses cannot be read.
-    // resolveName: look the client's name up (RemoteHost).
+    // Reads the head of the request from s: the request line (at most 8191
+    // characters), and for a full request (one with a version word) the
+    // header block. The body, if any, stays on the connection for ReadBody.
+    // Returns 1 and sets Valid on success; 0 when the socket is closed, the
+    // request line cannot be read in time, the URL path is empty, or the
+    // connection's addresses cannot be read. resolveName: look the client's
+    // name up (RemoteHost).
     int Read(Socket* s, unsigned long timeout, int resolveName);
+
+    // What ReadArrived found.
+    enum class Arrival { Whole, Partial, Failed };
+    // Reads the head as Read does (without a name lookup), from what s has
+    // buffered only: Whole when it was all there; Partial when more must
+    // arrive first (then nothing is consumed); Failed when it cannot be read.
+    Arrival ReadArrived(Socket* s, unsigned long timeout);
+
+    // The body length the head announced (Content-Length); 0 for none.
+    unsigned long BodyLength() const;
+    // Receives the announced body from s into a temporary file (see
+    // HTTPEntity::Read); nothing when the head announced none. 1, or 0 when
+    // the file cannot be made.
+    int ReadBody(Socket* s, unsigned long timeout);
 
     // Normalises URL in place: backslashes become slashes, "." segments go,
     // each ".." goes with the segment before it.

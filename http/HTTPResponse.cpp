@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "net/Reply.h"
 #include "net/Socket.h"
 
 namespace {
@@ -82,41 +83,42 @@ void HTTPResponse::SetStatusDoc() {
     Entity.SetData(std::move(doc));
 }
 
+void HTTPResponse::ComposeReply(Reply* reply) {
+    reply->Clear();
+    if (Protocol != HTTP09 && !Raw) {
+        reply->head = StatusLine(Major, Minor, Status, Reason);
+        AppendHeaders(&reply->head);
+    }
+    if (Entity.Type == EntityData) {
+        reply->text = Entity.Data;
+        return;
+    }
+    uint64_t count = 0;
+    if ((Entity.Type != EntityFile && Entity.Type != EntityTemp) || !Entity.OpenForSending(&count) || count == 0)
+        return;
+    // A small body leaves with its head in one send: from the cache's copy
+    // when there is one, else read now; a larger one follows the head
+    // through the kernel's file-to-socket path.
+    if (const auto& bytes = Entity.FileBytes(); bytes && Entity.Offset + count <= bytes->size()) {
+        if (Entity.Offset == 0 && count == bytes->size()) reply->shared = bytes;
+        else reply->text.assign(*bytes, Entity.Offset, count);
+        return;
+    }
+    if (count <= kSmallBody) {
+        reply->text.resize(static_cast<size_t>(count));
+        if (Entity.OpenFile()->ReadAt(Entity.Offset, reply->text.data(), reply->text.size()) ==
+            static_cast<long>(count))
+            return;
+        reply->text.clear();
+    }
+    reply->file = Entity.OpenFile();
+    reply->fileOffset = Entity.Offset;
+    reply->fileCount = count;
+}
+
 int HTTPResponse::Write(Socket* s, unsigned long timeout) {
     if (!s || !s->IsOpen()) return 0;
-    s->NoBlock(0);
-    if (Protocol == HTTP09 || Raw) return Entity.Write(s, timeout);
-
-    std::string head = StatusLine(Major, Minor, Status, Reason);
-    const long statusLineSize = static_cast<long>(head.size());
-    AppendHeaders(&head);
-
-    // The head leaves in one send together with a memory body, or just
-    // before a file body with "more to come", so that a small response is
-    // one segment and never waits on Nagle's algorithm.
-    long sent = 0;
-    uint64_t fileBytes = 0;
-    if (Entity.Type == EntityData) {
-        s->SendPair(head.data(), static_cast<int>(head.size()), Entity.Data.data(),
-                    static_cast<int>(Entity.Data.size()), timeout, false, &sent);
-        return sent >= statusLineSize ? 1 : 0;
-    }
-    const bool fileBody = (Entity.Type == EntityFile || Entity.Type == EntityTemp) &&
-                          Entity.OpenForSending(&fileBytes) && fileBytes > 0;
-    // A small file leaves with its head in one send: cheaper than the
-    // kernel's file-to-socket path for a few kilobytes.
-    if (fileBody && fileBytes <= kSmallBody) {
-        thread_local std::unique_ptr<char[]> small(new char[kSmallBody]);
-        const long n = Entity.OpenFile().ReadAt(Entity.Offset, small.get(), static_cast<size_t>(fileBytes));
-        if (n == static_cast<long>(fileBytes)) {
-            s->SendPair(head.data(), static_cast<int>(head.size()), small.get(), static_cast<int>(n), timeout, false,
-                        &sent);
-            return sent >= statusLineSize ? 1 : 0;
-        }
-    }
-    s->SendPair(head.data(), static_cast<int>(head.size()), nullptr, 0, timeout, fileBody, &sent);
-    if (sent < statusLineSize) return 0;
-    if (fileBody && sent == static_cast<long>(head.size()))
-        s->SendFile(Entity.OpenFile(), Entity.Offset, fileBytes, timeout);
-    return 1;
+    Reply reply;
+    ComposeReply(&reply);
+    return s->SendAll(reply, timeout);
 }

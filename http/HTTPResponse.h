@@ -8,6 +8,8 @@
 
 #include "http/HTTPMessage.h"
 
+class Reply;
+
 class HTTPResponse : public HTTPMessage {
 public:
     int Raw = 0;        // the body is a complete response already
@@ -33,10 +35,13 @@ public:
     // Content-Type "text/html".
     void SetStatusDoc();
 
-    // Sends the response: the status line and the headers in one send, then
-    // the body (a file through the kernel's file-to-socket path). A reason too
-    // long for the 256-byte status line is cut so that the line still ends in
-    // CR LF. Returns 1 when the status line was sent (for a body-only
-    // response, as the body write reports), 0 otherwise.
+    // The bytes to send: the status line and the headers, then the body (a
+    // small one in memory, a larger file from its open descriptor). HTTP/0.9
+    // requests and raw script output get the body alone. A reason too long
+    // for the 256-byte status line is cut so that the line still ends in
+    // CR LF.
+    void ComposeReply(Reply* reply);
+    // Sends the response composed as above, waiting (timeout bounds each
+    // pause). 1 when all of it left, 0 otherwise.
     int Write(Socket* s, unsigned long timeout);
 };

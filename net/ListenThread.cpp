@@ -2,17 +2,16 @@
 
 #include <algorithm>
 
+#include "net/Connection.h"
+#include "net/ConnectionHost.h"
+#include "net/EventLoop.h"
 #include "net/ServerThread.h"
 #include "net/Socket.h"
 #include "platform/Clock.h"
+#include "platform/Poller.h"
 #include "platform/Threads.h"
-#include "server/HTTPServer.h"
 
 namespace {
-
-// A failed accept (no port, a closed socket) is retried after this pause,
-// so a server without its port does not burn a core.
-constexpr unsigned kAcceptRetryPause = 100;
 
 int PriorityOfLevel(int level) {
     switch (level) {
@@ -23,9 +22,12 @@ int PriorityOfLevel(int level) {
     }
 }
 
+// One loop per processor, within reason: a loop serves many connections.
+constexpr int kMaxLoops = 8;
+
 }  // namespace
 
-ListenThread::ListenThread(HTTPServer* server) : Server(server) {}
+ListenThread::ListenThread(ConnectionHost* server) : Server(server), workers_(this, server) {}
 
 ListenThread::~ListenThread() {
     if (thread_.joinable()) Stop();
@@ -34,48 +36,58 @@ ListenThread::~ListenThread() {
 void ListenThread::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void ListenThread::Setup() {
-    const auto config = Server->Snapshot();
-    auto listener = std::make_unique<Socket>(static_cast<short>(config->Port), 1);
-    if (listener->IsOpen() && listener->Listen(kBacklog) == 0) listening_ = true;
-    if (listening_) listener->SetChildTimeouts(config->KeepAlive, config->SendTimeOut);
-    {
-        std::lock_guard<std::mutex> guard(socketLock_);
-        ListenSocket = std::move(listener);
+    const ConnectionHost::Settings settings = Server->CoreSettings();
+    platform::net::RaiseDescriptorLimit();
+    auto listener = std::make_unique<Socket>(static_cast<short>(settings.port), 1);
+    if (listener->IsOpen() && listener->Listen(kBacklog) == 0) {
+        listening_ = true;
+        listener->NoBlock(1);
+        // Accepted connections inherit it: answers leave at once, never held
+        // back waiting for an acknowledgement.
+        platform::net::SetNoDelay(listener->Handle, 1);
     }
-    {
-        std::lock_guard<std::mutex> guard(ProcessLock);
-        const int count = static_cast<int>(std::clamp<uint32_t>(config->NumThreads, kMinThreads, kMaxThreads));
-        for (int i = 0; i < count; ++i) {
-            Process[i] = std::make_unique<ServerThread>(Server);
-            Process[i]->SetPriority(priority_);
-            Process[i]->Start();
-        }
-        ProcessCount = count;
+    ListenSocket = std::move(listener);
+    const int count = std::clamp(settings.numThreads, kMinThreads, kMaxThreads);
+    std::unique_lock<std::mutex> guard(ProcessLock);
+    for (int i = 0; i < count; ++i) {
+        Process[i] = std::make_unique<ServerThread>();
+        Process[i]->Start();
     }
-    // A worker that has not reached its wait yet would make the first
-    // connections look like an overload; give the new threads a moment.
-    for (int waited = 0; waited < 2000; waited += 2) {
-        int ready = 0;
-        for (int i = 0; i < ProcessCount; ++i)
-            if (Process[i]->State != ServerThread::NotReady) ++ready;
-        if (ready == ProcessCount || terminate_) break;
-        platform::SleepMilliseconds(2);
+    ProcessCount = count;
+    workers_.SetLimit(count);
+    workers_.SetPriority(priority_);
+    const int loops = std::clamp(platform::net::ProcessorCount(), 1, kMaxLoops);
+    Socket* shared = listening_ ? ListenSocket.get() : nullptr;
+    for (int i = 0; i < loops; ++i) {
+        loops_.push_back(std::make_unique<EventLoop>(this, Server, shared));
+        loops_.back()->SetPriority(priority_);
     }
+    for (int i = 1; i < loops; ++i)
+        loopThreads_.emplace_back([this, i] {
+            platform::SetCurrentThreadName("vv-loop");
+            loops_[i]->Run();
+        });
+    guard.unlock();
     setUp_ = true;
     Server->RequestTitleUpdate();
 }
 
 void ListenThread::Shutdown() {
+    // The first loop has ended; the others end now, then the workers. Every
+    // connection is reset on the way.
+    for (auto& loop : loops_) loop->Stop();
+    for (std::thread& t : loopThreads_) t.join();
+    loopThreads_.clear();
     const int count = ProcessCount;
     for (int i = 0; i < count; ++i) Process[i]->EndThread();
     for (int i = 0; i < count; ++i) Process[i]->FlushThread();
-    for (int i = 0; i < count; ++i) Process[i]->Join();
+    workers_.Stop();
     {
         std::lock_guard<std::mutex> guard(ProcessLock);
+        loops_.clear();
         for (int i = 0; i < count; ++i) Process[i].reset();
         ProcessCount = 0;
     }
-    std::lock_guard<std::mutex> guard(socketLock_);
     ListenSocket.reset();
     listening_ = false;
 }
@@ -83,7 +95,9 @@ void ListenThread::Shutdown() {
 void ListenThread::SetPriority(int level) {
     priority_ = PriorityOfLevel(level);
     std::lock_guard<std::mutex> guard(ProcessLock);
-    for (int i = 0; i < ProcessCount; ++i) Process[i]->SetPriority(priority_);
+    if (ProcessCount == 0) return;
+    for (auto& loop : loops_) loop->SetPriority(priority_);
+    workers_.SetPriority(priority_);
 }
 
 int ListenThread::BusyCount() {
@@ -102,15 +116,14 @@ void ListenThread::Flush() {
 }
 
 void ListenThread::Stop() {
-    Server->Accepting = 0;
     terminate_ = true;
+    // Reset every connection first, so that no loop or worker waits on a
+    // client; then end the loops (the first one ends the listener thread,
+    // which ends the rest).
+    Flush();
     {
-        // Wakes the blocked accept; the listener closes its own socket.
-        std::lock_guard<std::mutex> guard(socketLock_);
-        if (ListenSocket) {
-            ListenSocket->SetLinger(1, 0);
-            ListenSocket->ShutDown(2);
-        }
+        std::lock_guard<std::mutex> guard(ProcessLock);
+        if (!loops_.empty()) loops_[0]->Stop();
     }
     if (thread_.joinable()) thread_.join();
 }
@@ -118,30 +131,68 @@ void ListenThread::Stop() {
 int ListenThread::Run() {
     platform::SetCurrentThreadName("vv-listener");
     Setup();
-    Socket* listener = ListenSocket.get();
-    listener->NoBlock(0);
-    while (!terminate_) {
-        std::unique_ptr<Socket> request = listener->Accept();
-        if (!request) {
-            if (!terminate_) platform::SleepMilliseconds(kAcceptRetryPause);
-            continue;
-        }
-        if (!Server->Accepting) continue;
-        // The first idle worker in pool order takes the connection. The flag
-        // is set before the worker wakes, so its first request already sees
-        // the state its own hand-over made.
-        const int count = ProcessCount;
-        const int threshold = count * 9 / 10;
-        int i = 0;
-        for (; i < count; ++i) {
-            if (Process[i]->State != ServerThread::Idle) continue;
-            Server->Overloaded = i >= threshold ? 1 : 0;
-            if (Process[i]->ProcessSocket(request)) break;
-        }
-        if (i < count) continue;
-        Server->Overloaded = 1;
-        if (Server->Snapshot()->TraceLogMask) Server->LogError("Server Overloaded", nullptr);
-    }
+    if (!terminate_) loops_[0]->Run();
     Shutdown();
     return 0;
+}
+
+bool ListenThread::HandOver(Connection* connection) {
+    const int count = ProcessCount;
+    const int threshold = count * 9 / 10;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // The first idle slot in pool order takes the connection. The flag
+        // is set before its first request is read, so that request already
+        // sees the state its own hand-over made.
+        for (int i = 0; i < count; ++i) {
+            if (Process[i]->State != ServerThread::Idle) continue;
+            Server->SetOverloaded(i >= threshold);
+            if (!Process[i]->ProcessSocket(connection)) continue;
+            connection->slot_ = Process[i].get();
+            Server->RequestTitleUpdate();
+            return true;
+        }
+        if (attempt == 0 && !EvictOldest()) break;
+    }
+    Server->SetOverloaded(true);
+    if (Server->CoreSettings().reportOverload) Server->ReportOverload();
+    return false;
+}
+
+bool ListenThread::EvictOldest() {
+    const uint32_t now = platform::MillisecondClock();
+    const int count = ProcessCount;
+    int oldest = -1;
+    long oldestAge = static_cast<long>(kEvictAge) - 1;
+    for (int i = 0; i < count; ++i) {
+        const long age = Process[i]->WaitingAge(now);
+        if (age > oldestAge) {
+            oldestAge = age;
+            oldest = i;
+        }
+    }
+    return oldest >= 0 && Process[oldest]->Evict(now, kEvictAge);
+}
+
+EventLoop* ListenThread::LeastLoaded() {
+    EventLoop* best = loops_[0].get();
+    for (auto& loop : loops_)
+        if (loop->Load() < best->Load()) best = loop.get();
+    return best;
+}
+
+void ListenThread::ServeOnWorker(Connection* connection) {
+    const ConnectionHost::After after = Server->ServeBlocking(*connection);
+    if (after == ConnectionHost::After::KeepAlive && !terminate_ && connection->home_->Adopt(connection)) return;
+    connection->home_->Forget();
+    End(connection, after == ConnectionHost::After::Close);
+}
+
+void ListenThread::End(Connection* connection, bool orderly) {
+    // The slot lets go first, so no other thread reaches a closed socket.
+    if (connection->slot_) connection->slot_->Release(connection);
+    Socket& s = connection->Tcp();
+    if (orderly) s.ShutDown(2);
+    s.Close();
+    delete connection;
+    Server->RequestTitleUpdate();
 }

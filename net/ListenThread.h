@@ -1,16 +1,30 @@
 #pragma once
-// The listening thread and its fixed pool of workers, created once when the
-// listener starts. The listener accepts, hands each connection to the first
-// idle worker in pool order, counts, and raises the server's overload flag
-// when the worker it used lies at or beyond nine tenths of the pool. There
-// is no queue: a connection that finds no idle worker is closed at once.
+// The listener: it owns the listening socket, the pool of NumThreads slots
+// (ServerThread), the event loops that wait on every connection, and the
+// worker threads for requests that may block.
+//
+// Its own thread runs the first event loop; further loops (about one per
+// processor) run on threads of their own. A loop that finds a connection
+// waiting accepts it and hands it to the first idle slot in index order,
+// raising the server's overload flag when that slot lies at or beyond nine
+// tenths of the pool. There is no queue: a connection that finds no idle
+// slot is closed at once, unless a connection that has been waiting for
+// its request (or between requests) for at least kEvictAge ms holds a slot:
+// the oldest such one is then reset and the new connection takes its slot,
+// so slow or silent clients cannot shut everyone else out.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
-class HTTPServer;
+#include "net/WorkerPool.h"
+
+class Connection;
+class ConnectionHost;
+class EventLoop;
 class ServerThread;
 class Socket;
 
@@ -19,32 +33,37 @@ public:
     static constexpr int kMinThreads = 8;
     static constexpr int kMaxThreads = 512;
     static constexpr int kBacklog = 5;
+    // How long a connection must have waited before a newcomer may take its
+    // slot (ms).
+    static constexpr uint32_t kEvictAge = 5000;
 
-    HTTPServer* Server;  // not owned
+    ConnectionHost* Server;  // not owned
 
-    explicit ListenThread(HTTPServer* server);
+    explicit ListenThread(ConnectionHost* server);
     ~ListenThread();
     ListenThread(const ListenThread&) = delete;
     ListenThread& operator=(const ListenThread&) = delete;
 
-    // Starts the listener thread (which builds the socket and the pool).
+    // Starts the listener thread (which builds the socket, the pool and the loops).
     void Start();
-    // Builds the listening socket and the pool; runs on the listener thread.
+    // Builds the listening socket, the pool and the loops; runs on the
+    // listener thread.
     void Setup();
-    // Ends and deletes every worker and the listening socket; runs on the
-    // listener thread after its loop.
+    // Ends every connection, loop and worker and deletes the slots and the
+    // listening socket; runs on the listener thread after its loop.
     void Shutdown();
-    // Sets the priority of every worker from a PriorityLevel setting
-    // (0 Low, 1 Medium, 2 High, 3 Critical; any other: Medium). Workers that
-    // start later get it too.
+    // Sets the priority of the threads that serve requests from a
+    // PriorityLevel setting (0 Low, 1 Medium, 2 High, 3 Critical; any
+    // other: Medium). Threads that start later get it too.
     void SetPriority(int level);
-    // The number of workers serving a connection.
+    // The number of slots holding a connection.
     int BusyCount();
-    // The number of workers (0 before Setup and after Shutdown).
+    // The number of slots (0 before Setup and after Shutdown).
     int ThreadCount();
-    // Resets every open connection; the workers stay.
+    // Resets every open connection, whatever it is doing; the slots stay.
     void Flush();
-    // Stops accepting, ends the listener and waits for it and every worker.
+    // Stops accepting, ends the listener and waits for it, every loop and
+    // every worker.
     void Stop();
     // True once Setup found the port bound and listening.
     bool IsListening() const { return listening_; }
@@ -54,15 +73,33 @@ public:
     // The listener's thread body.
     int Run();
 
+    // --- For the loops and workers ---------------------------------------
+    // Gives a new connection a slot (see above). False: no slot, the caller
+    // closes the connection unanswered.
+    bool HandOver(Connection* connection);
+    // The loop holding the fewest connections.
+    EventLoop* LeastLoaded();
+    WorkerPool& Workers() { return workers_; }
+    // Serves a connection on the calling worker, then gives it back to its
+    // loop or ends it.
+    void ServeOnWorker(Connection* connection);
+    // Ends a connection: its slot is released, then it is shut down (when
+    // orderly) and closed, and deleted.
+    void End(Connection* connection, bool orderly);
+
 private:
+    bool EvictOldest();
+
     std::unique_ptr<Socket> ListenSocket;
-    std::mutex socketLock_;  // guards ListenSocket against Stop, which wakes the accept from another thread
     std::atomic<int> ProcessCount{0};
     std::unique_ptr<ServerThread> Process[kMaxThreads];
     std::mutex ProcessLock;  // guards Process and ProcessCount while the pool is built, torn down, counted, flushed or re-prioritised
+    std::vector<std::unique_ptr<EventLoop>> loops_;  // loops_[0] runs on the listener thread
+    std::vector<std::thread> loopThreads_;           // the threads of loops_[1..]
+    WorkerPool workers_;
     std::atomic<bool> terminate_{false};
     std::atomic<bool> listening_{false};
     std::atomic<bool> setUp_{false};
-    std::atomic<int> priority_{0};  // the last priority asked for, for workers that start later
+    std::atomic<int> priority_{0};  // the last priority asked for, for threads that start later
     std::thread thread_;
 };

@@ -1,115 +1,59 @@
 #include "net/ServerThread.h"
 
-#include "http/HTTPRequest.h"
-#include "http/HTTPResponse.h"
-#include "http/Utilities.h"
-#include "net/Socket.h"
-#include "platform/Threads.h"
-#include "server/HTTPServer.h"
+#include "net/Connection.h"
 
-ServerThread::ServerThread(HTTPServer* server) : Server(server) {}
+namespace {
 
-ServerThread::~ServerThread() { Join(); }
-
-void ServerThread::Start() { thread_ = std::thread([this] { Run(); }); }
-
-void ServerThread::Join() {
-    if (thread_.joinable()) thread_.join();
+// Waiting for a request, or between requests: a state a slow or silent
+// client can hold for long, as opposed to being served or sending.
+bool IsWaiting(const Connection* c) {
+    const Connection::Phase phase = c->CurrentPhase();
+    return phase == Connection::Reading || phase == Connection::Idle;
 }
 
-int ServerThread::ProcessSocket(std::unique_ptr<Socket>& request) {
+}  // namespace
+
+int ServerThread::ProcessSocket(Connection* request) {
     if (!request) return 0;
     int expected = Idle;
     if (!State.compare_exchange_strong(expected, Busy)) return 0;
-    {
-        std::lock_guard<std::mutex> guard(tcpLock);
-        tcp = std::move(request);
-    }
-    notifyEvent.release();
+    std::lock_guard<std::mutex> guard(tcpLock);
+    tcp = request;
     return 1;
 }
 
-void ServerThread::FlushThread() {
-    if (State == Ended) return;
-    // Only a reset: the owner's blocked operation fails at once and the owner
-    // closes the descriptor, so its number is never reused under its feet.
+void ServerThread::Release(Connection* connection) {
     std::lock_guard<std::mutex> guard(tcpLock);
-    if (tcp) {
-        tcp->SetLinger(1, 0);
-        tcp->ShutDown(2);
-    }
+    if (tcp != connection) return;
+    tcp = nullptr;
+    int expected = Busy;
+    State.compare_exchange_strong(expected, Idle);
+}
+
+void ServerThread::FlushThread() {
+    std::lock_guard<std::mutex> guard(tcpLock);
+    if (!tcp) return;
+    tcp->Tcp().SetLinger(1, 0);
+    tcp->Tcp().ShutDown(2);
+}
+
+long ServerThread::WaitingAge(uint32_t now) {
+    std::lock_guard<std::mutex> guard(tcpLock);
+    if (!tcp || !IsWaiting(tcp)) return -1;
+    return static_cast<long>(now - tcp->WaitingSince());
+}
+
+bool ServerThread::Evict(uint32_t now, uint32_t minimumAge) {
+    std::lock_guard<std::mutex> guard(tcpLock);
+    if (!tcp || !IsWaiting(tcp) || now - tcp->WaitingSince() < minimumAge) return false;
+    tcp->Tcp().SetLinger(1, 0);
+    tcp->Tcp().ShutDown(2);
+    tcp = nullptr;
+    int expected = Busy;
+    State.compare_exchange_strong(expected, Idle);
+    return true;
 }
 
 void ServerThread::EndThread() {
-    if (State == Ended) return;
-    State = NotReady;
-    terminate_ = true;
-    notifyEvent.release();
-}
-
-void ServerThread::SetPriority(int priority) {
-    priority_ = priority;
-    if (const int id = threadId_.load()) platform::SetThreadPriority(id, priority);
-}
-
-int ServerThread::Run() {
-    threadId_ = platform::CurrentThreadId();
-    platform::SetCurrentThreadName("vv-worker");
-    if (priority_ != 0) platform::SetThreadPriority(threadId_, priority_);
-    while (!terminate_) {
-        State = Idle;
-        Server->RequestTitleUpdate();
-        notifyEvent.acquire();
-        if (State != Busy) continue;
-        Server->RequestTitleUpdate();
-        Respond();
-        std::lock_guard<std::mutex> guard(tcpLock);
-        tcp.reset();
-    }
-    State = Ended;
-    return 0;
-}
-
-void ServerThread::Respond() {
-    Socket* s = tcp.get();
-    s->NoBlock(1);
-    int status = 0;
-    while (!terminate_) {
-        status = 0;
-        // The request works with the configuration that is live now, whole,
-        // even if a reload happens while it runs.
-        HTTPServer::RequestScope scope(Server);
-        const HTTPConfiguration& config = Server->Config();
-        HTTPRequest request;
-        HTTPResponse response;
-        request.AdminEmail = config.AdminEmail;
-        response.AdminEmail = config.AdminEmail;
-        request.TimeOut = config.RecvTimeOut;
-        response.TimeOut = config.SendTimeOut;
-        if (!request.Read(s, config.RecvTimeOut, config.ResolveName)) {
-            status = 1;
-            break;
-        }
-        if (!Server->ProcessRequest(&request, &response)) {
-            status = 2;
-            break;
-        }
-        if (!response.Write(s, config.SendTimeOut)) {
-            status = 3;
-            break;
-        }
-        Server->RequestRepaint();
-        if (!EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) break;
-        if (!s->ReadReady(config.KeepAlive)) {
-            status = 1;
-            break;
-        }
-    }
-    // The one place a connection ends: in order after a response without
-    // keep-alive, simply closed otherwise (a failed read or write, a refused
-    // request, an expired keep-alive wait, a reset from a flush).
-    std::lock_guard<std::mutex> guard(tcpLock);
-    s->NoBlock(1);
-    if (status == 0) s->ShutDown(2);
-    s->Close();
+    if (State != Ended) State = NotReady;
 }

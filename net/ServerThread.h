@@ -1,58 +1,58 @@
 #pragma once
-// One worker of the pool: it waits to be handed a connection, then serves
-// it request after request while keep-alive holds, running the whole
-// pipeline on its own thread, and ends the connection in one place.
+// One slot of the pool. The pool used to be a thread per connection; now
+// the waiting is done by a few event loops and a slot is what a connection
+// occupies from its hand-over until it ends: NumThreads slots, handed out
+// in index order, whose count of Busy ones is the server's busy count and
+// whose index at hand-over decides the overload flag. No thread belongs to
+// a slot.
+//
+// The owner of a connection (its loop, or a worker serving it) is the only
+// one that ends it. Other threads reach the connection of a slot only under
+// the slot's lock, to reset it (FlushThread) or to take the slot from a
+// connection that has waited too long (Evict); the owner gives the slot up
+// (Release) under the same lock before it closes the socket, so nothing
+// touches a closed descriptor.
 
 #include <atomic>
-#include <memory>
+#include <cstdint>
 #include <mutex>
-#include <semaphore>
-#include <thread>
 
-class HTTPServer;
-class Socket;
+class Connection;
 
 class ServerThread {
 public:
     enum StateCode : int { NotReady = 0, Idle = 1, Busy = 2, Ended = 3 };
 
     std::atomic<int> State{NotReady};
-    HTTPServer* Server;  // not owned
 
-    // Not started: Start() runs the thread body.
-    explicit ServerThread(HTTPServer* server);
-    // The thread must have ended (Join).
-    ~ServerThread();
+    ServerThread() = default;
     ServerThread(const ServerThread&) = delete;
     ServerThread& operator=(const ServerThread&) = delete;
 
-    void Start();
-    void Join();
-
-    // Called by the listener: hands over a connection when the worker is
-    // Idle (it becomes Busy and owns it) and returns 1; otherwise returns 0
-    // and the listener keeps the connection.
-    int ProcessSocket(std::unique_ptr<Socket>& request);
-    // Resets the connection being served (if any) from another thread: its
-    // current read, wait or write fails, the worker finishes the connection
-    // and becomes idle again. The worker closes the descriptor itself.
+    // Puts the slot in service (Idle).
+    void Start() { State = Idle; }
+    // Hands over a connection when the slot is Idle: it becomes Busy and
+    // holds it; 1. Otherwise 0.
+    int ProcessSocket(Connection* request);
+    // The owner ends connection: the slot becomes Idle again if it still
+    // holds it (an eviction may have taken the slot already). Call before
+    // the socket is closed.
+    void Release(Connection* connection);
+    // Resets the connection held (if any): whatever its owner is doing with
+    // it fails, and the owner ends it.
     void FlushThread();
-    // Asks the thread to end; an idle worker wakes and leaves.
+    // How long (ms, at now) the connection held has been waiting for a
+    // request or between requests; -1 when there is none or it is being
+    // served or answered.
+    long WaitingAge(uint32_t now);
+    // Takes the slot from its connection when that has been waiting for at
+    // least minimumAge ms: the connection is reset (its owner ends it) and
+    // the slot is Idle at once. True when it did.
+    bool Evict(uint32_t now, uint32_t minimumAge);
+    // Takes the slot out of service.
     void EndThread();
-    // Applies a priority level of the server's scale (-1 .. +2).
-    void SetPriority(int priority);
-
-    // The thread body.
-    int Run();
-    // Serves the connection in tcp.
-    void Respond();
 
 private:
-    std::unique_ptr<Socket> tcp;      // the connection being served
-    std::mutex tcpLock;               // guards tcp against FlushThread while it is handed over or released
-    std::counting_semaphore<> notifyEvent{0};  // a hand-over or an end request wakes the worker
-    std::atomic<bool> terminate_{false};
-    std::atomic<int> threadId_{0};    // the system id, for priorities; 0 until the thread runs
-    std::atomic<int> priority_{0};    // the priority to apply when the thread starts
-    std::thread thread_;
+    Connection* tcp = nullptr;  // the connection held while Busy
+    std::mutex tcpLock;         // guards tcp against the other threads that reset or evict it
 };

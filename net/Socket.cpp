@@ -5,15 +5,16 @@
 #include <cstring>
 #include <string>
 
+#include "net/Reply.h"
 #include "net/SocketManager.h"
 #include "platform/Clock.h"
+#include "platform/File.h"
 #include "platform/MessageDisplay.h"
 
 namespace sys = platform::net;
 
 namespace {
 
-constexpr uint32_t kInputSize = 16384;
 
 // Milliseconds left of a time-out that started at start; 0 when spent.
 unsigned long Remaining(uint32_t start, unsigned long timeout) {
@@ -57,6 +58,12 @@ Socket::~Socket() {
 
 int Socket::Fail() {
     LastError = sys::LastError();
+    return -1;
+}
+
+int Socket::Starve() {
+    starved_ = true;
+    LastError = sys::WSAEWOULDBLOCK;
     return -1;
 }
 
@@ -158,6 +165,7 @@ int Socket::Recv(char* buffer, int len) {
         inputStart_ += take;
         return static_cast<int>(take);
     }
+    if (noWait_) return Starve();
     for (;;) {
         const long n = sys::Recv(Handle, buffer, static_cast<size_t>(len));
         if (n >= 0) return static_cast<int>(n);
@@ -176,6 +184,10 @@ int Socket::RecvSome(char* buffer, int len, unsigned long timeout, int* got) {
         std::memcpy(buffer, input_.get() + inputStart_, take);
         inputStart_ += take;
         received = static_cast<int>(take);
+    }
+    if (received < len && noWait_) {
+        if (got) *got = received;
+        return Starve();
     }
     uint32_t start = platform::MillisecondClock();
     while (received < len) {
@@ -275,6 +287,7 @@ int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
     int i = 0;
     for (;;) {
         if (inputStart_ == inputEnd_) {
+            if (noWait_) return Starve();
             const unsigned long left = Remaining(start, timeout);
             if (left == 0) return -1;
             const long n = Fill();
@@ -308,9 +321,86 @@ int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
 void Socket::Drain() {
     NoBlock(1);
     inputStart_ = inputEnd_ = 0;
-    if (!IsOpen()) return;
+    if (!IsOpen() || noWait_) return;
     char scratch[8192];
     sys::Recv(Handle, scratch, sizeof scratch);
+}
+
+long Socket::ReceiveMore() {
+    if (!input_) input_.reset(new char[kInputSize]);
+    if (inputStart_ > 0) {
+        std::memmove(input_.get(), input_.get() + inputStart_, inputEnd_ - inputStart_);
+        inputEnd_ -= inputStart_;
+        inputStart_ = 0;
+    }
+    if (inputEnd_ == kInputSize) {
+        LastError = sys::WSAENOBUFS;
+        return -1;
+    }
+    const long n = sys::Recv(Handle, input_.get() + inputEnd_, kInputSize - inputEnd_);
+    if (n < 0) return Fail();
+    inputEnd_ += static_cast<uint32_t>(n);
+    return n;
+}
+
+std::string_view Socket::Buffered() const {
+    return input_ ? std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_) : std::string_view();
+}
+
+void Socket::ReleaseBuffer() {
+    if (inputStart_ != inputEnd_) return;
+    input_.reset();
+    inputStart_ = inputEnd_ = 0;
+}
+
+int Socket::SendSome(Reply& reply) {
+    if (!IsOpen()) return -1;
+    const std::string_view head = reply.head;
+    const std::string_view memory = reply.Memory();
+    const uint64_t inMemory = head.size() + memory.size();
+    while (!reply.Done()) {
+        const uint64_t sent = reply.Sent();
+        const bool fileFollows = reply.file && reply.fileCount > 0;
+        uint64_t asked;
+        long n;
+        if (sent < head.size() && !memory.empty()) {
+            asked = inMemory - sent;
+            n = sys::SendTwo(Handle, head.data() + sent, head.size() - sent, memory.data(), memory.size(), fileFollows);
+        } else if (sent < inMemory) {
+            const std::string_view rest = sent < head.size() ? head.substr(sent) : memory.substr(sent - head.size());
+            asked = rest.size();
+            n = sys::Send(Handle, rest.data(), rest.size(), fileFollows);
+        } else {
+            uint64_t position = reply.fileOffset + (sent - inMemory);
+            asked = std::min<uint64_t>(reply.fileOffset + reply.fileCount - position, 1u << 30);
+            n = sys::SendFile(Handle, *reply.file, &position, static_cast<size_t>(asked));
+            if (n == 0) {  // the file is shorter than the length the head announced
+                LastError = sys::WSAECONNABORTED;
+                return -1;
+            }
+        }
+        if (n < 0) return sys::LastError() == sys::WSAEWOULDBLOCK ? 0 : Fail();
+        reply.Advance(static_cast<uint64_t>(n));
+        // A short write means the socket's buffer is full.
+        if (static_cast<uint64_t>(n) < asked) return reply.Done() ? 1 : 0;
+    }
+    return 1;
+}
+
+int Socket::SendAll(Reply& reply, unsigned long timeout) {
+    uint32_t start = platform::MillisecondClock();
+    for (;;) {
+        const uint64_t before = reply.Sent();
+        const int r = SendSome(reply);
+        if (r != 0) return r > 0 ? 1 : 0;
+        if (reply.Sent() != before) start = platform::MillisecondClock();
+        const unsigned long left = Remaining(start, timeout);
+        if (left == 0) {
+            LastError = sys::WSAETIMEDOUT;
+            return 0;
+        }
+        if (WaitFor(true, left) < 0) return 0;
+    }
 }
 
 int Socket::ReadReady(unsigned long timeout) {

@@ -18,18 +18,23 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "platform/NetCalls.h"
 
 namespace platform {
 class File;
 }
+class Reply;
 
 using SocketAddress = platform::net::SocketAddress;
 
 class Socket {
 public:
     static constexpr unsigned long kNoTimeout = 0xffffffffUL;
+    // The size of the read buffer: the longest request head an event loop
+    // waits for whole (a longer one is read on by a worker).
+    static constexpr uint32_t kInputSize = 16384;
 
     // A closed socket.
     Socket();
@@ -89,6 +94,35 @@ public:
     // Discards what is buffered and what one receive returns.
     void Drain();
 
+    // --- What the event-driven connection core uses ----------------------
+    // In no-wait mode a read that finds nothing buffered fails at once
+    // (10035) instead of asking the kernel, and Starved() says so: the core
+    // parses what has arrived and, when it is not whole, rewinds to Mark()
+    // and waits for more in its poll.
+    void SetNoWait(bool on) {
+        noWait_ = on;
+        starved_ = false;
+    }
+    bool Starved() const { return starved_; }
+    uint32_t Mark() const { return inputStart_; }
+    void Rewind(uint32_t mark) { inputStart_ = mark; }
+    // One receive appended to what is buffered (compacting it first). Bytes
+    // received; 0 when the peer closed; -1 with LastError (10035: nothing
+    // yet; 10055: the buffer is full).
+    long ReceiveMore();
+    // What is buffered and not read yet.
+    std::string_view Buffered() const;
+    // Frees the read buffer when nothing is left in it (an idle connection
+    // keeps no buffer).
+    void ReleaseBuffer();
+    // Sends what the kernel takes of reply now: 1 when all of it has left,
+    // 0 when the rest must wait for the socket to be writable, -1 on error
+    // (also when a file body turns out shorter than announced).
+    int SendSome(Reply& reply);
+    // Sends the whole reply, waiting; timeout bounds each pause. 1, or 0 on
+    // error or time-out.
+    int SendAll(Reply& reply, unsigned long timeout);
+
     // For a listener: the connections it accepts from now on wait for the
     // next request in the receive itself (ReadReady costs one system call
     // instead of two) and send files under sendTimeout. 0 or -1.
@@ -115,8 +149,11 @@ public:
     std::atomic<int> LastError{0};
 
 private:
+    friend class EventLoop;  // registers the descriptor in its poll
+    friend class ListenThread;
     Socket(int handle, bool kernelBlocking, unsigned long receiveTimeout);
     int Fail();
+    int Starve();  // a no-wait read that found nothing buffered
     // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
     long Fill();
     int WaitFor(bool forWrite, unsigned long remaining);
@@ -132,6 +169,8 @@ private:
     std::unique_ptr<char[]> input_;
     uint32_t inputStart_ = 0;
     uint32_t inputEnd_ = 0;
+    bool noWait_ = false;
+    bool starved_ = false;
 };
 
 // "Windows Socket error %d: " with the calling thread's last socket error,

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/sendfile.h>
@@ -146,6 +147,7 @@ int Shutdown(int s, int how) {
 
 int SetReuseAddress(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
 int SetKeepAlive(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, on); }
+int SetNoDelay(int s, int on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on); }
 
 int SetLinger(int s, int on, int seconds) {
     linger l;

@@ -85,6 +85,9 @@ int Accept(int s, bool blockingChild = false);
 int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
 int SetKeepAlive(int s, int on);
+// Sends small writes at once instead of gathering them (Nagle's algorithm
+// off); connections accepted later inherit it.
+int SetNoDelay(int s, int on);
 int SetLinger(int s, int on, int seconds);
 // The longest a blocking receive or send on s waits (milliseconds; 0
 // means without limit). Connections accepted later inherit them.

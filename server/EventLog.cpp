@@ -1,32 +1,90 @@
 #include "server/EventLog.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/Clock.h"
 
+namespace {
+
+// The lines a batching thread keeps, per log (a server has four).
+struct ThreadBatch {
+    bool on = false;
+    std::vector<std::pair<EventLog*, std::string>> kept;
+};
+thread_local ThreadBatch batch;
+
+}  // namespace
+
 EventLog::~EventLog() { StopLogFile(); }
+
+void EventLog::WaitForWriter(std::unique_lock<std::mutex>& lock) {
+    writerDone_.wait(lock, [this] { return !writing_; });
+}
 
 int EventLog::StartLogFile(const char* path) {
     StopLogFile();
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> lock(lock_);
+    WaitForWriter(lock);
     path_.assign(path ? path : "");
     if (path_.size() > 259) path_.resize(259);
     return file_.Open(path_, platform::File::Mode::Append) ? 1 : 0;
 }
 
 void EventLog::FlushLogFile() {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (file_.IsOpen()) file_.Flush();
+    std::unique_lock<std::mutex> lock(lock_);
+    WaitForWriter(lock);
+    if (!file_.IsOpen()) return;
+    file_.WriteAll(pending_.data(), pending_.size());
+    pending_.clear();
+    file_.Flush();
 }
 
 void EventLog::StopLogFile() {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> lock(lock_);
+    WaitForWriter(lock);
+    if (file_.IsOpen()) file_.WriteAll(pending_.data(), pending_.size());
+    pending_.clear();
     file_.Close();
 }
 
 bool EventLog::IsOpen() {
     std::lock_guard<std::mutex> guard(lock_);
     return file_.IsOpen();
+}
+
+void EventLog::BeginBatching(bool on) {
+    if (!on) FlushBatch();
+    batch.on = on;
+}
+
+void EventLog::FlushBatch() {
+    for (auto& [log, lines] : batch.kept) {
+        if (lines.empty()) continue;
+        log->Write(lines);
+        lines.clear();
+    }
+}
+
+void EventLog::Write(std::string_view lines) {
+    std::unique_lock<std::mutex> lock(lock_);
+    if (!file_.IsOpen()) return;
+    pending_.append(lines);
+    if (writing_) return;  // the writer in flight takes them with its own
+    writing_ = true;
+    std::string out;
+    while (!pending_.empty() && file_.IsOpen()) {
+        out.swap(pending_);
+        pending_.clear();
+        // The file stays open meanwhile: closing and reopening wait for the writer.
+        lock.unlock();
+        file_.WriteAll(out.data(), out.size());
+        out.clear();
+        lock.lock();
+    }
+    writing_ = false;
+    lock.unlock();
+    writerDone_.notify_all();
 }
 
 std::string EventLog::Sanitize(std::string_view text) {
@@ -50,8 +108,16 @@ std::string EventLog::Sanitize(std::string_view text) {
 
 void EventLog::WriteLine(std::string&& line) {
     line += "\r\n";
-    std::lock_guard<std::mutex> guard(lock_);
-    if (file_.IsOpen()) file_.WriteAll(line.data(), line.size());
+    if (!batch.on) {
+        Write(line);
+        return;
+    }
+    for (auto& [log, lines] : batch.kept) {
+        if (log != this) continue;
+        lines += line;
+        return;
+    }
+    batch.kept.emplace_back(this, std::move(line));
 }
 
 void EventLog::LogAsIs(std::string_view text) { WriteLine(Sanitize(text)); }

@@ -1,13 +1,21 @@
 #pragma once
-// One append-only text log with a lock of its own. Many worker threads
-// write at once; each line is one write under the lock, so lines never
-// interleave, and a line from another process appending to the same file
-// never lands in the middle of ours.
+// One append-only text log. Many threads write at once; a line is never
+// split, and a line from another process appending to the same file never
+// lands in the middle of ours.
+//
+// Writes are grouped: a thread that finds no write in flight writes every
+// line waiting, and one that finds a write in flight leaves its lines to
+// that writer. An idle server thus writes each line at once, and a busy one
+// writes many lines with one system call. A thread serving batches of
+// requests (BeginBatching) keeps its lines until it ends the batch
+// (FlushBatch), before it sends the batch's answers. Nothing waiting is lost
+// on a flush, a stop or a reopen.
 //
 // Every line ends in exactly one CR LF, and control bytes in the text (which
 // may come from a client: a request line, a Referer, a decoded URL) are
 // written as \xHH, so that no client can forge or merge log lines.
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -39,10 +47,24 @@ public:
     // The text with control bytes written as \xHH.
     static std::string Sanitize(std::string_view text);
 
+    // The calling thread keeps the lines it writes to any log from now on
+    // (on) or writes them at once (off, the default).
+    static void BeginBatching(bool on);
+    // Writes what the calling thread has kept.
+    static void FlushBatch();
+
 private:
     void WriteLine(std::string&& line);
+    // Appends lines (whole, each with its CR LF) and writes them unless a
+    // write is in flight.
+    void Write(std::string_view lines);
+    // Waits until no write is in flight; lock_ is held.
+    void WaitForWriter(std::unique_lock<std::mutex>& lock);
 
-    std::mutex lock_;       // guards file_ and path_: opening, closing and every write
+    std::mutex lock_;  // guards path_, file_, pending_ and writing_
+    std::condition_variable writerDone_;
     std::string path_;
     platform::File file_;
+    std::string pending_;   // lines waiting for the writer
+    bool writing_ = false;  // a write of file_ is in flight (outside the lock)
 };

@@ -37,6 +37,7 @@ HTTPServer::HTTPServer(const std::string& setupName)
 }
 
 HTTPServer::~HTTPServer() {
+    Accepting = 0;
     if (!shutDown_) Listener.Stop();
 }
 

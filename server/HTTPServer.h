@@ -1,9 +1,15 @@
 #pragma once
 // The one object that stands for a running web server: it owns the
 // configuration, the statistics, the four logs and the listener with its
-// pool of workers, and carries the three flags the listener and the
-// pipeline consult on every connection and request. The request pipeline
-// (ProcessRequest and its stages) and the log operations are members too.
+// pool, and carries the three flags the listener and the pipeline consult
+// on every connection and request. It is the host of the connection core
+// (ConnectionHost): the core waits on connections, the server serves the
+// requests on them.
+//
+// Its members live in several files: the object, its configuration and
+// lifecycle in HTTPServer.cpp; serving a request on a connection in
+// RequestService.cpp; the pipeline (ProcessRequest and its stages) in
+// RequestPipeline.cpp; the logs in HTTPServerLogs.cpp.
 //
 // The live configuration is an immutable record exchanged whole on reload:
 // each request works with the record that was live when it began (pinned by
@@ -16,6 +22,7 @@
 #include <string>
 
 #include "config/HTTPConfiguration.h"
+#include "net/ConnectionHost.h"
 #include "net/ListenThread.h"
 #include "server/EventLog.h"
 #include "server/HTTPStatistics.h"
@@ -28,7 +35,7 @@ class ShellLink;
 extern const char* const kServerVersionText;
 extern const char* const kServerPlainText;
 
-class HTTPServer {
+class HTTPServer : public ConnectionHost {
 public:
     // Non-zero while the pool is (nearly) exhausted, and for good after
     // shutdown: requests are refused with 503 and keep-alive is not granted.
@@ -41,7 +48,7 @@ public:
     // The setup this server runs ("Primary" when the name given is empty).
     explicit HTTPServer(const std::string& setupName);
     // Stops the listener if it still runs, then closes the logs.
-    ~HTTPServer();
+    ~HTTPServer() override;
     HTTPServer(const HTTPServer&) = delete;
     HTTPServer& operator=(const HTTPServer&) = delete;
 
@@ -114,8 +121,32 @@ public:
     // The front end asks to hear of title and repaint needs; null to stop.
     void SetShell(ShellLink* shell) { shell_.store(shell); }
     ShellLink* Shell() const { return shell_.load(); }
-    void RequestTitleUpdate();
-    void RequestRepaint();
+    // Both cost nothing while no front end listens.
+    void RequestTitleUpdate() override;
+    void RequestRepaint() override;
+
+    // --- Serving connections for the connection core ---------------------
+    Settings CoreSettings() const override;
+    bool AcceptsConnections() const override { return Accepting != 0; }
+    void SetOverloaded(bool overloaded) override { Overloaded = overloaded ? 1 : 0; }
+    // "Server Overloaded" in the error log.
+    void ReportOverload() override;
+    // Serves at once a whole request that needs nothing that may block: a
+    // document, a listing, a parsed page, a redirect, a refusal, /~stats.
+    // Scripts, PUT, DELETE and POST, requests with a body, and every request
+    // while ResolveName is on go to a worker.
+    Step Serve(Connection& connection, Reply* reply, bool* keepAlive) override;
+    // Reads, serves and answers one request, waiting as long as the
+    // time-outs allow.
+    After ServeBlocking(Connection& connection) override;
+    // A loop thread's batch: its document cache rechecks what changed
+    // before the batch, and its log lines are written before its answers
+    // leave.
+    void BatchStarting() override;
+    void WriteLogLines() override;
+    // A loop thread gets a document cache and keeps its log lines per batch.
+    void ThreadStarting(bool loop) override;
+    void ThreadEnding(bool loop) override;
 
     HTTPStatistics Statistics;
     EventLog AccessLog;

@@ -3,6 +3,7 @@
 // stop; a stage that stops has already set the final status.
 #include "auth/AuthDecode.h"
 #include "gateway/SSIEngine.h"
+#include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
@@ -176,7 +177,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
         return 0;
     }
     platform::FileInfo info;
-    const bool exists = platform::GetFileInfo(path, &info);
+    const bool exists = LookupFileInfo(path, &info);
     if (request->Method != MethodPUT && !exists) {
         response->SetStatus(404);
         LogError("File not found: " + path, request);
@@ -201,7 +202,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\') {
         const std::string directory = path;
         path = directory + config.DefaultIndex;
-        if (platform::GetFileInfo(path, &request->ResourceInfo)) {
+        if (LookupFileInfo(path, &request->ResourceInfo)) {
             request->ResourceInfoKnown = true;
             return 1;
         }

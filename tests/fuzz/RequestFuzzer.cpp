@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to the request reader through a real loopback
 // connection, the way a client would: sometimes all at once, sometimes in
 // pieces from another thread so that lines and bodies arrive split at
-// random points. Every request found on the connection is read (pipelining,
-// bodies, header blocks) and normalised as the pipeline would.
+// random points. The bytes are read as an event loop reads them: received
+// as they come, a head read once it is whole (ReadArrived), a body and a
+// head too long for the buffer read on as a worker does. Every request
+// found on the connection is read (pipelining, bodies, header blocks) and
+// normalised as the pipeline would.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -55,12 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         client.ShutdownWrite();
     }
 
-    for (int pass = 0; pass < 8; ++pass) {
+    bool closed = false;
+    for (int pass = 0; pass < 8 && !closed;) {
         HTTPRequest request;
-        if (!request.Read(server.get(), 200, 0)) break;
+        switch (request.ReadArrived(server.get(), 200)) {
+            case HTTPRequest::Arrival::Partial: {
+                if (!server->ReadReady(200)) closed = true;
+                const long n = server->ReceiveMore();
+                if (n == 0 || (n < 0 && server->LastError == 10055 && !request.Read(server.get(), 200, 0))) closed = true;
+                continue;
+            }
+            case HTTPRequest::Arrival::Failed: closed = true; continue;
+            case HTTPRequest::Arrival::Whole: break;
+        }
+        ++pass;
+        request.ReadBody(server.get(), 200);
         request.GetParents();
         (void)request.Entity.GetSize();
-        if (request.Protocol == HTTP09 || !server->ReadReady(0)) break;
+        if (request.Protocol == HTTP09) break;
     }
     if (writer.joinable()) writer.join();
     return 0;

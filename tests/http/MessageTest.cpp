@@ -14,11 +14,13 @@ using testing_support::TestHome;
 
 namespace {
 
-// Reads a request sent as the given bytes (the client then waits).
+// Reads a request, head and body, sent as the given bytes (the client
+// then waits).
 struct ReadRequest {
     explicit ReadRequest(const std::string& bytes, unsigned long timeout = 2000) : pair(MakeLoopbackPair()) {
         pair.client->Send(bytes);
         result = request.Read(pair.server.get(), timeout, 0);
+        if (result) request.ReadBody(pair.server.get(), timeout);
     }
     LoopbackPair pair;
     HTTPRequest request;

@@ -1,0 +1,94 @@
+#pragma once
+// A loop thread's cache of documents: what the file system said of a path
+// (its facts, an open descriptor, and the bytes of a small file), so that
+// serving a document again costs no system call.
+//
+// It is exact: every path it holds is watched (the file and each folder on
+// the way to it), and the changes the kernel reported are applied before
+// the first lookup of each batch of requests (BeginBatch). A change made by
+// any means before a request was sent (our PUT or DELETE, another program's
+// write, a rename, a touch, a folder renamed above it) is seen by that very
+// request. Paths that cannot be watched are not cached.
+//
+// One cache per thread, installed with SetCurrent; the free functions below
+// use the calling thread's cache when it has one and the file system
+// directly otherwise.
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/FileWatch.h"
+
+class FileCache {
+public:
+    // Files up to this size keep their bytes in the cache.
+    static constexpr uint64_t kSmallFile = 16384;
+    static constexpr size_t kMaxEntries = 512;
+    static constexpr uint64_t kMaxBytes = 8u << 20;
+
+    // An open document as the cache hands it out; shared, so that an answer
+    // still being sent keeps it when the cache lets go of it.
+    struct Document {
+        std::shared_ptr<const platform::File> file;
+        std::shared_ptr<const std::string> bytes;  // the whole file, for a small one
+    };
+
+    FileCache();
+    ~FileCache();
+    FileCache(const FileCache&) = delete;
+    FileCache& operator=(const FileCache&) = delete;
+
+    // The calling thread's cache (null: none).
+    static void SetCurrent(FileCache* cache);
+    static FileCache* Current();
+
+    // Every request served from now on was received before this call.
+    void BeginBatch() { mustCheck_ = true; }
+    // As platform::GetFileInfo.
+    bool Info(const std::string& path, platform::FileInfo* info);
+    // Opens a document (not a folder) for reading. False when it cannot be
+    // opened.
+    bool Open(const std::string& path, Document* document);
+    size_t Size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        std::string path;
+        platform::FileInfo info;
+        Document document;  // empty until the file is opened
+        // (watch, entry name) pairs it depends on; an empty name stands for
+        // the watched object itself.
+        std::vector<std::pair<int, std::string>> watches;
+        std::list<std::string>::iterator age;
+    };
+
+    void ApplyChanges();
+    Entry* Find(const std::string& path);
+    // Looks the path up and keeps it. Null when it is not kept; *missing
+    // then tells whether it does not exist.
+    Entry* Add(const std::string& path, bool* missing);
+    void Remove(const std::string& path);
+    void Clear();
+    void Unwatch(int id);
+
+    platform::FileWatch watch_;
+    bool mustCheck_ = false;
+    uint64_t bytes_ = 0;
+    std::unordered_map<std::string, Entry> entries_;
+    std::list<std::string> ages_;  // most recently used first
+    std::unordered_map<int, std::vector<std::string>> dependents_;  // watch -> paths of entries
+    std::unordered_map<int, int> watchUses_;                         // watch -> entries using it
+};
+
+// As platform::GetFileInfo, through the calling thread's cache.
+bool LookupFileInfo(const std::string& path, platform::FileInfo* info);
+// Opens a document through the calling thread's cache, or directly; known:
+// its facts when the caller has just read them.
+bool OpenDocument(const std::string& path, const platform::FileInfo* known, FileCache::Document* document);

@@ -1,0 +1,69 @@
+#pragma once
+// One client connection as the connection core holds it: its socket, the
+// slot of the pool it occupies, the answer being sent, and where it stands
+// (waiting for a request, waiting between requests, sending, or served on
+// a worker). A connection lives on one event loop, which alone changes it;
+// the pool's slot reaches into it from other threads only to reset its
+// socket (a flush, a stop, an eviction), under the slot's lock.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "net/Reply.h"
+#include "net/Socket.h"
+
+class EventLoop;
+class ServerThread;
+
+class Connection {
+public:
+    enum Phase : uint8_t {
+        Reading,  // waiting for (the rest of) a request
+        Idle,     // kept alive, waiting for the next request
+        Sending,  // an answer is leaving
+        Working,  // served on a worker thread
+    };
+
+    Connection(std::unique_ptr<Socket> socket, EventLoop* home, uint32_t now);
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // The connection's socket, for the host that serves it.
+    Socket& Tcp() { return *socket_; }
+
+    // Read from other threads (the pool's eviction).
+    Phase CurrentPhase() const { return phase_.load(std::memory_order_relaxed); }
+    // When the wait for the current request began: the connection's start,
+    // or the end of the previous answer (millisecond clock).
+    uint32_t WaitingSince() const { return waitingSince_.load(std::memory_order_relaxed); }
+
+private:
+    friend class EventLoop;
+    friend class ListenThread;
+    friend class ServerThread;
+    friend class WorkerPool;
+
+    // The lists of the loop's timers.
+    enum Timer : uint8_t { NoTimer, ReadTimer, IdleTimer, SendTimer, TimerCount };
+
+    std::unique_ptr<Socket> socket_;
+    EventLoop* home_;                    // the loop that serves it
+    ServerThread* slot_ = nullptr;       // the pool slot it was given (not owned)
+    std::atomic<Phase> phase_{Reading};
+    std::atomic<uint32_t> waitingSince_;
+    Reply reply_;
+    bool welcomed_ = false;      // its loop has registered it
+    bool keepAlive_ = false;     // after reply_ has left, wait for another request
+    bool peerClosed_ = false;    // the client will send nothing more
+    bool inBody_ = false;        // the head is whole; waiting for its body
+    bool ready_ = false;         // on the loop's list of connections to serve
+    bool queued_ = false;        // on the loop's list of answers to send
+    unsigned interest_ = 0;      // what the poll waits for on it
+    uint32_t lineStart_;         // when the line being read began
+    // The loop's timer lists (intrusive, ordered by deadline).
+    Timer timer_ = NoTimer;
+    uint32_t deadline_ = 0;
+    Connection* prev_ = nullptr;
+    Connection* next_ = nullptr;
+};

@@ -1,0 +1,74 @@
+#pragma once
+// What the connection core (net/) asks of the server that runs it. net/
+// knows nothing above itself: the server implements this interface, as the
+// front ends implement the server's ShellLink.
+//
+// The core calls it from its loop threads, which must never block, and
+// from its worker threads, which may; every call may come from several
+// threads at once.
+
+class Connection;
+class Reply;
+
+class ConnectionHost {
+public:
+    virtual ~ConnectionHost() = default;
+
+    // The settings the core reads, as they are now. Time-outs in ms.
+    struct Settings {
+        int port = 80;
+        int numThreads = 16;              // slots in the pool (held to 8..512 by the core)
+        unsigned long recvTimeOut = 45000;  // a line of a request head, a pause in its body
+        unsigned long sendTimeOut = 45000;  // a pause while sending an answer
+        unsigned long keepAlive = 10000;    // the wait for the next request on a kept connection
+        bool reportOverload = false;        // log "Server Overloaded" when a connection finds no slot
+    };
+    virtual Settings CoreSettings() const = 0;
+
+    // False while new connections are to be closed unserved.
+    virtual bool AcceptsConnections() const = 0;
+    // The pool's overload state, set at every hand-over of a connection.
+    virtual void SetOverloaded(bool overloaded) = 0;
+    // A connection found no slot and was closed unanswered.
+    virtual void ReportOverload() = 0;
+    // The busy count may have changed / an answer has gone (counters).
+    virtual void RequestTitleUpdate() = 0;
+    virtual void RequestRepaint() = 0;
+
+    // What the host made of the bytes buffered on a connection.
+    enum class Step {
+        Incomplete,      // no whole request head yet: wait for more bytes
+        IncompleteBody,  // the head is whole but its body is not: wait for more bytes
+        Answer,          // answered: send the reply
+        Worker,          // must be served where blocking is allowed (ServeBlocking)
+        Drop,            // unreadable: close without an answer
+    };
+    // On a loop thread (never blocks): serves the request at the start of
+    // the connection's buffer when it is whole and can be answered at once.
+    // With Answer, *reply holds the answer and *keepAlive whether the
+    // connection then waits for another request. With Incomplete,
+    // IncompleteBody and Worker the core rewinds what was read, so the
+    // request is read again when it is served.
+    virtual Step Serve(Connection& connection, Reply* reply, bool* keepAlive) = 0;
+
+    // How a connection goes on after a request served on a worker.
+    enum class After {
+        KeepAlive,  // wait for another request
+        Close,      // answered without keep-alive: shut down in order, then close
+        Drop,       // not read, refused, or the answer failed: close
+    };
+    // On a worker thread (may block): reads one request from the
+    // connection, serves it and sends the answer.
+    virtual After ServeBlocking(Connection& connection) = 0;
+
+    // A loop thread is about to serve a batch of requests, every byte of
+    // which was received before this call.
+    virtual void BatchStarting() = 0;
+    // A loop thread writes the log lines it has kept: before it sends the
+    // answers of a batch, closes a connection it refused, or waits again.
+    virtual void WriteLogLines() = 0;
+    // A thread of the core starts or ends (loop: a loop thread, else a
+    // worker), for state the host keeps per thread.
+    virtual void ThreadStarting(bool loop) = 0;
+    virtual void ThreadEnding(bool loop) = 0;
+};

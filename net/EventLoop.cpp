@@ -1,0 +1,365 @@
+#include "net/EventLoop.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/ListenThread.h"
+#include "net/ServerThread.h"
+#include "net/Socket.h"
+#include "platform/Clock.h"
+#include "platform/NetCalls.h"
+#include "platform/Threads.h"
+
+namespace {
+
+namespace sys = platform::net;
+using Poller = platform::net::Poller;
+
+constexpr int kEventsPerWait = 64;
+// The settings are read again this often (a reload changes the time-outs).
+constexpr uint32_t kSettingsAge = 1000;
+// New connections taken per wake of the listener, so that one loop does
+// not take a whole burst while the others sleep.
+constexpr int kAcceptsPerWake = 4;
+
+// The deadline of a timer started at start: never before it (the clock may
+// wrap; deadlines are compared as differences).
+uint32_t After(uint32_t start, unsigned long timeout) {
+    return start + static_cast<uint32_t>(std::min<unsigned long>(timeout, 0x7fffffffUL));
+}
+
+bool Passed(uint32_t deadline, uint32_t now) { return static_cast<int32_t>(now - deadline) >= 0; }
+
+}  // namespace
+
+EventLoop::EventLoop(ListenThread* owner, ConnectionHost* host, Socket* listener)
+    : owner_(owner), host_(host), listener_(listener) {
+    poller_.Add(wake_.Handle(), Poller::Readable, &wake_);
+    if (listener_) poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_);
+}
+
+EventLoop::~EventLoop() = default;
+
+void EventLoop::Stop() {
+    stop_ = true;
+    wake_.Signal();
+}
+
+bool EventLoop::Adopt(Connection* connection) {
+    {
+        std::lock_guard<std::mutex> guard(adoptLock_);
+        if (stopped_) return false;
+        adopted_.push_back(connection);
+    }
+    wake_.Signal();
+    return true;
+}
+
+void EventLoop::Run() {
+    host_->ThreadStarting(true);
+    settings_ = host_->CoreSettings();
+    settingsRead_ = platform::MillisecondClock();
+    Poller::Event events[kEventsPerWait];
+    const int self = platform::CurrentThreadId();
+    int applied = 0;
+    while (!stop_) {
+        if (const int priority = priority_; priority != applied) {
+            platform::SetThreadPriority(self, priority);
+            applied = priority;
+        }
+        const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
+        const uint32_t now = platform::MillisecondClock();
+        if (now - settingsRead_ >= kSettingsAge) {
+            settings_ = host_->CoreSettings();
+            settingsRead_ = now;
+        }
+        for (int i = 0; i < n; ++i) {
+            const Poller::Event& e = events[i];
+            if (e.tag == &wake_) {
+                wake_.Clear();
+                TakeAdopted(now);
+            } else if (e.tag == listener_) {
+                Accept(now);
+            } else {
+                Connection* c = static_cast<Connection*>(e.tag);
+                if (c->phase_ == Connection::Sending) {
+                    if (e.writable || e.hangup) Send(c, now);
+                } else if (e.readable || e.hangup) {
+                    Receive(c, now);
+                }
+            }
+        }
+        ServeBatch();
+        Expire(platform::MillisecondClock());
+        host_->WriteLogLines();
+    }
+    // Every connection still here is reset, as a flush would.
+    {
+        std::lock_guard<std::mutex> guard(adoptLock_);
+        stopped_ = true;
+    }
+    TakeAdopted(platform::MillisecondClock());
+    for (int t = Connection::ReadTimer; t < Connection::TimerCount; ++t) {
+        while (Connection* c = head_[t]) {
+            c->Tcp().SetLinger(1, 0);
+            End(c, false);
+        }
+    }
+    host_->ThreadEnding(true);
+}
+
+void EventLoop::TakeAdopted(uint32_t now) {
+    std::vector<Connection*> taken;
+    {
+        std::lock_guard<std::mutex> guard(adoptLock_);
+        taken.swap(adopted_);
+    }
+    for (Connection* c : taken) {
+        if (!c->welcomed_) {  // a new connection passed on by another loop
+            load_.fetch_add(1, std::memory_order_relaxed);
+            Welcome(c, now);
+            continue;
+        }
+        // Back from a worker.
+        if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
+            End(c, false);
+            continue;
+        }
+        c->interest_ = Poller::Readable;
+        WaitForRequest(c, now);
+    }
+}
+
+void EventLoop::Accept(uint32_t now) {
+    for (int i = 0; i < kAcceptsPerWake; ++i) {
+        std::unique_ptr<Socket> socket = listener_->Accept();
+        if (!socket) return;
+        if (!host_->AcceptsConnections()) continue;
+        auto* c = new Connection(std::move(socket), this, now);
+        if (!owner_->HandOver(c)) {
+            host_->WriteLogLines();
+            delete c;  // closed unanswered
+            continue;
+        }
+        // Keep the loops even: a loop that holds more than its share passes
+        // the connection on.
+        EventLoop* target = owner_->LeastLoaded();
+        if (target != this && target->Load() + 1 < Load()) {
+            c->home_ = target;
+            if (target->Adopt(c)) continue;
+            c->home_ = this;
+        }
+        load_.fetch_add(1, std::memory_order_relaxed);
+        Welcome(c, now);
+    }
+}
+
+void EventLoop::Welcome(Connection* c, uint32_t now) {
+    c->welcomed_ = true;
+    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
+        End(c, false);
+        return;
+    }
+    c->interest_ = Poller::Readable;
+    c->waitingSince_ = now;
+    c->lineStart_ = now;
+    c->phase_ = Connection::Reading;
+    Arm(c, Connection::ReadTimer, After(now, settings_.recvTimeOut));
+}
+
+void EventLoop::Receive(Connection* c, uint32_t now) {
+    Socket& s = c->Tcp();
+    const size_t before = s.Buffered().size();
+    const long n = s.ReceiveMore();
+    if (n > 0) {
+        if (c->phase_ == Connection::Idle) {
+            c->phase_ = Connection::Reading;
+            c->lineStart_ = now;
+        }
+        // The receive time-out bounds each line of a head (its clock starts
+        // when the line does) and each pause in a body.
+        const std::string_view fresh = s.Buffered().substr(before);
+        if (c->inBody_ || std::memchr(fresh.data(), '\n', fresh.size())) c->lineStart_ = now;
+    } else if (n == 0) {
+        c->peerClosed_ = true;
+        SetInterest(c, 0);
+    } else if (s.LastError == sys::WSAEWOULDBLOCK) {
+        return;
+    } else if (s.LastError != sys::WSAENOBUFS) {
+        End(c, false);
+        return;
+    }
+    if (!c->ready_) {
+        c->ready_ = true;
+        ready_.push_back(c);
+    }
+}
+
+void EventLoop::ServeBatch() {
+    if (ready_.empty()) return;
+    host_->BatchStarting();
+    std::vector<Connection*> batch;
+    while (!ready_.empty()) {
+        batch.clear();
+        batch.swap(ready_);
+        const uint32_t now = platform::MillisecondClock();
+        for (Connection* c : batch) {
+            c->ready_ = false;
+            Serve(c, now);
+        }
+        host_->WriteLogLines();
+        SendAnswers();
+    }
+}
+
+void EventLoop::Serve(Connection* c, uint32_t now) {
+    Socket& s = c->Tcp();
+    const uint32_t mark = s.Mark();
+    bool keepAlive = false;
+    c->reply_.Clear();
+    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &keepAlive);
+    c->inBody_ = false;
+    switch (step) {
+        case ConnectionHost::Step::IncompleteBody:
+            c->inBody_ = true;
+            [[fallthrough]];
+        case ConnectionHost::Step::Incomplete:
+            s.Rewind(mark);
+            if (c->peerClosed_) {
+                End(c, false);
+            } else if (s.Buffered().size() >= Socket::kInputSize) {
+                ToWorker(c);  // a head longer than the buffer: read on as a worker does
+            } else {
+                c->phase_ = Connection::Reading;
+                Arm(c, Connection::ReadTimer, After(c->lineStart_, settings_.recvTimeOut));
+            }
+            break;
+        case ConnectionHost::Step::Answer:
+            c->keepAlive_ = keepAlive;
+            c->phase_ = Connection::Sending;
+            Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
+            c->queued_ = true;
+            answers_.push_back(c);
+            break;
+        case ConnectionHost::Step::Worker:
+            s.Rewind(mark);
+            ToWorker(c);
+            break;
+        case ConnectionHost::Step::Drop: End(c, false); break;
+    }
+}
+
+void EventLoop::SendAnswers() {
+    std::vector<Connection*> sending;
+    sending.swap(answers_);
+    const uint32_t now = platform::MillisecondClock();
+    for (Connection* c : sending) {
+        c->queued_ = false;
+        Send(c, now);
+    }
+}
+
+void EventLoop::Send(Connection* c, uint32_t now) {
+    const uint64_t before = c->reply_.Sent();
+    const int r = c->Tcp().SendSome(c->reply_);
+    if (r < 0) {
+        End(c, false);
+    } else if (r > 0) {
+        Answered(c, now);
+    } else {
+        if (c->reply_.Sent() != before) Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
+        SetInterest(c, Poller::Writable);
+    }
+}
+
+void EventLoop::Answered(Connection* c, uint32_t now) {
+    c->reply_.Clear();
+    host_->RequestRepaint();
+    if (!c->keepAlive_) {
+        End(c, true);
+        return;
+    }
+    SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
+    WaitForRequest(c, now);
+}
+
+void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
+    c->waitingSince_ = now;
+    c->lineStart_ = now;
+    if (!c->Tcp().Buffered().empty() || c->peerClosed_) {
+        // A pipelined request is here already (or the peer has closed and
+        // what it left is served before the connection ends).
+        c->phase_ = Connection::Reading;
+        Arm(c, Connection::ReadTimer, After(now, settings_.recvTimeOut));
+        if (!c->ready_) {
+            c->ready_ = true;
+            ready_.push_back(c);
+        }
+        return;
+    }
+    c->Tcp().ReleaseBuffer();
+    c->phase_ = Connection::Idle;
+    Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
+}
+
+void EventLoop::ToWorker(Connection* c) {
+    Disarm(c);
+    poller_.Remove(c->Tcp().Handle);
+    c->interest_ = 0;
+    c->phase_ = Connection::Working;
+    owner_->Workers().Submit(c);
+}
+
+void EventLoop::End(Connection* c, bool orderly) {
+    Disarm(c);
+    if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
+    if (c->queued_) answers_.erase(std::find(answers_.begin(), answers_.end(), c));
+    load_.fetch_sub(1, std::memory_order_relaxed);
+    owner_->End(c, orderly);
+}
+
+void EventLoop::SetInterest(Connection* c, unsigned interest) {
+    if (c->interest_ == interest) return;
+    poller_.Modify(c->Tcp().Handle, interest, c);
+    c->interest_ = interest;
+}
+
+void EventLoop::Arm(Connection* c, Connection::Timer timer, uint32_t deadline) {
+    Disarm(c);
+    c->timer_ = timer;
+    c->deadline_ = deadline;
+    // Deadlines of one kind mostly arrive in order: walk back from the tail.
+    Connection* after = tail_[timer];
+    while (after && static_cast<int32_t>(after->deadline_ - deadline) > 0) after = after->prev_;
+    c->prev_ = after;
+    c->next_ = after ? after->next_ : head_[timer];
+    (after ? after->next_ : head_[timer]) = c;
+    (c->next_ ? c->next_->prev_ : tail_[timer]) = c;
+}
+
+void EventLoop::Disarm(Connection* c) {
+    if (c->timer_ == Connection::NoTimer) return;
+    const int t = c->timer_;
+    (c->prev_ ? c->prev_->next_ : head_[t]) = c->next_;
+    (c->next_ ? c->next_->prev_ : tail_[t]) = c->prev_;
+    c->prev_ = c->next_ = nullptr;
+    c->timer_ = Connection::NoTimer;
+}
+
+void EventLoop::Expire(uint32_t now) {
+    for (int t = Connection::ReadTimer; t < Connection::TimerCount; ++t) {
+        while (head_[t] && Passed(head_[t]->deadline_, now)) End(head_[t], false);
+    }
+}
+
+int EventLoop::NextTimeout(uint32_t now) const {
+    if (!ready_.empty()) return 0;
+    int timeout = -1;
+    for (int t = Connection::ReadTimer; t < Connection::TimerCount; ++t) {
+        if (!head_[t]) continue;
+        const int32_t left = static_cast<int32_t>(head_[t]->deadline_ - now);
+        const int wait = left <= 0 ? 0 : left;
+        if (timeout < 0 || wait < timeout) timeout = wait;
+    }
+    return timeout;
+}

@@ -1,0 +1,96 @@
+#pragma once
+// One event loop of the connection core, on a thread of its own. Every
+// connection it holds that is waiting (for its first request, for the next
+// one under keep-alive, for a slow client's next bytes, for room to send)
+// sits in its poll and costs no thread. When bytes arrive it receives them,
+// serves every request that is whole (several connections per wake under
+// load), lets the host write what the batch logged, then sends the answers.
+// Requests the host cannot answer without blocking go to the worker pool,
+// and come back here afterwards.
+//
+// Time-outs: the server's receive time-out bounds each line of a request
+// head and each pause in its body, the send time-out each pause in an
+// answer, the keep-alive time-out the wait between requests. A connection
+// that runs out of time is closed without an answer.
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "net/Connection.h"
+#include "net/ConnectionHost.h"
+#include "platform/Poller.h"
+
+class ListenThread;
+class Socket;
+
+class EventLoop {
+public:
+    // listener: the listening socket, shared by every loop (null when the
+    // port could not be opened).
+    EventLoop(ListenThread* owner, ConnectionHost* host, Socket* listener);
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // Runs until Stop; then ends every connection it still holds.
+    void Run();
+    // Asks the loop to end (any thread).
+    void Stop();
+    // Takes a connection to serve here: a new one from another loop, or one
+    // a worker has served (any thread). False once the loop has stopped;
+    // the caller then ends the connection.
+    bool Adopt(Connection* connection);
+    // The connections it holds (those at a worker included).
+    int Load() const { return load_.load(std::memory_order_relaxed); }
+    // A connection held by this loop has ended on a worker.
+    void Forget() { load_.fetch_sub(1, std::memory_order_relaxed); }
+    // A priority of the server's scale (-1 .. +2) for the loop's thread,
+    // applied by the loop itself at its next turn.
+    void SetPriority(int priority) {
+        priority_ = priority;
+        wake_.Signal();
+    }
+
+private:
+    void Accept(uint32_t now);
+    void Welcome(Connection* c, uint32_t now);
+    void Receive(Connection* c, uint32_t now);
+    void ServeBatch();
+    void Serve(Connection* c, uint32_t now);
+    void SendAnswers();
+    void Send(Connection* c, uint32_t now);
+    void Answered(Connection* c, uint32_t now);
+    void WaitForRequest(Connection* c, uint32_t now);
+    void ToWorker(Connection* c);
+    void End(Connection* c, bool orderly);
+    void SetInterest(Connection* c, unsigned interest);
+    void TakeAdopted(uint32_t now);
+
+    // Timers: a list per kind, each ordered by deadline.
+    void Arm(Connection* c, Connection::Timer timer, uint32_t deadline);
+    void Disarm(Connection* c);
+    void Expire(uint32_t now);
+    int NextTimeout(uint32_t now) const;
+
+    ListenThread* owner_;
+    ConnectionHost* host_;
+    Socket* listener_;
+    platform::net::Poller poller_;
+    platform::net::WakeEvent wake_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> load_{0};
+    std::atomic<int> priority_{0};
+
+    std::mutex adoptLock_;            // guards adopted_ and stopped_
+    std::vector<Connection*> adopted_;
+    bool stopped_ = false;
+
+    // Loop-thread state.
+    std::vector<Connection*> ready_;    // connections with bytes to serve
+    std::vector<Connection*> answers_;  // connections with an answer to send
+    Connection* head_[Connection::TimerCount] = {};
+    Connection* tail_[Connection::TimerCount] = {};
+    ConnectionHost::Settings settings_;
+    uint32_t settingsRead_ = 0;
+};

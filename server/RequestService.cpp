@@ -1,0 +1,114 @@
+// Serving requests on the connections the connection core holds: at once on
+// a loop thread when nothing can block, or on a worker thread otherwise.
+#include <memory>
+
+#include "http/FileCache.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "http/Utilities.h"
+#include "net/Connection.h"
+#include "net/Reply.h"
+#include "server/HTTPServer.h"
+#include "server/Mapping.h"
+
+namespace {
+
+// The document cache of a loop thread.
+thread_local std::unique_ptr<FileCache> loopCache;
+
+void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse* response) {
+    request->AdminEmail = config.AdminEmail;
+    response->AdminEmail = config.AdminEmail;
+    request->TimeOut = config.RecvTimeOut;
+    response->TimeOut = config.SendTimeOut;
+}
+
+// Work that may block: a body to receive, a script to run, a file to write
+// or delete.
+bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
+    if (!request.Header[Hdr::ContentLength].empty()) return true;
+    if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE) return true;
+    std::string url = SlashesForward(request.URL);
+    getparents(&url);
+    return FindFirst(config.CgiBin, HasVirtual, url) || FindFirst(config.CgiWin, HasVirtual, url);
+}
+
+bool GrantsKeepAlive(const HTTPResponse& response) {
+    return EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive");
+}
+
+}  // namespace
+
+ConnectionHost::Settings HTTPServer::CoreSettings() const {
+    const auto config = Snapshot();
+    Settings settings;
+    settings.port = static_cast<int>(config->Port);
+    settings.numThreads = static_cast<int>(std::min<uint32_t>(config->NumThreads, 0x7fffffff));
+    settings.recvTimeOut = config->RecvTimeOut;
+    settings.sendTimeOut = config->SendTimeOut;
+    settings.keepAlive = config->KeepAlive;
+    settings.reportOverload = config->TraceLogMask != 0;
+    return settings;
+}
+
+void HTTPServer::ReportOverload() { LogError("Server Overloaded", nullptr); }
+
+ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, bool* keepAlive) {
+    RequestScope scope(this);
+    const HTTPConfiguration& config = Config();
+    // A name lookup may wait on the network.
+    if (config.ResolveName) return Step::Worker;
+    Socket& s = connection.Tcp();
+    HTTPRequest request;
+    HTTPResponse response;
+    Prepare(config, &request, &response);
+    switch (request.ReadArrived(&s, config.RecvTimeOut)) {
+        case HTTPRequest::Arrival::Partial: return Step::Incomplete;
+        case HTTPRequest::Arrival::Failed: return Step::Drop;
+        case HTTPRequest::Arrival::Whole: break;
+    }
+    // A body is waited for here while it fits the connection's buffer, then
+    // received and used on a worker.
+    if (!request.Header[Hdr::ContentLength].empty() && s.Buffered().size() < request.BodyLength())
+        return Step::IncompleteBody;
+    if (NeedsWorker(config, request)) return Step::Worker;
+    if (!ProcessRequest(&request, &response)) return Step::Drop;
+    response.ComposeReply(reply);
+    *keepAlive = GrantsKeepAlive(response);
+    return Step::Answer;
+}
+
+ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection) {
+    RequestScope scope(this);
+    const HTTPConfiguration& config = Config();
+    Socket* s = &connection.Tcp();
+    HTTPRequest request;
+    HTTPResponse response;
+    Prepare(config, &request, &response);
+    if (!request.Read(s, config.RecvTimeOut, config.ResolveName)) return After::Drop;
+    request.ReadBody(s, config.RecvTimeOut);
+    if (!ProcessRequest(&request, &response)) return After::Drop;
+    if (!response.Write(s, config.SendTimeOut)) return After::Drop;
+    RequestRepaint();
+    return GrantsKeepAlive(response) ? After::KeepAlive : After::Close;
+}
+
+void HTTPServer::BatchStarting() {
+    if (loopCache) loopCache->BeginBatch();
+}
+
+void HTTPServer::WriteLogLines() { EventLog::FlushBatch(); }
+
+void HTTPServer::ThreadStarting(bool loop) {
+    if (!loop) return;
+    loopCache = std::make_unique<FileCache>();
+    FileCache::SetCurrent(loopCache.get());
+    EventLog::BeginBatching(true);
+}
+
+void HTTPServer::ThreadEnding(bool loop) {
+    if (!loop) return;
+    EventLog::BeginBatching(false);
+    FileCache::SetCurrent(nullptr);
+    loopCache.reset();
+}

@@ -1,0 +1,242 @@
+// The connection core end to end: connections waiting in the event loops,
+// requests served there or on workers, the slots of the pool, the document
+// cache and the grouped log writes, all through a real server on loopback.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "server/HTTPServer.h"
+#include "tests/support/TestServer.h"
+
+using testing_support::RawClient;
+using testing_support::TestServer;
+using testing_support::WithoutDates;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string BodyOf(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+template <typename Done>
+bool WaitUntil(Done done, int timeoutMs = 10000) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+size_t LineCount(const std::string& text) {
+    size_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+    return lines;
+}
+
+const std::string kKeepAlive = " HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n";
+
+TEST(EventCore, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t.WriteSite("HTDOCS/a.txt", "first");
+    t.WriteSite("HTDOCS/b.txt", "second");
+    auto client = t.Connect();
+    client->Send("GET /a.txt" + kKeepAlive + "GET /b.txt" + kKeepAlive + "GET /a.txt" + kKeepAlive);
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "first");
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "second");
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "first");
+    // After a pause, the kept connection still serves; a request without
+    // keep-alive ends it in order.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    client->Send("GET /a.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "first");
+    EXPECT_TRUE(client->PeerClosed(2000));
+}
+
+TEST(EventCore, ASlowClientDoesNotHoldUpAFastOne) {
+    TestServer t;
+    t.WriteSite("HTDOCS/s.txt", "slow");
+    t.WriteSite("HTDOCS/f.txt", "fast");
+    auto slow = t.Connect();
+    const std::string request = "GET /s.txt HTTP/1.0\r\nUser-Agent: a slow one\r\n\r\n";
+    std::thread trickle([&] {
+        for (char c : request) {
+            slow->Send(std::string(1, c));
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 5; ++i) {
+        const auto start = Clock::now();
+        EXPECT_EQ(BodyOf(t.Exchange("GET /f.txt HTTP/1.0\r\n\r\n")), "fast");
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    }
+    trickle.join();
+    EXPECT_EQ(BodyOf(slow->ReadAll()), "slow");
+}
+
+TEST(EventCore, HeadsAndBodiesLargerThanTheBufferAreReadWhole) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t.WriteSite("HTDOCS/h.txt", "headers");
+    std::string many;
+    for (int i = 0; i < 400; ++i) many += "X-Filler-" + std::to_string(i) + ": " + std::string(60, 'f') + "\r\n";
+    auto client = t.Connect();
+    client->Send("GET /h.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n" + many + "\r\nGET /h.txt" + kKeepAlive);
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "headers") << "a 28 KiB head";
+    EXPECT_EQ(BodyOf(client->ReadResponse()), "headers") << "and the request after it";
+}
+
+// The states a connection can be in when a flush or a stop comes.
+struct EveryState {
+    explicit EveryState(TestServer& t) {
+        t.WriteSite("HTDOCS/big.bin", std::string(16 << 20, 'b'));
+        t.WriteSite("CGI-BIN/nap.cgi", "#!/bin/sh\nsleep 2\nprintf 'Content-Type: text/plain\\n\\nawake\\n'\n");
+        std::filesystem::permissions(t.Site("CGI-BIN/nap.cgi"), std::filesystem::perms(0755));
+        waiting = t.Connect();
+        reading = t.Connect();
+        reading->Send("GET /big.bin HTTP/1.0\r\nUser-Ag");
+        script = t.Connect();
+        script->Send("GET /CGI-BIN/nap.cgi HTTP/1.0\r\n\r\n");
+        sending = t.Connect();  // never reads, so the answer stops part-way
+        sending->Send("GET /big.bin HTTP/1.0\r\n\r\n");
+        EXPECT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 4; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the script runs, the send fills the buffers
+    }
+    std::unique_ptr<RawClient> waiting, reading, script, sending;
+};
+
+TEST(EventCore, FlushResetsConnectionsInEveryState) {
+    TestServer t;
+    t.WriteSite("HTDOCS/after.txt", "after");
+    EveryState s(t);
+    t.Server().Listener.Flush();
+    for (auto* c : {&s.waiting, &s.reading}) EXPECT_TRUE((*c)->WasReset(2000) || (*c)->PeerClosed(100));
+    EXPECT_LT(s.sending->ReadAll(3000).size(), size_t{16 << 20}) << "the large answer stops part-way";
+    EXPECT_EQ(s.script->ReadAll(4000), "") << "the script's answer finds its connection reset";
+    EXPECT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; })) << "every slot is free again";
+    EXPECT_EQ(BodyOf(t.Exchange("GET /after.txt HTTP/1.0\r\n\r\n")), "after");
+}
+
+TEST(EventCore, StopEndsConnectionsInEveryState) {
+    TestServer t;
+    EveryState s(t);
+    const auto start = Clock::now();
+    t.Shutdown();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
+    EXPECT_EQ(t.Server().Listener.ThreadCount(), 0);
+    for (auto* c : {&s.waiting, &s.reading, &s.script, &s.sending}) {
+        (*c)->ReadAll(1000);
+        EXPECT_TRUE((*c)->PeerClosed(100) || (*c)->WasReset(100));
+    }
+}
+
+TEST(DocumentCache, EveryChangeIsSeenByTheVeryNextRequest) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    namespace fs = std::filesystem;
+    t.WriteSite("HTDOCS/dir/c.txt", "one");
+    auto client = t.Connect();
+    const auto get = [&](const std::string& path) {
+        client->Send("GET " + path + kKeepAlive);
+        return WithoutDates(client->ReadResponse(3000));
+    };
+    EXPECT_EQ(BodyOf(get("/dir/c.txt")), "one");
+    EXPECT_EQ(BodyOf(get("/dir/c.txt")), "one") << "from the cache now";
+
+    t.WriteSite("HTDOCS/dir/c.txt", "two");  // rewritten in place, same size
+    EXPECT_EQ(BodyOf(get("/dir/c.txt")), "two");
+
+    client->Send("GET /dir/c.txt" + kKeepAlive);
+    const std::string dated = client->ReadResponse(3000);
+    fs::last_write_time(t.Site("HTDOCS/dir/c.txt"), fs::file_time_type::clock::now() - std::chrono::hours(48));
+    client->Send("GET /dir/c.txt" + kKeepAlive);
+    const std::string touched = client->ReadResponse(3000);
+    const auto lastModified = [](const std::string& r) {
+        const size_t at = r.find("Last-Modified: ");
+        return r.substr(at, r.find("\r\n", at) - at);
+    };
+    EXPECT_NE(lastModified(touched), lastModified(dated)) << "a touch changes the date at once";
+
+    t.WriteSite("HTDOCS/dir/other.txt", "three!");
+    fs::rename(t.Site("HTDOCS/dir/other.txt"), t.Site("HTDOCS/dir/c.txt"));
+    EXPECT_EQ(BodyOf(get("/dir/c.txt")), "three!") << "a file renamed over it";
+
+    // A refusal ends its connection: those go on connections of their own.
+    const auto status = [&](const std::string& path) { return StatusOf(t.Exchange("GET " + path + kKeepAlive)); };
+    fs::remove(t.Site("HTDOCS/dir/c.txt"));
+    EXPECT_EQ(status("/dir/c.txt"), "HTTP/1.0 404 Resource not found");
+    t.WriteSite("HTDOCS/dir/c.txt", "four");
+    EXPECT_EQ(BodyOf(get("/dir/c.txt")), "four") << "removed and created again";
+
+    fs::rename(t.Site("HTDOCS/dir"), t.Site("HTDOCS/moved"));
+    EXPECT_EQ(status("/dir/c.txt"), "HTTP/1.0 404 Resource not found") << "its folder renamed";
+    EXPECT_EQ(BodyOf(get("/moved/c.txt")), "four");
+
+    // Our own publishing, on a worker, is seen by the loop's cache.
+    t.Server().ReplaceConfiguration([&] {
+        HTTPConfiguration c = *t.Server().Snapshot();
+        c.UseMasterKey = 1;
+        c.MasterUser = "u";
+        c.MasterPassword = "p";
+        return c;
+    }());
+    const std::string put = t.Exchange(
+        "PUT /moved/c.txt HTTP/1.0\r\nAuthorization: Basic dTpw\r\nContent-Length: 4\r\n\r\nfive");
+    EXPECT_EQ(StatusOf(put), "HTTP/1.0 200 Document written");
+    EXPECT_EQ(BodyOf(get("/moved/c.txt")), "five");
+}
+
+TEST(GroupedLogs, NoLineIsLostAcrossReloadsFlushesAndTheStop) {
+    auto t = std::make_unique<TestServer>([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t->WriteSite("HTDOCS/l.txt", "logged");
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 6; ++i) {
+        clients.emplace_back([&] {
+            auto c = t->Connect();
+            for (int n = 0; n < 50; ++n) {
+                c->Send("GET /l.txt" + kKeepAlive);
+                if (BodyOf(c->ReadResponse()) == "logged") ++answered;
+            }
+        });
+    }
+    for (int i = 0; i < 5; ++i) {
+        t->Server().ReloadConfiguration();
+        t->Server().FlushLogs();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (auto& c : clients) c.join();
+    EXPECT_EQ(answered.load(), 300);
+    t->Shutdown();
+    EXPECT_EQ(LineCount(t->Log("ACCESS.LOG")), 300u);
+}
+
+TEST(SlowClients, AConnectionWaitingForFiveSecondsGivesWayWhenThePoolIsFull) {
+    TestServer t;  // a pool of 8
+    t.WriteSite("HTDOCS/n.txt", "newcomer");
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 8; ++i) silent.push_back(t.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }));
+    // Younger than five seconds: the pool behaves as it always did.
+    EXPECT_EQ(t.Exchange("GET /n.txt HTTP/1.0\r\n\r\n", 2000), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5200));
+    // Now the longest-waiting silent connection gives its slot to the
+    // newcomer, which is answered (503 if that slot lies at nine tenths).
+    const std::string answer = t.Exchange("GET /n.txt HTTP/1.0\r\n\r\n", 2000);
+    EXPECT_TRUE(BodyOf(answer) == "newcomer" || StatusOf(answer) == "HTTP/1.0 503 Server overloaded") << answer;
+    int reset = 0;
+    for (auto& c : silent)
+        if (c->WasReset(200) || c->PeerClosed(0)) ++reset;
+    EXPECT_EQ(reset, 1) << "only one gives way";
+    EXPECT_EQ(t.Server().Listener.BusyCount(), 7) << "the others keep their slots";
+}
+
+}  // namespace
