@@ -136,7 +136,7 @@ alive() {  # a server that died takes the rest of the run with it
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() { tr ' ' '\n' | awk 'NF' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # The rows: label, path, concurrency, keep-alive, unit, and which peers run it.
 rows=(
@@ -183,7 +183,7 @@ cost() {  # name pid port
   sw0=$(switches "$2"); t0=$(ticks "$2")
   ab -q -k -c 8 -n $n "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
   sw1=$(switches "$2"); t1=$(ticks "$2")
-  strace -c -f -p "$2" -o "$work/strace-$1" & local tracer=$!
+  strace -c -f -p "$2" -o "$work/strace-$1" 2>/dev/null & local tracer=$!
   sleep 1
   ab -q -k -c 8 -n 20000 "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
   kill -INT $tracer; wait $tracer 2>/dev/null || true

@@ -37,6 +37,9 @@ public:
     // When the wait for the current request began: the connection's start,
     // or the end of the previous answer (millisecond clock).
     uint32_t WaitingSince() const { return waitingSince_.load(std::memory_order_relaxed); }
+    // Admitted by taking the slot of a connection that waited too long, and
+    // no whole request read since: it may give way at once in turn.
+    bool OnProbation() const { return probation_.load(std::memory_order_relaxed); }
 
 private:
     friend class EventLoop;
@@ -52,6 +55,7 @@ private:
     ServerThread* slot_ = nullptr;       // the pool slot it was given (not owned)
     std::atomic<Phase> phase_{Reading};
     std::atomic<uint32_t> waitingSince_;
+    std::atomic<bool> probation_{false};
     Reply reply_;
     bool welcomed_ = false;      // its loop has registered it
     bool keepAlive_ = false;     // after reply_ has left, wait for another request

@@ -235,6 +235,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             }
             break;
         case ConnectionHost::Step::Answer:
+            c->probation_ = false;
             c->keepAlive_ = keepAlive;
             c->phase_ = Connection::Sending;
             Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
@@ -242,6 +243,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             answers_.push_back(c);
             break;
         case ConnectionHost::Step::Worker:
+            c->probation_ = false;
             s.Rewind(mark);
             ToWorker(c);
             break;

@@ -146,6 +146,9 @@ bool ListenThread::HandOver(Connection* connection) {
         for (int i = 0; i < count; ++i) {
             if (Process[i]->State != ServerThread::Idle) continue;
             Server->SetOverloaded(i >= threshold);
+            // A newcomer that needed an eviction is on probation until its
+            // first request is whole.
+            connection->probation_ = attempt > 0;
             if (!Process[i]->ProcessSocket(connection)) continue;
             connection->slot_ = Process[i].get();
             Server->RequestTitleUpdate();
@@ -159,17 +162,24 @@ bool ListenThread::HandOver(Connection* connection) {
 }
 
 bool ListenThread::EvictOldest() {
+    // The connection that has waited longest, if it has waited kEvictAge;
+    // else the longest-waiting one on probation.
     const uint32_t now = platform::MillisecondClock();
     const int count = ProcessCount;
-    int oldest = -1;
-    long oldestAge = static_cast<long>(kEvictAge) - 1;
+    int oldest = -1, probationer = -1;
+    long oldestAge = static_cast<long>(kEvictAge) - 1, probationAge = -1;
     for (int i = 0; i < count; ++i) {
         const long age = Process[i]->WaitingAge(now);
         if (age > oldestAge) {
             oldestAge = age;
             oldest = i;
         }
+        if (age > probationAge && age <= oldestAge && Process[i]->OnProbation()) {
+            probationAge = age;
+            probationer = i;
+        }
     }
+    if (oldest < 0) oldest = probationer;
     return oldest >= 0 && Process[oldest]->Evict(now, kEvictAge);
 }
 

@@ -43,9 +43,14 @@ long ServerThread::WaitingAge(uint32_t now) {
     return static_cast<long>(now - tcp->WaitingSince());
 }
 
+bool ServerThread::OnProbation() {
+    std::lock_guard<std::mutex> guard(tcpLock);
+    return tcp && IsWaiting(tcp) && tcp->OnProbation();
+}
+
 bool ServerThread::Evict(uint32_t now, uint32_t minimumAge) {
     std::lock_guard<std::mutex> guard(tcpLock);
-    if (!tcp || !IsWaiting(tcp) || now - tcp->WaitingSince() < minimumAge) return false;
+    if (!tcp || !IsWaiting(tcp) || (!tcp->OnProbation() && now - tcp->WaitingSince() < minimumAge)) return false;
     tcp->Tcp().SetLinger(1, 0);
     tcp->Tcp().ShutDown(2);
     tcp = nullptr;

@@ -45,9 +45,13 @@ public:
     // request or between requests; -1 when there is none or it is being
     // served or answered.
     long WaitingAge(uint32_t now);
+    // True when the connection held is waiting and on probation (see
+    // Connection::OnProbation).
+    bool OnProbation();
     // Takes the slot from its connection when that has been waiting for at
-    // least minimumAge ms: the connection is reset (its owner ends it) and
-    // the slot is Idle at once. True when it did.
+    // least minimumAge ms, or is waiting on probation: the connection is
+    // reset (its owner ends it) and the slot is Idle at once. True when it
+    // did.
     bool Evict(uint32_t now, uint32_t minimumAge);
     // Takes the slot out of service.
     void EndThread();

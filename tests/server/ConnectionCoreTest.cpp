@@ -237,6 +237,18 @@ TEST(SlowClients, AConnectionWaitingForFiveSecondsGivesWayWhenThePoolIsFull) {
         if (c->WasReset(200) || c->PeerClosed(0)) ++reset;
     EXPECT_EQ(reset, 1) << "only one gives way";
     EXPECT_EQ(t.Server().Listener.BusyCount(), 7) << "the others keep their slots";
+
+    // Newcomers that took slots that way and have sent nothing since are on
+    // probation: when they are all that is left, the next newcomer may take
+    // a slot from one of them at once.
+    std::vector<std::unique_ptr<RawClient>> probation;
+    for (int i = 0; i < 8; ++i) {
+        probation.push_back(t.Connect());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }));
+    const std::string served = t.Exchange("GET /n.txt HTTP/1.0\r\n\r\n", 2000);
+    EXPECT_TRUE(BodyOf(served) == "newcomer" || StatusOf(served) == "HTTP/1.0 503 Server overloaded") << served;
 }
 
 }  // namespace
