@@ -5,9 +5,10 @@
 #include "gateway/BlockReader.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
+#include "http/Utilities.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
+#include "server/URLMapping.h"
 
 namespace {
 
@@ -75,15 +76,19 @@ std::string CGIBase::CGIHttp_Referer() const { return request_->Header[Hdr::Refe
 std::string CGIBase::CGIHttp_User_Agent() const { return request_->Header[Hdr::UserAgent]; }
 
 std::string CGIBase::TranslatePath(const std::string& url) const {
-    if (url.empty() || url[0] != '/') return {};
-    const HTTPConfiguration& config = server_->Config();
-    std::string path;
-    if (const Mapping* alias = FindFirst(config.Alias, HasVirtual, url))
-        path = alias->second + url.substr(alias->first.size());
-    else
-        path = config.DocRoot + url;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    int kind = ResourceUnset;
+    return TranslatePath(url, &kind);
+}
+
+std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
+    *kind = ResourceUnset;
+    std::string path = url;
+    if (path.empty() || NormaliseURL(&path) != URLFault::None) return {};
+    URLMapping mapping(server_->Config(), path);
+    // A redirection names another URL, not a file.
+    if (mapping.Kind == ResourceRedirect) return {};
+    *kind = mapping.Kind;
+    return SlashesBack(std::move(mapping.PhysicalPath));
 }
 
 void CGIBase::ProcessScriptOutput() {

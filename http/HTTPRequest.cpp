@@ -162,9 +162,10 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     return 1;
 }
 
-void HTTPRequest::GetParents() {
-    std::string work = SlashesForward(std::move(URL));
-    if (work.size() > 8191) work.resize(8191);
-    getparents(&work);
-    URL = std::move(work);
+void NormalisePath(std::string* path) {
+    *path = SlashesForward(std::move(*path));
+    if (path->size() > 8191) path->resize(8191);
+    getparents(path);
 }
+
+void HTTPRequest::GetParents() { NormalisePath(&URL); }

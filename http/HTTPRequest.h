@@ -81,10 +81,14 @@ public:
     // resolveName: look the client's name up (RemoteHost).
     int Read(Socket* s, unsigned long timeout, int resolveName);
 
-    // Normalises URL in place: backslashes become slashes, "." segments go,
-    // each ".." goes with the segment before it.
+    // Normalises URL in place (NormalisePath).
     void GetParents();
 };
+
+// Normalises a URL path in place: backslashes become slashes, at most 8191
+// characters are kept, "." segments go, each ".." goes with the segment
+// before it (getparents).
+void NormalisePath(std::string* path);
 
 // Moves the text of *line before the first stop character (all of it for
 // stop 0) into *word, and removes it and that stop character from *line.

@@ -12,6 +12,7 @@
 #include "server/HTTPServer.h"
 #include "server/Mapping.h"
 #include "server/MethodHandlers.h"
+#include "server/URLMapping.h"
 
 namespace {
 
@@ -35,11 +36,6 @@ void DropBodyOfHead(HTTPResponse* response) {
         return;
     }
     response->Entity.Discard();
-}
-
-// url with the matched virtual prefix replaced by the entry's target.
-std::string Translate(const Mapping& entry, const std::string& url) {
-    return entry.second + url.substr(std::min(entry.first.size(), url.size()));
 }
 
 }  // namespace
@@ -89,29 +85,25 @@ int HTTPServer::FixupURL(HTTPRequest* request, HTTPResponse* response) {
         LogError("URL too long", request);
         return 0;
     }
-    request->GetParents();
-    if (request->URL.find("...") != std::string::npos) {
-        response->SetStatus(400);
-        LogError("Upward tree traversal attempted", request);
-        return 0;
+    switch (NormaliseURL(&request->URL)) {
+        case URLFault::None: return 1;
+        case URLFault::Traversal:
+            response->SetStatus(400);
+            LogError("Upward tree traversal attempted", request);
+            return 0;
+        case URLFault::Empty:
+            response->SetStatus(400);
+            LogError("No URL in request", request);
+            return 0;
+        case URLFault::NotAbsolute:
+            response->SetStatus(501);
+            LogError("Proxy module unavailable", request);
+            return 0;
+        case URLFault::BadByte: break;
     }
-    if (request->URL.empty()) {
-        response->SetStatus(400);
-        LogError("No URL in request", request);
-        return 0;
-    }
-    if (request->URL[0] != '/') {
-        response->SetStatus(501);
-        LogError("Proxy module unavailable", request);
-        return 0;
-    }
-    // A decoded NUL would cut the path short at the file system.
-    if (request->URL.find('\0') != std::string::npos) {
-        response->SetStatus(400);
-        LogError("Bad URL in request", request);
-        return 0;
-    }
-    return 1;
+    response->SetStatus(400);
+    LogError("Bad URL in request", request);
+    return 0;
 }
 
 int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
@@ -137,27 +129,13 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
         response->Header[Hdr::ContentType] = "text/html";
         return 0;
     }
-    const HTTPConfiguration& config = Config();
     const std::string& url = request->URL;
-    if (const Mapping* m = FindFirst(config.Redir, HasVirtual, url)) {
-        request->PhysicalPath = Translate(*m, url);
-        request->ResourceKind = ResourceRedirect;
-    } else if (const Mapping* a = FindFirst(config.Alias, HasVirtual, url)) {
-        request->PhysicalPath = Translate(*a, url);
-        request->ResourceKind = ResourceDocument;
-    } else if (const Mapping* b = FindFirst(config.CgiBin, HasVirtual, url)) {
+    URLMapping mapping(Config(), url);
+    request->ResourceKind = mapping.Kind;
+    request->PhysicalPath = std::move(mapping.PhysicalPath);
+    if (mapping.Kind == ResourceCGIBin || mapping.Kind == ResourceCGIWin) {
         request->ScriptName = url;
-        request->PhysicalPath = Translate(*b, url);
-        request->ResourceKind = ResourceCGIBin;
         FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
-    } else if (const Mapping* w = FindFirst(config.CgiWin, HasVirtual, url)) {
-        request->ScriptName = url;
-        request->PhysicalPath = Translate(*w, url);
-        request->ResourceKind = ResourceCGIWin;
-        FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
-    } else {
-        request->PhysicalPath = config.DocRoot + url;
-        request->ResourceKind = ResourceDocument;
     }
     return 1;
 }
