@@ -9,8 +9,9 @@
 // "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
 //   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
-//              NumThreads BouncePort UseMasterKey MasterUser MasterPassword
-//              SiteAddress BounceSite AdminEmail DocRoot DefaultIndex
+//              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
+//              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
+//              DefaultIndex
 //   Index      AutoIndex
 //   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
 //              AccessLogFileName ErrorLogFileName ReferrerLogFileName
@@ -60,6 +61,7 @@ public:
     uint32_t CGITimeOut;       // limit on a script's run time; 0 means none
     uint32_t PriorityLevel;    // worker priority: 0 low, 1 medium, 2 high, 3 critical
     uint32_t NumThreads;       // worker threads (the listener holds it to 8..512)
+    uint32_t MaxBodySize;      // largest request body stored, in bytes; 0 means no limit
     int Port;                  // TCP port the server listens on
     int BouncePort;
     std::string BounceSite;    // host connected to in order to learn the own address

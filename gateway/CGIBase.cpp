@@ -65,7 +65,9 @@ std::string CGIBase::CGIRemote_Ident() const { return {}; }
 
 std::string CGIBase::CGIContent_Type() const { return request_->Header[Hdr::ContentType]; }
 
-std::string CGIBase::CGIContent_Length() const { return request_->Header[Hdr::ContentLength]; }
+std::string CGIBase::CGIContent_Length() const {
+    return request_->BodyDeclared() ? std::to_string(request_->BodyLength) : std::string();
+}
 
 std::string CGIBase::CGIHttp_Accept() const { return request_->Header[Hdr::Accept]; }
 

@@ -56,7 +56,7 @@ public:
     std::string CGIRemote_User() const;      // the user name of the credentials
     std::string CGIRemote_Ident() const;     // always empty: no identification protocol is spoken
     std::string CGIContent_Type() const;
-    std::string CGIContent_Length() const;   // the header as received, not re-counted
+    std::string CGIContent_Length() const;   // the body's length in decimal (the body is whole), empty without one
     std::string CGIHttp_Accept() const;
     std::string CGIHttp_Cookie() const;
     std::string CGIHttp_Referer() const;

@@ -70,10 +70,20 @@ int ServerThread::Run() {
     return 0;
 }
 
+namespace {
+
+// How long, and for how many bytes, a connection that ends with unread input
+// is emptied before it is closed.
+constexpr unsigned long kLingerTime = 2000;
+constexpr uint64_t kLingerBytes = 1 << 20;
+
+}  // namespace
+
 void ServerThread::Respond() {
     Socket* s = tcp.get();
     s->NoBlock(1);
     int status = 0;
+    bool inputLeft = false;
     while (!terminate_) {
         status = 0;
         // The request works with the configuration that is live now, whole,
@@ -99,7 +109,10 @@ void ServerThread::Respond() {
             break;
         }
         Server->RequestRepaint();
-        if (!EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) break;
+        if (!EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) {
+            inputLeft = request.InputLeft() || s->ReadReady(0);
+            break;
+        }
         if (!s->ReadReady(config.KeepAlive)) {
             status = 1;
             break;
@@ -107,7 +120,13 @@ void ServerThread::Respond() {
     }
     // The one place a connection ends: in order after a response without
     // keep-alive, simply closed otherwise (a failed read or write, a refused
-    // request, an expired keep-alive wait, a reset from a flush).
+    // request, an expired keep-alive wait, a reset from a flush). Input left
+    // unread is taken in first, outside the lock, so that a flush can still
+    // reset the connection meanwhile.
+    if (status == 0 && inputLeft) {
+        s->ShutDown(1);
+        s->DiscardInput(kLingerBytes, kLingerTime);
+    }
     std::lock_guard<std::mutex> guard(tcpLock);
     s->NoBlock(1);
     if (status == 0) s->ShutDown(2);

@@ -38,6 +38,35 @@ void DropBodyOfHead(HTTPResponse* response) {
     response->Entity.Discard();
 }
 
+// A body is stored only where it is used: as the input of a script that
+// runs, or as the document a PUT writes (RunResource comes after
+// AccessControl has checked the master key). Any other stays unread.
+bool UsesBody(const HTTPRequest& request) {
+    if (request.Method == MethodPUT) return true;
+    const bool script = request.ResourceKind == ResourceCGIBin || request.ResourceKind == ResourceCGIWin;
+    return script && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
+}
+
+// Receives the body of a request that uses it, within MaxBodySize. 0 when
+// the request goes no further: answered 413 or 500, or, for a body that
+// never came whole, made invalid so that nothing is answered.
+int ReceiveBody(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    const uint32_t limit = server->Config().MaxBodySize;
+    if (limit != 0 && request->BodyLength > limit) {
+        response->SetStatus(413, "Request Entity Too Large");
+        server->LogError("Request body of " + std::to_string(request->BodyLength) + " bytes refused", request);
+        return 0;
+    }
+    switch (request->ReadBody()) {
+        case 1: return 1;
+        case 0: request->Valid = 0; return 0;
+        default:
+            response->SetStatus(500, "Request body not stored");
+            server->LogError("Unable to store the request body", request);
+            return 0;
+    }
+}
+
 }  // namespace
 
 int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
@@ -45,6 +74,9 @@ int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
     if (PreliminaryCheck(request, response) && FixupURL(request, response) && AccessControl(request, response) &&
         LookupResource(request, response) && CheckResource(request, response) && RunResource(request, response))
         PostProcess(request, response);
+    // A body that never came whole leaves a request that was never read:
+    // nothing is answered or logged.
+    if (!request->Valid) return 0;
     // A simple (0.9) request has no headers to keep in step; its HEAD is
     // refused with a status document that is worth showing.
     if (request->Method == MethodHEAD && request->Protocol != HTTP09) DropBodyOfHead(response);
@@ -64,6 +96,11 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
     }
     if (!Available) {
         response->SetStatus(503, "Server not available");
+        return 0;
+    }
+    if (request->BadFraming) {
+        response->SetStatus(400);
+        LogError("Bad request body framing (Content-Length or Transfer-Encoding)", request);
         return 0;
     }
     if (request->Protocol == HTTP09 && request->Method != MethodGET) {
@@ -205,6 +242,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
 }
 
 int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
+    if (UsesBody(*request) && !ReceiveBody(this, request, response)) return 0;
     switch (request->Method) {
         case MethodGET: MethodGet(this, request, response); break;
         case MethodHEAD: MethodHead(this, request, response); break;
@@ -228,8 +266,9 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response) {
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
+    // Bytes of this request left unread would be taken for the next one.
     if (config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
-        !response->Header[Hdr::ContentLength].empty() && !Overloaded)
+        !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft())
         response->Header[Hdr::Connection] = "Keep-Alive";
     return 1;
 }

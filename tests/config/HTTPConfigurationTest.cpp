@@ -56,6 +56,7 @@ HTTPConfiguration Unusual() {
     c.CGITimeOut = 4000;
     c.PriorityLevel = 0;
     c.NumThreads = 64;
+    c.MaxBodySize = 0;
     c.Port = -8080;  // signed fields keep their bit pattern
     c.BouncePort = 8081;
     c.BounceSite = "bounce.example.org";
@@ -125,6 +126,7 @@ void ExpectSameSettings(const HTTPConfiguration& a, const HTTPConfiguration& b) 
     EXPECT_EQ(a.CGITimeOut, b.CGITimeOut);
     EXPECT_EQ(a.PriorityLevel, b.PriorityLevel);
     EXPECT_EQ(a.NumThreads, b.NumThreads);
+    EXPECT_EQ(a.MaxBodySize, b.MaxBodySize);
     EXPECT_EQ(a.Port, b.Port);
     EXPECT_EQ(a.BouncePort, b.BouncePort);
     EXPECT_EQ(a.BounceSite, b.BounceSite);
@@ -170,6 +172,7 @@ TEST(HTTPConfigurationModel, DefaultsOfANewSetup) {
     HTTPConfiguration fresh;
     EXPECT_EQ(fresh.Port, 80);
     EXPECT_EQ(fresh.NumThreads, 16u);
+    EXPECT_EQ(fresh.MaxBodySize, 64u * 1024 * 1024);
     EXPECT_EQ(fresh.SendTimeOut, 45000u);
     EXPECT_TRUE(fresh.DocRoot.empty());
     EXPECT_TRUE(fresh.Types.empty());
@@ -220,7 +223,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 6}, {"Server", 14}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 6}, {"Server", 15}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
