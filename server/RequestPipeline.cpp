@@ -152,8 +152,10 @@ int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(403, "Access Denied");
         return 0;
     }
-    if (EqualNoCase(request->User, config.MasterUser) && EqualNoCase(request->Password, config.MasterPassword))
-        return 1;
+    // Both are compared whatever the other gives, and the password exactly.
+    const bool user = EqualNoCase(request->User, config.MasterUser);
+    const bool password = EqualSecret(config.MasterPassword, request->Password);
+    if (user && password) return 1;
     response->SetStatus(401, "Access Denied");
     return 0;
 }

@@ -236,6 +236,28 @@ TEST(Publishing, PutAndDeleteBehindTheMasterKey) {
               ErrorResponse(501, "Method not available"));
 }
 
+TEST(Publishing, ThePasswordIsComparedExactly) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.UseMasterKey = 1;
+        c.MasterUser = "admin";
+        c.MasterPassword = "s3cret";
+    });
+    const struct {
+        const char* credentials;  // user:password in Base64
+        int status;
+    } cases[] = {
+        {"YWRtaW46UzNDUkVU", 401},  // admin:S3CRET
+        {"YWRtaW46czNjcmV0Cg==", 401},  // admin:s3cret and a line feed
+        {"YWRtaW46czNjcmU=", 401},  // admin:s3cre
+        {"QURNSU46czNjcmV0", 201},  // ADMIN:s3cret: the user name keeps its case rule
+    };
+    for (const auto& c : cases) {
+        const std::string got = t.Exchange("PUT /p.txt HTTP/1.0\r\nAuthorization: Basic " + std::string(c.credentials) +
+                                           "\r\nContent-Length: 1\r\n\r\nx");
+        EXPECT_EQ(got.substr(0, 12), "HTTP/1.0 " + std::to_string(c.status)) << c.credentials;
+    }
+}
+
 TEST(Publishing, MasterKeyOff) {
     TestServer t;
     EXPECT_EQ(WithoutDates(t.Exchange("PUT /x HTTP/1.0\r\nContent-Length: 1\r\n\r\nx")),
