@@ -297,3 +297,13 @@ bool HTTPConfiguration::DeleteConfiguration(const std::string& setup) {
     }
     return opened && transaction.Commit() == platform::reg::ERROR_SUCCESS;
 }
+
+bool HTTPConfiguration::PrepareSetup(const std::string& setup, int port) {
+    Transaction transaction(Transaction::Write);
+    if (!LoadConfiguration(setup)) return false;
+    if (port != 0) {
+        Port = port;
+        if (!SaveConfiguration(setup)) return false;
+    }
+    return transaction.Commit() == platform::reg::ERROR_SUCCESS;
+}

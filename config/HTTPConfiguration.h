@@ -115,6 +115,12 @@ public:
     // Deletes every subkey of the setup key, which stays (and is created
     // when missing). True when the setup key could be opened.
     bool DeleteConfiguration(const std::string& setup);
+    // Loads the named setup, creating it with the defaults when it does not
+    // exist, and with a port other than 0 stores that port in it: all as one
+    // transaction, so that no moment of the store (a crash, another reader)
+    // shows a new setup with the default port. False when the store could
+    // not be read or written; nothing is changed then.
+    bool PrepareSetup(const std::string& setup, int port);
 
     // Test hook only: when set, SaveConfiguration calls it right after the
     // old setup was deleted, and a false result makes the save stop there

@@ -437,6 +437,36 @@ TEST(HTTPConfigurationPersistence, ACrashDuringASaveLeavesTheOldSetupWhole) {
     ExpectStoredSetup(old);
 }
 
+// A new setup and its port arrive together or not at all: a save that
+// stops (as a crash would) while the port is written leaves no setup, never
+// one with the default port.
+TEST(HTTPConfigurationPersistence, ANewSetupGetsItsPortInOneTransaction) {
+    TestHome home;
+    for (int stopAt : {1, 2}) {
+        SCOPED_TRACE(stopAt);
+        static int saves;
+        saves = 0;
+        static int stop;
+        stop = stopAt;
+        HTTPConfiguration::TestHookAfterDelete = [] { return ++saves != stop; };
+        HTTPConfiguration c;
+        EXPECT_FALSE(c.PrepareSetup("Test", 8080));
+        HTTPConfiguration::TestHookAfterDelete = nullptr;
+        HKEY key = kNoKey;
+        EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSetupPath, &key), ERROR_FILE_NOT_FOUND);
+    }
+    HTTPConfiguration created;
+    ASSERT_TRUE(created.PrepareSetup("Test", 8080));
+    EXPECT_EQ(created.Port, 8080);
+    HTTPConfiguration expected;
+    expected.DefaultConfiguration();
+    expected.Port = 8080;
+    ExpectStoredSetup(expected);
+    HTTPConfiguration again;
+    ASSERT_TRUE(again.PrepareSetup("Test", 0));
+    EXPECT_EQ(again.Port, 8080) << "without a port the setup stays as it is";
+}
+
 // Where no store can be opened, loading only empties the lists.
 TEST(HTTPConfigurationPersistence, LoadingWithoutAStoreEmptiesOnlyTheLists) {
     TestHome home;
