@@ -71,8 +71,8 @@ TEST_F(WindowsCGI, GetDescribesTheRequestInTheProfile) {
         "arguments: 3, content: 0 bytes, in " + t().Site("CGI-WIN") + "\n";
     EXPECT_EQ(Head(response), PlainHead("HTTP/1.0 200 Document Follows", Body(response).size(), "text/plain"));
     EXPECT_EQ(WithoutTempNames(Body(response)), body);
-    EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\HTTPD\\CGI-WIN CmdLine: "
-                                        "\"C:\\HTTPD\\CGI-WIN\\prog.py\" "),
+    EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\\\HTTPD\\\\CGI-WIN CmdLine: "
+                                        "\\\"C:\\\\HTTPD\\\\CGI-WIN\\\\prog.py\\\" "),
               std::string::npos);
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "profile, spare content file and output are gone";
 }
@@ -133,9 +133,10 @@ TEST_F(WindowsCGI, ProgramThatCannotStartOrRunsTooLong) {
     EXPECT_EQ(Get(t(), "/CGI-WIN/slow.sh"), PlainHead("HTTP/1.0 200 Document Follows", 5, "text/plain") + "soon\n");
     const std::string errors = t().Log("ERROR.LOG");
     EXPECT_NE(
-        errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; error code = 2\r\n"),
+        errors.find(R"(] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; )" "error code = 2\r\n"),
         std::string::npos);
-    EXPECT_NE(errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out\r\n"), std::string::npos);
+    EXPECT_NE(errors.find(R"(] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out)" "\r\n"),
+              std::string::npos);
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
 }
 
