@@ -157,3 +157,10 @@ std::string CGIBase::ScriptDirectory(const std::string& scriptPath) {
     const size_t slash = scriptPath.rfind('\\');
     return slash == std::string::npos ? scriptPath : scriptPath.substr(0, slash);
 }
+
+std::string CGIBase::ValueForScript(std::string_view text) {
+    std::string value(text.substr(0, text.find('\0')));
+    for (char& c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return value;
+}

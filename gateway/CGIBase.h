@@ -98,6 +98,10 @@ protected:
     // The working directory of a script: its path up to, not including, the
     // last backslash; a path without one is used whole.
     static std::string ScriptDirectory(const std::string& scriptPath);
+    // Text that may come from a client, made fit to be one variable or one
+    // profile value of a script: cut at a NUL byte, with every other control
+    // byte (line breaks included) made a space.
+    static std::string ValueForScript(std::string_view text);
 
     // TranslatePath, also telling what the path names (its ResourceKind;
     // ResourceUnset when refused).

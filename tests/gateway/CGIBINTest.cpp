@@ -59,6 +59,17 @@ TEST(StandardCGI, NulByteInAHeaderCannotAddAVariable) {
     EXPECT_EQ(body.find("PATH=/evil"), std::string::npos) << body;
 }
 
+TEST(StandardCGI, VariablesFromTheClientHoldNoControlBytes) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/show.cgi", kShowScript);
+    const std::string body = Body(Get(t, "/CGI-BIN/show.cgi/a%0Ab%1B?x\x01y",
+                                      "Authorization: Basic dXMNCmVyOnBhCnNz\r\n"  // "us\r\ner" and "pa\nss"
+                                      "User-Agent: ua\r\x7f\tz\r\nCookie: c\rd\r\n"));
+    for (const char* variable : {"\nPATH_INFO=/a b \n", "\nSCRIPT_NAME=/CGI-BIN/show.cgi\n", "\nQUERY_STRING=x y\n",
+                                 "\nREMOTE_USER=us  er\n", "\nHTTP_USER_AGENT=ua   z\n", "\nHTTP_COOKIE=c d\n"})
+        EXPECT_NE(body.find(variable), std::string::npos) << variable << body;
+}
+
 TEST(StandardCGI, PathInformationAndWorkingDirectory) {
     TestServer t;
     WriteScript(t, "CGI-BIN/sub/show.cgi", kShowScript);

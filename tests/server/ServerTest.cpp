@@ -522,11 +522,15 @@ TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
     t.WriteSite("HTDOCS/r.txt", "reload");
     std::atomic<bool> stop{false};
     std::atomic<int> good{0};
+    std::atomic<bool> started{false};
     std::thread client([&] {
-        while (!stop) {
+        do {
+            started = true;
             if (t.Exchange("GET /r.txt HTTP/1.0\r\n\r\n").ends_with("reload")) ++good;
-        }
+        } while (!stop);
     });
+    // The reloads may all be over before a busy machine starts the client.
+    while (!started) std::this_thread::yield();
     for (int i = 0; i < 20; ++i) t.Server().ReloadConfiguration();
     stop = true;
     client.join();
