@@ -183,11 +183,6 @@ TEST(Body, ShortBodyKeepsNothing) {
     EXPECT_EQ(r.request.Entity.Type, EntityNone);
     EXPECT_TRUE(home.TempFiles().empty());
     EXPECT_TRUE(r.request.InputLeft()) << "the connection is out of step";
-
-    ReadRequest closed("POST /x HTTP/1.0\r\nContent-Length: 100000\r\n\r\n" + std::string(70000, 'x'));
-    closed.pair.client->Close();
-    EXPECT_EQ(closed.request.ReadBody(), 0);
-    EXPECT_TRUE(home.TempFiles().empty());
 }
 
 TEST(Body, TemporaryFileGoesWithTheRequest) {
@@ -209,53 +204,15 @@ TEST(Body, ContentLengthIsOneDecimalNumber) {
         bool valid;
         uint64_t length;
     } cases[] = {
-        {"0", true, 0},
-        {"5", true, 5},
-        {"0005", true, 5},
-        {"9223372036854775807", true, 9223372036854775807ULL},
-        {"9223372036854775808", false, 0},
-        {"18446744073709551616", false, 0},
-        {"99999999999999999999999", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+5", false, 0},
-        {" 5", false, 0},
-        {"5 ", false, 0},
-        {"abc", false, 0},
-        {"0x10", false, 0},
-        {"1e3", false, 0},
-        {"12abc", false, 0},
-        {"5, 5", false, 0},
-        {"5\t", false, 0},
+        {"0", true, 0}, {"0005", true, 5}, {"9223372036854775807", true, 9223372036854775807ULL},
+        {"9223372036854775808", false, 0}, {"99999999999999999999999", false, 0}, {"", false, 0},
+        {"-1", false, 0}, {"+5", false, 0}, {" 5", false, 0}, {"5 ", false, 0}, {"0x10", false, 0},
+        {"1e3", false, 0}, {"12abc", false, 0}, {"5, 5", false, 0},
     };
     for (const auto& c : cases) {
         uint64_t length = 77;
         EXPECT_EQ(ParseContentLength(c.text, &length), c.valid) << c.text;
         EXPECT_EQ(length, c.valid ? c.length : 77u) << c.text;
-    }
-}
-
-TEST(Body, FramingFromTheHeaders) {
-    const struct {
-        const char* name;
-        std::string headers;
-        bool bad;
-        uint64_t length;
-    } cases[] = {
-        {"no length", "", false, 0},
-        {"a length", "Content-Length: 12\r\n", false, 12},
-        {"a length written twice", "Content-Length: 12\r\ncontent-length: 12\r\n", false, 12},
-        {"two lengths that differ", "Content-Length: 12\r\nContent-Length: 3\r\n", true, 0},
-        {"a length that is not a number", "Content-Length: 12abc\r\n", true, 0},
-        {"a transfer coding", "Transfer-Encoding: chunked\r\n", true, 0},
-        {"a transfer coding beside a length", "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", true, 0},
-    };
-    for (const auto& c : cases) {
-        ReadRequest r("POST /x HTTP/1.0\r\n" + c.headers + "\r\n");
-        ASSERT_EQ(r.result, 1) << c.name;
-        EXPECT_EQ(r.request.BadFraming, c.bad) << c.name;
-        EXPECT_EQ(r.request.BodyLength, c.length) << c.name;
-        EXPECT_EQ(r.request.InputLeft(), c.bad || c.length > 0) << c.name;
     }
 }
 
