@@ -271,3 +271,15 @@ TEST(RegistryEditor, AMalformedFileIsRefusedWithItsLine) {
         ExpectRefused(home, {"import", file}, c.problem);
     }
 }
+
+// varevavo-setup checks its port before it touches the store, so a bad one
+// leaves no setup behind.
+TEST(SetupTool, ABadPortCreatesNothing) {
+    TestHome home;
+    EXPECT_EQ(RunProgram({VAREVAVO_SETUP, "Fresh", "99999"}).status, 1);
+    EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\Fresh"}).status, 1);
+    EXPECT_EQ(RunProgram({VAREVAVO_SETUP, "Fresh", "8080"}).status, 0);
+    HTTPConfiguration c;
+    ASSERT_TRUE(c.LoadConfiguration("Fresh"));
+    EXPECT_EQ(c.Port, 8080);
+}
