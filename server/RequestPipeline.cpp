@@ -10,7 +10,6 @@
 #include "platform/FileSystem.h"
 #include "server/AutoIndex.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
 #include "server/MethodHandlers.h"
 #include "server/URLMapping.h"
 
