@@ -57,6 +57,7 @@ constexpr Setting kSettings[] = {
     Signed(kServer, "ResolveLocal", &Config::ResolveLocal, 1),
     Number(kServer, "PriorityLevel", &Config::PriorityLevel, 2),
     Number(kServer, "NumThreads", &Config::NumThreads, 16),
+    Number(kServer, "MaxBodySize", &Config::MaxBodySize, 64 * 1024 * 1024),
     Signed(kServer, "BouncePort", &Config::BouncePort, 80),
     Signed(kServer, "UseMasterKey", &Config::UseMasterKey, 0),
     Text(kServer, "MasterUser", &Config::MasterUser, "admin"),
@@ -295,4 +296,14 @@ bool HTTPConfiguration::DeleteConfiguration(const std::string& setup) {
         opened = key.Opened;
     }
     return opened && transaction.Commit() == platform::reg::ERROR_SUCCESS;
+}
+
+bool HTTPConfiguration::PrepareSetup(const std::string& setup, int port) {
+    Transaction transaction(Transaction::Write);
+    if (!LoadConfiguration(setup)) return false;
+    if (port != 0) {
+        Port = port;
+        if (!SaveConfiguration(setup)) return false;
+    }
+    return transaction.Commit() == platform::reg::ERROR_SUCCESS;
 }

@@ -9,8 +9,9 @@
 // "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
 //   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
-//              NumThreads BouncePort UseMasterKey MasterUser MasterPassword
-//              SiteAddress BounceSite AdminEmail DocRoot DefaultIndex
+//              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
+//              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
+//              DefaultIndex
 //   Index      AutoIndex
 //   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
 //              AccessLogFileName ErrorLogFileName ReferrerLogFileName
@@ -60,6 +61,7 @@ public:
     uint32_t CGITimeOut;       // limit on a script's run time; 0 means none
     uint32_t PriorityLevel;    // worker priority: 0 low, 1 medium, 2 high, 3 critical
     uint32_t NumThreads;       // worker threads (the listener holds it to 8..512)
+    uint32_t MaxBodySize;      // largest request body stored, in bytes; 0 means no limit
     int Port;                  // TCP port the server listens on
     int BouncePort;
     std::string BounceSite;    // host connected to in order to learn the own address
@@ -113,6 +115,12 @@ public:
     // Deletes every subkey of the setup key, which stays (and is created
     // when missing). True when the setup key could be opened.
     bool DeleteConfiguration(const std::string& setup);
+    // Loads the named setup, creating it with the defaults when it does not
+    // exist, and with a port other than 0 stores that port in it: all as one
+    // transaction, so that no moment of the store (a crash, another reader)
+    // shows a new setup with the default port. False when the store could
+    // not be read or written; nothing is changed then.
+    bool PrepareSetup(const std::string& setup, int port);
 
     // Test hook only: when set, SaveConfiguration calls it right after the
     // old setup was deleted, and a false result makes the save stop there

@@ -29,8 +29,8 @@ CGIBINEngine::CGIBINEngine(HTTPServer* server) : CGIBase(server) {}
 
 std::string CGIBINEngine::CGIGateway_Interface() const { return "CGI/1.1"; }
 
-void CGIBINEngine::AddEnvironment(std::string_view name, std::string_view value) {
-    value = value.substr(0, value.find('\0'));
+void CGIBINEngine::AddEnvironment(std::string_view name, std::string_view text) {
+    const std::string value = ValueForScript(text);
     const size_t length = name.size() + 1 + value.size();
     if (length + static_cast<size_t>(environmentLength_) + 2 >= kEnvironmentSize) return;
     char* entry = environment_ + environmentLength_;

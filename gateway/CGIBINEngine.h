@@ -39,10 +39,11 @@ public:
 
     // Appends "name=value" and a NUL byte to the environment block when it
     // fits (with the block's final NUL, below kEnvironmentSize bytes);
-    // otherwise the variable is dropped. A value is cut at a NUL byte of its
-    // own, which would otherwise end the entry there and let the rest pass
-    // for another variable.
-    void AddEnvironment(std::string_view name, std::string_view value);
+    // otherwise the variable is dropped. The value is text as
+    // ValueForScript makes it: cut at a NUL byte of its own, which would
+    // otherwise end the entry there and let the rest pass for another
+    // variable, and without control bytes.
+    void AddEnvironment(std::string_view name, std::string_view text);
     // Appends the 21 CGI variables, in order, empty ones included:
     // SERVER_SOFTWARE SERVER_NAME GATEWAY_INTERFACE SERVER_PROTOCOL
     // SERVER_PORT REQUEST_METHOD PATH_INFO PATH_TRANSLATED (host form)

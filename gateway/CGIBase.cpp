@@ -5,9 +5,10 @@
 #include "gateway/BlockReader.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
+#include "http/Utilities.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
+#include "server/URLMapping.h"
 
 namespace {
 
@@ -64,7 +65,9 @@ std::string CGIBase::CGIRemote_Ident() const { return {}; }
 
 std::string CGIBase::CGIContent_Type() const { return request_->Header[Hdr::ContentType]; }
 
-std::string CGIBase::CGIContent_Length() const { return request_->Header[Hdr::ContentLength]; }
+std::string CGIBase::CGIContent_Length() const {
+    return request_->BodyDeclared() ? std::to_string(request_->BodyLength) : std::string();
+}
 
 std::string CGIBase::CGIHttp_Accept() const { return request_->Header[Hdr::Accept]; }
 
@@ -75,15 +78,19 @@ std::string CGIBase::CGIHttp_Referer() const { return request_->Header[Hdr::Refe
 std::string CGIBase::CGIHttp_User_Agent() const { return request_->Header[Hdr::UserAgent]; }
 
 std::string CGIBase::TranslatePath(const std::string& url) const {
-    if (url.empty() || url[0] != '/') return {};
-    const HTTPConfiguration& config = server_->Config();
-    std::string path;
-    if (const Mapping* alias = FindFirst(config.Alias, HasVirtual, url))
-        path = alias->second + url.substr(alias->first.size());
-    else
-        path = config.DocRoot + url;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
+    int kind = ResourceUnset;
+    return TranslatePath(url, &kind);
+}
+
+std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
+    *kind = ResourceUnset;
+    std::string path = url;
+    if (path.empty() || NormaliseURL(&path) != URLFault::None) return {};
+    URLMapping mapping(server_->Config(), path);
+    // A redirection names another URL, not a file.
+    if (mapping.Kind == ResourceRedirect) return {};
+    *kind = mapping.Kind;
+    return SlashesBack(std::move(mapping.PhysicalPath));
 }
 
 void CGIBase::ProcessScriptOutput() {
@@ -149,4 +156,11 @@ bool CGIBase::RunScript(const platform::ChildStart& start, const std::string& ti
 std::string CGIBase::ScriptDirectory(const std::string& scriptPath) {
     const size_t slash = scriptPath.rfind('\\');
     return slash == std::string::npos ? scriptPath : scriptPath.substr(0, slash);
+}
+
+std::string CGIBase::ValueForScript(std::string_view text) {
+    std::string value(text.substr(0, text.find('\0')));
+    for (char& c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return value;
 }

@@ -56,17 +56,18 @@ public:
     std::string CGIRemote_User() const;      // the user name of the credentials
     std::string CGIRemote_Ident() const;     // always empty: no identification protocol is spoken
     std::string CGIContent_Type() const;
-    std::string CGIContent_Length() const;   // the header as received, not re-counted
+    std::string CGIContent_Length() const;   // the body's length in decimal (the body is whole), empty without one
     std::string CGIHttp_Accept() const;
     std::string CGIHttp_Cookie() const;
     std::string CGIHttp_Referer() const;
     std::string CGIHttp_User_Agent() const;
 
-    // The file path a decoded URL path names: the first Alias whose virtual
-    // path matches (HasVirtual) replaced by its directory, otherwise DocRoot
-    // followed by the path; slashes then become backslashes. Empty for an
-    // empty path and for one that does not begin with a slash. Dot segments
-    // and escapes are left as they are.
+    // The file path a decoded URL path names, found as the request pipeline
+    // finds a request's: the path is normalised and refused as a request URL
+    // would be (NormaliseURL), then mapped through the Alias and script
+    // lists or onto DocRoot (URLMapping); slashes then become backslashes.
+    // Empty for a refused path and for one that a Redir entry sends
+    // elsewhere, so the result never lies outside those roots.
     std::string TranslatePath(const std::string& url) const;
 
     // Reads the response's body file, which a script has just written, and
@@ -97,6 +98,14 @@ protected:
     // The working directory of a script: its path up to, not including, the
     // last backslash; a path without one is used whole.
     static std::string ScriptDirectory(const std::string& scriptPath);
+    // Text that may come from a client, made fit to be one variable or one
+    // profile value of a script: cut at a NUL byte, with every other control
+    // byte (line breaks included) made a space.
+    static std::string ValueForScript(std::string_view text);
+
+    // TranslatePath, also telling what the path names (its ResourceKind;
+    // ResourceUnset when refused).
+    std::string TranslatePath(const std::string& url, int* kind) const;
 
     HTTPServer* server_;
     HTTPResponse* response_ = nullptr;  // not owned; set by Process

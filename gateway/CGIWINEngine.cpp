@@ -40,6 +40,17 @@ private:
 
 }  // namespace
 
+void WriteAccepted(platform::ProfileWriter* profile, std::string_view range) {
+    const size_t semicolon = range.find(';');
+    const std::string_view type = TrimSpaces(range.substr(0, semicolon));
+    // A media type holds no "=": one that does is no media type, and would
+    // give the profile a key of the client's choosing.
+    if (type.find('=') != std::string_view::npos) return;
+    const std::string_view parameters =
+        semicolon == std::string_view::npos ? std::string_view() : TrimSpaces(range.substr(semicolon + 1));
+    profile->WriteString("Accept", type, parameters.empty() ? std::string_view("Yes") : parameters);
+}
+
 bool IsExternal(const std::string& value) {
     if (value.size() >= 255) return true;
     return std::any_of(value.begin(), value.end(), [](char c) { return c < 32 || c > 126; });
@@ -61,8 +72,10 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     const HTTPConfiguration& config = server_->Config();
     const std::string contentFile = HostForm(request_->Entity.FileName);
     platform::ProfileWriter profile(profileName);
+    // Every value goes in as ValueForScript makes it, so none can fail to be
+    // written or start a line of its own.
     const auto cgi = [&profile](std::string_view key, const std::string& value) {
-        profile.WriteString("CGI", key, value);
+        profile.WriteString("CGI", key, ValueForScript(value));
     };
     cgi("Request Protocol", CGIServer_Protocol());
     cgi("Request Method", CGIRequest_Method());
@@ -88,10 +101,11 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     cgi("Authenticated Username", CGIRemote_User());
     if (config.CGISendPassword) cgi("Authenticated Password", request_->Password);
 
-    std::string_view accept = request_->Header[Hdr::Accept];
+    const std::string acceptHeader = ValueForScript(request_->Header[Hdr::Accept]);
+    std::string_view accept = acceptHeader;
     while (!accept.empty()) {
         const size_t comma = accept.find(',');
-        profile.WriteString("Accept", TrimSpaces(accept.substr(0, comma)), "Yes");
+        WriteAccepted(&profile, accept.substr(0, comma));
         accept = comma == std::string_view::npos ? std::string_view() : accept.substr(comma + 1);
     }
 
@@ -101,9 +115,9 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     profile.WriteString("System", "Content File", contentFile);
 
     if (const std::string& language = request_->Header[Hdr::AcceptLanguage]; !language.empty())
-        profile.WriteString("Extra Headers", "Accept-Language", language);
+        profile.WriteString("Extra Headers", "Accept-Language", ValueForScript(language));
     if (const std::string& cookie = request_->Header[Hdr::Cookie]; !cookie.empty())
-        profile.WriteString("Extra Headers", "Cookie", cookie);
+        profile.WriteString("Extra Headers", "Cookie", ValueForScript(cookie));
 
     if (CGIRequest_Method() == "POST") ProcessForm(&profile);
     profile.Flush();

@@ -21,6 +21,12 @@ class ProfileWriter;
 // characters, DEL, every byte from 128 up).
 bool IsExternal(const std::string& value);
 
+// Writes one media range of an Accept header into the profile's "Accept"
+// section: the media type is the key, and its parameters (as "q=0.5") or
+// "Yes" without any are the value. A range whose type holds "=", or that
+// cannot be a key, writes nothing.
+void WriteAccepted(platform::ProfileWriter* profile, std::string_view range);
+
 // The "GMT Offset" of a zone, in seconds, positive east of Greenwich, with
 // the daylight bias while daylight time is in effect.
 long GMTOffsetSeconds(const platform::TimeZoneInfo& zone);
@@ -49,10 +55,11 @@ public:
     int Process(HTTPRequest* request, HTTPResponse* response) override;
 
     // Writes the whole profile into the named file, sections in this order:
-    // "CGI", "Accept" (one key per media range, value "Yes"; absent without
-    // an Accept header), "System", "Extra Headers", and for a POST the form
-    // sections (ProcessForm); then writes the file. Keys naming files hold
-    // host paths. Always 1.
+    // "CGI", "Accept" (one key per media range, WriteAccepted; absent
+    // without an Accept header), "System", "Extra Headers", and for a POST
+    // the form sections (ProcessForm); then writes the file. Keys naming
+    // files hold host paths. Values from the client go in as ValueForScript
+    // makes them, so every key is written. Always 1.
     int MakeCGIFile(const std::string& profileName);
 
     // Decodes the request body as a URL-encoded form into *profile: each

@@ -67,6 +67,12 @@ std::string FormatFileSize(uint64_t size, std::string_view sizeFormat) {
     return std::to_string(size);
 }
 
+std::string SSIVirtualURL(std::string_view value) {
+    std::string url(value.substr(0, value.find('?')));
+    unescape_url(url);
+    return url;
+}
+
 SSIEngine::SSIEngine(HTTPServer* server) : CGIBase(server) {}
 
 std::string SSIEngine::CGIGateway_Interface() const { return "Standard SSI"; }
@@ -146,7 +152,10 @@ std::string SSIEngine::ExecuteSSI() {
     return errmsg_;
 }
 
-std::string SSIEngine::SSI_Include() { return virtual_.empty() ? errmsg_ : InsertFile(TranslatePath(virtual_)); }
+std::string SSIEngine::SSI_Include() {
+    const std::optional<std::string> file = VirtualFile();
+    return file ? InsertFile(*file) : errmsg_;
+}
 
 std::string SSIEngine::SSI_Config() { return {}; }
 
@@ -188,16 +197,14 @@ std::string SSIEngine::SSI_Echo() {
 }
 
 std::string SSIEngine::SSI_Fsize() {
-    if (virtual_.empty()) return errmsg_;
+    const std::optional<std::string> file = VirtualFile();
+    if (!file) return errmsg_;
     platform::FileInfo info;
-    const uint64_t size = platform::GetFileInfo(TranslatePath(virtual_), &info) ? info.size : 0;
+    const uint64_t size = platform::GetFileInfo(*file, &info) ? info.size : 0;
     return FormatFileSize(size, sizefmt_);
 }
 
-std::string SSIEngine::SSI_Flastmod() {
-    if (virtual_.empty()) return errmsg_;
-    return LastModifiedOf(virtual_).value_or(errmsg_);
-}
+std::string SSIEngine::SSI_Flastmod() { return LastModifiedOf(VirtualFile()).value_or(errmsg_); }
 
 std::string SSIEngine::SSI_Exec() { return errmsg_; }
 
@@ -226,14 +233,26 @@ std::optional<std::string> SSIEngine::DateNow(bool utc) const {
     return InsertDate(&now);
 }
 
-std::optional<std::string> SSIEngine::EchoLastModified() const { return LastModifiedOf(request_->URL); }
+std::optional<std::string> SSIEngine::EchoLastModified() const { return LastModifiedOf(DocumentFile(request_->URL)); }
 
 std::optional<std::string> SSIEngine::EchoGatewayInterface() const { return "CGI/1.1"; }
 
-std::optional<std::string> SSIEngine::LastModifiedOf(const std::string& url) const {
+std::optional<std::string> SSIEngine::VirtualFile() const {
+    if (virtual_.empty()) return std::nullopt;
+    return DocumentFile(SSIVirtualURL(virtual_));
+}
+
+std::optional<std::string> SSIEngine::DocumentFile(const std::string& url) const {
+    int kind = ResourceUnset;
+    std::string file = TranslatePath(url, &kind);
+    if (kind != ResourceDocument) return std::nullopt;
+    return file;
+}
+
+std::optional<std::string> SSIEngine::LastModifiedOf(const std::optional<std::string>& file) const {
     platform::FileInfo info;
     std::tm local;
-    if (!platform::GetFileInfo(TranslatePath(url), &info) || info.directory ||
+    if (!file || !platform::GetFileInfo(*file, &info) || info.directory ||
         !platform::BreakDownTime(platform::UnixFromFileTime(info.lastWrite), false, &local))
         return std::nullopt;
     return InsertDate(&local);

@@ -50,6 +50,10 @@ bool TakeSSITag(std::string_view* rest, std::string_view* name, std::string_view
 // "M" once the kilobytes pass 1024.
 std::string FormatFileSize(uint64_t size, std::string_view sizeFormat);
 
+// The URL path a virtual tag's value names: a page links it as any URL, so
+// a query is dropped and %-escapes are decoded, as for a request line.
+std::string SSIVirtualURL(std::string_view value);
+
 class SSIEngine final : public CGIBase {
 public:
     explicit SSIEngine(HTTPServer* server);
@@ -80,11 +84,13 @@ public:
     std::string ExecuteSSI();
 
     // One per command; each returns its output.
-    std::string SSI_Include();   // the unparsed file TranslatePath gives for virtual
+    // include, fsize and flastmod give the error text when virtual names no
+    // document (VirtualFile).
+    std::string SSI_Include();   // the unparsed file virtual names
     std::string SSI_Config();    // nothing: its tags are stored already
     std::string SSI_Echo();      // the variable named by var, HTML-escaped
-    std::string SSI_Fsize();     // the size of the file for virtual (0 when it cannot be read)
-    std::string SSI_Flastmod();  // the last-write time of the file for virtual, local time
+    std::string SSI_Fsize();     // the size of the file virtual names (0 when it cannot be read)
+    std::string SSI_Flastmod();  // the last-write time of the file virtual names, local time
     std::string SSI_Exec();      // always the error text: nothing is ever run
 
     // The whole content of a file (a server path), or the error text.
@@ -109,8 +115,15 @@ private:
     std::optional<std::string> EchoGatewayInterface() const;
     // The current time, local or UTC, formatted.
     std::optional<std::string> DateNow(bool utc) const;
-    // The local last-write time of the file a URL path names.
-    std::optional<std::string> LastModifiedOf(const std::string& url) const;
+    // DocumentFile of the virtual tag's URL path (SSIVirtualURL); nothing
+    // for an empty tag.
+    std::optional<std::string> VirtualFile() const;
+    // The file a decoded URL path names when it is a document: nothing for a
+    // path a request would be refused, a script and a redirection, so no
+    // directive reaches outside the roots or reads a script's source.
+    std::optional<std::string> DocumentFile(const std::string& url) const;
+    // The local last-write time of a file (nothing for no file).
+    std::optional<std::string> LastModifiedOf(const std::optional<std::string>& file) const;
 
     // Page-wide, changed only by tags.
     std::string errmsg_ = "<b>[SSI Processing Error]</b>";

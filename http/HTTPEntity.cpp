@@ -88,22 +88,24 @@ int HTTPEntity::LastModified(FILETIME* t) {
     return 1;
 }
 
-int HTTPEntity::Read(Socket* s, unsigned long timeout, unsigned long length) {
+int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
     SetTemp();
-    platform::File out;
-    if (!out.Open(FileName, platform::File::Mode::CreateAlways)) return 0;
-    char buffer[8192];
-    unsigned long received = 0;
-    while (received < length) {
-        const int want = static_cast<int>(std::min<unsigned long>(length - received, sizeof buffer));
-        int got = 0;
-        const int r = s->RecvSome(buffer, want, timeout, &got);
-        if (got > 0) out.WriteAll(buffer, static_cast<size_t>(got));
-        received += static_cast<unsigned long>(got);
-        if (r < 0) break;
+    int result = 1;
+    {
+        platform::File out;
+        if (FileName.empty() || !out.Open(FileName, platform::File::Mode::CreateAlways)) result = -1;
+        char buffer[8192];
+        for (uint64_t received = 0; result == 1 && received < length;) {
+            const int want = static_cast<int>(std::min<uint64_t>(length - received, sizeof buffer));
+            int got = 0;
+            const int r = s->RecvSome(buffer, want, timeout, &got);
+            if (got > 0 && !out.WriteAll(buffer, static_cast<size_t>(got))) result = -1;
+            received += static_cast<uint64_t>(std::max(got, 0));
+            if (r < 0 && result == 1) result = 0;
+        }
     }
-    s->Drain();
-    return 1;
+    if (result != 1) Discard();
+    return result;
 }
 
 bool HTTPEntity::OpenForSending(uint64_t* count) {

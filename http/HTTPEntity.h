@@ -51,11 +51,13 @@ public:
     // success, 0 for other types or a file that cannot be opened.
     int LastModified(FILETIME* t);
 
-    // Receives a body of length bytes from s into a new temporary file, then
-    // discards what is left waiting on the connection (what is buffered and
-    // one more receive). A body that stops short is kept as far as it came.
-    // 0 only when the file cannot be created.
-    int Read(Socket* s, unsigned long timeout, unsigned long length);
+    // Receives a body of exactly length bytes from s into a new temporary
+    // file, waiting at most timeout for each piece; what follows it on the
+    // connection is left there (the next request). 1 when the whole body was
+    // stored. 0 when the connection closed, failed or went silent first, -1
+    // when the file could not be created or written: either way the body is
+    // discarded, so no part of it stays on the disk.
+    int Read(Socket* s, unsigned long timeout, uint64_t length);
     // Sends a file body from Offset to its end. 0 when the type is not a file
     // type or the file cannot be opened; otherwise 1, even if sending stopped
     // early (the caller's next socket operation learns of a broken connection).

@@ -17,9 +17,23 @@ void HTTPMessage::Reset() {
 
 void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
     char line[256];
+    constexpr int kFull = sizeof line - 1;
     for (;;) {
-        const int n = s->GetLine(line, sizeof line, timeout);
+        int n = s->GetLine(line, sizeof line, timeout);
         if (n <= 0) return;
+        // A line that fills the buffer goes on in further pieces, which are
+        // dropped: the rest of a long value must not pose as a header, and
+        // the line end after a line that just fills the buffer is not the
+        // empty line that ends the block.
+        if (n == kFull) {
+            char rest[256];
+            int piece = kFull;
+            while (piece == kFull) {
+                piece = s->GetLine(rest, sizeof rest, timeout);
+                if (piece < 0) return;
+            }
+            if (line[n - 1] == '\r') --n;
+        }
         const std::string_view text(line, static_cast<size_t>(n));
         const size_t colon = text.find(':');
         if (colon == std::string_view::npos) continue;
@@ -27,7 +41,16 @@ void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
         if (index < 0) continue;
         size_t start = colon + 1;
         while (start < text.size() && std::strchr(" \t\r\n\v\f", text[start]) && text[start] != '\0') ++start;
-        Header[index].assign(text.substr(start));
+        const std::string_view value = text.substr(start);
+        std::string& slot = Header[index];
+        // Two lengths that differ are kept as a list, which no reader takes
+        // for a length: which of them frames the body is unknown.
+        if (index == Hdr::ContentLength && !slot.empty() && slot != value) {
+            slot += ", ";
+            slot += value;
+        } else {
+            slot.assign(value);
+        }
     }
 }
 

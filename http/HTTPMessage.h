@@ -32,10 +32,11 @@ public:
     virtual void Reset();
 
     // Reads header lines (at most 255 characters each; a longer line is cut
-    // and its rest read as a line of its own) until an empty line or a
-    // failed read, which is not reported. A line "Name: value" fills the
-    // slot of a known name (compared without case; a repeated header keeps
-    // its last value); other lines are dropped.
+    // there and the rest of it dropped) until an empty line or a failed
+    // read, which is not reported. A line "Name: value" fills the slot of a
+    // known name (compared without case; a repeated header keeps its last
+    // value, except a Content-Length that differs from the one before: both
+    // are kept, as "first, second"); other lines are dropped.
     void ReadHeaders(Socket* s, unsigned long timeout);
     // Sends the non-empty headers in table order and the empty line, in one
     // send. Failures are left to the caller's next socket operation.

@@ -16,17 +16,9 @@ constexpr MethodName kMethods[] = {
     {"PUT", MethodPUT},         {"DELETE", MethodDELETE}, {"TRACE", MethodTRACE},
 };
 
-// The leading decimal number of a header value (0 when it has none),
-// held to 32 bits.
-unsigned long LeadingLength(const std::string& text) {
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > 0xffffffffULL) return 0xffffffffUL;
-    }
-    return static_cast<unsigned long>(value);
-}
+// Empty lines a client may send between requests (a CR LF after a body, as
+// some clients add) are skipped, up to this many.
+constexpr int kBlankLines = 8;
 
 }  // namespace
 
@@ -108,15 +100,37 @@ void HTTPRequest::Reset() {
     ResourceKind = ResourceUnset;
     AllowIndex = 1;
     URLTooLong = false;
+    BadFraming = false;
+    BodyLength = 0;
+    source_ = nullptr;
+    bodyDeclared_ = bodyRead_ = lineCut_ = false;
+}
+
+bool ParseContentLength(std::string_view text, uint64_t* length) {
+    if (text.empty()) return false;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        if (value > (static_cast<uint64_t>(INT64_MAX) - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    *length = value;
+    return true;
 }
 
 int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     Valid = 0;
     if (!s || !s->IsOpen()) return 0;
+    source_ = s;
     char buffer[8192];
-    const int n = s->GetLine(buffer, sizeof buffer, timeout);
+    int n = s->GetLine(buffer, sizeof buffer, timeout);
+    for (int blank = 0; n == 0 && blank < kBlankLines; ++blank) n = s->GetLine(buffer, sizeof buffer, timeout);
     if (n < 0) return 0;
     RequestLine.assign(buffer, static_cast<size_t>(n));
+    // A full buffer is a line cut short: its rest, headers and body stay
+    // unread, and the request is answered 400.
+    lineCut_ = n == static_cast<int>(sizeof buffer) - 1;
 
     std::string line = RequestLine;
     std::string method;
@@ -125,7 +139,7 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
 
     std::string urlWord;
     getword(&urlWord, &line, ' ');
-    URLTooLong = urlWord.size() >= kWordBuffer;
+    URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
     std::string path;
     getword(&path, &urlWord, '?');
     unescape_url(path);
@@ -137,10 +151,13 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
 
     std::string version;
     getword(&version, &line, 0);
-    if (!version.empty()) {
+    if (!version.empty() || lineCut_) {
         Protocol = HTTP10;
         Major = 1;
-        ReadHeaders(s, timeout);
+        if (!lineCut_) ReadHeaders(s, timeout);
+        const std::string& length = Header[Hdr::ContentLength];
+        bodyDeclared_ = !length.empty();
+        BadFraming = !Header[Hdr::TransferEncoding].empty() || (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
     } else {
         Protocol = HTTP09;
         Major = 0;
@@ -173,16 +190,23 @@ HTTPRequest::Arrival HTTPRequest::ReadArrived(Socket* s, unsigned long timeout) 
     return read ? Arrival::Whole : Arrival::Failed;
 }
 
-unsigned long HTTPRequest::BodyLength() const { return LeadingLength(Header[Hdr::ContentLength]); }
-
-int HTTPRequest::ReadBody(Socket* s, unsigned long timeout) {
-    if (Header[Hdr::ContentLength].empty()) return 1;
-    return Entity.Read(s, timeout, BodyLength());
+int HTTPRequest::ReadBody() {
+    if (!bodyDeclared_ || bodyRead_) return 1;
+    if (BadFraming || !source_) return 0;
+    const int result = Entity.Read(source_, TimeOut, BodyLength);
+    bodyRead_ = result == 1;
+    source_ = nullptr;  // one attempt: after a failure the connection is out of step
+    return result;
 }
 
-void HTTPRequest::GetParents() {
-    std::string work = SlashesForward(std::move(URL));
-    if (work.size() > 8191) work.resize(8191);
-    getparents(&work);
-    URL = std::move(work);
+bool HTTPRequest::InputLeft() const {
+    return lineCut_ || BadFraming || (bodyDeclared_ && BodyLength > 0 && !bodyRead_);
 }
+
+void NormalisePath(std::string* path) {
+    *path = SlashesForward(std::move(*path));
+    if (path->size() > 8191) path->resize(8191);
+    getparents(path);
+}
+
+void HTTPRequest::GetParents() { NormalisePath(&URL); }

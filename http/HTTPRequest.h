@@ -6,6 +6,7 @@
 // the URL is split at its first question mark, and the version word is only
 // tested for presence.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -63,23 +64,34 @@ public:
     // it, so that serving it needs no second look (valid when known).
     platform::FileInfo ResourceInfo;
     bool ResourceInfoKnown = false;
-    // The URL word was longer than its 1023-character work buffer; the
-    // request was read whole so that the connection stays in step, and the
-    // pipeline answers it with 400.
+    // The URL word was longer than its 1023-character work buffer, or the
+    // whole request line longer than its 8191-character buffer; the pipeline
+    // answers it with 400. A line that long is read as a full request, so
+    // its answer has a status line whatever part of it was cut off.
     bool URLTooLong = false;
+    // Where the body ends cannot be trusted: a Content-Length that is not
+    // one decimal number (ParseContentLength), two that differ, or a
+    // Transfer-Encoding, which this server does not decode. A front proxy
+    // may read such a request otherwise than this server, so the pipeline
+    // answers it 400 and the connection carries nothing more.
+    bool BadFraming = false;
+    // The length the Content-Length header declares (0 without one).
+    uint64_t BodyLength = 0;
 
     HTTPRequest();
     ~HTTPRequest() = default;
 
     void Reset() override;
 
-    // Reads the head of the request from s: the request line (at most 8191
-    // characters), and for a full request (one with a version word) the
-    // header block. The body, if any, stays on the connection for ReadBody.
-    // Returns 1 and sets Valid on success; 0 when the socket is closed, the
-    // request line cannot be read in time, the URL path is empty, or the
-    // connection's addresses cannot be read. resolveName: look the client's
-    // name up (RemoteHost).
+    // Reads the head of the request from s: the request line (empty lines
+    // before it are skipped; at most 8191 characters, a longer one is
+    // URLTooLong and nothing more is read), and for a full request (one with
+    // a version word) the header block, whose Content-Length and
+    // Transfer-Encoding set BodyLength or BadFraming. The body is left on
+    // the connection for ReadBody. Returns 1 and sets Valid on success; 0
+    // when the socket is closed, the request line cannot be read in time, the
+    // URL path is empty, or the connection's addresses cannot be read.
+    // resolveName: look the client's name up (RemoteHost).
     int Read(Socket* s, unsigned long timeout, int resolveName);
 
     // What ReadArrived found.
@@ -89,17 +101,41 @@ public:
     // arrive first (then nothing is consumed); Failed when it cannot be read.
     Arrival ReadArrived(Socket* s, unsigned long timeout);
 
-    // The body length the head announced (Content-Length); 0 for none.
-    unsigned long BodyLength() const;
-    // Receives the announced body from s into a temporary file (see
-    // HTTPEntity::Read); nothing when the head announced none. 1, or 0 when
-    // the file cannot be made.
-    int ReadBody(Socket* s, unsigned long timeout);
+    // Receives the body of a request that declared one from the connection
+    // Read came from into a temporary file that becomes Entity (an empty
+    // file for a length of 0), waiting at most TimeOut for each piece. Only
+    // a request that will use its body calls this; any other leaves it
+    // unread (InputLeft). 1 when the whole body came (or none was declared);
+    // 0 when the connection closed or went silent first; -1 when the body
+    // could not be stored. After a failure nothing of the body is kept.
+    int ReadBody();
+    // True when a Content-Length header came (BodyLength holds its value).
+    bool BodyDeclared() const { return bodyDeclared_; }
+    // True while bytes of this request may still wait unread on its
+    // connection: a body not received, or a line or framing too bad to tell
+    // where the request ends. The connection cannot carry another request.
+    bool InputLeft() const;
 
-    // Normalises URL in place: backslashes become slashes, "." segments go,
-    // each ".." goes with the segment before it.
+    // Normalises URL in place (NormalisePath).
     void GetParents();
+
+private:
+    Socket* source_ = nullptr;  // the connection Read came from; not owned
+    bool bodyDeclared_ = false;
+    bool bodyRead_ = false;
+    bool lineCut_ = false;
 };
+
+// The length a Content-Length value declares: one run of decimal digits,
+// with nothing before or after it, whose value fits in 63 bits. False for
+// anything else (a sign, blanks, hexadecimal, an exponent, a list), with
+// *length untouched.
+bool ParseContentLength(std::string_view text, uint64_t* length);
+
+// Normalises a URL path in place: backslashes become slashes, at most 8191
+// characters are kept, "." segments go, each ".." goes with the segment
+// before it (getparents).
+void NormalisePath(std::string* path);
 
 // Moves the text of *line before the first stop character (all of it for
 // stop 0) into *word, and removes it and that stop character from *line.

@@ -92,6 +92,19 @@ std::string ToLower(std::string_view text) {
     return out;
 }
 
+bool EqualSecret(std::string_view secret, std::string_view guess) {
+    // Every byte of the longer text is visited and the differences are only
+    // gathered, so the loop never ends early.
+    unsigned difference = secret.size() == guess.size() ? 0u : 1u;
+    const size_t length = std::max(secret.size(), guess.size());
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char a = i < secret.size() ? static_cast<unsigned char>(secret[i]) : 0;
+        const unsigned char b = i < guess.size() ? static_cast<unsigned char>(guess[i]) : 0;
+        difference |= a ^ b;
+    }
+    return difference == 0;
+}
+
 // --- File tests ---------------------------------------------------------------
 
 int Exists(const std::string& path) { return platform::GetFileInfo(path, nullptr) ? 1 : 0; }

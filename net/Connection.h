@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "net/ConnectionHost.h"
 #include "net/Reply.h"
 #include "net/Socket.h"
 
@@ -23,6 +24,7 @@ public:
         Idle,     // kept alive, waiting for the next request
         Sending,  // an answer is leaving
         Working,  // served on a worker thread
+        Lingering,  // answered; dropping what the client still sends before closing
     };
 
     Connection(std::unique_ptr<Socket> socket, EventLoop* home, uint32_t now);
@@ -58,7 +60,8 @@ private:
     std::atomic<bool> probation_{false};
     Reply reply_;
     bool welcomed_ = false;      // its loop has registered it
-    bool keepAlive_ = false;     // after reply_ has left, wait for another request
+    ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left
+    uint64_t dropped_ = 0;       // bytes dropped while lingering
     bool peerClosed_ = false;    // the client will send nothing more
     bool inBody_ = false;        // the head is whole; waiting for its body
     bool ready_ = false;         // on the loop's list of connections to serve

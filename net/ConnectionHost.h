@@ -43,20 +43,26 @@ public:
         Worker,          // must be served where blocking is allowed (ServeBlocking)
         Drop,            // unreadable: close without an answer
     };
-    // On a loop thread (never blocks): serves the request at the start of
-    // the connection's buffer when it is whole and can be answered at once.
-    // With Answer, *reply holds the answer and *keepAlive whether the
-    // connection then waits for another request. With Incomplete,
-    // IncompleteBody and Worker the core rewinds what was read, so the
-    // request is read again when it is served.
-    virtual Step Serve(Connection& connection, Reply* reply, bool* keepAlive) = 0;
-
-    // How a connection goes on after a request served on a worker.
+    // How a connection goes on after an answer.
     enum class After {
         KeepAlive,  // wait for another request
         Close,      // answered without keep-alive: shut down in order, then close
-        Drop,       // not read, refused, or the answer failed: close
+        // Answered without keep-alive while the client may still be sending
+        // (a body left unread, a pipelined request): closing now would reset
+        // the connection and could destroy the answer before it is read. The
+        // sending side is shut, what arrives is dropped for a short while
+        // (until the client closes), then the connection is closed.
+        Linger,
+        Drop,  // not read, refused, or the answer failed: close
     };
+
+    // On a loop thread (never blocks): serves the request at the start of
+    // the connection's buffer when it is whole and can be answered at once.
+    // With Answer, *reply holds the answer and *after how the connection
+    // goes on once it has left (KeepAlive, Close or Linger). With
+    // Incomplete, IncompleteBody and Worker the core rewinds what was read,
+    // so the request is read again when it is served.
+    virtual Step Serve(Connection& connection, Reply* reply, After* after) = 0;
     // On a worker thread (may block): reads one request from the
     // connection, serves it and sends the answer.
     virtual After ServeBlocking(Connection& connection) = 0;

@@ -21,6 +21,9 @@ constexpr uint32_t kSettingsAge = 1000;
 // New connections taken per wake of the listener, so that one loop does
 // not take a whole burst while the others sleep.
 constexpr int kAcceptsPerWake = 4;
+// How long, and how much, a connection that lingers may still send.
+constexpr unsigned long kLingerTime = 2000;
+constexpr uint64_t kLingerBytes = 1 << 20;
 
 // The deadline of a timer started at start: never before it (the clock may
 // wrap; deadlines are compared as differences).
@@ -126,7 +129,8 @@ void EventLoop::TakeAdopted(uint32_t now) {
             continue;
         }
         c->interest_ = Poller::Readable;
-        WaitForRequest(c, now);
+        if (c->after_ == ConnectionHost::After::Linger) Linger(c, now);
+        else WaitForRequest(c, now);
     }
 }
 
@@ -169,6 +173,12 @@ void EventLoop::Welcome(Connection* c, uint32_t now) {
 
 void EventLoop::Receive(Connection* c, uint32_t now) {
     Socket& s = c->Tcp();
+    if (c->phase_ == Connection::Lingering) {
+        const long n = s.DropArrived();
+        if (n > 0) c->dropped_ += static_cast<uint64_t>(n);
+        if (n == 0 || (n < 0 && s.LastError != sys::WSAEWOULDBLOCK) || c->dropped_ >= kLingerBytes) End(c, false);
+        return;
+    }
     const size_t before = s.Buffered().size();
     const long n = s.ReceiveMore();
     if (n > 0) {
@@ -215,9 +225,9 @@ void EventLoop::ServeBatch() {
 void EventLoop::Serve(Connection* c, uint32_t now) {
     Socket& s = c->Tcp();
     const uint32_t mark = s.Mark();
-    bool keepAlive = false;
     c->reply_.Clear();
-    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &keepAlive);
+    ConnectionHost::After after = ConnectionHost::After::Close;
+    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after);
     c->inBody_ = false;
     switch (step) {
         case ConnectionHost::Step::IncompleteBody:
@@ -236,7 +246,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             break;
         case ConnectionHost::Step::Answer:
             c->probation_ = false;
-            c->keepAlive_ = keepAlive;
+            c->after_ = after;
             c->phase_ = Connection::Sending;
             Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
             c->queued_ = true;
@@ -277,12 +287,29 @@ void EventLoop::Send(Connection* c, uint32_t now) {
 void EventLoop::Answered(Connection* c, uint32_t now) {
     c->reply_.Clear();
     host_->RequestRepaint();
-    if (!c->keepAlive_) {
+    switch (c->after_) {
+        case ConnectionHost::After::KeepAlive:
+            SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
+            WaitForRequest(c, now);
+            return;
+        case ConnectionHost::After::Linger: Linger(c, now); return;
+        case ConnectionHost::After::Close: End(c, true); return;
+        case ConnectionHost::After::Drop: End(c, false); return;
+    }
+}
+
+void EventLoop::Linger(Connection* c, uint32_t now) {
+    if (c->peerClosed_) {
         End(c, true);
         return;
     }
-    SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
-    WaitForRequest(c, now);
+    c->Tcp().ShutDown(1);
+    c->dropped_ = 0;
+    c->phase_ = Connection::Lingering;
+    SetInterest(c, Poller::Readable);
+    Arm(c, Connection::ReadTimer, After(now, kLingerTime));
+    // What came already goes at once.
+    Receive(c, now);
 }
 
 void EventLoop::WaitForRequest(Connection* c, uint32_t now) {

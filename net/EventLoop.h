@@ -61,6 +61,7 @@ private:
     void SendAnswers();
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
+    void Linger(Connection* c, uint32_t now);
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
     void End(Connection* c, bool orderly);

@@ -192,9 +192,13 @@ EventLoop* ListenThread::LeastLoaded() {
 
 void ListenThread::ServeOnWorker(Connection* connection) {
     const ConnectionHost::After after = Server->ServeBlocking(*connection);
-    if (after == ConnectionHost::After::KeepAlive && !terminate_ && connection->home_->Adopt(connection)) return;
+    connection->after_ = after;
+    // Waiting for the next request, or for the client to stop sending, is
+    // the loop's work again.
+    const bool waits = after == ConnectionHost::After::KeepAlive || after == ConnectionHost::After::Linger;
+    if (waits && !terminate_ && connection->home_->Adopt(connection)) return;
     connection->home_->Forget();
-    End(connection, after == ConnectionHost::After::Close);
+    End(connection, after != ConnectionHost::After::Drop);
 }
 
 void ListenThread::End(Connection* connection, bool orderly) {

@@ -4,11 +4,13 @@
 
 namespace {
 
-// Waiting for a request, or between requests: a state a slow or silent
-// client can hold for long, as opposed to being served or sending.
-bool IsWaiting(const Connection* c) {
+// Waiting for a request, between requests, or on a worker for the rest of
+// a head or a body: a state a slow or silent client can hold for long, as
+// opposed to being served (a script running) or answered.
+bool IsWaiting(Connection* c) {
     const Connection::Phase phase = c->CurrentPhase();
-    return phase == Connection::Reading || phase == Connection::Idle;
+    return phase == Connection::Reading || phase == Connection::Idle ||
+           (phase == Connection::Working && c->Tcp().AwaitingPeer());
 }
 
 }  // namespace

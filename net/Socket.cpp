@@ -84,7 +84,9 @@ int Socket::Listen(int backlog) {
 }
 
 int Socket::WaitFor(bool forWrite, unsigned long remaining) {
+    if (!forWrite) awaitingPeer_.store(true, std::memory_order_relaxed);
     const int r = sys::Wait(Handle, forWrite, remaining);
+    awaitingPeer_.store(false, std::memory_order_relaxed);
     if (r < 0) Fail();
     return r;
 }
@@ -347,6 +349,15 @@ std::string_view Socket::Buffered() const {
     return input_ ? std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_) : std::string_view();
 }
 
+long Socket::DropArrived() {
+    const long buffered = static_cast<long>(inputEnd_ - inputStart_);
+    inputStart_ = inputEnd_ = 0;
+    char scratch[8192];
+    const long n = sys::Recv(Handle, scratch, sizeof scratch);
+    if (n < 0 && buffered == 0) return Fail();
+    return std::max(n, 0L) + buffered;
+}
+
 void Socket::ReleaseBuffer() {
     if (inputStart_ != inputEnd_) return;
     input_.reset();
@@ -400,6 +411,25 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
             return 0;
         }
         if (WaitFor(true, left) < 0) return 0;
+    }
+}
+
+void Socket::DiscardInput(uint64_t limit, unsigned long timeout) {
+    uint64_t dropped = inputEnd_ - inputStart_;
+    inputStart_ = inputEnd_ = 0;
+    if (!IsOpen()) return;
+    const uint32_t start = platform::MillisecondClock();
+    char scratch[8192];
+    while (dropped < limit) {
+        const unsigned long left = Remaining(start, timeout);
+        if (left == 0) return;
+        const long n = sys::Recv(Handle, scratch, sizeof scratch);
+        if (n == 0) return;
+        if (n < 0) {
+            if (sys::LastError() != sys::WSAEWOULDBLOCK || WaitFor(false, left) <= 0) return;
+            continue;
+        }
+        dropped += static_cast<uint64_t>(n);
     }
 }
 

@@ -93,6 +93,13 @@ public:
     int GetLine(char* buffer, int size, unsigned long timeout);
     // Discards what is buffered and what one receive returns.
     void Drain();
+    // Reads and drops what the peer sends until it closes its side, an error,
+    // limit bytes were dropped, or timeout (for the whole) runs out. Closing
+    // a connection that still holds unread bytes makes the system reset it,
+    // and a reset can destroy an answer before the peer has read it: a
+    // connection that ends with input left over is shut for sending first,
+    // then emptied with this, then closed.
+    void DiscardInput(uint64_t limit, unsigned long timeout);
 
     // --- What the event-driven connection core uses ----------------------
     // In no-wait mode a read that finds nothing buffered fails at once
@@ -104,6 +111,9 @@ public:
         starved_ = false;
     }
     bool Starved() const { return starved_; }
+    // True while a thread waits in a timed read of this socket for the peer
+    // to send (read from other threads).
+    bool AwaitingPeer() const { return awaitingPeer_.load(std::memory_order_relaxed); }
     uint32_t Mark() const { return inputStart_; }
     void Rewind(uint32_t mark) { inputStart_ = mark; }
     // One receive appended to what is buffered (compacting it first). Bytes
@@ -112,6 +122,9 @@ public:
     long ReceiveMore();
     // What is buffered and not read yet.
     std::string_view Buffered() const;
+    // Drops what is buffered and what one receive brings. Bytes dropped; 0
+    // when the peer has closed; -1 with LastError (10035: nothing yet).
+    long DropArrived();
     // Frees the read buffer when nothing is left in it (an idle connection
     // keeps no buffer).
     void ReleaseBuffer();
@@ -171,6 +184,7 @@ private:
     uint32_t inputEnd_ = 0;
     bool noWait_ = false;
     bool starved_ = false;
+    std::atomic<bool> awaitingPeer_{false};
 };
 
 // "Windows Socket error %d: " with the calling thread's last socket error,

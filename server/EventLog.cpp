@@ -87,23 +87,43 @@ void EventLog::Write(std::string_view lines) {
     writerDone_.notify_all();
 }
 
-std::string EventLog::Sanitize(std::string_view text) {
+namespace {
+
+bool OutsidePrintable(unsigned char u) { return u < 0x20 || u > 0x7e; }
+
+// Writes text with the bytes that mustEscape picks escaped: '"' and '\\'
+// with a backslash before them, any other as \xHH.
+template <typename Pick>
+std::string EscapeBytes(std::string_view text, Pick mustEscape) {
     static const char kHex[] = "0123456789ABCDEF";
-    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
-    if (std::none_of(text.begin(), text.end(), isControl)) return std::string(text);
+    const auto picked = [&](char c) { return mustEscape(static_cast<unsigned char>(c)); };
+    if (std::none_of(text.begin(), text.end(), picked)) return std::string(text);
     std::string out;
-    out.reserve(text.size() + 2);
+    out.reserve(text.size() + 8);
     for (char c : text) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
+        if (!picked(c)) {
+            out += c;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else {
             out += "\\x";
             out += kHex[u >> 4];
             out += kHex[u & 15];
-        } else {
-            out += c;
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string EventLog::Sanitize(std::string_view text) { return EscapeBytes(text, OutsidePrintable); }
+
+std::string EventLog::Escape(std::string_view text, bool blanks) {
+    return EscapeBytes(text, [blanks](unsigned char u) {
+        return OutsidePrintable(u) || u == '"' || u == '\\' || (blanks && u == ' ');
+    });
 }
 
 void EventLog::WriteLine(std::string&& line) {

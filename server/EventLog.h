@@ -11,9 +11,11 @@
 // (FlushBatch), before it sends the batch's answers. Nothing waiting is lost
 // on a flush, a stop or a reopen.
 //
-// Every line ends in exactly one CR LF, and control bytes in the text (which
-// may come from a client: a request line, a Referer, a decoded URL) are
-// written as \xHH, so that no client can forge or merge log lines.
+// Every line ends in exactly one CR LF. Text that may come from a client (a
+// request line, a Referer, a user name, a decoded URL in a message) goes
+// into a line through Escape, so that no client can forge or merge lines or
+// fields; as a last guard, every line is written with its control bytes and
+// bytes above 0x7E as \xHH.
 
 #include <condition_variable>
 #include <mutex>
@@ -44,8 +46,14 @@ public:
     void LogAsIs(std::string_view text);
     bool IsOpen();
 
-    // The text with control bytes written as \xHH.
+    // The text with control bytes and bytes above 0x7E written as \xHH.
     static std::string Sanitize(std::string_view text);
+    // A piece of a line: '"' and '\\' get a backslash before them (\" and
+    // \\), every byte outside 0x20..0x7E becomes \xHH, and with blanks the
+    // space too (\x20, for fields that spaces delimit). Such a piece cannot
+    // end its field, open or close a quoted one, pass for an escape, or send
+    // a terminal a control sequence (0x9B is one).
+    static std::string Escape(std::string_view text, bool blanks = false);
 
     // The calling thread keeps the lines it writes to any log from now on
     // (on) or writes them at once (off, the default).

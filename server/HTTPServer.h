@@ -135,7 +135,7 @@ public:
     // document, a listing, a parsed page, a redirect, a refusal, /~stats.
     // Scripts, PUT, DELETE and POST, requests with a body, and every request
     // while ResolveName is on go to a worker.
-    Step Serve(Connection& connection, Reply* reply, bool* keepAlive) override;
+    Step Serve(Connection& connection, Reply* reply, After* after) override;
     // Reads, serves and answers one request, waiting as long as the
     // time-outs allow.
     After ServeBlocking(Connection& connection) override;

@@ -7,8 +7,9 @@
 
 namespace {
 
-const std::string& Who(const HTTPRequest* request) {
-    return request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost;
+// The client's name or address, as the first field of a line.
+std::string Who(const HTTPRequest* request) {
+    return EventLog::Escape(request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost, true);
 }
 
 void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, const char* failure) {
@@ -45,7 +46,7 @@ void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& me
     line += " [";
     line += LogTime();
     line += "] ";
-    line += message;
+    line += EventLog::Escape(message);
     log.LogAsIs(line);
 }
 
@@ -67,11 +68,11 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
         line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size());
         line += Who(request);
         line += " - ";
-        line += request->User.empty() ? "-" : request->User;
+        line += request->User.empty() ? "-" : EventLog::Escape(request->User, true);
         line += " [";
         line += LogTime();
         line += "] \"";
-        line += request->RequestLine;
+        line += EventLog::Escape(request->RequestLine);
         line += "\" ";
         line += std::to_string(response->Status);
         const auto quotedOrHyphen = [&line](const std::string& value, bool quoted) {
@@ -80,10 +81,10 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
                 line += '-';
             } else if (quoted) {
                 line += '"';
-                line += value;
+                line += EventLog::Escape(value);
                 line += '"';
             } else {
-                line += value;
+                line += EventLog::Escape(value, true);
             }
         };
         quotedOrHyphen(response->Header[Hdr::ContentLength], false);
@@ -93,5 +94,5 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
     }
     const std::string& referer = request->Header[Hdr::Referer];
     if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))
-        ReferrerLog.Log(referer + " -> \"" + request->RequestLine + "\"");
+        ReferrerLog.Log(EventLog::Escape(referer, true) + " -> \"" + EventLog::Escape(request->RequestLine) + "\"");
 }

@@ -11,8 +11,8 @@
 #include "platform/FileSystem.h"
 #include "server/AutoIndex.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
 #include "server/MethodHandlers.h"
+#include "server/URLMapping.h"
 
 namespace {
 
@@ -38,9 +38,33 @@ void DropBodyOfHead(HTTPResponse* response) {
     response->Entity.Discard();
 }
 
-// url with the matched virtual prefix replaced by the entry's target.
-std::string Translate(const Mapping& entry, const std::string& url) {
-    return entry.second + url.substr(std::min(entry.first.size(), url.size()));
+// A body is stored only where it is used: as the input of a script that
+// runs, or as the document a PUT writes (RunResource comes after
+// AccessControl has checked the master key). Any other stays unread.
+bool UsesBody(const HTTPRequest& request) {
+    if (request.Method == MethodPUT) return true;
+    const bool script = request.ResourceKind == ResourceCGIBin || request.ResourceKind == ResourceCGIWin;
+    return script && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
+}
+
+// Receives the body of a request that uses it, within MaxBodySize. 0 when
+// the request goes no further: answered 413 or 500, or, for a body that
+// never came whole, made invalid so that nothing is answered.
+int ReceiveBody(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    const uint32_t limit = server->Config().MaxBodySize;
+    if (limit != 0 && request->BodyLength > limit) {
+        response->SetStatus(413, "Request Entity Too Large");
+        server->LogError("Request body of " + std::to_string(request->BodyLength) + " bytes refused", request);
+        return 0;
+    }
+    switch (request->ReadBody()) {
+        case 1: return 1;
+        case 0: request->Valid = 0; return 0;
+        default:
+            response->SetStatus(500, "Request body not stored");
+            server->LogError("Unable to store the request body", request);
+            return 0;
+    }
 }
 
 }  // namespace
@@ -50,6 +74,9 @@ int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
     if (PreliminaryCheck(request, response) && FixupURL(request, response) && AccessControl(request, response) &&
         LookupResource(request, response) && CheckResource(request, response) && RunResource(request, response))
         PostProcess(request, response);
+    // A body that never came whole leaves a request that was never read:
+    // nothing is answered or logged.
+    if (!request->Valid) return 0;
     // A simple (0.9) request has no headers to keep in step; its HEAD is
     // refused with a status document that is worth showing.
     if (request->Method == MethodHEAD && request->Protocol != HTTP09) DropBodyOfHead(response);
@@ -71,6 +98,11 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(503, "Server not available");
         return 0;
     }
+    if (request->BadFraming) {
+        response->SetStatus(400);
+        LogError("Bad request body framing (Content-Length or Transfer-Encoding)", request);
+        return 0;
+    }
     if (request->Protocol == HTTP09 && request->Method != MethodGET) {
         response->SetStatus(400, "Invalid HTTP/0.9 method");
         LogError("Invalid HTTP/0.9 method", request);
@@ -90,29 +122,25 @@ int HTTPServer::FixupURL(HTTPRequest* request, HTTPResponse* response) {
         LogError("URL too long", request);
         return 0;
     }
-    request->GetParents();
-    if (request->URL.find("...") != std::string::npos) {
-        response->SetStatus(400);
-        LogError("Upward tree traversal attempted", request);
-        return 0;
+    switch (NormaliseURL(&request->URL)) {
+        case URLFault::None: return 1;
+        case URLFault::Traversal:
+            response->SetStatus(400);
+            LogError("Upward tree traversal attempted", request);
+            return 0;
+        case URLFault::Empty:
+            response->SetStatus(400);
+            LogError("No URL in request", request);
+            return 0;
+        case URLFault::NotAbsolute:
+            response->SetStatus(501);
+            LogError("Proxy module unavailable", request);
+            return 0;
+        case URLFault::BadByte: break;
     }
-    if (request->URL.empty()) {
-        response->SetStatus(400);
-        LogError("No URL in request", request);
-        return 0;
-    }
-    if (request->URL[0] != '/') {
-        response->SetStatus(501);
-        LogError("Proxy module unavailable", request);
-        return 0;
-    }
-    // A decoded NUL would cut the path short at the file system.
-    if (request->URL.find('\0') != std::string::npos) {
-        response->SetStatus(400);
-        LogError("Bad URL in request", request);
-        return 0;
-    }
-    return 1;
+    response->SetStatus(400);
+    LogError("Bad URL in request", request);
+    return 0;
 }
 
 int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
@@ -124,8 +152,10 @@ int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(403, "Access Denied");
         return 0;
     }
-    if (EqualNoCase(request->User, config.MasterUser) && EqualNoCase(request->Password, config.MasterPassword))
-        return 1;
+    // Both are compared whatever the other gives, and the password exactly.
+    const bool user = EqualNoCase(request->User, config.MasterUser);
+    const bool password = EqualSecret(config.MasterPassword, request->Password);
+    if (user && password) return 1;
     response->SetStatus(401, "Access Denied");
     return 0;
 }
@@ -138,27 +168,13 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
         response->Header[Hdr::ContentType] = "text/html";
         return 0;
     }
-    const HTTPConfiguration& config = Config();
     const std::string& url = request->URL;
-    if (const Mapping* m = FindFirst(config.Redir, HasVirtual, url)) {
-        request->PhysicalPath = Translate(*m, url);
-        request->ResourceKind = ResourceRedirect;
-    } else if (const Mapping* a = FindFirst(config.Alias, HasVirtual, url)) {
-        request->PhysicalPath = Translate(*a, url);
-        request->ResourceKind = ResourceDocument;
-    } else if (const Mapping* b = FindFirst(config.CgiBin, HasVirtual, url)) {
+    URLMapping mapping(Config(), url);
+    request->ResourceKind = mapping.Kind;
+    request->PhysicalPath = std::move(mapping.PhysicalPath);
+    if (mapping.Kind == ResourceCGIBin || mapping.Kind == ResourceCGIWin) {
         request->ScriptName = url;
-        request->PhysicalPath = Translate(*b, url);
-        request->ResourceKind = ResourceCGIBin;
         FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
-    } else if (const Mapping* w = FindFirst(config.CgiWin, HasVirtual, url)) {
-        request->ScriptName = url;
-        request->PhysicalPath = Translate(*w, url);
-        request->ResourceKind = ResourceCGIWin;
-        FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
-    } else {
-        request->PhysicalPath = config.DocRoot + url;
-        request->ResourceKind = ResourceDocument;
     }
     return 1;
 }
@@ -228,6 +244,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
 }
 
 int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
+    if (UsesBody(*request) && !ReceiveBody(this, request, response)) return 0;
     switch (request->Method) {
         case MethodGET: MethodGet(this, request, response); break;
         case MethodHEAD: MethodHead(this, request, response); break;
@@ -251,8 +268,9 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response) {
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
+    // Bytes of this request left unread would be taken for the next one.
     if (config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
-        !response->Header[Hdr::ContentLength].empty() && !Overloaded)
+        !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft())
         response->Header[Hdr::Connection] = "Keep-Alive";
     return 1;
 }

@@ -26,15 +26,23 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 // Work that may block: a body to receive, a script to run, a file to write
 // or delete.
 bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
-    if (!request.Header[Hdr::ContentLength].empty()) return true;
+    if (request.BodyDeclared() || request.InputLeft()) return true;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE) return true;
     std::string url = SlashesForward(request.URL);
     getparents(&url);
     return FindFirst(config.CgiBin, HasVirtual, url) || FindFirst(config.CgiWin, HasVirtual, url);
 }
 
-bool GrantsKeepAlive(const HTTPResponse& response) {
-    return EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive");
+// How the connection goes on after the answer: kept for the next request
+// when keep-alive was granted; else closed, after taking in what the client
+// may still be sending (a body left unread, bytes after the request, a
+// client that asked to keep the connection and may pipeline).
+ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, Socket& s) {
+    if (EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) return ConnectionHost::After::KeepAlive;
+    if (request.InputLeft() || !s.Buffered().empty() || !request.Header[Hdr::Connection].empty() ||
+        request.RequestLine.ends_with("HTTP/1.1"))
+        return ConnectionHost::After::Linger;
+    return ConnectionHost::After::Close;
 }
 
 }  // namespace
@@ -53,7 +61,7 @@ ConnectionHost::Settings HTTPServer::CoreSettings() const {
 
 void HTTPServer::ReportOverload() { LogError("Server Overloaded", nullptr); }
 
-ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, bool* keepAlive) {
+ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after) {
     RequestScope scope(this);
     const HTTPConfiguration& config = Config();
     // A name lookup may wait on the network.
@@ -67,14 +75,17 @@ ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, boo
         case HTTPRequest::Arrival::Failed: return Step::Drop;
         case HTTPRequest::Arrival::Whole: break;
     }
-    // A body is waited for here while it fits the connection's buffer, then
-    // received and used on a worker.
-    if (!request.Header[Hdr::ContentLength].empty() && s.Buffered().size() < request.BodyLength())
+    // A body that is on its way (part of it came with the head) is waited
+    // for here while it fits the connection's buffer, then used on a
+    // worker. A client that sent the head alone may be waiting for the
+    // answer first (a refusal needs no body): a worker serves it at once.
+    if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
+        s.Buffered().size() < request.BodyLength)
         return Step::IncompleteBody;
     if (NeedsWorker(config, request)) return Step::Worker;
     if (!ProcessRequest(&request, &response)) return Step::Drop;
     response.ComposeReply(reply);
-    *keepAlive = GrantsKeepAlive(response);
+    *after = AfterAnswer(request, response, s);
     return Step::Answer;
 }
 
@@ -86,11 +97,10 @@ ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection) {
     HTTPResponse response;
     Prepare(config, &request, &response);
     if (!request.Read(s, config.RecvTimeOut, config.ResolveName)) return After::Drop;
-    request.ReadBody(s, config.RecvTimeOut);
     if (!ProcessRequest(&request, &response)) return After::Drop;
     if (!response.Write(s, config.SendTimeOut)) return After::Drop;
     RequestRepaint();
-    return GrantsKeepAlive(response) ? After::KeepAlive : After::Close;
+    return AfterAnswer(request, response, *s);
 }
 
 void HTTPServer::BatchStarting() {

@@ -18,23 +18,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string name = argv[1];
-    HTTPConfiguration config;
-    if (!config.LoadConfiguration(name)) {
-        std::fprintf(stderr, "varevavo-setup: the registry store cannot be read\n");
-        return 1;
-    }
+    long port = 0;
     if (argc == 3) {
         char* end = nullptr;
-        const long port = std::strtol(argv[2], &end, 10);
+        port = std::strtol(argv[2], &end, 10);
         if (!end || *end || port < 1 || port > 65535) {
             std::fprintf(stderr, "varevavo-setup: '%s' is not a port number (1 to 65535)\n", argv[2]);
             return 1;
         }
-        config.Port = static_cast<int>(port);
-        if (!config.SaveConfiguration(name)) {
-            std::fprintf(stderr, "varevavo-setup: the setup could not be saved\n");
-            return 1;
-        }
+    }
+    HTTPConfiguration config;
+    if (!config.PrepareSetup(name, static_cast<int>(port))) {
+        std::fprintf(stderr, "varevavo-setup: the setup could not be read or saved\n");
+        return 1;
     }
     return 0;
 }

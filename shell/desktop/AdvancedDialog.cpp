@@ -14,14 +14,15 @@ AdvancedDialog::AdvancedDialog(HTTPConfiguration* config) {
     layout->addWidget(FlagBox(107, "CGI &Debug Mode", &config->CGIDebugMode));
     layout->addWidget(FlagBox(108, "Send WinCGI &Password", &config->CGISendPassword));
 
-    auto* perl = new QFormLayout;
-    AddRow(perl, "Perl CGI &Command Line", TextField(106, &config->PerlCmdLine));
-    layout->addLayout(perl);
+    auto* form = new QFormLayout;
+    AddRow(form, "Perl CGI &Command Line", TextField(106, &config->PerlCmdLine));
+    AddRow(form, "Largest Request &Body (bytes, 0: no limit)", NumberField(109, &config->MaxBodySize));
+    layout->addLayout(form);
 
     auto* bounce = new QGroupBox("Bounce Site");
-    auto* form = new QFormLayout(bounce);
-    AddRow(form, "IP Address", TextField(101, &config->BounceSite));
-    AddRow(form, "Port", NumberField(102, &config->BouncePort));
+    auto* site = new QFormLayout(bounce);
+    AddRow(site, "IP Address", TextField(101, &config->BounceSite));
+    AddRow(site, "Port", NumberField(102, &config->BouncePort));
     layout->addWidget(bounce);
     layout->addStretch();
 }

@@ -56,6 +56,7 @@ HTTPConfiguration Unusual() {
     c.CGITimeOut = 4000;
     c.PriorityLevel = 0;
     c.NumThreads = 64;
+    c.MaxBodySize = 0;
     c.Port = -8080;  // signed fields keep their bit pattern
     c.BouncePort = 8081;
     c.BounceSite = "bounce.example.org";
@@ -125,6 +126,7 @@ void ExpectSameSettings(const HTTPConfiguration& a, const HTTPConfiguration& b) 
     EXPECT_EQ(a.CGITimeOut, b.CGITimeOut);
     EXPECT_EQ(a.PriorityLevel, b.PriorityLevel);
     EXPECT_EQ(a.NumThreads, b.NumThreads);
+    EXPECT_EQ(a.MaxBodySize, b.MaxBodySize);
     EXPECT_EQ(a.Port, b.Port);
     EXPECT_EQ(a.BouncePort, b.BouncePort);
     EXPECT_EQ(a.BounceSite, b.BounceSite);
@@ -170,6 +172,7 @@ TEST(HTTPConfigurationModel, DefaultsOfANewSetup) {
     HTTPConfiguration fresh;
     EXPECT_EQ(fresh.Port, 80);
     EXPECT_EQ(fresh.NumThreads, 16u);
+    EXPECT_EQ(fresh.MaxBodySize, 64u * 1024 * 1024);
     EXPECT_EQ(fresh.SendTimeOut, 45000u);
     EXPECT_TRUE(fresh.DocRoot.empty());
     EXPECT_TRUE(fresh.Types.empty());
@@ -220,7 +223,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 6}, {"Server", 14}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 6}, {"Server", 15}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
@@ -432,6 +435,36 @@ TEST(HTTPConfigurationPersistence, ACrashDuringASaveLeavesTheOldSetupWhole) {
     EXPECT_NE(crashed.status, 0);
     EXPECT_NE(crashed.out.find("deleted"), std::string::npos) << crashed.out << crashed.err;
     ExpectStoredSetup(old);
+}
+
+// A new setup and its port arrive together or not at all: a save that
+// stops (as a crash would) while the port is written leaves no setup, never
+// one with the default port.
+TEST(HTTPConfigurationPersistence, ANewSetupGetsItsPortInOneTransaction) {
+    TestHome home;
+    for (int stopAt : {1, 2}) {
+        SCOPED_TRACE(stopAt);
+        static int saves;
+        saves = 0;
+        static int stop;
+        stop = stopAt;
+        HTTPConfiguration::TestHookAfterDelete = [] { return ++saves != stop; };
+        HTTPConfiguration c;
+        EXPECT_FALSE(c.PrepareSetup("Test", 8080));
+        HTTPConfiguration::TestHookAfterDelete = nullptr;
+        HKEY key = kNoKey;
+        EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSetupPath, &key), ERROR_FILE_NOT_FOUND);
+    }
+    HTTPConfiguration created;
+    ASSERT_TRUE(created.PrepareSetup("Test", 8080));
+    EXPECT_EQ(created.Port, 8080);
+    HTTPConfiguration expected;
+    expected.DefaultConfiguration();
+    expected.Port = 8080;
+    ExpectStoredSetup(expected);
+    HTTPConfiguration again;
+    ASSERT_TRUE(again.PrepareSetup("Test", 0));
+    EXPECT_EQ(again.Port, 8080) << "without a port the setup stays as it is";
 }
 
 // Where no store can be opened, loading only empties the lists.

@@ -121,6 +121,7 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.CGIDebugMode = 0;
     c.CGISendPassword = 1;
     c.PerlCmdLine = "perl -T";
+    c.MaxBodySize = 1000;
     c.BounceSite = "bounce.test";
     c.BouncePort = 8888;
 }
@@ -197,6 +198,8 @@ const std::vector<ControlCase>& ControlCases() {
          [](C c) { return c.CGISendPassword == 0; }},
         {"PerlCmdLine", kAdvanced, 106, Kind::Edit, "Perl CGI &Command Line", "perl -T", "perl",
          [](C c) { return c.PerlCmdLine == "perl"; }},
+        {"MaxBodySize", kAdvanced, 109, Kind::Edit, "Largest Request &Body (bytes, 0: no limit)", "1000", "0",
+         [](C c) { return c.MaxBodySize == 0; }},
         {"BounceSite", kAdvanced, 101, Kind::Edit, "IP Address", "bounce.test", "other.test",
          [](C c) { return c.BounceSite == "other.test"; }},
         {"BouncePort", kAdvanced, 102, Kind::Edit, "Port", "8888", "8080", [](C c) { return c.BouncePort == 8080; }},

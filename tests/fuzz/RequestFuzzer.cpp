@@ -1,11 +1,12 @@
 // Feeds arbitrary bytes to the request reader through a real loopback
 // connection, the way a client would: sometimes all at once, sometimes in
 // pieces from another thread so that lines and bodies arrive split at
-// random points. The bytes are read as an event loop reads them: received
-// as they come, a head read once it is whole (ReadArrived), a body and a
-// head too long for the buffer read on as a worker does. Every request
-// found on the connection is read (pipelining, bodies, header blocks) and
-// normalised as the pipeline would.
+// random points. The bytes are read as the event loops read them: a head
+// once it has arrived whole, one too long for the buffer as a worker reads
+// it. Every request found on the connection is read (pipelining,
+// bodies, header blocks) and normalised as the pipeline would; a body read
+// whole has exactly its declared length, and one whose framing was refused
+// is never read.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -58,24 +59,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         client.ShutdownWrite();
     }
 
-    bool closed = false;
-    for (int pass = 0; pass < 8 && !closed;) {
+    for (int pass = 0; pass < 8;) {
         HTTPRequest request;
-        switch (request.ReadArrived(server.get(), 200)) {
-            case HTTPRequest::Arrival::Partial: {
-                if (!server->ReadReady(200)) closed = true;
-                const long n = server->ReceiveMore();
-                if (n == 0 || (n < 0 && server->LastError == 10055 && !request.Read(server.get(), 200, 0))) closed = true;
-                continue;
-            }
-            case HTTPRequest::Arrival::Failed: closed = true; continue;
-            case HTTPRequest::Arrival::Whole: break;
+        request.TimeOut = 200;
+        // As an event loop reads: what has arrived, once the head is whole;
+        // a head too long for the buffer is read on as a worker reads it.
+        const HTTPRequest::Arrival arrival = request.ReadArrived(server.get(), 200);
+        if (arrival == HTTPRequest::Arrival::Failed) break;
+        if (arrival == HTTPRequest::Arrival::Partial) {
+            if (!server->ReadReady(200)) break;
+            const long n = server->ReceiveMore();
+            if (n == 0) break;
+            if (n > 0 || server->LastError != 10055) continue;
+            if (!request.Read(server.get(), 200, 0)) break;
         }
         ++pass;
-        request.ReadBody(server.get(), 200);
         request.GetParents();
-        (void)request.Entity.GetSize();
-        if (request.Protocol == HTTP09) break;
+        // A body is read as a request that uses it would; a length that is
+        // not sound is never read.
+        if (request.BadFraming && request.BodyDeclared() && request.ReadBody() != 0) std::abort();
+        if (!request.BadFraming && request.ReadBody() == 1 && request.BodyDeclared() &&
+            request.Entity.GetSize() != request.BodyLength)
+            std::abort();
+        if (request.Protocol == HTTP09 || request.InputLeft() || !server->ReadReady(0)) break;
     }
     if (writer.joinable()) writer.join();
     return 0;

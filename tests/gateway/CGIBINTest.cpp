@@ -59,6 +59,17 @@ TEST(StandardCGI, NulByteInAHeaderCannotAddAVariable) {
     EXPECT_EQ(body.find("PATH=/evil"), std::string::npos) << body;
 }
 
+TEST(StandardCGI, VariablesFromTheClientHoldNoControlBytes) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/show.cgi", kShowScript);
+    const std::string body = Body(Get(t, "/CGI-BIN/show.cgi/a%0Ab%1B?x\x01y",
+                                      "Authorization: Basic dXMNCmVyOnBhCnNz\r\n"  // "us\r\ner" and "pa\nss"
+                                      "User-Agent: ua\r\x7f\tz\r\nCookie: c\rd\r\n"));
+    for (const char* variable : {"\nPATH_INFO=/a b \n", "\nSCRIPT_NAME=/CGI-BIN/show.cgi\n", "\nQUERY_STRING=x y\n",
+                                 "\nREMOTE_USER=us  er\n", "\nHTTP_USER_AGENT=ua   z\n", "\nHTTP_COOKIE=c d\n"})
+        EXPECT_NE(body.find(variable), std::string::npos) << variable << body;
+}
+
 TEST(StandardCGI, PathInformationAndWorkingDirectory) {
     TestServer t;
     WriteScript(t, "CGI-BIN/sub/show.cgi", kShowScript);
@@ -94,8 +105,8 @@ TEST(StandardCGI, QueryWithoutEqualsSignBecomesArguments) {
         ASSERT_NE(args, std::string::npos) << c.name;
         EXPECT_EQ(body.substr(args + 3), c.arguments) << c.name;
     }
-    EXPECT_NE(t.Log("TRACE.LOG").find("(CGI-BIN Launch) WorkPath: C:\\HTTPD\\CGI-BIN CmdLine: "
-                                      "\"C:\\HTTPD\\CGI-BIN\\show.cgi\" a b %41 Args: a+b+%41\r\n"),
+    EXPECT_NE(t.Log("TRACE.LOG").find("(CGI-BIN Launch) WorkPath: C:\\\\HTTPD\\\\CGI-BIN CmdLine: "
+                                      "\\\"C:\\\\HTTPD\\\\CGI-BIN\\\\show.cgi\\\" a b %41 Args: a+b+%41\r\n"),
               std::string::npos);
 }
 
@@ -190,7 +201,7 @@ TEST(StandardCGI, TimeOutKillsTheWholeScriptAndSendsItsPartialOutput) {
     EXPECT_EQ(response, PlainHead("HTTP/1.0 200 Document Follows", 8, "text/plain") + "partial\n");
     EXPECT_GE(elapsed, std::chrono::milliseconds(900));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
-    EXPECT_NE(t.Log("ERROR.LOG").find("] StdCGI Launch \"C:\\HTTPD\\CGI-BIN\\slow.cgi\": Process timed out\r\n"),
+    EXPECT_NE(t.Log("ERROR.LOG").find(R"(] StdCGI Launch \"C:\\HTTPD\\CGI-BIN\\slow.cgi\": Process timed out)" "\r\n"),
               std::string::npos);
 
     std::string helper;
@@ -218,10 +229,10 @@ TEST(StandardCGI, LaunchFailures) {
          "print 1;\n", std::filesystem::perms(0644), PlainHead("HTTP/1.0 500 ", 0, ""), ""},
         {"not executable", "CGI-BIN/plain.cgi", "#!/bin/sh\n", std::filesystem::perms(0644),
          PlainHead("HTTP/1.0 500 Standard CGI Launch Error", launchError.size(), "text/html") + launchError,
-         "Standard CGI Launch \"C:\\HTTPD\\CGI-BIN\\plain.cgi\": CreateProcess failed; error code = 5\r\n"},
+         "Standard CGI Launch \\\"C:\\\\HTTPD\\\\CGI-BIN\\\\plain.cgi\\\": CreateProcess failed; error code = 5\r\n"},
         {"not a program", "CGI-BIN/text.cgi", "just text\n", std::filesystem::perms(0755),
          PlainHead("HTTP/1.0 500 Standard CGI Launch Error", launchError.size(), "text/html") + launchError,
-         "Standard CGI Launch \"C:\\HTTPD\\CGI-BIN\\text.cgi\": CreateProcess failed; error code = 193\r\n"},
+         "Standard CGI Launch \\\"C:\\\\HTTPD\\\\CGI-BIN\\\\text.cgi\\\": CreateProcess failed; error code = 193\r\n"},
     };
     TestServer t;
     for (const auto& c : cases) {
@@ -245,7 +256,7 @@ TEST(StandardCGI, PerlScriptThroughPerlCmdLine) {
     const std::string body = t.Site("CGI-BIN/test.pl") + "\na|b\n";
     EXPECT_EQ(Get(t, "/CGI-BIN/test.pl?a+b"),
               PlainHead("HTTP/1.0 200 Document Follows", body.size(), "text/plain") + body);
-    EXPECT_NE(t.Log("TRACE.LOG").find("CmdLine: /usr/bin/perl \"C:\\HTTPD\\CGI-BIN\\test.pl\" a b Args: a+b\r\n"),
+    EXPECT_NE(t.Log("TRACE.LOG").find(R"(CmdLine: /usr/bin/perl \"C:\\HTTPD\\CGI-BIN\\test.pl\" a b Args: a+b)" "\r\n"),
               std::string::npos);
 }
 

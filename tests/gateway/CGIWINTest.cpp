@@ -65,14 +65,14 @@ TEST_F(WindowsCGI, GetDescribesTheRequestInTheProfile) {
         std::to_string(t().Port()) +
         "\nServer Admin|webmaster@localhost\nCGI Version|CGI/1.3a (Win)\nRemote Host|\nRemote Address|127.0.0.1\n"
         "Authentication Method|Basic\nAuthentication Realm|\nAuthenticated Username|user\n"
-        "Authenticated Password|secret\n[Accept]\ntext/html|Yes\nimage/gif;q|0.5=Yes\n[System]\nGMT Offset|" +
+        "Authenticated Password|secret\n[Accept]\ntext/html|Yes\nimage/gif|q=0.5\n[System]\nGMT Offset|" +
         std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())) +
         "\nDebug Mode|No\nOutput File|<tmp>\nContent File|\n[Extra Headers]\nAccept-Language|de\nCookie|c=1\n"
         "arguments: 3, content: 0 bytes, in " + t().Site("CGI-WIN") + "\n";
     EXPECT_EQ(Head(response), PlainHead("HTTP/1.0 200 Document Follows", Body(response).size(), "text/plain"));
     EXPECT_EQ(WithoutTempNames(Body(response)), body);
-    EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\HTTPD\\CGI-WIN CmdLine: "
-                                        "\"C:\\HTTPD\\CGI-WIN\\prog.py\" "),
+    EXPECT_NE(t().Log("TRACE.LOG").find("(CGI-WIN Launch)  WorkPath: C:\\\\HTTPD\\\\CGI-WIN CmdLine: "
+                                        "\\\"C:\\\\HTTPD\\\\CGI-WIN\\\\prog.py\\\" "),
               std::string::npos);
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "profile, spare content file and output are gone";
 }
@@ -100,6 +100,24 @@ TEST_F(WindowsCGI, PostFormFieldsLiteralAndExternal) {
     for (size_t at = 0; (at = errors.find(line, at)) != std::string::npos; ++at) ++dropped;
     EXPECT_EQ(dropped, 2u) << errors;
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home())) << "the external value files and the request body are gone too";
+}
+
+// No text of the client makes a key, a section or a line of its own, and
+// every key is written whatever the client sent.
+TEST_F(WindowsCGI, ClientTextMakesNoKeyOrLineOfItsOwn) {
+    Start();
+    const std::string body = Body(Get(t(), "/CGI-WIN/prog.py?a\rb",
+                                      "Accept: Output File=/tmp/x, text/html;level=1; q=0.5, [System], image/gif\r\n"
+                                      "Cookie: c=1\rDebug Mode=Yes\r\n"
+                                      "Authorization: Basic dXMNCmVyOnBhCnNz\r\n"));  // "us\r\ner" and "pa\nss"
+    EXPECT_NE(body.find("\nQuery String|a b\n"), std::string::npos) << body;
+    EXPECT_NE(body.find("\nAuthenticated Username|us  er\nAuthenticated Password|pa ss\n"), std::string::npos)
+        << body;
+    EXPECT_NE(body.find("\n[Accept]\ntext/html|level=1; q=0.5\nimage/gif|Yes\n[System]\n"), std::string::npos)
+        << body;
+    EXPECT_NE(body.find("\nDebug Mode|No\n"), std::string::npos) << body;
+    EXPECT_NE(body.find("\nCookie|c=1 Debug Mode=Yes\n"), std::string::npos) << body;
+    EXPECT_EQ(body.find("Output File|/tmp/x"), std::string::npos) << body;
 }
 
 TEST_F(WindowsCGI, PasswordKeyFollowsCGISendPassword) {
@@ -133,9 +151,10 @@ TEST_F(WindowsCGI, ProgramThatCannotStartOrRunsTooLong) {
     EXPECT_EQ(Get(t(), "/CGI-WIN/slow.sh"), PlainHead("HTTP/1.0 200 Document Follows", 5, "text/plain") + "soon\n");
     const std::string errors = t().Log("ERROR.LOG");
     EXPECT_NE(
-        errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; error code = 2\r\n"),
+        errors.find(R"(] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\broken.py\": CreateProcess failed; )" "error code = 2\r\n"),
         std::string::npos);
-    EXPECT_NE(errors.find("] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out\r\n"), std::string::npos);
+    EXPECT_NE(errors.find(R"(] WinCGI Launch \"C:\\HTTPD\\CGI-WIN\\slow.sh\": Process timed out)" "\r\n"),
+              std::string::npos);
     EXPECT_TRUE(TempDirEmptiesSoon(t().Home()));
 }
 

@@ -113,4 +113,37 @@ TEST_F(ServerSideIncludes, DatesFollowTheTimeFormatForTheRestOfThePage) {
     EXPECT_TRUE(std::regex_match(body, dates)) << body;
 }
 
+// Secrets lie beside the document root, on the drive and in the home; no
+// spelling of a path that climbs out of the roots may reach them, through
+// any directive. Paths that climb and come back down stay usable.
+TEST_F(ServerSideIncludes, NoDirectiveReachesOutsideTheRoots) {
+    const std::string secret = "SECRET-TEXT";
+    t.WriteSite("SECRET.TXT", secret);
+    testing_support::TestHome::WriteFile(t.Home().DriveC("SECRET.TXT"), secret);
+    testing_support::TestHome::WriteFile(t.Home().Path() + "/SECRET.TXT", secret);
+    gateway_test::WriteScript(t, "CGI-BIN/x.cgi", "#!/bin/sh\necho " + secret + "\n");
+    const char* const climbs[] = {
+        "/../SECRET.TXT", "/..\\SECRET.TXT", "\\..\\SECRET.TXT", "/../../SECRET.TXT", "/../../../SECRET.TXT",
+        "/../../../../../../../../../../etc/passwd", "/ICONS/../../SECRET.TXT", "/ICONS\\..\\..\\SECRET.TXT",
+        "/ICONS/../../../SECRET.TXT", "/icons/..\\../SECRET.TXT", "/./../SECRET.TXT", ".\\..\\SECRET.TXT",
+        "/x/../../SECRET.TXT", "/CGI-BIN/../../SECRET.TXT", "/.../SECRET.TXT", "/..", "..", "SECRET.TXT",
+        "/%2e%2e/SECRET.TXT", "/%2E%2E%2FSECRET.TXT", "%2f%2e%2e%2fSECRET.TXT", "/..%5cSECRET.TXT",
+        "%5c..%5cSECRET.TXT", "/ICONS/..%2f..%2fSECRET.TXT", "/ICONS%2f%2e%2e%5c%2e%2e%5cSECRET.TXT",
+        "/%2e/%2e%2e/SECRET.TXT", "/../SECRET.TXT?x=1", "/CGI-BIN/x.cgi", "/cgi-bin/x.cgi?x",
+    };
+    for (const char* climb : climbs) {
+        const std::string page = "[<!--#include virtual=\"" + std::string(climb) + "\" -->|<!--#fsize virtual=\"" +
+                                 climb + "\" -->|<!--#flastmod virtual=\"" + climb + "\" -->]";
+        t.WriteSite("HTDOCS/climb.shtml", page);
+        EXPECT_EQ(Body(Get(t, "/climb.shtml")), "[" + kError + "|" + kError + "|" + kError + "]") << climb;
+    }
+    const char* const inside[] = {"/sub/../footer.html", "/ICONS/../footer.html", "/%66ooter.html",
+                                  "\\footer.html", "/./footer.html?x=1"};
+    for (const char* path : inside) {
+        t.WriteSite("HTDOCS/inside.shtml", "[<!--#include virtual=\"" + std::string(path) + "\" -->|<!--#fsize virtual=\"" +
+                                               path + "\" -->]");
+        EXPECT_EQ(Body(Get(t, "/inside.shtml")), "[" + kFooter + "|" + std::to_string(kFooter.size()) + "]") << path;
+    }
+}
+
 }  // namespace

@@ -14,13 +14,11 @@ using testing_support::TestHome;
 
 namespace {
 
-// Reads a request, head and body, sent as the given bytes (the client
-// then waits).
+// Reads a request sent as the given bytes (the client then waits).
 struct ReadRequest {
     explicit ReadRequest(const std::string& bytes, unsigned long timeout = 2000) : pair(MakeLoopbackPair()) {
         pair.client->Send(bytes);
         result = request.Read(pair.server.get(), timeout, 0);
-        if (result) request.ReadBody(pair.server.get(), timeout);
     }
     LoopbackPair pair;
     HTTPRequest request;
@@ -129,30 +127,62 @@ TEST(Headers, LongHeaderLineIsCut) {
     EXPECT_EQ(r.request.Header[Hdr::Referer], std::string(255 - 9, 'r'));
 }
 
-TEST(Body, ReadIntoATemporaryFile) {
+// The rest of a cut line is not a header of its own, and the end of a line
+// that just fills the buffer is not the end of the block.
+TEST(Headers, NothingHidesInTheRestOfALongLine) {
+    const std::string prefix = "Referer: ";
+    for (size_t fill : {255u, 510u}) {
+        ReadRequest hidden("POST / HTTP/1.0\r\n" + prefix + std::string(fill - prefix.size(), 'r') +
+                           "Content-Length: 5\r\n\r\n");
+        ASSERT_EQ(hidden.result, 1) << fill;
+        EXPECT_EQ(hidden.request.Header[Hdr::ContentLength], "") << fill;
+    }
+    for (size_t fill : {253u, 254u, 255u, 256u, 510u}) {
+        const std::string referer = prefix + std::string(fill - prefix.size(), 'r');
+        ReadRequest exact("POST / HTTP/1.0\r\n" + referer + "\r\nAccept: a\r\n\r\n");
+        EXPECT_EQ(exact.request.Header[Hdr::Accept], "a") << fill;
+        EXPECT_EQ(exact.request.Header[Hdr::Referer], referer.substr(prefix.size(), 255 - prefix.size())) << fill;
+    }
+}
+
+TEST(Body, LeftOnTheConnectionUntilReadIntoATemporaryFile) {
     TestHome home;
-    ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 11\r\n\r\nhello world\r\n");
+    ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 11\r\n\r\nhello world\r\nGET /next\r\n");
     ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.request.Entity.Type, EntityNone);
+    EXPECT_TRUE(home.TempFiles().empty()) << "nothing is stored before the body is known to be used";
+    EXPECT_TRUE(r.request.InputLeft());
+    ASSERT_EQ(r.request.ReadBody(), 1);
     ASSERT_EQ(r.request.Entity.Type, EntityTemp);
     EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName), "hello world");
-    EXPECT_EQ(r.request.Entity.GetSize(), 11u);
     EXPECT_EQ(r.request.Entity.FileName.rfind(home.TempDir() + "/ZAD", 0), 0u);
+    EXPECT_FALSE(r.request.InputLeft());
+    char line[64];
+    EXPECT_EQ(r.pair.server->GetLine(line, sizeof line, 1000), 0) << "what follows the body stays for the next request";
+    EXPECT_EQ(r.pair.server->GetLine(line, sizeof line, 1000), 9);
 }
 
 TEST(Body, ZeroLengthMakesAnEmptyFile) {
     TestHome home;
     ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 0\r\n\r\n");
     ASSERT_EQ(r.result, 1);
+    EXPECT_FALSE(r.request.InputLeft());
+    ASSERT_EQ(r.request.ReadBody(), 1);
     ASSERT_EQ(r.request.Entity.Type, EntityTemp);
     EXPECT_TRUE(TestHome::FileExists(r.request.Entity.FileName));
     EXPECT_EQ(r.request.Entity.GetSize(), 0u);
 }
 
-TEST(Body, ShortBodyIsStoredAsFarAsItCame) {
+// A body that stops short, by a close or by silence, is not a request: none
+// of it is kept.
+TEST(Body, ShortBodyKeepsNothing) {
     TestHome home;
     ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 100\r\n\r\nonly this", 300);
-    ASSERT_EQ(r.result, 1) << "the request is still processed";
-    EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName), "only this");
+    ASSERT_EQ(r.result, 1);
+    EXPECT_EQ(r.request.ReadBody(), 0);
+    EXPECT_EQ(r.request.Entity.Type, EntityNone);
+    EXPECT_TRUE(home.TempFiles().empty());
+    EXPECT_TRUE(r.request.InputLeft()) << "the connection is out of step";
 }
 
 TEST(Body, TemporaryFileGoesWithTheRequest) {
@@ -160,11 +190,30 @@ TEST(Body, TemporaryFileGoesWithTheRequest) {
     std::string name;
     {
         ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc");
+        ASSERT_EQ(r.request.ReadBody(), 1);
         name = r.request.Entity.FileName;
         EXPECT_TRUE(TestHome::FileExists(name));
     }
     EXPECT_FALSE(TestHome::FileExists(name));
     EXPECT_TRUE(home.TempFiles().empty());
+}
+
+TEST(Body, ContentLengthIsOneDecimalNumber) {
+    const struct {
+        std::string text;
+        bool valid;
+        uint64_t length;
+    } cases[] = {
+        {"0", true, 0}, {"0005", true, 5}, {"9223372036854775807", true, 9223372036854775807ULL},
+        {"9223372036854775808", false, 0}, {"99999999999999999999999", false, 0}, {"", false, 0},
+        {"-1", false, 0}, {"+5", false, 0}, {" 5", false, 0}, {"5 ", false, 0}, {"0x10", false, 0},
+        {"1e3", false, 0}, {"12abc", false, 0}, {"5, 5", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t length = 77;
+        EXPECT_EQ(ParseContentLength(c.text, &length), c.valid) << c.text;
+        EXPECT_EQ(length, c.valid ? c.length : 77u) << c.text;
+    }
 }
 
 TEST(Parents, Normalisation) {

@@ -102,6 +102,19 @@ TEST(Text, LetterCase) {
     EXPECT_EQ(ToLower("/Docs/A.HTML"), "/docs/a.html");
 }
 
+TEST(Text, SecretsCompareExactly) {
+    const struct {
+        const char* secret;
+        std::string guess;
+        bool equal;
+    } cases[] = {
+        {"s3cret", "s3cret", true}, {"s3cret", "S3CRET", false}, {"s3cret", "s3cre", false},
+        {"s3cret", "s3crets", false}, {"", "", true}, {"", "x", false},
+        {"s3cret", std::string("s3cret\0", 7), false}, {"\xff", "\x7f", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(EqualSecret(c.secret, c.guess), c.equal) << c.secret << " " << c.guess;
+}
+
 TEST(Base64, GroupEnds) {
     const Case cases[] = {
         {"two equals signs give one byte", "QQ==", "A"},

@@ -80,7 +80,7 @@ TEST(Documents, MissingFile) {
     TestServer t;
     EXPECT_EQ(Get(t, "/none.html"), ErrorResponse(404, "Resource not found"));
     EXPECT_EQ(LogLines(t.Log("ERROR.LOG")),
-              std::vector<std::string>{"127.0.0.1 [T] File not found: C:\\HTTPD\\HTDOCS\\none.html"});
+              std::vector<std::string>{"127.0.0.1 [T] File not found: C:\\\\HTTPD\\\\HTDOCS\\\\none.html"});
 }
 
 TEST(Documents, MimeTypesAndCaseOfExtensions) {
@@ -125,7 +125,7 @@ TEST(Directories, DefaultIndexAndItsAbsence) {
     EXPECT_NE(Get(t, "/").find("\r\n\r\nhome"), std::string::npos);
     EXPECT_EQ(Get(t, "/empty/"), ErrorResponse(404, "Resource not found"));
     EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(),
-              "127.0.0.1 [T] Default file not found: C:\\HTTPD\\HTDOCS\\empty\\");
+              "127.0.0.1 [T] Default file not found: C:\\\\HTTPD\\\\HTDOCS\\\\empty\\\\");
 }
 
 TEST(Directories, PreformattedListing) {
@@ -231,9 +231,31 @@ TEST(Publishing, PutAndDeleteBehindTheMasterKey) {
     EXPECT_EQ(WithoutDates(t.Exchange("DELETE /dir/ HTTP/1.0\r\n" + key + "\r\n")),
               ErrorResponse(409, "DELETE Conflict Error"))
         << "a target that cannot be removed is never answered 200";
-    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(), "127.0.0.1 [T] Unable to delete: C:\\HTTPD\\HTDOCS\\dir\\");
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(), "127.0.0.1 [T] Unable to delete: C:\\\\HTTPD\\\\HTDOCS\\\\dir\\\\");
     EXPECT_EQ(WithoutDates(t.Exchange("OPTIONS / HTTP/1.0\r\n" + key + "\r\n")),
               ErrorResponse(501, "Method not available"));
+}
+
+TEST(Publishing, ThePasswordIsComparedExactly) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.UseMasterKey = 1;
+        c.MasterUser = "admin";
+        c.MasterPassword = "s3cret";
+    });
+    const struct {
+        const char* credentials;  // user:password in Base64
+        int status;
+    } cases[] = {
+        {"YWRtaW46UzNDUkVU", 401},  // admin:S3CRET
+        {"YWRtaW46czNjcmV0Cg==", 401},  // admin:s3cret and a line feed
+        {"YWRtaW46czNjcmU=", 401},  // admin:s3cre
+        {"QURNSU46czNjcmV0", 201},  // ADMIN:s3cret: the user name keeps its case rule
+    };
+    for (const auto& c : cases) {
+        const std::string got = t.Exchange("PUT /p.txt HTTP/1.0\r\nAuthorization: Basic " + std::string(c.credentials) +
+                                           "\r\nContent-Length: 1\r\n\r\nx");
+        EXPECT_EQ(got.substr(0, 12), "HTTP/1.0 " + std::to_string(c.status)) << c.credentials;
+    }
 }
 
 TEST(Publishing, MasterKeyOff) {
@@ -343,7 +365,27 @@ TEST(Logs, AccessErrorAndReferrerLines) {
     ASSERT_EQ(referrer.size(), 24 + std::string(" http://other.net/page -> \"GET /l.txt HTTP/1.0\"\r\n").size());
     EXPECT_EQ(referrer.substr(24), " http://other.net/page -> \"GET /l.txt HTTP/1.0\"\r\n");
     EXPECT_EQ(LogLines(t.Log("ERROR.LOG")), std::vector<std::string>{"127.0.0.1 [T] File not found: "
-                                                                     "C:\\HTTPD\\HTDOCS\\nope"});
+                                                                     "C:\\\\HTTPD\\\\HTDOCS\\\\nope"});
+}
+
+// Quotes, backslashes, bytes above 0x7E (0x9B opens a terminal sequence)
+// and spaces in the user name are escaped, so no field or line start can be
+// faked from outside.
+TEST(Logs, NoClientTextForgesAField) {
+    TestServer t([](HTTPConfiguration& c) { c.SiteAddress = "www.mysite.org"; });
+    t.WriteSite("HTDOCS/l.txt", "abc");
+    // x [01/Jan/2000:00:00:00 +0000] "GET /forged HTTP/1.0" 200 1:pw, a user "x [01/Jan/2000"
+    const std::string user = "eCBbMDEvSmFuLzIwMDA6MDA6MDA6MDAgKzAwMDBdICJHRVQgL2ZvcmdlZCBIVFRQLzEuMCIgMjAwIDE6cHc=";
+    t.Exchange("GET /l.txt?a=\"b\\c\x9b HTTP/1.0\r\nUser-Agent: UA\" \"forged\r\nReferer: http://x/ -> \"GET /\"\r\n"
+               "Authorization: Basic " + user + "\r\n\r\n");
+    t.Exchange("GET /q%22x%5C%9B HTTP/1.0\r\n\r\n");
+    const auto access = LogLines(t.Log("ACCESS.LOG"));
+    ASSERT_EQ(access.size(), 2u);
+    EXPECT_EQ(access[0], R"(127.0.0.1 - x\x20[01/Jan/2000 [T] "GET /l.txt?a=\"b\\c\x9B HTTP/1.0" 200 3 )"
+                         R"("http://x/ -> \"GET /\"" "UA\" \"forged")");
+    EXPECT_EQ(LogLines(t.Log("ERROR.LOG")).back(), R"(127.0.0.1 [T] File not found: C:\\HTTPD\\HTDOCS\\q\"x\\\x9B)");
+    EXPECT_EQ(t.Log("REFERRER.LOG").substr(24),
+              R"( http://x/\x20->\x20\"GET\x20/\" -> "GET /l.txt?a=\"b\\c\x9B HTTP/1.0")" "\r\n");
 }
 
 TEST(Logs, SwitchesAndTrace) {
@@ -357,7 +399,7 @@ TEST(Logs, SwitchesAndTrace) {
     EXPECT_EQ(t.Log("ERROR.LOG"), "");
     t.Exchange("DELETE /d.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46cHc=\r\n\r\n");
     EXPECT_EQ(LogLines(t.Log("TRACE.LOG")),
-              std::vector<std::string>{"127.0.0.1 [T] MethodDelete(): C:\\HTTPD\\HTDOCS\\d.txt"});
+              std::vector<std::string>{"127.0.0.1 [T] MethodDelete(): C:\\\\HTTPD\\\\HTDOCS\\\\d.txt"});
 }
 
 TEST(KeepAlive, GrantedOnlyWhenAskedAndAllowed) {
@@ -480,11 +522,15 @@ TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
     t.WriteSite("HTDOCS/r.txt", "reload");
     std::atomic<bool> stop{false};
     std::atomic<int> good{0};
+    std::atomic<bool> started{false};
     std::thread client([&] {
-        while (!stop) {
+        do {
+            started = true;
             if (t.Exchange("GET /r.txt HTTP/1.0\r\n\r\n").ends_with("reload")) ++good;
-        }
+        } while (!stop);
     });
+    // The reloads may all be over before a busy machine starts the client.
+    while (!started) std::this_thread::yield();
     for (int i = 0; i < 20; ++i) t.Server().ReloadConfiguration();
     stop = true;
     client.join();

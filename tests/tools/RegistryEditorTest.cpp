@@ -165,6 +165,7 @@ TEST(RegistryEditor, TheDefaultSetupExportsWhole) {
     for (const char* line : {"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Raziduzovo\\Varevavo\\Primary\\Network]\n"
                              "\"Port\"=dword:00000050\n\"SendTimeOut\"=dword:0000afc8\n",
                              "\"DocRoot\"=\"C:\\\\HTTPD\\\\HTDOCS\"\n", "\"MasterPassword\"=\"\"\n",
+                             "\"MaxBodySize\"=dword:04000000\n",
                              "\"/CGI-BIN\"=\"C:\\\\HTTPD\\\\CGI-BIN\"\n",
                              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Raziduzovo\\Varevavo\\Primary\\Types]\n"
                              "\".ai\"=\"application/postscript\"\n\".eps\"=\"application/postscript\"\n",
@@ -269,4 +270,16 @@ TEST(RegistryEditor, AMalformedFileIsRefusedWithItsLine) {
         SCOPED_TRACE(c.name);
         ExpectRefused(home, {"import", file}, c.problem);
     }
+}
+
+// varevavo-setup checks its port before it touches the store, so a bad one
+// leaves no setup behind.
+TEST(SetupTool, ABadPortCreatesNothing) {
+    TestHome home;
+    EXPECT_EQ(RunProgram({VAREVAVO_SETUP, "Fresh", "99999"}).status, 1);
+    EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\Fresh"}).status, 1);
+    EXPECT_EQ(RunProgram({VAREVAVO_SETUP, "Fresh", "8080"}).status, 0);
+    HTTPConfiguration c;
+    ASSERT_TRUE(c.LoadConfiguration("Fresh"));
+    EXPECT_EQ(c.Port, 8080);
 }

@@ -1,0 +1,37 @@
+#include "server/URLMapping.h"
+
+#include <algorithm>
+
+#include "config/HTTPConfiguration.h"
+#include "http/HTTPRequest.h"
+
+URLFault NormaliseURL(std::string* url) {
+    NormalisePath(url);
+    if (url->find("...") != std::string::npos) return URLFault::Traversal;
+    if (url->empty()) return URLFault::Empty;
+    if ((*url)[0] != '/') return URLFault::NotAbsolute;
+    if (url->find('\0') != std::string::npos) return URLFault::BadByte;
+    return URLFault::None;
+}
+
+URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : Kind(ResourceDocument) {
+    static constexpr struct {
+        std::vector<Mapping> HTTPConfiguration::*list;
+        int kind;
+    } kLists[] = {
+        {&HTTPConfiguration::Redir, ResourceRedirect},
+        {&HTTPConfiguration::Alias, ResourceDocument},
+        {&HTTPConfiguration::CgiBin, ResourceCGIBin},
+        {&HTTPConfiguration::CgiWin, ResourceCGIWin},
+    };
+    for (const auto& list : kLists) {
+        if (const Mapping* entry = FindFirst(config.*list.list, HasVirtual, url)) {
+            Kind = list.kind;
+            PhysicalPath = entry->second;
+            PhysicalPath += url.substr(std::min(entry->first.size(), url.size()));
+            return;
+        }
+    }
+    PhysicalPath = config.DocRoot;
+    PhysicalPath += url;
+}

@@ -1,0 +1,169 @@
+// Where a request ends, seen from the client: bytes over a real connection
+// to a real server. Bodies are read only when used, within MaxBodySize;
+// lengths are strict; a short body runs nothing; what follows a body is the
+// next request; an over-long request line gets a status line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/TestServer.h"
+
+using testing_support::TestHome;
+using testing_support::TestServer;
+using testing_support::WithoutDates;
+
+namespace {
+
+// Counts its runs in CGI-BIN/runs.txt and prints CONTENT_LENGTH and the
+// number of bytes it was given.
+const char* const kCountingScript =
+    "#!/bin/sh\n"
+    "echo run >> runs.txt\n"
+    "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+    "printf 'length=%s got=%s' \"$CONTENT_LENGTH\" \"$(/usr/bin/wc -c | /usr/bin/tr -d ' ')\"\n";
+
+struct Site {
+    explicit Site(const std::function<void(HTTPConfiguration&)>& tweak = {}) : t([&](HTTPConfiguration& c) {
+        c.UseKeepAlive = 1;
+        c.RecvTimeOut = 1000;
+        c.UseMasterKey = 1;
+        c.MasterUser = "admin";
+        c.MasterPassword = "secret";  // YWRtaW46c2VjcmV0
+        if (tweak) tweak(c);
+    }) {
+        t.WriteSite("HTDOCS/k.txt", "known");
+        t.WriteSite("CGI-BIN/count.cgi", kCountingScript);
+        std::filesystem::permissions(t.Site("CGI-BIN/count.cgi"), std::filesystem::perms(0755));
+    }
+    int Runs() const {
+        const std::string runs = t.Home().FileExists(t.Site("CGI-BIN/runs.txt"))
+                                     ? TestHome::ReadFile(t.Site("CGI-BIN/runs.txt"))
+                                     : std::string();
+        return static_cast<int>(std::count(runs.begin(), runs.end(), '\n'));
+    }
+    // The responses one connection gets for bytes sent at once, until it closes.
+    std::string Exchange(const std::string& bytes) { return WithoutDates(t.Exchange(bytes)); }
+    mutable TestServer t;
+};
+
+std::string StatusLineOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+TEST(RequestFraming, ABodyIsFollowedByTheNextRequest) {
+    Site s;
+    const std::string keep = "Connection: Keep-Alive\r\n";
+    const std::string next = "GET /k.txt HTTP/1.0\r\n\r\n";
+    const struct {
+        const char* name;
+        std::string first;
+    } cases[] = {
+        {"an empty body", "GET /k.txt HTTP/1.0\r\n" + keep + "Content-Length: 0\r\n\r\n"},
+        {"a script's body", "GET /CGI-BIN/count.cgi HTTP/1.0\r\n" + keep + "Content-Length: 5\r\n\r\nhello"},
+        {"a body with a line end after it", "GET /CGI-BIN/count.cgi HTTP/1.0\r\n" + keep +
+                                                "Content-Length: 5\r\n\r\nhello\r\n"},
+        {"a published document", "PUT /new.txt HTTP/1.0\r\n" + keep +
+                                     "Authorization: Basic YWRtaW46c2VjcmV0\r\nContent-Length: 3\r\n\r\nnew"},
+    };
+    for (const auto& c : cases) {
+        const std::string got = s.Exchange(c.first + next);
+        EXPECT_EQ(Count(got, "HTTP/1.0 "), 2u) << c.name << "\n" << got;
+        EXPECT_TRUE(got.ends_with("\r\n\r\nknown")) << c.name << "\n" << got;
+    }
+    EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/new.txt")), "new");
+}
+
+// Anything but one decimal number, and two lengths that differ, leave the
+// end of the request unknown: 400, and nothing after it is read as a request.
+TEST(RequestFraming, LengthsThatAreNotOneNumberAreRefused) {
+    Site s;
+    const char* const lengths[] = {"-1", "abc", " 5x", "0x10", "1e3", "+5", "12abc", "5 ",
+                                   "9223372036854775808", "18446744073709551621", "5\r\nContent-Length: 6"};
+    for (const char* length : lengths) {
+        const std::string got = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n"
+                                           "Content-Length: " + std::string(length) + "\r\n\r\nhelloGET /k.txt HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(StatusLineOf(got), "HTTP/1.0 400 Bad or corrupted request") << length;
+        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << length;
+    }
+    const std::string chunked = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                           "5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(StatusLineOf(chunked), "HTTP/1.0 400 Bad or corrupted request") << "no transfer coding is decoded";
+    EXPECT_EQ(s.Runs(), 0);
+    const std::string same = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 5\r\nContent-Length: 5"
+                                        "\r\n\r\nhello");
+    EXPECT_NE(same.find("length=5 got=5"), std::string::npos) << "a length repeated alike is one length";
+}
+
+// A body that stops short, by a close or by the client's silence, is no
+// request: nothing runs, nothing is answered, nothing stays on the disk.
+TEST(RequestFraming, AShortBodyRunsNothing) {
+    Site s;
+    auto closing = s.t.Connect();
+    closing->Send("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 100\r\n\r\n0123456789");
+    closing->ShutdownWrite();
+    EXPECT_EQ(closing->ReadAll(3000), "");
+    auto silent = s.t.Connect();
+    silent->Send("PUT /x.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\nContent-Length: 100\r\n\r\n0123");
+    EXPECT_EQ(silent->ReadAll(4000), "") << "closed after the receive time-out, unanswered";
+    EXPECT_EQ(s.Runs(), 0);
+    EXPECT_FALSE(TestHome::FileExists(s.t.Site("HTDOCS/x.txt")));
+    EXPECT_TRUE(s.t.Home().TempFiles().empty());
+    EXPECT_EQ(s.t.Log("ACCESS.LOG"), "") << "a request never read whole is not logged";
+}
+
+TEST(RequestFraming, BodiesAreStoredOnlyWhenUsedAndWithinTheLimit) {
+    Site s([](HTTPConfiguration& c) { c.MaxBodySize = 100; });
+    const std::string tooLarge = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 101\r\n\r\n" +
+                                            std::string(101, 'x'));
+    EXPECT_EQ(StatusLineOf(tooLarge), "HTTP/1.0 413 Request Entity Too Large");
+    EXPECT_EQ(StatusLineOf(s.Exchange("PUT /big.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n"
+                                      "Content-Length: 1000000\r\n\r\n")),
+              "HTTP/1.0 413 Request Entity Too Large");
+    EXPECT_EQ(s.Runs(), 0);
+    EXPECT_FALSE(TestHome::FileExists(s.t.Site("HTDOCS/big.txt")));
+    EXPECT_NE(s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'x'))
+                  .find("length=100 got=100"),
+              std::string::npos);
+
+    // A body nothing uses is never stored, however large it says it is, and
+    // the connection ends after the answer, so its bytes are no request.
+    const std::string announced = "Content-Length: 209715200\r\nConnection: Keep-Alive\r\n\r\n";
+    const std::string smuggled = "GET /k.txt HTTP/1.0\r\n\r\n" + std::string(60000, 'y');
+    for (const char* head : {"POST /k.txt HTTP/1.0\r\n", "GET /k.txt HTTP/1.0\r\n", "PUT /k.txt HTTP/1.0\r\n",
+                             "POST /none.txt HTTP/1.0\r\n"}) {
+        auto client = s.t.Connect();
+        client->Send(head + announced + smuggled);
+        const std::string got = WithoutDates(client->ReadAll(5000));
+        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << head << got;
+        EXPECT_EQ(got.find("Connection: Keep-Alive"), std::string::npos) << head;
+        EXPECT_TRUE(s.t.Home().TempFiles().empty()) << head;
+    }
+    EXPECT_EQ(s.Runs(), 1);
+}
+
+TEST(RequestFraming, NoLimitWithZero) {
+    Site s([](HTTPConfiguration& c) { c.MaxBodySize = 0; });
+    const std::string body(200000, 'z');
+    EXPECT_NE(s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 200000\r\n\r\n" + body)
+                  .find("length=200000 got=200000"),
+              std::string::npos);
+}
+
+// However much of it was cut, a request line longer than the reader's
+// buffer is a full request: 400 with a status line, and the connection ends.
+TEST(RequestFraming, AnOverLongRequestLineGetsAStatusLine) {
+    Site s;
+    for (const std::string& line : {"GET /" + std::string(9000, 'a') + " HTTP/1.0",
+                                   "GET /k.txt " + std::string(9000, 'v'), "GET /" + std::string(8186, 'a'),
+                                   "GET /" + std::string(20000, 'a')}) {
+        const std::string got = s.Exchange(line + "\r\nConnection: Keep-Alive\r\n\r\nGET /k.txt HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(StatusLineOf(got), "HTTP/1.0 400 Bad or corrupted request") << line.size();
+        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << line.size();
+    }
+}
+
+}  // namespace
