@@ -106,7 +106,9 @@ TEST(Console, PortInUseEndsWithStatusOne) {
     Console c(name.port);
     ASSERT_TRUE(c.child.Start({RUVUZERAR_PATH, "Night", "Shift"}));
     EXPECT_EQ(c.child.Wait(), 1);
-    EXPECT_NE(c.child.Errors().find("Error: Windows Socket error 10048: Unable to bind socket"), std::string::npos)
+    EXPECT_NE(c.child.Errors().find("Error: Windows Socket error 10048: Unable to bind socket (port " +
+                                    std::to_string(name.port) + ": Address already in use)"),
+              std::string::npos)
         << c.child.Errors();
 }
 
