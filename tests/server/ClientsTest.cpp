@@ -4,11 +4,14 @@
 // without a length, and a setup without DefaultIndex.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <thread>
 
+#include "platform/MessageDisplay.h"
 #include "platform/RegistryStore.h"
 #include "server/HTTPServer.h"
 #include "server/SystemMIMETable.h"
@@ -283,6 +286,51 @@ TEST(RealClients, WgetMirrorsATreeOfOddNames) {
     EXPECT_NE(run.err.find("Downloaded: "), std::string::npos) << run.err;
     for (const auto& [path, contents] : files)
         EXPECT_EQ(TestHome::ReadFile(out + "/tree/" + path), contents) << path;
+}
+
+}  // namespace
+
+namespace {
+
+// Start-up messages (a log that cannot be opened, a bounce site out of
+// reach) are shown while the server already answers: the handler, which a
+// desktop's modal box would keep waiting, asks the server for a page.
+TEST(StartUp, TheListenerAnswersBeforeAnyMessageShows) {
+    const int closedPort = TestServer::FreePort();
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::string>> seen;  // message, answer at that moment
+    std::atomic<int> port{0};
+    const auto previous = platform::SetMessageHandler([&](const std::string&, const std::string& text, unsigned) {
+        testing_support::RawClient client(port.load());
+        client.Send("GET / HTTP/1.0\r\n\r\n");
+        const std::string answer = client.ReadAll(3000);
+        std::lock_guard<std::mutex> guard(lock);
+        seen.emplace_back(text, answer.substr(0, answer.find("\r\n")));
+    });
+    {
+        TestHome home;
+        port = TestServer::WriteSetup(home, [&](HTTPConfiguration& c) {
+            c.ResolveLocal = 1;
+            c.BounceSite = "127.0.0.1";
+            c.BouncePort = closedPort;
+            c.TraceLogFileName = "C:\\HTTPD\\NO SUCH FOLDER\\TRACE.LOG";
+        });
+        HTTPServer server("");
+        server.StartServer();
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (seen.size() == 2) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        server.ShutdownServer();
+    }
+    platform::SetMessageHandler(previous);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].first, "Error opening trace log.  Check setup.");
+    EXPECT_EQ(seen[1].first, "Could not resolve local name, error code: 10061 (Connection refused)");
+    for (const auto& [message, answer] : seen) EXPECT_EQ(answer, "HTTP/1.0 200 Document Follows") << message;  // the listing of /
 }
 
 }  // namespace
