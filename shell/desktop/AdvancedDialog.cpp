@@ -21,7 +21,7 @@ AdvancedDialog::AdvancedDialog(HTTPConfiguration* config) {
     auto* bounce = new QGroupBox("Bounce Site");
     auto* form = new QFormLayout(bounce);
     AddRow(form, "IP Address", TextField(101, &config->BounceSite));
-    AddRow(form, "Port", NumberField(102, &config->BouncePort));
+    AddRow(form, "Port", NumberField(102, &config->BouncePort, "Bounce Site Port", 1, 65535));
     layout->addWidget(bounce);
     layout->addStretch();
 }

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QValidator>
 #include <functional>
 #include <memory>
 
@@ -312,6 +313,57 @@ TEST(PropertySheet, NumbersAreUnsignedDecimal) {
     Sheet s;
     s.Control<QLineEdit>(kNetwork, 10)->setText("eighty");
     EXPECT_EQ(s.SaveAndReload().Port, 0) << "a port that is not a number";
+}
+
+TEST(PropertySheet, OKChecksEveryNumberAgainstItsRange) {
+    const struct {
+        int page;
+        int id;
+        const char* text;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        {kNetwork, 10, "abc", "Port: \"abc\" is not a number. Enter a whole number from 1 to 65535."},
+        {kNetwork, 10, "0", "Port: 0 is out of range. Enter a whole number from 1 to 65535."},
+        {kNetwork, 10, "65536", "Port: 65536 is out of range. Enter a whole number from 1 to 65535."},
+        {kNetwork, 10, "65535", ""},
+        {kNetwork, 10, " 8080 ", ""},
+        {kNetwork, 17, "5", "Number of Simultaneous Connections: 5 is out of range. Enter a whole number from 8 to 512."},
+        {kNetwork, 17, "513", "Number of Simultaneous Connections: 513 is out of range. Enter a whole number from 8 to 512."},
+        {kNetwork, 17, "8", ""},
+        {kNetwork, 11, "", "Receive time-out: \"\" is not a number. Enter a whole number from 0 to 4294967295."},
+        {kNetwork, 12, "-1", "Send time-out: \"-1\" is not a number. Enter a whole number from 0 to 4294967295."},
+        {kNetwork, 13, "4294967296",
+         "Keep-Alive time-out: \"4294967296\" is not a number. Enter a whole number from 0 to 4294967295."},
+        {kNetwork, 16, "0", ""},
+        {kAdvanced, 102, "70000", "Bounce Site Port: 70000 is out of range. Enter a whole number from 1 to 65535."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.id));
+        MessageRecorder recorder;
+        Sheet s;
+        s.sheet->ShowPage(kMIME);
+        auto* edit = s.Control<QLineEdit>(c.page, c.id);
+        edit->setText(c.text);
+        s.sheet->ShowPage(kMIME);
+        s.sheet->accept();
+        if (*c.message) {
+            ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].text, c.message);
+            EXPECT_NE(s.sheet->result(), QDialog::Accepted);
+            EXPECT_EQ(s.sheet->Tabs()->currentIndex(), c.page);
+        } else {
+            EXPECT_TRUE(recorder.messages.empty());
+            EXPECT_EQ(s.sheet->result(), QDialog::Accepted);
+        }
+    }
+    Sheet typed;
+    const QValidator* digits = typed.Control<QLineEdit>(kNetwork, 10)->validator();
+    ASSERT_NE(digits, nullptr);
+    QString text = "80a";
+    int at = 3;
+    EXPECT_EQ(digits->validate(text, at), QValidator::Invalid) << "only digits can be typed";
+    text = "8080";
+    EXPECT_EQ(digits->validate(text, at), QValidator::Acceptable);
 }
 
 TEST(PropertySheet, TextsTakeAtMost255CharactersButLongStoredTextsSurviveUnchanged) {
