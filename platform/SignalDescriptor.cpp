@@ -24,6 +24,11 @@ SignalDescriptor::SignalDescriptor() : saved_(std::make_unique<SavedMask>()) {
 
 SignalDescriptor::~SignalDescriptor() {
     if (fd_ >= 0) {
+        // A second signal that came while the program was ending (Control-C
+        // reaches the whole process group, and a wrapper may pass it on as
+        // well) would end the process the moment the mask is restored.
+        while (Next() != Kind::None) {
+        }
         ::close(fd_);
         ::pthread_sigmask(SIG_SETMASK, &saved_->mask, nullptr);
     }

@@ -15,7 +15,8 @@ public:
     enum class Kind { None, Interrupt, Terminate, Hangup, User1 };
 
     SignalDescriptor();
-    // Restores the signal mask and closes the descriptor.
+    // Drops the signals still waiting, restores the signal mask and closes
+    // the descriptor.
     ~SignalDescriptor();
     SignalDescriptor(const SignalDescriptor&) = delete;
     SignalDescriptor& operator=(const SignalDescriptor&) = delete;

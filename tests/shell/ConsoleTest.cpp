@@ -56,6 +56,17 @@ TEST(Console, InterruptEndsCleanly) {
     EXPECT_EQ(c.child.Wait(), 0);
 }
 
+// Control-C reaches a whole process group, and a wrapper script passes it
+// on too: a second signal during the shutdown must not end the process.
+TEST(Console, ASecondSignalDuringShutdownStillEndsCleanly) {
+    Console c(TestServer::FreePort());
+    ASSERT_TRUE(c.Start());
+    c.child.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    c.child.Signal(SIGTERM);
+    EXPECT_EQ(c.child.Wait(), 0);
+}
+
 TEST(Console, HangupReloadsTheSetupAndReopensLogs) {
     Console c(TestServer::FreePort());
     ASSERT_TRUE(c.Start());
