@@ -19,7 +19,6 @@
 #include <QTimer>
 #include <chrono>
 #include <csignal>
-#include <filesystem>
 #include <thread>
 
 #include "server/HTTPServer.h"
@@ -31,6 +30,7 @@
 #include "tests/desktop/DesktopTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/TestServer.h"
 
 using desktop_testing::DesktopSite;
 using desktop_testing::MessageRecorder;
@@ -418,20 +418,7 @@ TEST(DesktopProgram, InterruptAndTerminateShutDownCleanly) {
 TEST(DesktopProgram, HangupReloadsTheSetupAndReopensLogs) {
     DesktopProgram p;
     ASSERT_TRUE(p.Start()) << p.child.Errors();
-    const std::string log = p.site.Site("LOGS/ACCESS.LOG");
-    std::filesystem::rename(log, log + ".1");  // what a log rotation does
-    HTTPConfiguration config = DesktopSite::Stored();
-    config.Alias.emplace_back("/extra", "C:\\EXTRA");
-    config.SaveConfiguration("Primary");
-    TestHome::WriteFile(p.site.Home().DriveC("EXTRA/x.txt"), "aliased");
-    p.child.Signal(SIGHUP);
-    std::string got;
-    for (int i = 0; i < 100 && got.find("aliased") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        got = p.Get("/extra/x.txt");
-    }
-    EXPECT_NE(got.find("aliased"), std::string::npos) << "the new alias serves at once";
-    EXPECT_TRUE(TestHome::FileExists(log)) << "the access log was reopened under its name";
+    EXPECT_EQ(testing_support::RotateAndReload(p.child, p.site.Home(), "Primary", p.site.Port()), "");
     p.child.Signal(SIGTERM);
     EXPECT_EQ(p.child.Wait(), 0);
 }
