@@ -1,6 +1,5 @@
 #include "server/HTTPServer.h"
 
-
 #include "net/Socket.h"
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"

