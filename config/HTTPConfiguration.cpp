@@ -44,6 +44,11 @@ constexpr Setting Text(Section section, const char* name, std::string Config::*f
     return {section, name, nullptr, nullptr, field, 0, value};
 }
 
+// The file a directory request is answered with. Unlike the other texts it
+// is set from construction on: a setup made by hand without it must still
+// look for an index file, not for the directory itself.
+constexpr const char* kDefaultIndex = "index.html";
+
 // Every scalar of a setup, in the order it is read and written.
 constexpr Setting kSettings[] = {
     Signed(kNetwork, "Port", &Config::Port, 80),
@@ -66,7 +71,7 @@ constexpr Setting kSettings[] = {
     Text(kServer, "BounceSite", &Config::BounceSite, "example.com"),
     Text(kServer, "AdminEmail", &Config::AdminEmail, "webmaster@localhost"),
     Text(kServer, "DocRoot", &Config::DocRoot, "C:\\HTTPD\\HTDOCS"),
-    Text(kServer, "DefaultIndex", &Config::DefaultIndex, "index.html"),
+    Text(kServer, "DefaultIndex", &Config::DefaultIndex, kDefaultIndex),
     Number(kIndex, "AutoIndex", &Config::AutoIndex, 1),
     Number(kLog, "AccessLogMask", &Config::AccessLogMask, 1),
     Number(kLog, "ErrorLogMask", &Config::ErrorLogMask, 1),
@@ -152,7 +157,7 @@ constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwor
 
 }  // namespace
 
-HTTPConfiguration::HTTPConfiguration() {
+HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex) {
     for (const Setting& setting : kSettings) {
         if (setting.signedField) this->*setting.signedField = static_cast<int>(setting.number);
         if (setting.numberField) this->*setting.numberField = setting.number;

@@ -28,17 +28,20 @@
 // Times and time-outs are milliseconds; flags are tested for non-zero.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "auth/AuthACL.h"
 #include "auth/AuthRealm.h"
 #include "server/Mapping.h"
+#include "server/SystemMIMETable.h"
 
 class HTTPConfiguration {
 public:
-    // Numeric fields get the defaults of a new setup; texts and lists are
-    // empty until DefaultConfiguration or LoadConfiguration.
+    // Numeric fields and DefaultIndex get the defaults of a new setup; the
+    // other texts and the lists are empty until DefaultConfiguration or
+    // LoadConfiguration.
     HTTPConfiguration();
 
     int ResolveName;       // look up the host name of each client address
@@ -84,6 +87,11 @@ public:
     std::vector<Mapping> CgiDos;  // virtual directory -> DOS CGI scripts (kept, not used by lookups)
     std::vector<Mapping> CgiWin;  // virtual directory -> Windows CGI programs
     std::vector<Mapping> Types;   // MIME type (first) and extension (second), searched in order
+    // The system's MIME table, consulted for extensions that Types lacks.
+    // Not part of the setup: never saved, and left as it is by loading; the
+    // server reads the table afresh with every load of its live record, so
+    // a request sees one table with the rest of the record. Null: none.
+    std::shared_ptr<const SystemMIMETable> SystemTypes;
 
     // Empties every list (mappings, realms, access lists); scalars stay.
     void FlushAllLists();

@@ -199,6 +199,27 @@ std::string EncodeEscape(const std::string& s) {
     return out;
 }
 
+std::string EncodePath(std::string_view path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const auto keep = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("-._~/!$'()*,;=").find(static_cast<char>(c)) != std::string_view::npos;
+    };
+    std::string out;
+    out.reserve(path.size());
+    for (const char c : path) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (keep(u)) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
 std::string PlusToSpace(std::string s) {
     for (char& c : s)
         if (c == '+') c = ' ';

@@ -57,6 +57,11 @@ void unescape_url(std::string& url);
 std::string DecodeEscape(const std::string& s);
 // Escapes the five characters % blank ? + & as %25 %20 %3f %2b %26.
 std::string EncodeEscape(const std::string& s);
+// A path made safe to put in a link or a Location: every byte other than
+// letters, digits, - . _ ~ / and the sub-delimiters ! $ ' ( ) * , ; = becomes
+// %XX (upper-case hex), so that #, ?, %, blanks, & and +, colons and
+// non-ASCII bytes all reach the server as they are named.
+std::string EncodePath(std::string_view path);
 std::string PlusToSpace(std::string s);
 // Removes and returns the text of *s before its first delimiter (the
 // delimiter is removed too); with no delimiter, all of *s, leaving it empty.

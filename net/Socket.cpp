@@ -46,7 +46,7 @@ Socket::Socket(short port, int type) {
     SetKeepAlive(1);
     if (sys::Bind(Handle, static_cast<uint16_t>(port)) != 0) {
         LastError = sys::LastError();
-        DisplayErrorMsg("Unable to bind socket");
+        DisplayErrorMsg("Unable to bind socket", static_cast<uint16_t>(port));
         sys::Close(Handle);
         Handle = sys::kInvalidSocket;
     }
@@ -497,9 +497,14 @@ int Socket::GetName(SocketAddress* address) {
     return 0;
 }
 
-void DisplayErrorMsg(const char* message) {
-    char text[256];
-    std::snprintf(text, sizeof text, "Windows Socket error %d: %s", sys::LastError(), message);
+void DisplayErrorMsg(const char* message, int port) {
+    const int error = sys::LastError();
+    std::string text = "Windows Socket error " + std::to_string(error) + ": " + message;
+    // The system's own words follow, with the port when one is concerned.
+    const std::string words = sys::ErrorText(error);
+    std::string detail = port >= 0 ? "port " + std::to_string(port) : std::string();
+    if (!words.empty()) detail += (detail.empty() ? "" : ": ") + words;
+    if (!detail.empty()) text += " (" + detail + ")";
     platform::MessageBeep(platform::MB_ICONEXCLAMATION);
     platform::ShowMessage("Error", text, platform::MB_OK);
 }

@@ -188,7 +188,8 @@ private:
 };
 
 // "Windows Socket error %d: " with the calling thread's last socket error,
-// then message; shown with the caption "Error".
-void DisplayErrorMsg(const char* message);
+// then message, then in brackets the port (when not negative) and the
+// system's words for the error; shown with the caption "Error".
+void DisplayErrorMsg(const char* message, int port = -1);
 // message, with the caption "Sock32 Error".
 void DisplayInternalErrorMsg(const char* message);

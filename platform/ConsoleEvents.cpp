@@ -1,9 +1,7 @@
 #include "platform/ConsoleEvents.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,16 +9,6 @@
 
 namespace platform {
 namespace {
-
-sigset_t HandledSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigaddset(&set, SIGUSR1);
-    return set;
-}
 
 void WriteAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -35,15 +23,11 @@ void WriteAll(int fd, const std::string& text) {
 }  // namespace
 
 struct ConsoleEvents::Saved {
-    sigset_t mask;
     termios terminal;
     bool terminalSaved = false;
 };
 
 ConsoleEvents::ConsoleEvents() : saved_(std::make_unique<Saved>()) {
-    sigset_t set = HandledSignals();
-    ::pthread_sigmask(SIG_BLOCK, &set, &saved_->mask);
-    signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     terminal_ = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
     if (terminal_) {
@@ -63,9 +47,7 @@ ConsoleEvents::~ConsoleEvents() {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_->terminal);
         WriteAll(STDOUT_FILENO, "\n");
     }
-    if (signalFd_ >= 0) ::close(signalFd_);
     if (wakeFd_ >= 0) ::close(wakeFd_);
-    ::pthread_sigmask(SIG_SETMASK, &saved_->mask, nullptr);
 }
 
 void ConsoleEvents::Wake() {
@@ -76,7 +58,7 @@ void ConsoleEvents::Wake() {
 ConsoleEvents::Event ConsoleEvents::Wait(int timeoutMs, bool wakes) {
     pollfd fds[3];
     nfds_t count = 0;
-    fds[count++] = {signalFd_, POLLIN, 0};
+    fds[count++] = {signals_.Descriptor(), POLLIN, 0};
     const nfds_t wakeSlot = wakes ? count++ : 99;
     if (wakes) fds[wakeSlot] = {wakeFd_, POLLIN, 0};
     const nfds_t keySlot = terminal_ ? count++ : 99;
@@ -85,15 +67,12 @@ ConsoleEvents::Event ConsoleEvents::Wait(int timeoutMs, bool wakes) {
     const int r = ::poll(fds, count, timeoutMs);
     if (r <= 0) return event;
     if (fds[0].revents & POLLIN) {
-        signalfd_siginfo info;
-        if (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            switch (info.ssi_signo) {
-                case SIGINT: event.kind = Kind::Interrupt; return event;
-                case SIGTERM: event.kind = Kind::Terminate; return event;
-                case SIGHUP: event.kind = Kind::Hangup; return event;
-                case SIGUSR1: event.kind = Kind::User1; return event;
-                default: break;
-            }
+        switch (signals_.Next()) {
+            case SignalDescriptor::Kind::Interrupt: event.kind = Kind::Interrupt; return event;
+            case SignalDescriptor::Kind::Terminate: event.kind = Kind::Terminate; return event;
+            case SignalDescriptor::Kind::Hangup: event.kind = Kind::Hangup; return event;
+            case SignalDescriptor::Kind::User1: event.kind = Kind::User1; return event;
+            case SignalDescriptor::Kind::None: break;
         }
     }
     if (terminal_ && (fds[keySlot].revents & (POLLIN | POLLHUP))) {

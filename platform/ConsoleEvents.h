@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/SignalDescriptor.h"
+
 namespace platform {
 
 class ConsoleEvents {
@@ -40,9 +42,9 @@ public:
     static void PrintLine(const std::string& text);
 
 private:
-    struct Saved;  // the terminal settings and signal mask to restore
+    SignalDescriptor signals_;
+    struct Saved;  // the terminal settings to restore
     std::unique_ptr<Saved> saved_;
-    int signalFd_ = -1;
     int wakeFd_ = -1;
     bool terminal_ = false;
 };

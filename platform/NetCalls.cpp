@@ -28,6 +28,7 @@ namespace platform::net {
 namespace {
 
 thread_local int lastError = 0;
+thread_local int lastSystemError = 0;  // the system's number behind lastError
 
 int Translate(int e) {
     switch (e) {
@@ -77,6 +78,7 @@ int Translate(int e) {
 }
 
 int Fail() {
+    lastSystemError = errno;
     lastError = Translate(errno);
     return -1;
 }
@@ -110,6 +112,24 @@ int SetIntOption(int s, int level, int name, int value) {
 }
 
 }  // namespace
+
+std::string ErrorText(int error) {
+    switch (error) {
+        case WSAHOST_NOT_FOUND: return ::gai_strerror(EAI_NONAME);
+        case WSATRY_AGAIN: return ::gai_strerror(EAI_AGAIN);
+        case WSANO_RECOVERY: return ::gai_strerror(EAI_FAIL);
+        case WSANO_DATA: return ::gai_strerror(EAI_NODATA);
+        default: break;
+    }
+    // The calling thread's last failure names the system's own error; any
+    // other number is taken back to the first system error it stands for.
+    int code = Translate(lastSystemError) == error ? lastSystemError : 0;
+    for (int candidate = 1; code == 0 && candidate < 256; ++candidate)
+        if (Translate(candidate) == error) code = candidate;
+    if (code == 0) return {};
+    char buffer[128];
+    return ::strerror_r(code, buffer, sizeof buffer);
+}
 
 int LastError() { return lastError; }
 void SetLastError(int error) { lastError = error; }
@@ -194,6 +214,7 @@ int ConnectResult(int s) {
     socklen_t len = sizeof error;
     if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return Fail();
     if (error == 0) return 0;
+    lastSystemError = error;
     lastError = Translate(error);
     return -1;
 }

@@ -72,6 +72,9 @@ struct SocketAddress {
 // The calling thread's last socket error, and a way to set it.
 int LastError();
 void SetLastError(int error);
+// The system's own words for a socket error of the numbering above
+// ("Address already in use" for 10048); empty for a number it has none for.
+std::string ErrorText(int error);
 
 // Each returns -1 (and sets the thread's last error) on failure.
 int Create(int type);                       // 1 stream, 2 datagram; IPv4

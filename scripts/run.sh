@@ -8,7 +8,8 @@
 #
 # Port 80 needs privileges. A user who is not root and cannot bind low ports
 # gets the setup created with port 8080 instead; every other setting keeps
-# its default. Arguments name the setup to run ("Primary" by default).
+# its default. Arguments name the setup to run ("Primary" by default). The
+# server stops on Control-C or SIGTERM and re-reads its setup on SIGHUP.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # With a display the desktop front end is built too (Qt 6 Widgets).
@@ -35,4 +36,38 @@ if ! "$bin/tools/varevavo-reg" query "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$set
   fi
 fi
 echo "Home: $home"
-exec "$bin/shell/ruvuzerar" "$@"
+
+key="HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup"
+# A value of the setup as the registry editor prints it, or nothing.
+value() {
+  "$bin/tools/varevavo-reg" query "$key\\$1" /v "$2" 2>/dev/null | awk -v name="$2" '$1 == name { print $3 }'
+}
+port=$(value Network Port)
+port=$((${port:-80}))
+site=$(value Server SiteAddress)
+echo "Serving http://${site:-localhost}:$port/ - stop the server with Control-C."
+
+# The server runs as a child, so that this script can explain a port it
+# could not bind; the signals a user sends the script go on to it. A child
+# started in the background ignores Control-C, so that arrives as SIGTERM,
+# which the server takes the same way.
+"$bin/shell/ruvuzerar" "$@" 0<&0 &
+pid=$!
+signalled=0
+for signal in TERM HUP USR1; do trap "signalled=1; kill -$signal $pid 2>/dev/null" "$signal"; done
+trap "signalled=1; kill -TERM $pid 2>/dev/null" INT
+while :; do
+  signalled=0
+  status=0
+  wait "$pid" || status=$?
+  [[ $signalled -eq 1 ]] || break
+done
+if [[ $status -eq 1 ]]; then
+  cat >&2 <<MESSAGE
+The server could not listen on port $port (another program may use it, or a
+port below 1024 needs root). Give the setup "$setup" another port, then run
+this script again:
+  $bin/tools/varevavo-reg add '$key\\Network' /v Port /t REG_DWORD /d 8081 /f
+MESSAGE
+fi
+exit "$status"

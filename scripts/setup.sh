@@ -5,8 +5,8 @@
 set -euo pipefail
 
 declare -A packages=(
-  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev"
-  [test]="googletest libgtest-dev python3 perl tmux"
+  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types"
+  [test]="googletest libgtest-dev python3 perl tmux wget"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="nginx-light lighttpd apache2-utils linux-perf"

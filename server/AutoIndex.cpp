@@ -10,6 +10,24 @@ namespace {
 
 constexpr uint32_t kIndexOn = 1;
 constexpr uint32_t kTableForm = 2;
+constexpr size_t kNameColumn = 30;
+
+// The longest start of text that holds at most max UTF-8 characters (a
+// character being a byte that does not continue a sequence, with the bytes
+// that continue it); their count goes to *count.
+std::string_view FirstCharacters(std::string_view text, size_t max, size_t* count) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (n == max) {
+            *count = n;
+            return text.substr(0, i);
+        }
+        ++n;
+    }
+    *count = n;
+    return text;
+}
 
 }  // namespace
 
@@ -20,7 +38,7 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
     const unsigned size = static_cast<unsigned>(entry->size);
     // The link is %-escaped for the URL and then made safe inside the
     // attribute; the shown name is made safe as text.
-    const std::string link = HTMLEscape(EncodeEscape(entry->name));
+    const std::string link = HTMLEscape(EncodePath(entry->name));
     std::string text;
     char number[32];
     if (setting & kTableForm) {
@@ -31,8 +49,13 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
                 "</TD><TD ALIGN=RIGHT>" + number + "</TD></TR>\n";
         return text;
     }
-    std::string shown = HTMLEscape(entry->name.substr(0, 30)) + "</A>";
-    if (shown.size() < 34) shown.append(34 - shown.size(), ' ');
+    // The name column is 30 characters as a reader sees them: UTF-8
+    // sequences and HTML escapes take one place each, and the name is cut
+    // between characters, never inside one.
+    size_t characters = 0;
+    const std::string_view name = FirstCharacters(entry->name, kNameColumn, &characters);
+    std::string shown = HTMLEscape(name) + "</A>";
+    shown.append(kNameColumn - characters, ' ');
     std::snprintf(number, sizeof number, "%16u", size);
     text = "<A HREF=\"" + link + "\">" + shown + " " + date + " " + number + "\n";
     return text;

@@ -1,7 +1,5 @@
 #include "server/HTTPServer.h"
 
-#include <cstdio>
-
 #include "net/Socket.h"
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"
@@ -24,6 +22,15 @@ HTTPConfiguration LoadSetup(const std::string& name) {
     return config;
 }
 
+// The live record: the setup, and the system's MIME table as it is now.
+HTTPConfiguration LoadLiveSetup(const std::string& name) {
+    HTTPConfiguration config = LoadSetup(name);
+    auto system = std::make_shared<SystemMIMETable>();
+    system->Load(SystemMIMETable::kSystemPath);
+    config.SystemTypes = std::move(system);
+    return config;
+}
+
 }  // namespace
 
 HTTPServer::HTTPServer(const std::string& setupName)
@@ -38,15 +45,27 @@ HTTPServer::HTTPServer(const std::string& setupName)
 
 HTTPServer::~HTTPServer() {
     Accepting = 0;
+    stopping_ = true;
+    if (startup_.joinable()) startup_.join();
     if (!shutDown_) Listener.Stop();
 }
 
 void HTTPServer::StartServer() {
-    ReplaceConfiguration(LoadSetup(setupName_));
-    InitializeLogs();
-    if (Config().ResolveLocal) ResolveDynamicIP();
+    ReplaceConfiguration(LoadLiveSetup(setupName_));
+    std::vector<std::string> failures;
+    InitializeLogs(&failures);
     Listener.Start();
     Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
+    const bool resolve = Config().ResolveLocal != 0;
+    if (failures.empty() && !resolve) return;
+    // A message may wait for a user's click and a lookup for an absent
+    // network; neither may keep the port closed.
+    startup_ = std::thread([this, failures = std::move(failures), resolve] {
+        while (!Listener.IsSetUp() && !stopping_) platform::SleepMilliseconds(5);
+        if (stopping_) return;
+        for (const std::string& text : failures) platform::ShowMessage("Error", text, platform::MB_ICONERROR);
+        if (resolve && Listener.IsListening()) ResolveDynamicIP();
+    });
 }
 
 void HTTPServer::EditProperties() {
@@ -55,14 +74,25 @@ void HTTPServer::EditProperties() {
     ShellLink* shell = Shell();
     if (shell && shell->RunPropertySheet("Varevavo", &edited)) {
         shell->ShowOwnedMessage("Varevavo", "Some changes do not take effect until server is restarted.");
-        edited.SaveConfiguration(setupName_);
-        ReloadConfiguration();
+        {
+            std::lock_guard<std::mutex> guard(recordLock_);
+            edited.SaveConfiguration(setupName_);
+            ReplaceConfiguration(LoadLiveSetup(setupName_));
+        }
+        ApplyRecord();
     }
     sheetOpen_ = false;
 }
 
 void HTTPServer::ReloadConfiguration() {
-    ReplaceConfiguration(LoadSetup(setupName_));
+    {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        ReplaceConfiguration(LoadLiveSetup(setupName_));
+    }
+    ApplyRecord();
+}
+
+void HTTPServer::ApplyRecord() {
     InitializeLogs();
     Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
 }
@@ -75,20 +105,26 @@ int HTTPServer::ResolveDynamicIP() {
         SocketAddress local;
         probe.GetName(&local);
         probe.Close();
-        HTTPConfiguration updated = *config;
+        // The record live now, which a reload during the lookup may have
+        // replaced, takes the address.
+        std::lock_guard<std::mutex> guard(recordLock_);
+        HTTPConfiguration updated = *Snapshot();
         updated.SiteAddress = platform::net::Dotted(local.address);
         updated.SaveConfiguration(setupName_);
         ReplaceConfiguration(std::move(updated));
         return 1;
     }
-    char text[128];
-    std::snprintf(text, sizeof text, "Could not resolve local name, error code: %d", probe.LastError.load());
+    const int error = probe.LastError.load();
+    std::string text = "Could not resolve local name, error code: " + std::to_string(error);
+    if (const std::string words = platform::net::ErrorText(error); !words.empty()) text += " (" + words + ")";
     LogError(text, nullptr);
     platform::ShowMessage("ResolveLocal", text, platform::MB_ICONERROR);
     return 0;
 }
 
 void HTTPServer::ShutdownServer() {
+    stopping_ = true;
+    if (startup_.joinable()) startup_.join();
     Overloaded = 1;
     Accepting = 0;
     Available = 0;
@@ -116,8 +152,9 @@ void HTTPServer::ReplaceConfiguration(HTTPConfiguration fresh) {
     auto record = std::make_shared<const HTTPConfiguration>(std::move(fresh));
     std::lock_guard<std::mutex> guard(configLock_);
     config_.swap(record);
+    retired_.swap(record);
     configVersion_.fetch_add(1, std::memory_order_release);
-    // The old record is freed here unless a request still holds it.
+    // The record retired before is freed here unless a request still holds it.
 }
 
 namespace {

@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "config/HTTPConfiguration.h"
 #include "net/ConnectionHost.h"
@@ -54,8 +56,11 @@ public:
 
     const std::string& SetupName() const { return setupName_; }
 
-    // Loads the setup, opens the logs, learns the site address when
-    // ResolveLocal is set, starts the listener and applies PriorityLevel.
+    // Loads the setup, opens the logs, starts the listener and applies
+    // PriorityLevel, without waiting for anyone: the listener accepts before
+    // any start-up message shows. Once it is set up, a start-up thread shows
+    // the logs that could not be opened and, when ResolveLocal is set,
+    // learns the site address (SiteAddress keeps its old value until then).
     void StartServer();
     // Shows the property sheet on a fresh copy of the setup (one sheet at a
     // time); when it is accepted, tells the user that some changes wait for a
@@ -67,11 +72,13 @@ public:
     // console front end's reload).
     void ReloadConfiguration();
     // Learns this machine's address by connecting to BounceSite:BouncePort
-    // (waiting a few seconds at most), stores it as SiteAddress and saves the
-    // setup. 1 on success; 0 after logging and showing the failure.
+    // (waiting a few seconds at most), stores it as SiteAddress in a new live
+    // record and saves the setup. 1 on success; 0 after logging and showing
+    // the failure. Any thread.
     int ResolveDynamicIP();
     // Refuses further work (Overloaded 1, Accepting 0, Available 0), waits
-    // 500 ms for running requests, closes the logs and stops the listener.
+    // for the start-up thread and 500 ms for running requests, closes the
+    // logs and stops the listener.
     void ShutdownServer();
 
     // The request pipeline. ProcessRequest runs the stages in order, stops at
@@ -85,18 +92,26 @@ public:
     int LookupResource(HTTPRequest* request, HTTPResponse* response);
     int CheckResource(HTTPRequest* request, HTTPResponse* response);
     int RunResource(HTTPRequest* request, HTTPResponse* response);
-    int PostProcess(HTTPRequest* request, HTTPResponse* response);
+    // Runs after every request, completed meaning that no stage stopped it.
+    // Only a completed request has its server-side includes expanded and
+    // may be granted "Keep-Alive"; any response that closes the connection
+    // says "Connection: close" to a client that expected it to stay open.
+    int PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed = true);
 
     // Logs. LogError and Trace take a request that may be null.
-    void InitializeLogs();
+    // InitializeLogs shows a message for each log it cannot open, or with
+    // failures set, adds the message's text there instead.
+    void InitializeLogs(std::vector<std::string>* failures = nullptr);
     void FlushLogs();
     void LogError(const std::string& message, const HTTPRequest* request);
     void Trace(const std::string& message, const HTTPRequest* request);
     void LogTransaction(HTTPRequest* request, HTTPResponse* response);
 
     // The configuration this thread works with: the record pinned by the
-    // RequestScope around the current request, or on the front end's thread
-    // (the only one that replaces records) the live record.
+    // RequestScope around the current request, or else the live record. A
+    // record replaced while an unpinned thread holds it stays alive until
+    // the replacement after, so the front end's thread, which makes every
+    // replacement but the start-up thread's one, never sees it freed.
     const HTTPConfiguration& Config() const;
     // The live record, for threads that hold it only briefly.
     std::shared_ptr<const HTTPConfiguration> Snapshot() const;
@@ -156,9 +171,19 @@ public:
     ListenThread Listener;
 
 private:
+    // Opens the logs and applies the priority of the live record.
+    void ApplyRecord();
+
     const std::string setupName_;
-    mutable std::mutex configLock_;  // guards config_ (the pointer, not the record, which never changes)
+    mutable std::mutex configLock_;  // guards config_ and retired_ (the pointers, not the records, which never change)
     std::shared_ptr<const HTTPConfiguration> config_;
+    std::shared_ptr<const HTTPConfiguration> retired_;  // the record config_ replaced last
+    // Makes each change of the saved setup together with the live record
+    // one step (a reload, an accepted sheet, a learned address), so that
+    // none of them overwrites another's.
+    std::mutex recordLock_;
+    std::thread startup_;  // shows start-up messages and learns the address once the listener is up
+    std::atomic<bool> stopping_{false};
     // Counts replacements, so that a worker can keep the record it pinned
     // last and take the lock only when a newer one is live.
     std::atomic<uint64_t> configVersion_{0};

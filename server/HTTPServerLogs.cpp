@@ -12,23 +12,29 @@ std::string Who(const HTTPRequest* request) {
     return EventLog::Escape(request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost, true);
 }
 
-void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, const char* failure) {
+void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, const char* failure,
+                 std::vector<std::string>* failures) {
     if (!mask) {
         log.StopLogFile();
         return;
     }
-    if (!log.StartLogFile(fileName.c_str())) platform::ShowMessage("Error", failure, platform::MB_ICONERROR);
+    if (log.StartLogFile(fileName.c_str())) return;
+    if (failures) failures->push_back(failure);
+    else platform::ShowMessage("Error", failure, platform::MB_ICONERROR);
 }
 
 }  // namespace
 
-void HTTPServer::InitializeLogs() {
+void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
     const auto config = Snapshot();
-    OpenOrClose(AccessLog, config->AccessLogMask, config->AccessLogFileName, "Error opening access log.  Check setup.");
-    OpenOrClose(ErrorLog, config->ErrorLogMask, config->ErrorLogFileName, "Error opening error log.  Check setup.");
+    OpenOrClose(AccessLog, config->AccessLogMask, config->AccessLogFileName, "Error opening access log.  Check setup.",
+                failures);
+    OpenOrClose(ErrorLog, config->ErrorLogMask, config->ErrorLogFileName, "Error opening error log.  Check setup.",
+                failures);
     OpenOrClose(ReferrerLog, config->ReferrerLogMask, config->ReferrerLogFileName,
-                "Error opening referrer log.  Check setup.");
-    OpenOrClose(TraceLog, config->TraceLogMask, config->TraceLogFileName, "Error opening trace log.  Check setup.");
+                "Error opening referrer log.  Check setup.", failures);
+    OpenOrClose(TraceLog, config->TraceLogMask, config->TraceLogFileName, "Error opening trace log.  Check setup.",
+                failures);
 }
 
 void HTTPServer::FlushLogs() {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "http/Utilities.h"
+#include "server/SystemMIMETable.h"
 
 Mapping::Mapping() = default;
 
@@ -21,9 +22,11 @@ int MatchExtension(const Mapping& entry, std::string_view name) {
     return entry.second.size() < name.size() && EndsWithNoCase(name, entry.second);
 }
 
-std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types) {
-    const Mapping* found = types ? FindFirst(*types, MatchExtension, name) : nullptr;
-    return found ? found->first : "text/html";
+std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types, const SystemMIMETable* system) {
+    if (const Mapping* found = types ? FindFirst(*types, MatchExtension, name) : nullptr) return found->first;
+    if (const std::string_view type = system ? system->Find(name) : std::string_view(); !type.empty())
+        return std::string(type);
+    return "text/html";
 }
 
 const Mapping* FindFirst(const std::vector<Mapping>& list, int (*match)(const Mapping&, std::string_view),

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+class SystemMIMETable;
+
 class Mapping {
 public:
     std::string first;
@@ -37,8 +39,10 @@ int HasVirtual(const Mapping& entry, std::string_view url);
 int MatchExtension(const Mapping& entry, std::string_view name);
 
 // The MIME type of the first entry of types whose extension ends name;
-// "text/html" when types is null or empty or nothing matches.
-std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types);
+// failing that, the type the system table gives name's extension (when
+// system is not null); "text/html" when neither knows it.
+std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types,
+                       const SystemMIMETable* system = nullptr);
 
 // The first entry of list for which match(entry, value) is non-zero, or null.
 const Mapping* FindFirst(const std::vector<Mapping>& list, int (*match)(const Mapping&, std::string_view),

@@ -56,8 +56,10 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
         std::string text;
         if (FileTimeToHTTPTime(&modified, &text)) response->Header[Hdr::LastModified] = std::move(text);
     }
-    if (body.Type == EntityFile)
-        response->Header[Hdr::ContentType] = MIMELookup(body.FileName, &server->Config().Types);
+    if (body.Type == EntityFile) {
+        const HTTPConfiguration& config = server->Config();
+        response->Header[Hdr::ContentType] = MIMELookup(body.FileName, &config.Types, config.SystemTypes.get());
+    }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
     return 1;
 }
@@ -75,6 +77,12 @@ int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 }
 
 int MethodPut(HTTPServer*, HTTPRequest* request, HTTPResponse* response) {
+    // Without a length the body cannot be told from what follows it:
+    // nothing is written. (A chunked upload was refused alike before.)
+    if (!request->BodyDeclared()) {
+        response->SetStatus(411, "Length Required");
+        return 1;
+    }
     const std::string& body = request->Entity.FileName;
     if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, true))
         response->SetStatus(201);

@@ -1,6 +1,8 @@
 // The request pipeline: a fixed chain of stages, each with its own rules.
 // ProcessRequest only runs them in order and stops at the first that says
 // stop; a stage that stops has already set the final status.
+#include <algorithm>
+
 #include "auth/AuthDecode.h"
 #include "gateway/SSIEngine.h"
 #include "http/FileCache.h"
@@ -67,16 +69,65 @@ int ReceiveBody(HTTPServer* server, HTTPRequest* request, HTTPResponse* response
     }
 }
 
+// True for a Host value of the form host[:port]: a name or dotted address
+// of letters, digits, '-' and '.', or a bracketed IPv6 address; a port of
+// one to five digits.
+bool IsHostAndPort(std::string_view value) {
+    const auto all = [](std::string_view text, auto allowed) { return std::all_of(text.begin(), text.end(), allowed); };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isLetter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+    size_t end;
+    if (value.starts_with('[')) {
+        end = value.find(']');
+        if (end == std::string_view::npos) return false;
+        const std::string_view address = value.substr(1, end - 1);
+        const auto isAddressChar = [&](char c) {
+            return isDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') || c == ':' || c == '.';
+        };
+        if (address.find(':') == std::string_view::npos || !all(address, isAddressChar)) return false;
+        ++end;
+    } else {
+        end = std::min(value.find(':'), value.size());
+        const auto isNameChar = [&](char c) { return isDigit(c) || isLetter(c) || c == '-' || c == '.'; };
+        if (end == 0 || !all(value.substr(0, end), isNameChar)) return false;
+    }
+    if (end == value.size()) return true;
+    const std::string_view port = value.substr(end + 1);
+    return value[end] == ':' && !port.empty() && port.size() <= 5 && all(port, isDigit);
+}
+
+// host[:port] for an absolute URL back to this server: the one the client
+// named in its Host header, so that it works wherever the client is; else
+// SiteAddress with the port when it is not 80.
+std::string SiteAuthority(const std::string& hostHeader, const HTTPConfiguration& config) {
+    if (IsHostAndPort(hostHeader)) return hostHeader;
+    std::string authority = config.SiteAddress;
+    if (config.Port != 80) {
+        authority += ':';
+        authority += std::to_string(config.Port);
+    }
+    return authority;
+}
+
+// True when the request line names HTTP/1.1 (which the reader files under
+// 1.0, the version the server answers in).
+bool IsHTTP11(const HTTPRequest& request) {
+    if (request.Protocol == HTTP11) return true;
+    const size_t blank = request.RequestLine.rfind(' ');
+    return blank != std::string::npos && EqualNoCase(std::string_view(request.RequestLine).substr(blank + 1), "HTTP/1.1");
+}
+
 }  // namespace
 
 int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
     if (!request || !response || !request->Valid) return 0;
-    if (PreliminaryCheck(request, response) && FixupURL(request, response) && AccessControl(request, response) &&
-        LookupResource(request, response) && CheckResource(request, response) && RunResource(request, response))
-        PostProcess(request, response);
+    const bool completed = PreliminaryCheck(request, response) && FixupURL(request, response) &&
+                           AccessControl(request, response) && LookupResource(request, response) &&
+                           CheckResource(request, response) && RunResource(request, response);
     // A body that never came whole leaves a request that was never read:
     // nothing is answered or logged.
     if (!request->Valid) return 0;
+    PostProcess(request, response, completed);
     // A simple (0.9) request has no headers to keep in step; its HEAD is
     // refused with a status document that is worth showing.
     if (request->Method == MethodHEAD && request->Protocol != HTTP09) DropBodyOfHead(response);
@@ -96,6 +147,13 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
     }
     if (!Available) {
         response->SetStatus(503, "Server not available");
+        return 0;
+    }
+    // A body in a transfer coding this server does not decode, and no
+    // length: the client may send it again with one.
+    if (request->BadFraming && !request->BodyDeclared() && !request->Header[Hdr::TransferEncoding].empty()) {
+        response->SetStatus(411, "Length Required");
+        LogError("Request body without a length (Transfer-Encoding)", request);
         return 0;
     }
     if (request->BadFraming) {
@@ -201,14 +259,8 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     }
     const HTTPConfiguration& config = Config();
     if (path.back() != '\\' && exists && info.directory) {
-        std::string location = "http://" + config.SiteAddress;
-        if (config.Port != 80) {
-            location += ':';
-            location += std::to_string(config.Port);
-        }
-        location += request->URL + "/";
         request->ResourceKind = ResourceRedirect;
-        path = EncodeEscape(location);
+        path = "http://" + SiteAuthority(request->Header[Hdr::Host], config) + EncodePath(request->URL + "/");
         response->SetStatus(302);
         response->Header[Hdr::Location] = path;
         return 0;
@@ -218,7 +270,9 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\') {
         const std::string directory = path;
         path = directory + config.DefaultIndex;
-        if (LookupFileInfo(path, &request->ResourceInfo)) {
+        // Only a file is an index: an empty DefaultIndex, or one naming a
+        // folder, would otherwise serve a directory as a document.
+        if (LookupFileInfo(path, &request->ResourceInfo) && !request->ResourceInfo.directory) {
             request->ResourceInfoKnown = true;
             return 1;
         }
@@ -228,7 +282,8 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
             if (index.Generate(request->URL, directory, output)) {
                 response->SetStatus(200);
                 response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
-                response->Header[Hdr::ContentType] = "text/html";
+                // File names are UTF-8 on this system, and the page shows them as they are.
+                response->Header[Hdr::ContentType] = "text/html; charset=UTF-8";
             } else {
                 response->Entity.Discard();
                 response->SetStatus(500, "Indexing Error");
@@ -256,9 +311,10 @@ int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
     return 1;
 }
 
-int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response) {
+int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed) {
     const HTTPConfiguration& config = Config();
-    if (config.ProcessSSI && EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
+    if (completed && config.ProcessSSI &&
+        EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
         response->Header[Hdr::ContentType] = "text/html";
         const std::string page = response->Entity.FileName;
         SSIEngine engine(this);
@@ -268,9 +324,16 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response) {
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
-    // Bytes of this request left unread would be taken for the next one.
-    if (config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
+    // Bytes of this request left unread (a body, a body in a transfer
+    // coding) would be taken for the next one.
+    if (completed && config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
         !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft())
         response->Header[Hdr::Connection] = "Keep-Alive";
+    // A client that counts on the connection staying open (HTTP/1.1 by
+    // default, others when they asked) must hear that it closes, or it sends
+    // its next request into a closed connection.
+    if (request->Protocol != HTTP09 && !EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive") &&
+        (ContainsNoCase(request->Header[Hdr::Connection], "Keep-Alive") || IsHTTP11(*request)))
+        response->Header[Hdr::Connection] = "close";
     return 1;
 }

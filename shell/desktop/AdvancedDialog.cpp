@@ -16,13 +16,14 @@ AdvancedDialog::AdvancedDialog(HTTPConfiguration* config) {
 
     auto* form = new QFormLayout;
     AddRow(form, "Perl CGI &Command Line", TextField(106, &config->PerlCmdLine));
-    AddRow(form, "Largest Request &Body (bytes, 0: no limit)", NumberField(109, &config->MaxBodySize));
+    AddRow(form, "Largest Request &Body (bytes, 0: no limit)",
+           NumberField(109, &config->MaxBodySize, "Largest Request Body", 0, 0xffffffffU));
     layout->addLayout(form);
 
     auto* bounce = new QGroupBox("Bounce Site");
     auto* site = new QFormLayout(bounce);
     AddRow(site, "IP Address", TextField(101, &config->BounceSite));
-    AddRow(site, "Port", NumberField(102, &config->BouncePort));
+    AddRow(site, "Port", NumberField(102, &config->BouncePort, "Bounce Site Port", 1, 65535));
     layout->addWidget(bounce);
     layout->addStretch();
 }

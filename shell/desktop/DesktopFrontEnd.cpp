@@ -1,11 +1,13 @@
 #include "shell/desktop/DesktopFrontEnd.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
 #include <clocale>
 
+#include "server/HTTPServer.h"
 #include "shell/desktop/AboutDialog.h"
 #include "shell/desktop/DesktopMessages.h"
 #include "shell/desktop/DesktopResources.h"
@@ -81,6 +83,26 @@ void DesktopFrontEnd::Command(unsigned id) {
         shutdownPending_ = false;
         Command(CmdShutdown);
     }
+}
+
+void DesktopFrontEnd::WatchSignals(platform::SignalDescriptor* events) {
+    if (events->Descriptor() < 0) return;
+    signalNotifier_ = new QSocketNotifier(events->Descriptor(), QSocketNotifier::Read, this);
+    connect(signalNotifier_, &QSocketNotifier::activated, this, [this, events] {
+        using Kind = platform::SignalDescriptor::Kind;
+        for (Kind kind = events->Next(); kind != Kind::None && logic_; kind = events->Next()) {
+            switch (kind) {
+                case Kind::Interrupt:
+                case Kind::Terminate: Command(CmdShutdown); break;
+                case Kind::Hangup:
+                    logic_->Server()->ReloadConfiguration();
+                    logic_->UpdateTitle();
+                    break;
+                case Kind::User1: Command(CmdFlushConnections); break;
+                case Kind::None: break;
+            }
+        }
+    });
 }
 
 void DesktopFrontEnd::ShowTrayWhenAvailable() {
@@ -169,6 +191,9 @@ void DesktopFrontEnd::ShowOwnedMessage(const std::string& caption, const std::st
 }
 
 int RunDesktopFrontEnd(int, char** argv, const std::string& setupName) {
+    // Before the toolkit starts any thread, so that every thread leaves the
+    // signals to the descriptor.
+    platform::SignalDescriptor userSignals;
     // Qt sees the program name alone: the whole command line names the
     // setup, and none of it is an option for the toolkit.
     int qtArgc = 1;
@@ -181,6 +206,7 @@ int RunDesktopFrontEnd(int, char** argv, const std::string& setupName) {
     app.setWindowIcon(DesktopResources::Icon());
     DesktopFrontEnd frontEnd;
     frontEnd.Start(setupName);
+    frontEnd.WatchSignals(&userSignals);
     if (!frontEnd.QuitRequested()) app.exec();
     return 0;
 }

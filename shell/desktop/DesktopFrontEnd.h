@@ -17,9 +17,11 @@
 #include <string>
 
 #include "platform/MessageDisplay.h"
+#include "platform/SignalDescriptor.h"
 #include "shell/MainWindow.h"
 
 class AboutDialog;
+class QSocketNotifier;
 class QSystemTrayIcon;
 class QTimer;
 class StatusWindow;
@@ -44,6 +46,11 @@ public:
     // under a modal dialog) waits until that command has returned, because
     // the command's code still uses the server.
     void Command(unsigned id);
+    // Takes the signals a Unix user sends as the console front end does:
+    // interrupt and terminate shut the server down, hang-up re-reads the
+    // setup and reopens the logs, user 1 flushes the connections. events
+    // must outlive this object; call after Start.
+    void WatchSignals(platform::SignalDescriptor* events);
 
     MainWindow* Logic() const { return logic_.get(); }
     StatusWindow* Window() const { return window_.get(); }
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<StatusWindow> window_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer* trayProbe_ = nullptr;  // child of this object
+    QSocketNotifier* signalNotifier_ = nullptr;  // child of this object
     QPointer<AboutDialog> about_;
     bool trayShown_ = false;
     bool quitRequested_ = false;
@@ -93,6 +101,6 @@ private:
     std::unique_ptr<MainWindow> logic_;
 };
 
-// Runs the desktop front end for the setup until "Shutdown Server"; the
-// process's exit code (0).
+// Runs the desktop front end for the setup until "Shutdown Server" or
+// SIGINT or SIGTERM; the process's exit code (0).
 int RunDesktopFrontEnd(int argc, char** argv, const std::string& setupName);

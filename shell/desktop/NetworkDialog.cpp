@@ -11,8 +11,8 @@
 
 NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
     auto* top = new QFormLayout;
-    AddRow(top, "Port", NumberField(10, &config->Port));
-    QLineEdit* threads = NumberField(17, &config->NumThreads);
+    AddRow(top, "Port", NumberField(10, &config->Port, "Port", 1, 65535));
+    QLineEdit* threads = NumberField(17, &config->NumThreads, "Number of Simultaneous Connections", 8, 512);
     auto* threadsRow = new QHBoxLayout;
     threadsRow->addWidget(threads);
     threadsRow->addWidget(new QLabel("(minimum 8; maximum 512)"));
@@ -21,12 +21,12 @@ NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
 
     auto* timeouts = new QGroupBox("Network Timeouts (in milliseconds)");
     auto* form = new QFormLayout(timeouts);
-    AddRow(form, "Receive", NumberField(11, &config->RecvTimeOut));
-    AddRow(form, "Send", NumberField(12, &config->SendTimeOut));
+    AddRow(form, "Receive", NumberField(11, &config->RecvTimeOut, "Receive time-out", 0, kNoLimit));
+    AddRow(form, "Send", NumberField(12, &config->SendTimeOut, "Send time-out", 0, kNoLimit));
     QCheckBox* useKeepAlive = FlagBox(15, "Use Keep-Alives", &config->UseKeepAlive);
     form->addRow(useKeepAlive);
-    QLineEdit* keepAlive = AddRow(form, "Keep-Alive", NumberField(13, &config->KeepAlive));
-    AddRow(form, "CGI Script", NumberField(16, &config->CGITimeOut));
+    QLineEdit* keepAlive = AddRow(form, "Keep-Alive", NumberField(13, &config->KeepAlive, "Keep-Alive time-out", 0, kNoLimit));
+    AddRow(form, "CGI Script", NumberField(16, &config->CGITimeOut, "CGI Script time-out", 0, kNoLimit));
     EnableWhile(useKeepAlive, {keepAlive});
 
     auto* layout = new QVBoxLayout(this);

@@ -1,8 +1,8 @@
 #pragma once
 // The "Network" page: port, number of connections, the time-outs and the
 // keep-alive switch (the Keep-Alive time-out is editable only while
-// keep-alives are on). The thread count's range is the listener's to
-// enforce, not the page's.
+// keep-alives are on). The port takes 1..65535 and the number of
+// connections 8..512, the range the listener holds the pool to.
 
 #include "shell/desktop/PropertyPage.h"
 

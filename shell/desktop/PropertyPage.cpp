@@ -3,6 +3,8 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <algorithm>
 #include <limits>
 
@@ -10,16 +12,38 @@ void PropertyPage::StoreValues() {
     for (const auto& store : stores_) store();
 }
 
-uint32_t PropertyPage::ParseNumber(const QString& text) {
-    const QString digits = text.trimmed();
-    if (digits.isEmpty()) return 0;
-    uint64_t value = 0;
-    for (const QChar c : digits) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return 0;
-        value = value * 10 + static_cast<uint64_t>(c.unicode() - '0');
-        if (value > std::numeric_limits<uint32_t>::max()) return 0;
+QLineEdit* PropertyPage::CheckNumbers(QString* problem) const {
+    for (const NumberRange& range : ranges_) {
+        const QString text = range.edit->text().trimmed();
+        uint32_t value = 0;
+        const bool number = ReadNumber(text, &value);
+        if (number && value >= range.min && value <= range.max) continue;
+        const QString wanted = QString("Enter a whole number from %1 to %2.").arg(range.min).arg(range.max);
+        if (!number)
+            *problem = QString("%1: \"%2\" is not a number. %3").arg(range.name, text, wanted);
+        else
+            *problem = QString("%1: %2 is out of range. %3").arg(range.name).arg(value).arg(wanted);
+        return range.edit;
     }
-    return static_cast<uint32_t>(value);
+    return nullptr;
+}
+
+uint32_t PropertyPage::ParseNumber(const QString& text) {
+    uint32_t value = 0;
+    return ReadNumber(text, &value) ? value : 0;
+}
+
+bool PropertyPage::ReadNumber(const QString& text, uint32_t* value) {
+    const QString digits = text.trimmed();
+    if (digits.isEmpty()) return false;
+    uint64_t number = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+        number = number * 10 + static_cast<uint64_t>(c.unicode() - '0');
+        if (number > std::numeric_limits<uint32_t>::max()) return false;
+    }
+    *value = static_cast<uint32_t>(number);
+    return true;
 }
 
 std::string PropertyPage::ReadText(const QString& text, const std::string& loaded) {
@@ -43,22 +67,29 @@ QLineEdit* PropertyPage::TextField(int id, std::string* field) {
     return edit;
 }
 
-QLineEdit* PropertyPage::NumberField(int id, uint32_t* field) {
+QLineEdit* PropertyPage::NumberField(int id, uint32_t* field, const char* name, uint32_t min, uint32_t max) {
     QLineEdit* edit = NumberEdit(id, *field);
     OnStore([edit, field] { *field = ParseNumber(edit->text()); });
-    return edit;
+    return Ranged(edit, name, min, max);
 }
 
-QLineEdit* PropertyPage::NumberField(int id, int* field) {
+QLineEdit* PropertyPage::NumberField(int id, int* field, const char* name, uint32_t min, uint32_t max) {
     // A signed field is shown and read as the unsigned pattern it is stored
     // as, so that any stored value survives the round trip.
     QLineEdit* edit = NumberEdit(id, static_cast<uint32_t>(*field));
     OnStore([edit, field] { *field = static_cast<int>(ParseNumber(edit->text())); });
+    return Ranged(edit, name, min, max);
+}
+
+QLineEdit* PropertyPage::Ranged(QLineEdit* edit, const char* name, uint32_t min, uint32_t max) {
+    ranges_.push_back({edit, name, min, max});
     return edit;
 }
 
 QLineEdit* PropertyPage::NumberEdit(int id, uint32_t value) {
     QLineEdit* edit = MakeEdit(id, QString::number(value));
+    // Typing takes digits only; a text set otherwise is checked on OK.
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,10}"), edit));
     // Room for the longest 32-bit number and a little more, not the page's width.
     edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QString(12, '0')) + 12);
     return edit;

@@ -8,8 +8,10 @@
 // Text fields take at most 255 characters. A text longer than that which
 // the store already held is shown whole and kept as it is unless the user
 // changes it, so that opening a page never shortens a setting behind the
-// user's back. Numeric fields are read as unsigned decimal numbers; any
-// other text (including a number beyond 32 bits) is stored as 0.
+// user's back. Numeric fields take digits only and have a range; the sheet
+// checks them before it accepts (CheckNumbers), so a bad number is never
+// saved. A page closed without that check (on Cancel) stores any other
+// text, a number beyond 32 bits included, as 0.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -33,10 +36,16 @@ public:
     // Writes every control back into the configuration, in the order they
     // were added; the sheet calls it once, as the page is closed.
     void StoreValues();
+    // The first numeric field, in the order they were added, whose text is
+    // not a number within its range, with *problem saying which field it
+    // is and why; null when every number is good.
+    QLineEdit* CheckNumbers(QString* problem) const;
 
     // The value of a numeric field's text: unsigned decimal, surrounding
     // spaces allowed, 0 for anything else.
     static uint32_t ParseNumber(const QString& text);
+    // The same, telling a text that is not such a number (false) from 0.
+    static bool ReadNumber(const QString& text, uint32_t* value);
     // At most kTextLimit characters of text, except that an unchanged text
     // keeps the value it was loaded from.
     static std::string ReadText(const QString& text, const std::string& loaded);
@@ -46,10 +55,12 @@ public:
 
 protected:
     // Text, numeric and flag controls bound to a field of the configuration:
-    // each is created, loaded, and registered for the write-back.
+    // each is created, loaded, and registered for the write-back. A numeric
+    // field is named in messages by name and takes min..max.
+    static constexpr uint32_t kNoLimit = std::numeric_limits<uint32_t>::max();
     QLineEdit* TextField(int id, std::string* field);
-    QLineEdit* NumberField(int id, int* field);
-    QLineEdit* NumberField(int id, uint32_t* field);
+    QLineEdit* NumberField(int id, int* field, const char* name, uint32_t min, uint32_t max);
+    QLineEdit* NumberField(int id, uint32_t* field, const char* name, uint32_t min, uint32_t max);
     // A numeric edit sized for a number, showing value.
     static QLineEdit* NumberEdit(int id, uint32_t value);
     // A flag is stored as 1 when its box is checked and 0 when not.
@@ -74,5 +85,14 @@ protected:
     void OnStore(std::function<void()> store) { stores_.push_back(std::move(store)); }
 
 private:
+    struct NumberRange {
+        QLineEdit* edit;
+        const char* name;
+        uint32_t min;
+        uint32_t max;
+    };
+    QLineEdit* Ranged(QLineEdit* edit, const char* name, uint32_t min, uint32_t max);
+
     std::vector<std::function<void()>> stores_;
+    std::vector<NumberRange> ranges_;
 };

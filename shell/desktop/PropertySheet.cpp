@@ -1,6 +1,7 @@
 #include "shell/desktop/PropertySheet.h"
 
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -8,7 +9,9 @@
 #include <functional>
 
 #include "config/HTTPConfiguration.h"
+#include "platform/MessageDisplay.h"
 #include "shell/desktop/AdvancedDialog.h"
+#include "shell/desktop/DesktopMessages.h"
 #include "shell/desktop/IndexDialog.h"
 #include "shell/desktop/LoggingDialog.h"
 #include "shell/desktop/MappingDialog.h"
@@ -85,6 +88,20 @@ PropertySheet::~PropertySheet() {
     for (PropertyPage* page : pages_)
         if (page) page->StoreValues();
     CurrentConfig = nullptr;
+}
+
+void PropertySheet::accept() {
+    for (int index = 0; index < kPageCount; ++index) {
+        QString problem;
+        QLineEdit* bad = pages_[index] ? pages_[index]->CheckNumbers(&problem) : nullptr;
+        if (!bad) continue;
+        ShowPage(index);
+        bad->setFocus();
+        bad->selectAll();
+        DesktopMessages::Show(this, windowTitle().toStdString(), problem.toStdString(), platform::MB_ICONEXCLAMATION);
+        return;
+    }
+    QDialog::accept();
 }
 
 void PropertySheet::CreatePage(int index) {

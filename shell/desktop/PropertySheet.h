@@ -32,6 +32,11 @@ public:
     PropertyPage* Page(int index) const;
     QTabWidget* Tabs() const { return tabs_; }
 
+    // OK: accepts only when every number on the pages opened is good;
+    // otherwise shows the page of the first bad one, puts the cursor in it
+    // and says which field is wrong and why.
+    void accept() override;
+
 private:
     void CreatePage(int index);
 

@@ -3,7 +3,9 @@
 # profile file of [Section] and Key=Value lines (argument 1), passes the
 # request body (argument 2) and sends what the program writes to the output
 # file (argument 3): header lines, an empty line, the page. Form fields of a
-# POST arrive decoded in the sections "Form Literal" and "Form External".
+# POST arrive decoded in the section "Form Literal", or, when a value is long
+# or holds bytes outside printable ASCII (any accented letter), in "Form
+# External" as the path of a file holding the value and its length.
 profile=$1
 output=$3
 
@@ -20,6 +22,14 @@ section() {
     awk -v section="[$1]" '/^\[/ { inside = ($0 == section); next } inside && NF' "$profile"
 }
 
+# "Key=Value" for each field of "Form External", the value read from its file.
+external() {
+    section "Form External" | while IFS= read -r line; do
+        entry=${line#*=}
+        printf '%s=%s\n' "${line%%=*}" "$(head -c "${entry##* }" "${entry% *}")"
+    done
+}
+
 html() {
     sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' -e 's/"/\&quot;/g'
 }
@@ -29,11 +39,11 @@ row() {
 }
 
 {
-    printf 'Content-Type: text/html\r\n\r\n'
+    printf 'Content-Type: text/html; charset=UTF-8\r\n\r\n'
     cat <<'HEAD'
 <!DOCTYPE html>
 <html>
-<head><title>Hello from a Windows CGI program</title></head>
+<head><meta charset="utf-8"><title>Hello from a Windows CGI program</title></head>
 <body>
 <h1>Hello from a Windows CGI program</h1>
 <table>
@@ -46,6 +56,7 @@ HEAD
     echo '<h2>Form fields</h2>'
     echo '<pre>'
     section "Form Literal" | html
+    external | html
     echo '</pre>'
     cat <<'TAIL'
 <form method="post" action="/CGI-WIN/hello.sh">

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "server/HTTPServer.h"
@@ -25,12 +27,15 @@
 #include "shell/desktop/PropertySheet.h"
 #include "shell/desktop/StatusWindow.h"
 #include "tests/desktop/DesktopTestSupport.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/TestServer.h"
 
 using desktop_testing::DesktopSite;
 using desktop_testing::MessageRecorder;
 using desktop_testing::WaitFor;
 using testing_support::RawClient;
+using testing_support::TestHome;
 
 namespace {
 
@@ -339,6 +344,54 @@ TEST(DesktopFrontEnd, ShutdownChosenWhileTheSheetIsOpenWaitsForIt) {
     f.Action(CmdProperties)->trigger();
     EXPECT_EQ(f.frontEnd.Logic()->Server(), nullptr) << "shut down once the sheet had closed";
     EXPECT_TRUE(f.recorder.messages.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The real ruvuzerar-desktop (drawing off screen), driven with signals as
+// a user or a service manager would.
+struct DesktopProgram {
+    DesktopProgram() { TestHome::WriteFile(site.Site("HTDOCS/index.html"), "desktop"); }
+    // Starts the program and waits until it serves.
+    bool Start() {
+        if (!child.Start({RUVUZERAR_DESKTOP_PATH})) return false;
+        for (int i = 0; i < 400; ++i) {
+            if (Get("/").find("desktop") != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+    std::string Get(const std::string& path) {
+        RawClient client(site.Port());
+        client.Send("GET " + path + " HTTP/1.0\r\n\r\n");
+        return client.ReadAll(3000);
+    }
+    std::string Log(const std::string& name) { return TestHome::ReadFile(site.Site("LOGS/" + name)); }
+
+    DesktopSite site;
+    testing_support::ChildProcess child;
+};
+
+TEST(DesktopProgram, InterruptAndTerminateShutDownCleanly) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        DesktopProgram p;
+        ASSERT_TRUE(p.Start()) << p.child.Errors();
+        p.child.Signal(signal);
+        EXPECT_EQ(p.child.Wait(), 0) << signal << p.child.Errors();
+        EXPECT_NE(p.Log("ACCESS.LOG").find("\"GET / HTTP/1.0\" 200 7"), std::string::npos)
+            << "the access log holds the request when the program has ended";
+        EXPECT_EQ(p.Get("/"), "") << "nothing listens any more";
+    }
+}
+
+TEST(DesktopProgram, HangupReloadsTheSetupAndReopensLogs) {
+    DesktopProgram p;
+    ASSERT_TRUE(p.Start()) << p.child.Errors();
+    EXPECT_EQ(testing_support::RotateAndReload(p.child, p.site.Home(), "Primary", p.site.Port()), "");
+    p.child.Signal(SIGTERM);
+    EXPECT_EQ(p.child.Wait(), 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QValidator>
 #include <functional>
 #include <memory>
 
@@ -315,6 +316,51 @@ TEST(PropertySheet, NumbersAreUnsignedDecimal) {
     Sheet s;
     s.Control<QLineEdit>(kNetwork, 10)->setText("eighty");
     EXPECT_EQ(s.SaveAndReload().Port, 0) << "a port that is not a number";
+}
+
+TEST(PropertySheet, OKChecksEveryNumberAgainstItsRange) {
+    const struct {
+        int page;
+        int id;
+        const char* text;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        {kNetwork, 10, "abc", "Port: \"abc\" is not a number. Enter a whole number from 1 to 65535."},
+        {kNetwork, 10, "65536", "Port: 65536 is out of range. Enter a whole number from 1 to 65535."},
+        {kNetwork, 10, " 8080 ", ""},
+        {kNetwork, 17, "5", "Number of Simultaneous Connections: 5 is out of range. Enter a whole number from 8 to 512."},
+        {kNetwork, 17, "512", ""},
+        {kNetwork, 13, "4294967296",
+         "Keep-Alive time-out: \"4294967296\" is not a number. Enter a whole number from 0 to 4294967295."},
+        {kAdvanced, 102, "0", "Bounce Site Port: 0 is out of range. Enter a whole number from 1 to 65535."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.id));
+        MessageRecorder recorder;
+        Sheet s;
+        s.Control<QLineEdit>(c.page, c.id)->setText(c.text);
+        s.sheet->ShowPage(kMIME);
+        s.sheet->findChild<QPushButton*>("id1")->click();  // OK
+        if (*c.message) {
+            ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].caption, "Varevavo Properties");
+            EXPECT_EQ(recorder.messages[0].text, c.message);
+            // Only an accepted sheet is saved by its caller.
+            EXPECT_NE(s.sheet->result(), QDialog::Accepted);
+            EXPECT_EQ(s.sheet->Tabs()->currentIndex(), c.page);
+        } else {
+            EXPECT_TRUE(recorder.messages.empty());
+            EXPECT_EQ(s.sheet->result(), QDialog::Accepted);
+        }
+    }
+    Sheet typed;
+    const QValidator* digits = typed.Control<QLineEdit>(kNetwork, 10)->validator();
+    ASSERT_NE(digits, nullptr);
+    QString text = "80a";
+    int at = 3;
+    EXPECT_EQ(digits->validate(text, at), QValidator::Invalid) << "only digits can be typed";
+    text = "8080";
+    EXPECT_EQ(digits->validate(text, at), QValidator::Acceptable);
 }
 
 TEST(PropertySheet, TextsTakeAtMost255CharactersButLongStoredTextsSurviveUnchanged) {

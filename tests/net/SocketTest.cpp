@@ -222,7 +222,9 @@ TEST(SocketLifecycle, BadTypeAndBindFailureAreShown) {
     EXPECT_EQ(shown[0].caption, "Sock32 Error");
     EXPECT_EQ(shown[0].text, "Invalid socket type");
     EXPECT_EQ(shown[1].caption, "Error");
-    EXPECT_EQ(shown[1].text, "Windows Socket error 10048: Unable to bind socket");
+    EXPECT_EQ(shown[1].text, "Windows Socket error 10048: Unable to bind socket (port " + std::to_string(name.port) +
+                                 ": Address already in use)")
+        << "the code keeps its text and the system's words follow";
 }
 
 TEST(SocketLifecycle, ConnectAndAddresses) {

@@ -91,7 +91,10 @@ TEST(RequestFraming, LengthsThatAreNotOneNumberAreRefused) {
     }
     const std::string chunked = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n"
                                            "5\r\nhello\r\n0\r\n\r\n");
-    EXPECT_EQ(StatusLineOf(chunked), "HTTP/1.0 400 Bad or corrupted request") << "no transfer coding is decoded";
+    EXPECT_EQ(StatusLineOf(chunked), "HTTP/1.0 411 Length Required") << "no transfer coding is decoded";
+    const std::string both = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nTransfer-Encoding: chunked\r\n"
+                                        "Content-Length: 10\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(StatusLineOf(both), "HTTP/1.0 400 Bad or corrupted request") << "a coding and a length: which ends it?";
     EXPECT_EQ(s.Runs(), 0);
     const std::string same = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 5\r\nContent-Length: 5"
                                         "\r\n\r\nhello");

@@ -1,11 +1,13 @@
 #include "tests/support/TestServer.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <thread>
 
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
+#include "tests/support/ChildProcess.h"
 
 namespace testing_support {
 
@@ -56,6 +58,27 @@ std::string TestServer::Exchange(const std::string& request, int timeoutMs) {
 }
 
 std::string TestServer::Log(const std::string& name) const { return TestHome::ReadFile(Site("LOGS/" + name)); }
+
+std::string RotateAndReload(ChildProcess& program, const TestHome& home, const std::string& setup, int port) {
+    const std::string log = home.DriveC("HTTPD/LOGS/ACCESS.LOG");
+    std::filesystem::rename(log, log + ".1");
+    HTTPConfiguration config;
+    config.LoadConfiguration(setup);
+    config.Alias.emplace_back("/extra", "C:\\EXTRA");
+    config.SaveConfiguration(setup);
+    TestHome::WriteFile(home.DriveC("EXTRA/x.txt"), "aliased");
+    program.Signal(SIGHUP);
+    std::string got;
+    for (int i = 0; i < 100 && got.find("aliased") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        RawClient client(port);
+        client.Send("GET /extra/x.txt HTTP/1.0\r\n\r\n");
+        got = client.ReadAll();
+    }
+    if (got.find("aliased") == std::string::npos) return "the new alias does not serve: " + got;
+    if (!TestHome::FileExists(log)) return "the access log was not reopened under its name";
+    return {};
+}
 
 std::string WithoutDates(std::string response) {
     for (const char* header : {"\r\nDate: ", "\r\nLast-Modified: "}) {

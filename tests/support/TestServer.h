@@ -56,6 +56,14 @@ private:
     bool stopped_ = false;
 };
 
+class ChildProcess;
+
+// What a log rotation does under a running server program, then SIGHUP:
+// the access log is moved away and the alias /extra added to the stored
+// setup. Empty when the program then serves the alias at once and has
+// reopened the access log under its name; otherwise what went wrong.
+std::string RotateAndReload(ChildProcess& program, const TestHome& home, const std::string& setup, int port);
+
 // A response with the Date and Last-Modified values replaced by "<date>",
 // so that whole responses can be compared byte for byte.
 std::string WithoutDates(std::string response);
