@@ -64,7 +64,7 @@ uint32_t HTTPEntity::GetSize() {
             // growing (a script writing it) until it is opened for sending.
             const uint32_t size = file_.IsOpen() ? static_cast<uint32_t>(std::max<int64_t>(file_.SizeAtOpen(), 0))
                                                  : FileSize(FileName);
-            return size > Offset ? std::min(size - Offset, Limit) : 0;
+            return size > Offset ? static_cast<uint32_t>(std::min<uint64_t>(size - Offset, Limit)) : 0;
         }
         case EntityData: return static_cast<uint32_t>(Data.size());
         default: return 0;

@@ -26,8 +26,8 @@ public:
     uint32_t Offset = 0;   // leading file bytes that are not part of the body
     // The most bytes of a file body that follow Offset (a byte range of the
     // file); kWholeFile sends everything from Offset to the end.
-    static constexpr uint32_t kWholeFile = UINT32_MAX;
-    uint32_t Limit = kWholeFile;
+    static constexpr uint64_t kWholeFile = UINT64_MAX;
+    uint64_t Limit = kWholeFile;
 
     HTTPEntity() = default;
     ~HTTPEntity();

@@ -49,7 +49,7 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
     switch (range.Result) {
         case ByteRange::Part:
             body.Offset = static_cast<uint32_t>(range.First);
-            body.Limit = static_cast<uint32_t>(range.Count);
+            body.Limit = range.Count;
             response->Status = 206;
             response->Reason = HTTPResponse::StandardReason(206);
             response->Header[Hdr::ContentLength] = std::to_string(range.Count);
