@@ -291,31 +291,6 @@ TEST(Response, FileBodyFromItsOffset) {
     EXPECT_EQ(Written(r), "HTTP/1.0 200 Document Follows\r\nContent-Length: 880\r\n\r\n" + content.substr(120));
 }
 
-TEST(Response, FileBodyLimitedToAPart) {
-    TestHome home;
-    std::string content;
-    for (int i = 0; i < 100000; ++i) content += static_cast<char>('a' + (i * 7 + i / 26) % 26);
-    TestHome::WriteFile(home.DriveC("f.txt"), content);
-    HTTPResponse r;
-    r.Protocol = HTTP10;
-    r.Raw = 1;
-    // A part small enough to leave with the head, one that leaves through the
-    // file-to-socket path, and a limit past the end of the file.
-    for (const auto& [offset, limit] : {std::pair<uint32_t, uint64_t>{500, 40}, {1000, 70000}, {99990, 50}}) {
-        r.Entity.SetFile("C:\\f.txt");
-        r.Entity.Offset = offset;
-        r.Entity.Limit = limit;
-        const std::string part = content.substr(offset, limit);
-        EXPECT_EQ(r.Entity.GetSize(), part.size()) << offset;
-        EXPECT_TRUE(Written(r) == part) << offset;
-        r.Raw = 0;
-        EXPECT_TRUE(Written(r) == "HTTP/1.0 500 \r\n\r\n" + part) << offset;
-        r.Raw = 1;
-    }
-    r.Entity.Discard();
-    EXPECT_EQ(r.Entity.Limit, HTTPEntity::kWholeFile);
-}
-
 TEST(Response, LargeFileBody) {
     TestHome home;
     const std::string content(3 << 20, 'q');

@@ -1,4 +1,5 @@
-// The Range header reader: every form at the edges of a document.
+// The Range header reader: what it answers, and what it ignores. (The edges
+// of each form are tested end to end, through a server.)
 #include <gtest/gtest.h>
 
 #include "server/ByteRange.h"
@@ -19,22 +20,11 @@ constexpr ByteRange::Outcome P = ByteRange::Part;
 constexpr ByteRange::Outcome U = ByteRange::Unsatisfiable;
 
 const Case kCases[] = {
-    {"first byte", "bytes=0-0", 10, P, 0, 1},
-    {"last byte", "bytes=9-9", 10, P, 9, 1},
-    {"open end", "bytes=7-", 10, P, 7, 3},
     {"from the start", "bytes=0-", 10, P, 0, 10},
-    {"last past the end is the end", "bytes=5-100", 10, P, 5, 5},
     {"suffix", "bytes=-3", 10, P, 7, 3},
-    {"suffix of the whole", "bytes=-10", 10, P, 0, 10},
-    {"suffix longer than the document", "bytes=-100", 10, P, 0, 10},
     {"empty suffix", "bytes=-0", 10, U, 0, 0},
-    {"first at the end", "bytes=10-", 10, U, 0, 0},
     {"first past the end", "bytes=10-20", 10, U, 0, 0},
-    {"empty document", "bytes=0-", 0, U, 0, 0},
     {"suffix of an empty document", "bytes=-1", 0, U, 0, 0},
-    {"one byte, first", "bytes=0-0", 1, P, 0, 1},
-    {"one byte, suffix", "bytes=-1", 1, P, 0, 1},
-    {"one byte, past it", "bytes=1-", 1, U, 0, 0},
     {"unit without case", "Bytes=2-3", 10, P, 2, 2},
     {"blanks after = and at the end", "bytes= 2-3 ", 10, P, 2, 2},
     {"huge first", "bytes=99999999999999999999999-", 10, U, 0, 0},
