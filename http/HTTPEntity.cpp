@@ -18,6 +18,7 @@ void HTTPEntity::Discard() {
     knownValid_ = false;
     Data.clear();
     Offset = 0;
+    Limit = kWholeFile;
     FileName.clear();
 }
 
@@ -74,7 +75,7 @@ uint32_t HTTPEntity::GetSize() {
             // growing (a script writing it) until it is opened for sending.
             const uint32_t size = file_ ? static_cast<uint32_t>(std::max<int64_t>(file_->SizeAtOpen(), 0))
                                         : FileSize(FileName);
-            return size > Offset ? size - Offset : 0;
+            return size > Offset ? static_cast<uint32_t>(std::min<uint64_t>(size - Offset, Limit)) : 0;
         }
         case EntityData: return static_cast<uint32_t>(Data.size());
         default: return 0;
@@ -111,7 +112,7 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
 bool HTTPEntity::OpenForSending(uint64_t* count) {
     if (!EnsureOpen()) return false;
     const int64_t size = file_->SizeAtOpen();
-    *count = size > static_cast<int64_t>(Offset) ? static_cast<uint64_t>(size) - Offset : 0;
+    *count = size > static_cast<int64_t>(Offset) ? std::min<uint64_t>(static_cast<uint64_t>(size) - Offset, Limit) : 0;
     return true;
 }
 

@@ -24,6 +24,10 @@ public:
     std::string FileName;  // the file of EntityFile and EntityTemp
     std::string Data;      // the bytes of EntityData
     uint32_t Offset = 0;   // leading file bytes that are not part of the body
+    // The most bytes of a file body that follow Offset (a byte range of the
+    // file); kWholeFile sends everything from Offset to the end.
+    static constexpr uint64_t kWholeFile = UINT64_MAX;
+    uint64_t Limit = kWholeFile;
 
     HTTPEntity() = default;
     ~HTTPEntity();
@@ -31,7 +35,7 @@ public:
     HTTPEntity& operator=(const HTTPEntity&) = delete;
 
     // Deletes a temporary file (errors ignored), frees memory, and leaves an
-    // empty body: EntityNone, no name, Offset 0.
+    // empty body: EntityNone, no name, Offset 0, no Limit.
     void Discard();
     // Makes the body a fresh, empty temporary file and returns its name. When
     // no name can be made, shows "Unable to open temporary file" ("Critical
@@ -44,8 +48,9 @@ public:
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
 
-    // The size of the body in bytes: file size less Offset, or the memory
-    // size; 0 for no body (and when the file is shorter than Offset).
+    // The size of the body in bytes: file size less Offset (at most Limit),
+    // or the memory size; 0 for no body (and when the file is shorter than
+    // Offset).
     uint32_t GetSize();
     // For EntityFile only: the file's last-write time into *t; non-zero on
     // success, 0 for other types or a file that cannot be opened.
@@ -58,7 +63,7 @@ public:
     // when the file could not be created or written: either way the body is
     // discarded, so no part of it stays on the disk.
     int Read(Socket* s, unsigned long timeout, uint64_t length);
-    // Sends a file body from Offset to its end. 0 when the type is not a file
+    // Sends a file body from Offset, Limit bytes at most. 0 when the type is not a file
     // type or the file cannot be opened; otherwise 1, even if sending stopped
     // early (the caller's next socket operation learns of a broken connection).
     int WriteFile(Socket* s, unsigned long timeout);
@@ -68,7 +73,7 @@ public:
     int Write(Socket* s, unsigned long timeout);
 
     // For the response writer: opens a file body (once) and tells the bytes
-    // to send from Offset. False when it is not a file body or cannot be opened.
+    // to send from Offset (at most Limit). False when it is not a file body or cannot be opened.
     bool OpenForSending(uint64_t* count);
     // The open file of a file body (after OpenForSending), shared so that
     // an answer still leaving keeps it open; and the whole file's bytes when

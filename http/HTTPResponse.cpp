@@ -17,10 +17,12 @@ struct ReasonPhrase {
 };
 constexpr ReasonPhrase kReasons[] = {
     {200, "Document Follows"}, {201, "Document Created"},
+    {206, "Partial Content"},
     {301, "Redirection"},      {302, "Redirection"},
     {304, "Use Cache"},        {400, "Bad or corrupted request"},
     {401, "Unauthorized"},     {403, "Forbidden"},
     {404, "Resource not found"}, {405, "Method not allowed"},
+    {416, "Requested Range Not Satisfiable"},
     {500, "Internal Server Error"}, {501, "Not Implemented"},
     {503, "Not Available"},
 };

@@ -18,6 +18,8 @@ std::string VarevavoHome() {
     return base + "/varevavo";
 }
 
+void SetVarevavoHome(const std::string& home) { ::setenv("VAREVAVO_HOME", home.c_str(), 1); }
+
 bool HasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 std::string HostPath(std::string_view serverPath) {

@@ -17,6 +17,9 @@ namespace platform {
 // ${XDG_DATA_HOME:-$HOME/.local/share}/varevavo. Read at every call, so a test
 // that changes the variable sees its own home.
 std::string VarevavoHome();
+// Makes home the state folder of this process and of the programs it starts
+// (sets VAREVAVO_HOME). For a program that learns its home another way.
+void SetVarevavoHome(const std::string& home);
 
 // The host form of a server path (rules above). A path holding a NUL byte has
 // no host form: the result is empty, and every file operation of this layer

@@ -4,7 +4,8 @@
 # On a fresh machine it lays out the default site under the home
 # ($VAREVAVO_HOME, else ~/.local/share/varevavo): C:\HTTPD maps to
 # $VAREVAVO_HOME/drive_c/HTTPD, with HTDOCS, LOGS, ICONS, CGI-BIN, CGI-DOS and
-# CGI-WIN. Files already there are never overwritten.
+# CGI-WIN. Files already there are never overwritten, except an earlier copy
+# of the visitor counter (CGI-BIN/visitor and visitor.exe).
 #
 # Port 80 needs privileges. A user who is not root and cannot bind low ports
 # gets the setup created with port 8080 instead; every other setting keeps
@@ -28,6 +29,20 @@ cp -rn site/. "$home/drive_c/HTTPD/"
 
 setup="${*:-Primary}"
 bin=build/release
+
+# The visitor counter goes into CGI-BIN under both names zazezere's tags use,
+# as a copy (it finds the store from where it lies). An earlier copy is
+# brought up to date; any other file of those names is the user's and stays.
+for name in visitor visitor.exe; do
+  target="$home/drive_c/HTTPD/CGI-BIN/$name"
+  if [[ ! -e $target && ! -L $target ]] ||
+     { [[ -f $target ]] && ! cmp -s "$bin/visitor/visitor" "$target" &&
+       grep -qa 'Counter Store Not Found' "$target"; }; then
+    cp "$bin/visitor/visitor" "$target.new" && mv -f "$target.new" "$target"
+  elif ! cmp -s "$bin/visitor/visitor" "$target"; then
+    echo "Kept $target: it is not the visitor counter of this build."
+  fi
+done
 if ! "$bin/tools/varevavo-reg" query "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup" >/dev/null 2>&1; then
   low_ports=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)
   if [[ $(id -u) -ne 0 && $low_ports -gt 80 ]]; then

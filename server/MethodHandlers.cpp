@@ -6,6 +6,7 @@
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
 #include "platform/FileSystem.h"
+#include "server/ByteRange.h"
 #include "server/HTTPServer.h"
 #include "server/Mapping.h"
 
@@ -21,6 +22,48 @@ void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
     } else {
         CGIWINEngine engine(server);
         engine.Process(request, response);
+    }
+}
+
+// A plain document answers a Range header: one satisfiable range gives 206
+// and that part of the file (the body keeps the file, sent from the part's
+// first byte), a range that starts past the end gives 416. Listings, the
+// statistics page and redirects never reach here; scripts, parsed pages and
+// answers other than 200 (304 among them) keep their answer, and so does a
+// document changed since the If-Range date the client holds.
+void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    const std::string& header = request->Header[Hdr::Range];
+    HTTPEntity& body = response->Entity;
+    if (header.empty() || request->Protocol == HTTP09 || request->ResourceKind != ResourceDocument ||
+        response->Status != 200 || response->Raw || body.Type != EntityFile)
+        return;
+    if (server->Config().ProcessSSI &&
+        EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html"))
+        return;
+    const std::string& ifRange = request->Header[Hdr::IfRange];
+    if (!ifRange.empty() && ifRange != response->Header[Hdr::LastModified]) return;
+
+    const uint32_t size = body.GetSize();
+    const ByteRange range = ByteRange::Parse(header, size);
+    const std::string total = std::to_string(size);
+    switch (range.Result) {
+        case ByteRange::Part:
+            body.Offset = static_cast<uint32_t>(range.First);
+            body.Limit = range.Count;
+            response->Status = 206;
+            response->Reason = HTTPResponse::StandardReason(206);
+            response->Header[Hdr::ContentLength] = std::to_string(range.Count);
+            response->Header[Hdr::ContentRange] = "bytes " + std::to_string(range.First) + "-" +
+                                                  std::to_string(range.First + range.Count - 1) + "/" + total;
+            response->Header[Hdr::AcceptRanges] = "bytes";
+            break;
+        case ByteRange::Unsatisfiable:
+            response->SetStatus(416);
+            response->Header[Hdr::LastModified].clear();
+            response->Header[Hdr::ContentRange] = "bytes */" + total;
+            response->Header[Hdr::AcceptRanges] = "bytes";
+            break;
+        case ByteRange::Whole: break;
     }
 }
 
@@ -61,6 +104,7 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
         response->Header[Hdr::ContentType] = MIMELookup(body.FileName, &config.Types, config.SystemTypes.get());
     }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
+    AnswerRange(server, request, response);
     return 1;
 }
 

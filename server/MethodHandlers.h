@@ -10,7 +10,10 @@ class HTTPResponse;
 
 // A document becomes the body (or 304 when unchanged since If-Modified-Since,
 // compared to the second, as Last-Modified shows it); a script runs through
-// its gateway. Sets Last-Modified, Content-Type and Content-Length.
+// its gateway. Sets Last-Modified, Content-Type and Content-Length. A plain
+// document asked for one byte range (Range, If-Range) answers 206 "Partial
+// Content" with that part and Content-Range, or 416 when the range starts
+// past its end (see ByteRange.h).
 int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response);
 // As GET: the pipeline drops the body after post-processing, so the headers
 // (Content-Length too) are those of the GET.
