@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 
 namespace platform {
 
@@ -20,6 +21,35 @@ void ReplaceProcess(const std::string& path, const std::vector<std::string>& arg
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     ::execv(path.c_str(), argv.data());
+}
+
+const char* VarevavoVersion() { return VAREVAVO_VERSION; }
+
+int AnswerStandardOption(const std::string& word, const ProgramUsage& usage) {
+    if (word == "--help") {
+        std::printf("Usage: %s %s\n%s", usage.name, usage.synopsis, usage.help);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (word == "--version") {
+        std::printf("%s (Varevavo) %s\n", usage.name, VarevavoVersion());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (word.rfind("--", 0) == 0) {
+        std::fprintf(stderr, "%s: unknown option '%s'\n", usage.name, word.c_str());
+        return UsageError(usage);
+    }
+    return -1;
+}
+
+int AnswerStandardOptions(int argc, char** argv, const ProgramUsage& usage) {
+    for (int i = 1; i < argc; ++i)
+        if (const int status = AnswerStandardOption(argv[i], usage); status >= 0) return status;
+    return -1;
+}
+
+int UsageError(const ProgramUsage& usage) {
+    std::fprintf(stderr, "Usage: %s %s\nTry '%s --help' for more.\n", usage.name, usage.synopsis, usage.name);
+    return 2;
 }
 
 }  // namespace platform
