@@ -25,9 +25,22 @@ void ReplaceProcess(const std::string& path, const std::vector<std::string>& arg
 
 const char* VarevavoVersion() { return VAREVAVO_VERSION; }
 
+namespace {
+
+// "NAME SYNOPSIS", or the name alone for a program that takes nothing else.
+std::string UsageLine(const ProgramUsage& usage) {
+    return std::string("Usage: ") + usage.name + (*usage.synopsis ? " " : "") + usage.synopsis;
+}
+
+}  // namespace
+
 int AnswerStandardOption(const std::string& word, const ProgramUsage& usage) {
     if (word == "--help") {
-        std::printf("Usage: %s %s\n%s", usage.name, usage.synopsis, usage.help);
+        std::printf("%s\n%s\n"
+                    "      --help     show this help and exit\n"
+                    "      --version  show the version and exit\n\n"
+                    "See %s.\n",
+                    UsageLine(usage).c_str(), usage.help, usage.manual);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (word == "--version") {
@@ -48,7 +61,7 @@ int AnswerStandardOptions(int argc, char** argv, const ProgramUsage& usage) {
 }
 
 int UsageError(const ProgramUsage& usage) {
-    std::fprintf(stderr, "Usage: %s %s\nTry '%s --help' for more.\n", usage.name, usage.synopsis, usage.name);
+    std::fprintf(stderr, "%s\nTry '%s --help' for more.\n", UsageLine(usage).c_str(), usage.name);
     return 2;
 }
 

@@ -18,14 +18,16 @@ void ReplaceProcess(const std::string& path, const std::vector<std::string>& arg
 struct ProgramUsage {
     const char* name;      // "varevavo-setup"
     const char* synopsis;  // what follows the name on the usage line: "NAME [PORT]"
-    const char* help;      // the lines --help prints after the usage line
+    const char* help;      // the lines that say what it does
+    const char* manual;    // its manual page: "varevavo-setup(8)"
 };
 
 // The version of Varevavo the program belongs to ("1.0").
 const char* VarevavoVersion();
 
 // Answers the options every program takes, given one word of its command
-// line: "--help" prints the usage line and the help on standard output,
+// line: "--help" prints the usage line, the help, the two options and the
+// manual page on standard output,
 // "--version" the program's name and version, and both give 0; any other
 // word that starts with "--" prints the usage on standard error and gives
 // 2. Every other word gives -1: it is the program's own.

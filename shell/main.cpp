@@ -30,12 +30,8 @@ const platform::ProgramUsage kUsage = {
     "reopens the logs, SIGUSR1 resets every open connection.\n"
     "\n"
     "The home, VAREVAVO_HOME (default ~/.local/share/varevavo), holds the\n"
-    "registry store registry.db and the drives: C:\\ is $VAREVAVO_HOME/drive_c.\n"
-    "\n"
-    "      --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
-    "\n"
-    "See ruvuzerar(8).\n"};
+    "registry store registry.db and the drives: C:\\ is $VAREVAVO_HOME/drive_c.\n",
+    "ruvuzerar(8)"};
 
 std::string SetupName(int argc, char** argv) {
     std::string name;

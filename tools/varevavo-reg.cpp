@@ -10,7 +10,8 @@
 #include "tools/RegistryEditor.h"
 
 int main(int argc, char** argv) {
-    const platform::ProgramUsage usage = {"varevavo-reg", "query|add|delete|export|import ...", ""};
+    const platform::ProgramUsage usage = {"varevavo-reg", "query|add|delete|export|import ...", "",
+                                           "varevavo-reg(1)"};
     if (argc > 1 && std::string(argv[1]) != "--help")
         if (const int status = platform::AnswerStandardOption(argv[1], usage); status >= 0) return status;
     const std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -20,12 +20,8 @@ const platform::ProgramUsage kUsage = {
     "Creates the setup NAME with the defaults of a new setup when it does not\n"
     "exist yet, and with PORT sets the port it listens on (1 to 65535). The\n"
     "store is $VAREVAVO_HOME/registry.db (default ~/.local/share/varevavo). A\n"
-    "name that has spaces is one argument here; it cannot start with \"--\".\n"
-    "\n"
-    "      --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
-    "\n"
-    "See varevavo-setup(8).\n"};
+    "name that has spaces is one argument here; it cannot start with \"--\".\n",
+    "varevavo-setup(8)"};
 
 }  // namespace
 

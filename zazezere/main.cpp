@@ -14,12 +14,8 @@ const platform::ProgramUsage kUsage = {
     "REG_DWORD values of HKLM\\Software\\Visitor in $VAREVAVO_HOME/registry.db\n"
     "(default ~/.local/share/varevavo). Type a reference name, then the value it\n"
     "should have; zazezere prints the image tag to put in the page. Control-C\n"
-    "or Control-D ends it.\n"
-    "\n"
-    "      --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
-    "\n"
-    "See zazezere(1).\n"};
+    "or Control-D ends it.\n",
+    "zazezere(1)"};
 
 }  // namespace
 

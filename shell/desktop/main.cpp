@@ -14,12 +14,8 @@ const platform::ProgramUsage kUsage = {
     "given) behind a tray icon: left click shows the status window, right click\n"
     "the Admin menu with the property sheet. The whole command line names the\n"
     "setup; a setup name cannot start with \"--\". VAREVAVO_HOME (default\n"
-    "~/.local/share/varevavo) holds the registry store and the drives.\n"
-    "\n"
-    "      --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
-    "\n"
-    "See ruvuzerar-desktop(1).\n"};
+    "~/.local/share/varevavo) holds the registry store and the drives.\n",
+    "ruvuzerar-desktop(1)"};
 
 }  // namespace
 

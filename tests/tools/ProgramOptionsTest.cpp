@@ -45,6 +45,7 @@ TEST(ProgramOptions, HelpGoesToStandardOutputAndEndsWithZero) {
         EXPECT_EQ(run.status, 0) << program.name;
         EXPECT_NE(run.out.find("Usage"), std::string::npos) << program.name << ": " << run.out;
         EXPECT_NE(run.out.find("--version"), std::string::npos) << program.name << ": " << run.out;
+        EXPECT_NE(run.out.find("See " + std::string(program.name) + "("), std::string::npos) << run.out;
         EXPECT_EQ(run.err, "") << program.name;
     }
 }
