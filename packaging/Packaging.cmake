@@ -6,7 +6,9 @@
 # menu entry and icon), so that a server never pulls in Qt.
 # Programs go to /usr/bin, the default site to /usr/share/varevavo/site,
 # helper programs to /usr/lib/varevavo, CGI programs that every service home
-# gets to /usr/lib/varevavo/cgi-bin (prepare-home links them into CGI-BIN).
+# gets to /usr/lib/varevavo/cgi-bin (prepare-home links each into CGI-BIN
+# under its name and with ".exe"), for example:
+#   install(TARGETS visitor RUNTIME DESTINATION lib/varevavo/cgi-bin COMPONENT server)
 set(VV_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 
 install(TARGETS ruvuzerar varevavo-reg varevavo-setup zazezere RUNTIME DESTINATION bin COMPONENT server)

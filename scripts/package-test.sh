@@ -51,7 +51,11 @@ user_existed=$(getent passwd varevavo >/dev/null && echo yes || echo no)
 server_pid=
 listener_pid=
 cleanup() {
-  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  set +e  # clean up as far as it goes, whatever fails
+  if [[ -n $server_pid ]]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
   [[ -n $listener_pid ]] && kill "$listener_pid" 2>/dev/null
   dpkg --purge varevavo-desktop varevavo >/dev/null 2>&1 || true
   if [[ $user_existed == no ]] && getent passwd varevavo >/dev/null; then
@@ -144,6 +148,14 @@ echo "Edited" >"$index"
 check "a second start keeps an edited page" grep -q Edited "$index"
 rm "$index"
 "${as_service[@]}" $pre
+# A CGI program shipped in /usr/lib/varevavo/cgi-bin (here a stand-in in a
+# folder of our own) is linked into CGI-BIN under both its names.
+mkdir -p "$work/helpers/cgi-bin"
+printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\nprobe %%s\\n" "$QUERY_STRING"\n' >"$work/helpers/cgi-bin/probe"
+chmod 755 "$work/helpers" "$work/helpers/cgi-bin" "$work/helpers/cgi-bin/probe"
+"${as_service[@]}" VAREVAVO_HELPERS="$work/helpers" $pre
+check "a shipped CGI program is linked in as probe and probe.exe" \
+  test -L "$state/drive_c/HTTPD/CGI-BIN/probe" -a -L "$state/drive_c/HTTPD/CGI-BIN/probe.exe"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 check "varevavo-setup creates the setup Primary on port $port" "${as_service[@]}" varevavo-setup Primary "$port"
@@ -175,6 +187,8 @@ check "READY=1 reaches the notify socket (Type=notify)" wait_notice READY=1
 echo "notices: $(cat "$work/notices")"
 check "the port accepts once READY=1 is sent, and serves the welcome page" serves / 'Varevavo is running'
 check "the sample CGI script runs" serves '/cgi-bin/hello.cgi?name=ci' 'name=ci'
+check "the linked CGI program runs as probe" serves '/cgi-bin/probe?one' 'probe one'
+check "the linked CGI program runs as probe.exe" serves '/cgi-bin/probe.exe?two' 'probe two'
 check "the server runs as varevavo" test "$(ps -o user= -p "$server_pid" | tr -d ' ')" = varevavo
 
 logs="$state/drive_c/HTTPD/LOGS"
