@@ -27,10 +27,10 @@ const char* VarevavoVersion();
 
 // Answers the options every program takes, given one word of its command
 // line: "--help" prints the usage line, the help, the two options and the
-// manual page on standard output,
-// "--version" the program's name and version, and both give 0; any other
-// word that starts with "--" prints the usage on standard error and gives
-// 2. Every other word gives -1: it is the program's own.
+// manual page on standard output, "--version" the program's name and
+// version, and both give 0; any other word that starts with "--" prints the
+// usage on standard error and gives 2. Every other word gives -1: it is the
+// program's own.
 int AnswerStandardOption(const std::string& word, const ProgramUsage& usage);
 
 // The same for every word of the command line (argv[1] on): the status of
