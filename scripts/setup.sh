@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a purpose needs. Purposes: build (always),
-# test, desktop, fuzz, bench. As root the missing packages are installed
-# with apt-get; otherwise the script names them and stops.
+# test, desktop, package (build and check the Debian packages), fuzz, bench.
+# As root the missing packages are installed with apt-get; otherwise the
+# script names them and stops.
 set -euo pipefail
 
 declare -A packages=(
   [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types"
   [test]="googletest libgtest-dev python3 perl tmux wget"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
+  [package]="dpkg-dev lintian systemd scdoc libsystemd-dev logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="nginx-light lighttpd apache2-utils linux-perf"
 )

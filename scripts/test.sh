@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Usage: scripts/test.sh [ctest arguments]
+# UndefinedBehaviorSanitizer, then builds and checks the Debian packages
+# (scripts/package-test.sh, as root). Usage: scripts/test.sh [ctest
+# arguments]; with arguments only the tests they choose run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test desktop
@@ -11,3 +13,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIO
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 ctest --preset debug -j2 "$@"
+if [[ $# -eq 0 ]]; then
+  ./scripts/package-test.sh
+fi

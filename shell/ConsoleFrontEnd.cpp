@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"
+#include "platform/ServiceManager.h"
 #include "server/HTTPServer.h"
 
 namespace {
@@ -33,8 +34,10 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
         return 1;
     }
     const auto config = server->Snapshot();
-    platform::ConsoleEvents::PrintLine("Varevavo serves setup \"" + server->SetupName() + "\" at http://" +
-                                       config->SiteAddress + ":" + std::to_string(config->Port) + "/");
+    serving_ = "Varevavo serves setup \"" + server->SetupName() + "\" at http://" + config->SiteAddress + ":" +
+               std::to_string(config->Port) + "/";
+    platform::ConsoleEvents::PrintLine(serving_);
+    platform::NotifyReady(serving_);
     if (events_.IsTerminal())
         platform::ConsoleEvents::PrintLine(
             "Keys: a accept, v available, r resolve address, f flush, p re-read setup, s shut down");
@@ -47,7 +50,10 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
         const auto event = events_.Wait(titleDue ? -1 : static_cast<int>(kTitleInterval - sinceTitle), titleDue);
         switch (event.kind) {
             case platform::ConsoleEvents::Kind::Interrupt:
-            case platform::ConsoleEvents::Kind::Terminate: window.WMCommand(CmdShutdown); break;
+            case platform::ConsoleEvents::Kind::Terminate:
+                platform::NotifyStopping();
+                window.WMCommand(CmdShutdown);
+                break;
             case platform::ConsoleEvents::Kind::Hangup: Reload(window); break;
             case platform::ConsoleEvents::Kind::User1: window.WMCommand(CmdFlushConnections); break;
             case platform::ConsoleEvents::Kind::Key:
@@ -66,8 +72,10 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
 }
 
 void ConsoleFrontEnd::Reload(MainWindow& window) {
+    platform::NotifyReloading();
     window.Server()->ReloadConfiguration();
     window.UpdateTitle();
+    platform::NotifyReady(serving_);  // a new port waits for a restart
 }
 
 void ConsoleFrontEnd::SetTitle(const std::string& title) {

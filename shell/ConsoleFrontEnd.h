@@ -4,7 +4,8 @@
 // SIGHUP re-reads the setup as an accepted property sheet does (so log
 // rotation works); SIGUSR1 flushes the connections. On a terminal it also
 // takes the Admin menu's letters (a, v, r, f, s, p) and keeps the title on
-// the current line.
+// the current line. Under systemd (Type=notify) it tells the service manager
+// when the port accepts connections, and when it reloads and stops.
 
 #include <atomic>
 #include <string>
@@ -38,5 +39,6 @@ private:
     platform::ConsoleEvents events_;
     std::atomic<bool> titlePending_{false};
     std::string shownTitle_;
+    std::string serving_;  // the line that says where the server listens
     bool quit_ = false;
 };

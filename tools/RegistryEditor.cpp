@@ -251,7 +251,11 @@ int RegistryEditor::Run(const std::vector<std::string>& arguments) {
     if (arguments[0] == "/?" || arguments[0] == "-?" || arguments[0] == "--help") {
         out_ << "Usage:\n";
         for (const CommandSyntax& each : kCommands) out_ << "  " << each.usage << "\n";
-        out_ << "KEY is written HKLM\\SOFTWARE\\... or HKEY_LOCAL_MACHINE\\SOFTWARE\\...\n";
+        out_ << "KEY is written HKLM\\SOFTWARE\\... or HKEY_LOCAL_MACHINE\\SOFTWARE\\...\n"
+             << "The store is $VAREVAVO_HOME/registry.db (default ~/.local/share/varevavo).\n"
+             << "      --help     show this help and exit\n"
+             << "      --version  show the version and exit\n"
+             << "See varevavo-reg(1).\n";
         return 0;
     }
     const CommandSyntax* syntax = FindCommand(arguments[0]);

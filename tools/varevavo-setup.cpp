@@ -11,12 +11,23 @@
 #include <string>
 
 #include "config/HTTPConfiguration.h"
+#include "platform/Program.h"
+
+namespace {
+
+const platform::ProgramUsage kUsage = {
+    "varevavo-setup", "NAME [PORT]",
+    "Creates the setup NAME with the defaults of a new setup when it does not\n"
+    "exist yet, and with PORT sets the port it listens on (1 to 65535). The\n"
+    "store is $VAREVAVO_HOME/registry.db (default ~/.local/share/varevavo). A\n"
+    "name that has spaces is one argument here; it cannot start with \"--\".\n",
+    "varevavo-setup(8)"};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: varevavo-setup NAME [PORT]\n");
-        return 1;
-    }
+    if (const int status = platform::AnswerStandardOptions(argc, argv, kUsage); status >= 0) return status;
+    if (argc < 2 || argc > 3) return platform::UsageError(kUsage);
     const std::string name = argv[1];
     long port = 0;
     if (argc == 3) {

@@ -1,7 +1,12 @@
 // The console front end: the real ruvuzerar program, driven with signals.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "config/HTTPConfiguration.h"
@@ -107,6 +112,61 @@ TEST(Console, PortInUseEndsWithStatusOne) {
                                     std::to_string(name.port) + ": Address already in use)"),
               std::string::npos)
         << c.child.Errors();
+}
+
+// The socket a service manager listens on for a unit of Type=notify, named
+// to the server in NOTIFY_SOCKET.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    }
+    ~NotifySocket() {
+        ::unsetenv("NOTIFY_SOCKET");
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    bool Bound() const { return bound_; }
+    // The next message, or empty after timeoutMs.
+    std::string Receive(int timeoutMs = 10000) {
+        pollfd ready = {fd_, POLLIN, 0};
+        if (::poll(&ready, 1, timeoutMs) != 1) return {};
+        char buffer[4096];
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+TEST(Console, TellsTheServiceManagerWhenThePortAcceptsReloadsAndStops) {
+#ifndef VAREVAVO_WITH_SYSTEMD
+    GTEST_SKIP() << "built without libsystemd: the server sends no notifications";
+#endif
+    Console c(TestServer::FreePort());
+    NotifySocket manager(c.home.Path() + "/notify");
+    ASSERT_TRUE(manager.Bound());
+    ASSERT_TRUE(c.child.Start({RUVUZERAR_PATH, "Night", "Shift"}));
+    const std::string ready = manager.Receive();
+    EXPECT_NE(ready.find("READY=1"), std::string::npos) << ready;
+    EXPECT_NE(ready.find("STATUS=Varevavo serves setup \"Night Shift\" at http://"), std::string::npos) << ready;
+    // Ready means the port accepts: no retry here.
+    EXPECT_NE(c.Get("/").find("console"), std::string::npos);
+
+    c.child.Signal(SIGHUP);
+    EXPECT_EQ(manager.Receive(), "RELOADING=1");
+    EXPECT_NE(manager.Receive().find("READY=1"), std::string::npos);
+    c.child.Signal(SIGTERM);
+    EXPECT_EQ(manager.Receive(), "STOPPING=1");
+    EXPECT_EQ(c.child.Wait(), 0);
 }
 
 }  // namespace
