@@ -70,8 +70,9 @@ public:
     // A loop thread is about to serve a batch of requests, every byte of
     // which was received before this call.
     virtual void BatchStarting() = 0;
-    // A loop thread writes the log lines it has kept: before it sends the
-    // answers of a batch, closes a connection it refused, or waits again.
+    // A loop thread writes the log lines it has kept: once it has sent the
+    // answers of a batch and before it closes the connections that end,
+    // closes a connection it refused, or waits again.
     virtual void WriteLogLines() = 0;
     // A thread of the core starts or ends (loop: a loop thread, else a
     // worker), for state the host keeps per thread.

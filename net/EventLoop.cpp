@@ -21,6 +21,8 @@ constexpr uint32_t kSettingsAge = 1000;
 // New connections taken per wake of the listener, so that one loop does
 // not take a whole burst while the others sleep.
 constexpr int kAcceptsPerWake = 4;
+// A loop that has been quiet this long gives back the memory it freed.
+constexpr uint32_t kQuietTime = 2000;
 // How long, and how much, a connection that lingers may still send.
 constexpr unsigned long kLingerTime = 2000;
 constexpr uint64_t kLingerBytes = 1 << 20;
@@ -72,6 +74,13 @@ void EventLoop::Run() {
         }
         const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
         const uint32_t now = platform::MillisecondClock();
+        if (n > 0) {
+            lastActive_ = now;
+            trimDue_ = true;
+        } else if (trimDue_ && now - lastActive_ >= kQuietTime) {
+            platform::ReleaseFreeMemory();
+            trimDue_ = false;
+        }
         if (now - settingsRead_ >= kSettingsAge) {
             settings_ = host_->CoreSettings();
             settingsRead_ = now;
@@ -95,6 +104,7 @@ void EventLoop::Run() {
         ServeBatch();
         Expire(platform::MillisecondClock());
         host_->WriteLogLines();
+        FinishEndings();
     }
     // Every connection still here is reset, as a flush would.
     {
@@ -217,9 +227,10 @@ void EventLoop::ServeBatch() {
             c->ready_ = false;
             Serve(c, now);
         }
-        host_->WriteLogLines();
         SendAnswers();
     }
+    host_->WriteLogLines();
+    FinishEndings();
 }
 
 void EventLoop::Serve(Connection* c, uint32_t now) {
@@ -287,14 +298,27 @@ void EventLoop::Send(Connection* c, uint32_t now) {
 void EventLoop::Answered(Connection* c, uint32_t now) {
     c->reply_.Clear();
     host_->RequestRepaint();
-    switch (c->after_) {
-        case ConnectionHost::After::KeepAlive:
-            SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
-            WaitForRequest(c, now);
-            return;
-        case ConnectionHost::After::Linger: Linger(c, now); return;
-        case ConnectionHost::After::Close: End(c, true); return;
-        case ConnectionHost::After::Drop: End(c, false); return;
+    if (c->after_ == ConnectionHost::After::KeepAlive) {
+        SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
+        WaitForRequest(c, now);
+        return;
+    }
+    // The connection ends once the batch's log lines are written, so that a
+    // client that waits for the end finds its line in the log.
+    Disarm(c);
+    ending_.push_back(c);
+}
+
+void EventLoop::FinishEndings() {
+    const uint32_t now = platform::MillisecondClock();
+    std::vector<Connection*> ending;
+    ending.swap(ending_);
+    for (Connection* c : ending) {
+        switch (c->after_) {
+            case ConnectionHost::After::Linger: Linger(c, now); break;
+            case ConnectionHost::After::Close: End(c, true); break;
+            default: End(c, false); break;
+        }
     }
 }
 
@@ -384,6 +408,10 @@ void EventLoop::Expire(uint32_t now) {
 int EventLoop::NextTimeout(uint32_t now) const {
     if (!ready_.empty()) return 0;
     int timeout = -1;
+    if (trimDue_) {
+        const int32_t left = static_cast<int32_t>(lastActive_ + kQuietTime - now);
+        timeout = left <= 0 ? 0 : left;
+    }
     for (int t = Connection::ReadTimer; t < Connection::TimerCount; ++t) {
         if (!head_[t]) continue;
         const int32_t left = static_cast<int32_t>(head_[t]->deadline_ - now);

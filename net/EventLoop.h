@@ -4,7 +4,9 @@
 // one under keep-alive, for a slow client's next bytes, for room to send)
 // sits in its poll and costs no thread. When bytes arrive it receives them,
 // serves every request that is whole (several connections per wake under
-// load), lets the host write what the batch logged, then sends the answers.
+// load), sends the answers, lets the host write what the batch logged, and
+// only then closes the connections that end (so a client that waits for
+// the end of its connection finds its line in the log).
 // Requests the host cannot answer without blocking go to the worker pool,
 // and come back here afterwards.
 //
@@ -62,6 +64,7 @@ private:
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
     void Linger(Connection* c, uint32_t now);
+    void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
     void End(Connection* c, bool orderly);
@@ -90,8 +93,11 @@ private:
     // Loop-thread state.
     std::vector<Connection*> ready_;    // connections with bytes to serve
     std::vector<Connection*> answers_;  // connections with an answer to send
+    std::vector<Connection*> ending_;   // answered, to end once the log lines are written
     Connection* head_[Connection::TimerCount] = {};
     Connection* tail_[Connection::TimerCount] = {};
     ConnectionHost::Settings settings_;
     uint32_t settingsRead_ = 0;
+    uint32_t lastActive_ = 0;  // when the poll last reported something
+    bool trimDue_ = false;     // memory may have been freed since the loop was last quiet
 };

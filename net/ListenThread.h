@@ -3,8 +3,8 @@
 // (ServerThread), the event loops that wait on every connection, and the
 // worker threads for requests that may block.
 //
-// Its own thread runs the first event loop; further loops (about one per
-// processor) run on threads of their own. A loop that finds a connection
+// Its own thread runs the first event loop; further loops (one per two
+// processors) run on threads of their own. A loop that finds a connection
 // waiting accepts it and hands it to the first idle slot in index order,
 // raising the server's overload flag when that slot lies at or beyond nine
 // tenths of the pool. There is no queue: a connection that finds no idle

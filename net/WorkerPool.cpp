@@ -8,10 +8,10 @@
 
 namespace {
 
-// A thread without work for this long leaves, unless it is one of the few
-// kept for the next burst.
-constexpr auto kIdleLife = std::chrono::seconds(30);
-constexpr int kKeptIdle = 2;
+// A thread without work for this long leaves, unless it is the one kept
+// for the next request.
+constexpr auto kIdleLife = std::chrono::seconds(10);
+constexpr int kKeptIdle = 1;
 
 }  // namespace
 
@@ -90,4 +90,5 @@ void WorkerPool::Run() {
     if (!stopping_) finished_.push_back(std::this_thread::get_id());
     lock.unlock();
     host_->ThreadEnding(false);
+    platform::ReleaseFreeMemory();
 }

@@ -73,12 +73,7 @@ foreach(component server desktop)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/varevavo COMPONENT server)
 
-# A package whose unit waits for a readiness notice the server cannot send,
-# or without its manual pages, is refused when it is built.
-if(NOT VAREVAVO_WITH_SYSTEMD)
-  install(CODE "message(FATAL_ERROR \"The unit is Type=notify: build the package with libsystemd-dev (scripts/setup.sh package)\")"
-          COMPONENT server)
-endif()
+# A package without its manual pages is refused when it is built.
 if(NOT SCDOC)
   install(CODE "message(FATAL_ERROR \"The manual pages need scdoc (scripts/setup.sh package)\")" COMPONENT server)
 endif()

@@ -2,7 +2,7 @@
 // Tells the service manager that started the program (systemd, through the
 // socket it names in NOTIFY_SOCKET) how the service stands, so that a unit
 // of Type=notify counts as started only once the port accepts. Outside a
-// service manager, or in a build without libsystemd, these do nothing.
+// service manager these do nothing.
 
 #include <string>
 

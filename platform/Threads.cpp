@@ -1,5 +1,6 @@
 #include "platform/Threads.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,5 +16,7 @@ bool SetThreadPriority(int threadId, int priority) {
 }
 
 void SetCurrentThreadName(const char* name) { ::pthread_setname_np(::pthread_self(), name); }
+
+void ReleaseFreeMemory() { ::malloc_trim(0); }
 
 }  // namespace platform

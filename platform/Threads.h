@@ -1,5 +1,5 @@
 #pragma once
-// Thread identity and scheduling priority.
+// Thread identity and scheduling priority, and the memory threads leave.
 
 namespace platform {
 
@@ -14,5 +14,9 @@ bool SetThreadPriority(int threadId, int priority);
 
 // A short name shown by ps and debuggers (at most 15 characters kept).
 void SetCurrentThreadName(const char* name);
+
+// Gives the memory that threads have freed back to the system (the
+// allocator keeps it for reuse otherwise): for a server that has gone quiet.
+void ReleaseFreeMemory();
 
 }  // namespace platform

@@ -9,7 +9,7 @@ declare -A packages=(
   [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types"
   [test]="googletest libgtest-dev python3 perl tmux wget"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
-  [package]="dpkg-dev lintian systemd scdoc libsystemd-dev logrotate curl groff-base python3 adduser"
+  [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="nginx-light lighttpd apache2-utils linux-perf"
 )

@@ -8,7 +8,7 @@
 // that writer. An idle server thus writes each line at once, and a busy one
 // writes many lines with one system call. A thread serving batches of
 // requests (BeginBatching) keeps its lines until it ends the batch
-// (FlushBatch), before it sends the batch's answers. Nothing waiting is lost
+// (FlushBatch), once the batch's answers have left. Nothing waiting is lost
 // on a flush, a stop or a reopen.
 //
 // Every line ends in exactly one CR LF. Text that may come from a client (a

@@ -155,8 +155,9 @@ public:
     // time-outs allow.
     After ServeBlocking(Connection& connection) override;
     // A loop thread's batch: its document cache rechecks what changed
-    // before the batch, and its log lines are written before its answers
-    // leave.
+    // before the batch, and its log lines are written together after its
+    // answers have left (a file write is the dearest step of a small answer,
+    // so a kept-alive client is not kept waiting for it).
     void BatchStarting() override;
     void WriteLogLines() override;
     // A loop thread gets a document cache and keeps its log lines per batch.
