@@ -30,9 +30,13 @@ constexpr ReasonPhrase kReasons[] = {
 // The status line is composed in 256 bytes: "HTTP/1.0 404 " and CR LF leave
 // this much for the reason at most, whatever the code's width.
 std::string StatusLine(int major, int minor, int status, const std::string& reason) {
-    char prefix[64];
-    const int n = std::snprintf(prefix, sizeof prefix, "HTTP/%1d.%1d %d ", major, minor, status);
-    std::string line(prefix, static_cast<size_t>(n > 0 ? n : 0));
+    std::string line = "HTTP/";
+    line += std::to_string(major);
+    line += '.';
+    line += std::to_string(minor);
+    line += ' ';
+    line += std::to_string(status);
+    line += ' ';
     const size_t room = line.size() + 2 < 255 ? 255 - line.size() - 2 : 0;
     line.append(reason, 0, room);
     line.append("\r\n");

@@ -274,6 +274,15 @@ std::string HTMLEscape(std::string_view text) {
 
 int FileTimeToHTTPTime(const FILETIME* t, std::string* out) {
     if (!t || !out) return 0;
+    // Every document answer carries its date: the last one made on this
+    // thread is kept, whole seconds being all the text shows.
+    thread_local uint64_t cachedSecond = ~0ULL;
+    thread_local std::string cachedText;
+    const uint64_t second = platform::FileTimeTicks(*t) / 10'000'000;
+    if (second == cachedSecond) {
+        *out = cachedText;
+        return 1;
+    }
     SYSTEMTIME st;
     if (!platform::FileTimeToSystemTime(t, &st)) return 0;
     if (st.wDayOfWeek > 6 || st.wMonth < 1 || st.wMonth > 12) return 0;
@@ -281,6 +290,8 @@ int FileTimeToHTTPTime(const FILETIME* t, std::string* out) {
     std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d GMT", sDayOfWeek[st.wDayOfWeek], st.wDay,
                   sMonth[st.wMonth - 1], st.wYear, st.wHour, st.wMinute, st.wSecond);
     *out = text;
+    cachedSecond = second;
+    cachedText = text;
     return 1;
 }
 

@@ -414,25 +414,6 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
     }
 }
 
-void Socket::DiscardInput(uint64_t limit, unsigned long timeout) {
-    uint64_t dropped = inputEnd_ - inputStart_;
-    inputStart_ = inputEnd_ = 0;
-    if (!IsOpen()) return;
-    const uint32_t start = platform::MillisecondClock();
-    char scratch[8192];
-    while (dropped < limit) {
-        const unsigned long left = Remaining(start, timeout);
-        if (left == 0) return;
-        const long n = sys::Recv(Handle, scratch, sizeof scratch);
-        if (n == 0) return;
-        if (n < 0) {
-            if (sys::LastError() != sys::WSAEWOULDBLOCK || WaitFor(false, left) <= 0) return;
-            continue;
-        }
-        dropped += static_cast<uint64_t>(n);
-    }
-}
-
 int Socket::ReadReady(unsigned long timeout) {
     if (!IsOpen()) return 0;
     if (inputStart_ < inputEnd_) return 1;

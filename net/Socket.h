@@ -93,13 +93,6 @@ public:
     int GetLine(char* buffer, int size, unsigned long timeout);
     // Discards what is buffered and what one receive returns.
     void Drain();
-    // Reads and drops what the peer sends until it closes its side, an error,
-    // limit bytes were dropped, or timeout (for the whole) runs out. Closing
-    // a connection that still holds unread bytes makes the system reset it,
-    // and a reset can destroy an answer before the peer has read it: a
-    // connection that ends with input left over is shut for sending first,
-    // then emptied with this, then closed.
-    void DiscardInput(uint64_t limit, unsigned long timeout);
 
     // --- What the event-driven connection core uses ----------------------
     // In no-wait mode a read that finds nothing buffered fails at once
