@@ -203,6 +203,12 @@ bool HTTPRequest::InputLeft() const {
     return lineCut_ || BadFraming || (bodyDeclared_ && BodyLength > 0 && !bodyRead_);
 }
 
+bool HTTPRequest::NamesHTTP11() const {
+    if (Protocol == HTTP11) return true;
+    const size_t blank = RequestLine.rfind(' ');
+    return blank != std::string::npos && EqualNoCase(std::string_view(RequestLine).substr(blank + 1), "HTTP/1.1");
+}
+
 void NormalisePath(std::string* path) {
     *path = SlashesForward(std::move(*path));
     if (path->size() > 8191) path->resize(8191);

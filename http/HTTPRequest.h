@@ -116,6 +116,11 @@ public:
     // where the request ends. The connection cannot carry another request.
     bool InputLeft() const;
 
+    // True when the request line names HTTP/1.1, which the reader files
+    // under 1.0 (the version the server answers in): such a client counts
+    // on the connection staying open unless told otherwise.
+    bool NamesHTTP11() const;
+
     // Normalises URL in place (NormalisePath).
     void GetParents();
 

@@ -109,14 +109,6 @@ std::string SiteAuthority(const std::string& hostHeader, const HTTPConfiguration
     return authority;
 }
 
-// True when the request line names HTTP/1.1 (which the reader files under
-// 1.0, the version the server answers in).
-bool IsHTTP11(const HTTPRequest& request) {
-    if (request.Protocol == HTTP11) return true;
-    const size_t blank = request.RequestLine.rfind(' ');
-    return blank != std::string::npos && EqualNoCase(std::string_view(request.RequestLine).substr(blank + 1), "HTTP/1.1");
-}
-
 }  // namespace
 
 int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
@@ -333,7 +325,7 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     // default, others when they asked) must hear that it closes, or it sends
     // its next request into a closed connection.
     if (request->Protocol != HTTP09 && !EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive") &&
-        (ContainsNoCase(request->Header[Hdr::Connection], "Keep-Alive") || IsHTTP11(*request)))
+        (ContainsNoCase(request->Header[Hdr::Connection], "Keep-Alive") || request->NamesHTTP11()))
         response->Header[Hdr::Connection] = "close";
     return 1;
 }

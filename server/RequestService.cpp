@@ -9,7 +9,7 @@
 #include "net/Connection.h"
 #include "net/Reply.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
+#include "server/URLMapping.h"
 
 namespace {
 
@@ -28,9 +28,11 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
     if (request.BodyDeclared() || request.InputLeft()) return true;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE) return true;
-    std::string url = SlashesForward(request.URL);
-    getparents(&url);
-    return FindFirst(config.CgiBin, HasVirtual, url) || FindFirst(config.CgiWin, HasVirtual, url);
+    // The pipeline's own normalisation and mapping decide what is a script.
+    std::string url = request.URL;
+    if (NormaliseURL(&url) != URLFault::None) return false;
+    const int kind = URLMapping(config, url).Kind;
+    return kind == ResourceCGIBin || kind == ResourceCGIWin;
 }
 
 // How the connection goes on after the answer: kept for the next request
@@ -40,7 +42,7 @@ bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
 ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, Socket& s) {
     if (EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) return ConnectionHost::After::KeepAlive;
     if (request.InputLeft() || !s.Buffered().empty() || !request.Header[Hdr::Connection].empty() ||
-        request.RequestLine.ends_with("HTTP/1.1"))
+        request.NamesHTTP11())
         return ConnectionHost::After::Linger;
     return ConnectionHost::After::Close;
 }
