@@ -7,11 +7,13 @@
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
 
 void HTTPMessage::Reset() {
+    Valid = 0;
+    Protocol = 0;
     Major = 1;
     Minor = 0;
+    TimeOut = 0;
     for (std::string& value : Header) value.clear();
     AdminEmail.clear();
-    Valid = 0;
     Entity.Discard();
 }
 
@@ -54,15 +56,25 @@ void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
     }
 }
 
+namespace {
+
+// Each header's "Name: ", so that a line is three copies of known length.
+constexpr std::string_view kLeads[Hdr::Count] = {
+#define VAREVAVO_HEADER_LEAD(id, text) text ": ",
+    VAREVAVO_HEADER_TABLE(VAREVAVO_HEADER_LEAD)
+#undef VAREVAVO_HEADER_LEAD
+};
+
+}  // namespace
+
 void HTTPMessage::AppendHeaders(std::string* out) const {
     for (int i = 0; i < Hdr::Count; ++i) {
         if (Header[i].empty()) continue;
-        out->append(HeaderString[i]);
-        out->append(": ");
+        out->append(kLeads[i]);
         out->append(Header[i]);
-        out->append("\r\n");
+        out->append("\r\n", 2);
     }
-    out->append("\r\n");
+    out->append("\r\n", 2);
 }
 
 void HTTPMessage::WriteHeaders(Socket* s, unsigned long timeout) {

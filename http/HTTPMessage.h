@@ -28,7 +28,8 @@ public:
     HTTPMessage(const HTTPMessage&) = delete;
     HTTPMessage& operator=(const HTTPMessage&) = delete;
 
-    // Version 1.0, every header and AdminEmail empty, Valid 0, body discarded.
+    // Version 1.0, no protocol form or time-out, every header and AdminEmail
+    // empty, Valid 0, body discarded.
     virtual void Reset();
 
     // Reads header lines (at most 255 characters each; a longer line is cut

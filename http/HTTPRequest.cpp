@@ -90,15 +90,26 @@ HTTPRequest::HTTPRequest() { HTTPRequest::Reset(); }
 
 void HTTPRequest::Reset() {
     HTTPMessage::Reset();
-    URL.clear();
-    Query.clear();
-    RemoteAddr.clear();
-    RemoteHost.clear();
+    // Every field, so that a request object can serve one request after
+    // another (strings keep their memory for the next one).
     RequestLine.clear();
-    PathInfo.clear();
+    Query.clear();
+    URL.clear();
     Method = MethodUnknown;
-    ResourceKind = ResourceUnset;
+    LocalAddr.clear();
+    RemoteHost.clear();
+    RemoteAddr.clear();
+    AuthType.clear();
+    RealmName.clear();
+    User.clear();
+    Password.clear();
     AllowIndex = 1;
+    ResourceKind = ResourceUnset;
+    PhysicalPath.clear();
+    ScriptName.clear();
+    PathInfo.clear();
+    ResourceInfo = platform::FileInfo();
+    ResourceInfoKnown = false;
     URLTooLong = false;
     BadFraming = false;
     BodyLength = 0;
@@ -132,25 +143,28 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     // unread, and the request is answered 400.
     lineCut_ = n == static_cast<int>(sizeof buffer) - 1;
 
-    std::string line = RequestLine;
-    std::string method;
-    getword(&method, &line, ' ');
+    // The words of the line as getword takes them, without copies.
+    const auto take = [](std::string_view* line, char stop) {
+        const size_t at = line->find(stop);
+        const std::string_view word = line->substr(0, at);
+        line->remove_prefix(at == std::string_view::npos ? line->size() : at + 1);
+        return word;
+    };
+    std::string_view line = RequestLine;
+    const std::string_view method = take(&line, ' ');
     Method = method.size() < kWordBuffer ? LookupMethod(method) : MethodUnknown;
 
-    std::string urlWord;
-    getword(&urlWord, &line, ' ');
+    std::string_view urlWord = take(&line, ' ');
     URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
-    std::string path;
-    getword(&path, &urlWord, '?');
-    unescape_url(path);
-    if (path.empty() && !URLTooLong) return 0;
+    const std::string_view path = take(&urlWord, '?');
     if (!URLTooLong) {
-        URL = std::move(path);
-        if (!urlWord.empty()) Query = std::move(urlWord);
+        URL.assign(path);
+        unescape_url(URL);
+        if (URL.empty()) return 0;
+        if (!urlWord.empty()) Query.assign(urlWord);
     }
 
-    std::string version;
-    getword(&version, &line, 0);
+    const std::string_view version = line;
     if (!version.empty() || lineCut_) {
         Protocol = HTTP10;
         Major = 1;

@@ -81,6 +81,8 @@ public:
     HTTPRequest();
     ~HTTPRequest() = default;
 
+    // Every field back to how a new request starts, so that one object can
+    // read and serve request after request.
     void Reset() override;
 
     // Reads the head of the request from s: the request line (empty lines

@@ -29,18 +29,19 @@ constexpr ReasonPhrase kReasons[] = {
 
 // The status line is composed in 256 bytes: "HTTP/1.0 404 " and CR LF leave
 // this much for the reason at most, whatever the code's width.
-std::string StatusLine(int major, int minor, int status, const std::string& reason) {
-    std::string line = "HTTP/";
-    line += std::to_string(major);
-    line += '.';
-    line += std::to_string(minor);
-    line += ' ';
-    line += std::to_string(status);
-    line += ' ';
-    const size_t room = line.size() + 2 < 255 ? 255 - line.size() - 2 : 0;
-    line.append(reason, 0, room);
-    line.append("\r\n");
-    return line;
+void AppendStatusLine(std::string* out, int major, int minor, int status, const std::string& reason) {
+    const size_t start = out->size();
+    out->append("HTTP/");
+    out->append(std::to_string(major));
+    out->push_back('.');
+    out->append(std::to_string(minor));
+    out->push_back(' ');
+    out->append(std::to_string(status));
+    out->push_back(' ');
+    const size_t line = out->size() - start;
+    const size_t room = line + 2 < 255 ? 255 - line - 2 : 0;
+    out->append(reason, 0, room);
+    out->append("\r\n");
 }
 
 }  // namespace
@@ -92,7 +93,8 @@ void HTTPResponse::SetStatusDoc() {
 void HTTPResponse::ComposeReply(Reply* reply) {
     reply->Clear();
     if (Protocol != HTTP09 && !Raw) {
-        reply->head = StatusLine(Major, Minor, Status, Reason);
+        reply->head.reserve(512);
+        AppendStatusLine(&reply->head, Major, Minor, Status, Reason);
         AppendHeaders(&reply->head);
     }
     if (Entity.Type == EntityData) {

@@ -66,8 +66,12 @@ const signed char Base256Table[256] = {
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        // Most bytes are equal as they stand; only letters may differ in case.
+        if (a[i] == b[i]) continue;
+        const char lower = static_cast<char>(a[i] | 0x20);
+        if (lower != (b[i] | 0x20) || lower < 'a' || lower > 'z') return false;
+    }
     return true;
 }
 
@@ -340,7 +344,7 @@ std::string ht_time(long t, const char* format, int gmt) {
     return platform::FormatTime(format, parts, 255);
 }
 
-std::string gm_timestr_822(long t) {
+const std::string& gm_timestr_822(long t) {
     // The Date header of every response: built once per second per thread.
     thread_local long cachedSecond = -1;
     thread_local std::string cachedText;
@@ -364,7 +368,7 @@ std::string LogTime(int64_t unixTime, const platform::TimeZoneInfo& zone) {
     return text + suffix;
 }
 
-std::string LogTime() {
+const std::string& LogTime() {
     // Every log line asks for this; the zone lookup is costly, so the stamp
     // is kept per thread for the current second.
     thread_local int64_t cachedSecond = -1;

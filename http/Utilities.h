@@ -82,10 +82,12 @@ int HTTPTimeToFileTime(const std::string* text, FILETIME* t);
 // t broken down as UTC (gmt non-zero) or local time, formatted by strftime,
 // at most 255 characters.
 std::string ht_time(long t, const char* format, int gmt);
-// The Date header form of t: "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string gm_timestr_822(long t);
-// The access-log stamp of the current local time: "06/Dec/1996:13:05:09 -0500".
-std::string LogTime();
+// The Date header form of t: "Sun, 06 Nov 1994 08:49:37 GMT" (the calling
+// thread's copy, good until its next call).
+const std::string& gm_timestr_822(long t);
+// The access-log stamp of the current local time: "06/Dec/1996:13:05:09 -0500"
+// (the calling thread's copy, good until its next call).
+const std::string& LogTime();
 // The same for a given time and zone (the pure part, for tests).
 std::string LogTime(int64_t unixTime, const platform::TimeZoneInfo& zone);
 // A new, empty, uniquely named temporary file; its full name, or empty.

@@ -300,22 +300,23 @@ int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
                 continue;
             }
         }
-        while (inputStart_ < inputEnd_) {
-            const char c = input_[inputStart_++];
-            buffer[i] = c;
-            if (c == '\n') {
-                if (i > 0 && buffer[i - 1] == '\r') {
-                    buffer[i - 1] = '\0';
-                    return i - 1;
-                }
-                buffer[i] = '\0';
-                return i;
-            }
-            if (i >= size - 2) {
-                buffer[i + 1] = '\0';
-                return i + 1;
-            }
-            ++i;
+        // Up to size - 1 characters are kept; a line end is seen where a
+        // character may still be kept.
+        const char* from = input_.get() + inputStart_;
+        const size_t span = std::min<size_t>(inputEnd_ - inputStart_, static_cast<size_t>(size - 1 - i));
+        const char* end = static_cast<const char*>(std::memchr(from, '\n', span));
+        const size_t taken = end ? static_cast<size_t>(end - from) : span;
+        std::memcpy(buffer + i, from, taken);
+        inputStart_ += static_cast<uint32_t>(taken + (end ? 1 : 0));
+        i += static_cast<int>(taken);
+        if (end) {
+            if (i > 0 && buffer[i - 1] == '\r') --i;
+            buffer[i] = '\0';
+            return i;
+        }
+        if (i == size - 1) {
+            buffer[i] = '\0';
+            return i;
         }
     }
 }

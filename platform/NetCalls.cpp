@@ -369,16 +369,16 @@ std::string Dotted(uint32_t address) {
     // Every request names both ends this way: four numbers written here
     // cost far less than the library's formatted printing.
     const auto* octets = reinterpret_cast<const unsigned char*>(&address);
-    std::string text;
-    text.reserve(15);
+    char text[16];
+    size_t n = 0;
     for (int i = 0; i < 4; ++i) {
-        if (i) text += '.';
+        if (i) text[n++] = '.';
         const unsigned v = octets[i];
-        if (v >= 100) text += static_cast<char>('0' + v / 100);
-        if (v >= 10) text += static_cast<char>('0' + v / 10 % 10);
-        text += static_cast<char>('0' + v % 10);
+        if (v >= 100) text[n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) text[n++] = static_cast<char>('0' + v / 10 % 10);
+        text[n++] = static_cast<char>('0' + v % 10);
     }
-    return text;
+    return std::string(text, n);
 }
 
 }  // namespace platform::net

@@ -89,41 +89,57 @@ void EventLog::Write(std::string_view lines) {
 
 namespace {
 
-bool OutsidePrintable(unsigned char u) { return u < 0x20 || u > 0x7e; }
+constexpr bool OutsidePrintable(unsigned char u) { return u < 0x20 || u > 0x7e; }
 
-// Writes text with the bytes that mustEscape picks escaped: '"' and '\\'
-// with a backslash before them, any other as \xHH.
-template <typename Pick>
-std::string EscapeBytes(std::string_view text, Pick mustEscape) {
+// What each byte is, for the escapes: every log line goes through them.
+enum ByteClass : unsigned char { kUnprintable = 1, kQuoting = 2, kBlank = 4 };
+constexpr struct ByteClasses {
+    unsigned char of[256];
+    constexpr ByteClasses() : of{} {
+        for (int u = 0; u < 256; ++u)
+            of[u] = static_cast<unsigned char>((OutsidePrintable(static_cast<unsigned char>(u)) ? kUnprintable : 0) |
+                                               (u == '"' || u == '\\' ? kQuoting : 0) | (u == ' ' ? kBlank : 0));
+    }
+} kBytes;
+
+// Appends text with the bytes of the classes in mask escaped: '"' and '\\'
+// with a backslash before them, any other as \xHH. Runs of bytes that need
+// nothing are appended whole.
+void AppendEscapedBytes(std::string* out, std::string_view text, unsigned char mask) {
     static const char kHex[] = "0123456789ABCDEF";
-    const auto picked = [&](char c) { return mustEscape(static_cast<unsigned char>(c)); };
-    if (std::none_of(text.begin(), text.end(), picked)) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (!picked(c)) {
-            out += c;
-        } else if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char u = static_cast<unsigned char>(text[i]);
+        if (!(kBytes.of[u] & mask)) continue;
+        out->append(text.data() + run, i - run);
+        run = i + 1;
+        if (u == '"' || u == '\\') {
+            const char pair[] = {'\\', text[i]};
+            out->append(pair, sizeof pair);
         } else {
-            out += "\\x";
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
+            const char hex[] = {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
+            out->append(hex, sizeof hex);
         }
     }
-    return out;
+    out->append(text.data() + run, text.size() - run);
 }
 
 }  // namespace
 
-std::string EventLog::Sanitize(std::string_view text) { return EscapeBytes(text, OutsidePrintable); }
+std::string EventLog::Sanitize(std::string_view text) {
+    std::string out;
+    AppendEscapedBytes(&out, text, kUnprintable);
+    return out;
+}
 
 std::string EventLog::Escape(std::string_view text, bool blanks) {
-    return EscapeBytes(text, [blanks](unsigned char u) {
-        return OutsidePrintable(u) || u == '"' || u == '\\' || (blanks && u == ' ');
-    });
+    std::string out;
+    AppendEscaped(&out, text, blanks);
+    return out;
+}
+
+void EventLog::AppendEscaped(std::string* out, std::string_view text, bool blanks) {
+    AppendEscapedBytes(out, text, static_cast<unsigned char>(kUnprintable | kQuoting | (blanks ? kBlank : 0)));
 }
 
 void EventLog::WriteLine(std::string&& line) {
@@ -140,7 +156,14 @@ void EventLog::WriteLine(std::string&& line) {
     batch.kept.emplace_back(this, std::move(line));
 }
 
-void EventLog::LogAsIs(std::string_view text) { WriteLine(Sanitize(text)); }
+void EventLog::LogAsIs(std::string_view text) {
+    std::string line;
+    line.reserve(text.size() + 2);  // and the line end
+    AppendEscapedBytes(&line, text, kUnprintable);
+    WriteLine(std::move(line));
+}
+
+void EventLog::LogEscaped(std::string&& line) { WriteLine(std::move(line)); }
 
 void EventLog::Log(std::string_view text) {
     std::tm now{};

@@ -44,6 +44,9 @@ public:
     void Log(std::string_view text);
     // Writes the text as one line (access, error and trace logs).
     void LogAsIs(std::string_view text);
+    // Writes a line whose every piece is printable already (built with
+    // Escape and known text): LogAsIs without the second look at each byte.
+    void LogEscaped(std::string&& line);
     bool IsOpen();
 
     // The text with control bytes and bytes above 0x7E written as \xHH.
@@ -54,6 +57,8 @@ public:
     // end its field, open or close a quoted one, pass for an escape, or send
     // a terminal a control sequence (0x9B is one).
     static std::string Escape(std::string_view text, bool blanks = false);
+    // Escape's text appended to *out.
+    static void AppendEscaped(std::string* out, std::string_view text, bool blanks = false);
 
     // The calling thread keeps the lines it writes to any log from now on
     // (on) or writes them at once (off, the default).

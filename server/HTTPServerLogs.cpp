@@ -8,8 +8,8 @@
 namespace {
 
 // The client's name or address, as the first field of a line.
-std::string Who(const HTTPRequest* request) {
-    return EventLog::Escape(request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost, true);
+void AppendWho(std::string* line, const HTTPRequest* request) {
+    EventLog::AppendEscaped(line, request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost, true);
 }
 
 void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, const char* failure,
@@ -48,7 +48,9 @@ namespace {
 
 // An error or trace line: who, the bracketed time, the message.
 void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& message, const HTTPRequest* request) {
-    std::string line = request ? Who(request) : std::string(withoutRequest);
+    std::string line;
+    if (request) AppendWho(&line, request);
+    else line = withoutRequest;
     line += " [";
     line += LogTime();
     line += "] ";
@@ -71,14 +73,16 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
     const HTTPConfiguration& config = Config();
     if (config.AccessLogMask) {
         std::string line;
-        line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size());
-        line += Who(request);
+        line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
+                     request->Header[Hdr::Referer].size());
+        AppendWho(&line, request);
         line += " - ";
-        line += request->User.empty() ? "-" : EventLog::Escape(request->User, true);
+        if (request->User.empty()) line += '-';
+        else EventLog::AppendEscaped(&line, request->User, true);
         line += " [";
         line += LogTime();
         line += "] \"";
-        line += EventLog::Escape(request->RequestLine);
+        EventLog::AppendEscaped(&line, request->RequestLine);
         line += "\" ";
         line += std::to_string(response->Status);
         const auto quotedOrHyphen = [&line](const std::string& value, bool quoted) {
@@ -87,16 +91,16 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
                 line += '-';
             } else if (quoted) {
                 line += '"';
-                line += EventLog::Escape(value);
+                EventLog::AppendEscaped(&line, value);
                 line += '"';
             } else {
-                line += EventLog::Escape(value, true);
+                EventLog::AppendEscaped(&line, value, true);
             }
         };
         quotedOrHyphen(response->Header[Hdr::ContentLength], false);
         quotedOrHyphen(request->Header[Hdr::Referer], true);
         quotedOrHyphen(request->Header[Hdr::UserAgent], true);
-        AccessLog.LogAsIs(line);
+        AccessLog.LogEscaped(std::move(line));
     }
     const std::string& referer = request->Header[Hdr::Referer];
     if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))

@@ -23,7 +23,17 @@ int MatchExtension(const Mapping& entry, std::string_view name) {
 }
 
 std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types, const SystemMIMETable* system) {
-    if (const Mapping* found = types ? FindFirst(*types, MatchExtension, name) : nullptr) return found->first;
+    if (types && !name.empty()) {
+        // Every file served asks this: the last bytes are compared first
+        // (bytes equal without case are equal with bit 5 set), as most
+        // extensions differ there.
+        const char last = static_cast<char>(name.back() | 0x20);
+        for (const Mapping& entry : *types) {
+            const std::string& extension = entry.second;
+            if (!extension.empty() && static_cast<char>(extension.back() | 0x20) != last) continue;
+            if (MatchExtension(entry, name)) return entry.first;
+        }
+    }
     if (const std::string_view type = system ? system->Find(name) : std::string_view(); !type.empty())
         return std::string(type);
     return "text/html";

@@ -1,5 +1,8 @@
 #include "server/MethodHandlers.h"
 
+#include <memory>
+#include <unordered_map>
+
 #include "gateway/CGIBINEngine.h"
 #include "gateway/CGIWINEngine.h"
 #include "http/HTTPRequest.h"
@@ -13,6 +16,30 @@
 namespace {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
+
+// The type of a file, remembered per thread for the configuration record
+// it was found in: the lists are searched once per file name, not once per
+// request. The memory holds that record, so no later record can take its
+// address and pass for it.
+const std::string& ContentType(const HTTPServer* server, const HTTPConfiguration& config, const std::string& file) {
+    static constexpr size_t kMostNames = 512;
+    thread_local std::shared_ptr<const HTTPConfiguration> record;
+    thread_local std::unordered_map<std::string, std::string> types;
+    if (record.get() != &config || types.size() >= kMostNames) {
+        types.clear();
+        record = server->Snapshot();
+        if (record.get() != &config) record.reset();  // another record is pinned: remember nothing
+    }
+    if (!record) {
+        thread_local std::string type;
+        type = MIMELookup(file, &config.Types, config.SystemTypes.get());
+        return type;
+    }
+    auto found = types.find(file);
+    if (found == types.end())
+        found = types.emplace(file, MIMELookup(file, &config.Types, config.SystemTypes.get())).first;
+    return found->second;
+}
 
 void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     response->Header[Hdr::Connection].clear();
@@ -96,12 +123,11 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
             body.Discard();
             return 1;
         }
-        std::string text;
-        if (FileTimeToHTTPTime(&modified, &text)) response->Header[Hdr::LastModified] = std::move(text);
+        // Written in place (it is empty here, and stays so on failure).
+        FileTimeToHTTPTime(&modified, &response->Header[Hdr::LastModified]);
     }
     if (body.Type == EntityFile) {
-        const HTTPConfiguration& config = server->Config();
-        response->Header[Hdr::ContentType] = MIMELookup(body.FileName, &config.Types, config.SystemTypes.get());
+        response->Header[Hdr::ContentType] = ContentType(server, server->Config(), body.FileName);
     }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
     AnswerRange(server, request, response);

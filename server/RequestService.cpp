@@ -16,6 +16,31 @@ namespace {
 // The document cache of a loop thread.
 thread_local std::unique_ptr<FileCache> loopCache;
 
+// The request and response a loop thread serves every request with, reset
+// after each: their strings keep their memory from one request to the next.
+struct Exchange {
+    HTTPRequest request;
+    HTTPResponse response;
+};
+thread_local std::unique_ptr<Exchange> loopExchange;
+
+// Resets a loop's exchange when serving one request ends, whichever way.
+class ExchangeScope {
+public:
+    ExchangeScope() : fresh_(loopExchange ? nullptr : std::make_unique<Exchange>()) {}
+    ~ExchangeScope() {
+        if (fresh_) return;
+        loopExchange->request.Reset();
+        loopExchange->response.Reset();
+    }
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+    Exchange& operator*() const { return fresh_ ? *fresh_ : *loopExchange; }
+
+private:
+    std::unique_ptr<Exchange> fresh_;  // when the thread has no exchange of its own
+};
+
 void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse* response) {
     request->AdminEmail = config.AdminEmail;
     response->AdminEmail = config.AdminEmail;
@@ -31,7 +56,7 @@ bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
     // The pipeline's own normalisation and mapping decide what is a script.
     std::string url = request.URL;
     if (NormaliseURL(&url) != URLFault::None) return false;
-    const int kind = URLMapping(config, url).Kind;
+    const int kind = URLMapping::KindOf(config, url);
     return kind == ResourceCGIBin || kind == ResourceCGIWin;
 }
 
@@ -69,8 +94,9 @@ ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, Aft
     // A name lookup may wait on the network.
     if (config.ResolveName) return Step::Worker;
     Socket& s = connection.Tcp();
-    HTTPRequest request;
-    HTTPResponse response;
+    const ExchangeScope exchange;
+    HTTPRequest& request = (*exchange).request;
+    HTTPResponse& response = (*exchange).response;
     Prepare(config, &request, &response);
     switch (request.ReadArrived(&s, config.RecvTimeOut)) {
         case HTTPRequest::Arrival::Partial: return Step::Incomplete;
@@ -115,12 +141,14 @@ void HTTPServer::ThreadStarting(bool loop) {
     if (!loop) return;
     loopCache = std::make_unique<FileCache>();
     FileCache::SetCurrent(loopCache.get());
+    loopExchange = std::make_unique<Exchange>();
     EventLog::BeginBatching(true);
 }
 
 void HTTPServer::ThreadEnding(bool loop) {
     if (!loop) return;
     EventLog::BeginBatching(false);
+    loopExchange.reset();
     FileCache::SetCurrent(nullptr);
     loopCache.reset();
 }

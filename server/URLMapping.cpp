@@ -14,16 +14,22 @@ URLFault NormaliseURL(std::string* url) {
     return URLFault::None;
 }
 
+namespace {
+
+// The lists in the order they are searched, and what a match in each names.
+constexpr struct {
+    std::vector<Mapping> HTTPConfiguration::*list;
+    int kind;
+} kLists[] = {
+    {&HTTPConfiguration::Redir, ResourceRedirect},
+    {&HTTPConfiguration::Alias, ResourceDocument},
+    {&HTTPConfiguration::CgiBin, ResourceCGIBin},
+    {&HTTPConfiguration::CgiWin, ResourceCGIWin},
+};
+
+}  // namespace
+
 URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : Kind(ResourceDocument) {
-    static constexpr struct {
-        std::vector<Mapping> HTTPConfiguration::*list;
-        int kind;
-    } kLists[] = {
-        {&HTTPConfiguration::Redir, ResourceRedirect},
-        {&HTTPConfiguration::Alias, ResourceDocument},
-        {&HTTPConfiguration::CgiBin, ResourceCGIBin},
-        {&HTTPConfiguration::CgiWin, ResourceCGIWin},
-    };
     for (const auto& list : kLists) {
         if (const Mapping* entry = FindFirst(config.*list.list, HasVirtual, url)) {
             Kind = list.kind;
@@ -34,4 +40,10 @@ URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : 
     }
     PhysicalPath = config.DocRoot;
     PhysicalPath += url;
+}
+
+int URLMapping::KindOf(const HTTPConfiguration& config, std::string_view url) {
+    for (const auto& list : kLists)
+        if (FindFirst(config.*list.list, HasVirtual, url)) return list.kind;
+    return ResourceDocument;
 }

@@ -257,3 +257,43 @@ TEST(SlowClients, AConnectionWaitingForFiveSecondsGivesWayWhenThePoolIsFull) {
 }
 
 }  // namespace
+
+// A loop serves request after request with the same request and response
+// objects: nothing of one answer may reach the next.
+TEST(EventCore, AKeptConnectionAnswersEachRequestAsAFreshOneWould) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t.WriteSite("HTDOCS/a.txt", "0123456789");
+    t.WriteSite("HTDOCS/dir/b.txt", "b");
+    const std::vector<std::string> heads = {
+        // (Answers that carry their length: the client reads by it.)
+        "GET /a.txt?q=1 HTTP/1.0\r\nReferer: http://elsewhere/\r\nAuthorization: Basic dXNlcjpwdw==\r\n"
+        "Range: bytes=2-4\r\n",
+        "GET /a.txt HTTP/1.0\r\n",
+        "GET /missing.txt HTTP/1.0\r\n",
+        "GET /dir/ HTTP/1.0\r\n",
+        "GET /dir HTTP/1.0\r\n",
+        "GET /a.txt HTTP/1.0\r\nRange: bytes=2-4\r\n",
+        "GET /a.txt HTTP/1.0\r\n",
+    };
+    std::vector<std::string> fresh;
+    for (const std::string& head : heads) fresh.push_back(WithoutDates(t.Exchange(head + "\r\n")));
+    auto client = t.Connect();
+    for (size_t i = 0; i < heads.size(); ++i) {
+        client->Send(heads[i] + "Connection: Keep-Alive\r\n\r\n");
+        std::string kept = WithoutDates(client->ReadResponse());
+        // Only the connection's own headers differ; an answer that is not
+        // kept alive (a refusal) ends the connection.
+        if (kept.find("Connection: close\r\n") != std::string::npos) client = t.Connect();
+        for (const char* own : {"Connection: Keep-Alive\r\n", "Connection: close\r\n", "Keep-Alive: "}) {
+            const size_t at = kept.find(own);
+            if (at != std::string::npos) kept.erase(at, kept.find("\r\n", at) + 2 - at);
+        }
+        EXPECT_EQ(kept, fresh[i]) << heads[i];
+    }
+    // Only the first request, asked twice, names a referrer in the log.
+    ASSERT_TRUE(WaitUntil([&] { return LineCount(t.Log("ACCESS.LOG")) >= 2 * heads.size(); }));
+    const std::string log = t.Log("ACCESS.LOG");
+    size_t named = 0;
+    for (size_t at = log.find("elsewhere"); at != std::string::npos; at = log.find("elsewhere", at + 1)) ++named;
+    EXPECT_EQ(named, 2u) << log;
+}
