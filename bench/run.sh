@@ -174,15 +174,20 @@ for i in "${!rows[@]}"; do
 done
 
 # --- what one kept-alive 1 KiB request costs --------------------------------------
-# Context switches and CPU ticks of every thread of a process.
-switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }
-ticks() { cat /proc/"$1"/task/*/stat 2>/dev/null | awk '{ s += $14 + $15 } END { print s + 0 }'; }
+# Context switches of each thread of a process ("tid count" lines), and the
+# CPU ticks of the whole process (which keep the time of threads that have
+# ended, such as workers leaving after their idle time).
+switches() { for t in /proc/"$1"/task/*; do echo "${t##*/} $(awk '/ctxt_switches/ { s += $2 } END { print s + 0 }' "$t/status" 2>/dev/null)"; done; }
+# The switches between two such lists: threads that ended in between count nothing.
+switched() { awk 'NR == FNR { before[$1] = $2; next } { s += $2 - before[$1] } END { print s + 0 }' "$1" "$2"; }
+ticks() { sed 's/.*) //' /proc/"$1"/stat | awk '{ print $12 + $13 }'; }
 cost() {  # name pid port
   local n=40000 calls sw0 sw1 t0 t1 hz
   hz=$(getconf CLK_TCK)
-  sw0=$(switches "$2"); t0=$(ticks "$2")
+  switches "$2" > "$work/switches0"; t0=$(ticks "$2")
   ab -q -k -c 8 -n $n "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
-  sw1=$(switches "$2"); t1=$(ticks "$2")
+  switches "$2" > "$work/switches1"; t1=$(ticks "$2")
+  sw0=0; sw1=$(switched "$work/switches0" "$work/switches1")
   strace -c -f -p "$2" -o "$work/strace-$1" 2>/dev/null & local tracer=$!
   sleep 1
   ab -q -k -c 8 -n 20000 "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1

@@ -42,7 +42,7 @@ void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
         const int index = HeaderIndex(text.substr(0, colon));
         if (index < 0) continue;
         size_t start = colon + 1;
-        while (start < text.size() && std::strchr(" \t\r\n\v\f", text[start]) && text[start] != '\0') ++start;
+        while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
         const std::string_view value = text.substr(start);
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
@@ -68,13 +68,24 @@ constexpr std::string_view kLeads[Hdr::Count] = {
 }  // namespace
 
 void HTTPMessage::AppendHeaders(std::string* out) const {
+    // Measured first, then copied into place: one growth at most.
+    size_t size = 2;
+    for (int i = 0; i < Hdr::Count; ++i)
+        if (!Header[i].empty()) size += kLeads[i].size() + Header[i].size() + 2;
+    const size_t start = out->size();
+    out->resize(start + size);
+    char* at = out->data() + start;
+    const auto put = [&at](std::string_view piece) {
+        std::memcpy(at, piece.data(), piece.size());
+        at += piece.size();
+    };
     for (int i = 0; i < Hdr::Count; ++i) {
         if (Header[i].empty()) continue;
-        out->append(kLeads[i]);
-        out->append(Header[i]);
-        out->append("\r\n", 2);
+        put(kLeads[i]);
+        put(Header[i]);
+        put("\r\n");
     }
-    out->append("\r\n", 2);
+    put("\r\n");
 }
 
 void HTTPMessage::WriteHeaders(Socket* s, unsigned long timeout) {

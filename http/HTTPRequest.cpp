@@ -224,6 +224,13 @@ bool HTTPRequest::NamesHTTP11() const {
 }
 
 void NormalisePath(std::string* path) {
+    // Most paths need nothing: no backslash, and no segment that begins
+    // with a dot (the only segments getparents changes).
+    const std::string& text = *path;
+    bool plain = text.size() <= 8191;
+    for (size_t i = 0; plain && i < text.size(); ++i)
+        plain = text[i] != '\\' && !(text[i] == '.' && (i == 0 || text[i - 1] == '/'));
+    if (plain) return;
     *path = SlashesForward(std::move(*path));
     if (path->size() > 8191) path->resize(8191);
     getparents(path);

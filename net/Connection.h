@@ -65,7 +65,6 @@ private:
     bool peerClosed_ = false;    // the client will send nothing more
     bool inBody_ = false;        // the head is whole; waiting for its body
     bool ready_ = false;         // on the loop's list of connections to serve
-    bool queued_ = false;        // on the loop's list of answers to send
     unsigned interest_ = 0;      // what the poll waits for on it
     uint32_t lineStart_;         // when the line being read began
     // The loop's timer lists (intrusive, ordered by deadline).

@@ -78,6 +78,7 @@ void EventLoop::Run() {
             lastActive_ = now;
             trimDue_ = true;
         } else if (trimDue_ && now - lastActive_ >= kQuietTime) {
+            Socket::DropSpareBuffers();
             platform::ReleaseFreeMemory();
             trimDue_ = false;
         }
@@ -227,7 +228,6 @@ void EventLoop::ServeBatch() {
             c->ready_ = false;
             Serve(c, now);
         }
-        SendAnswers();
     }
     host_->WriteLogLines();
     FinishEndings();
@@ -260,8 +260,9 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             c->after_ = after;
             c->phase_ = Connection::Sending;
             Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
-            c->queued_ = true;
-            answers_.push_back(c);
+            // At once: the client can take it in while the loop serves the
+            // others (a batch sent at its end would keep both waiting).
+            Send(c, now);
             break;
         case ConnectionHost::Step::Worker:
             c->probation_ = false;
@@ -269,16 +270,6 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             ToWorker(c);
             break;
         case ConnectionHost::Step::Drop: End(c, false); break;
-    }
-}
-
-void EventLoop::SendAnswers() {
-    std::vector<Connection*> sending;
-    sending.swap(answers_);
-    const uint32_t now = platform::MillisecondClock();
-    for (Connection* c : sending) {
-        c->queued_ = false;
-        Send(c, now);
     }
 }
 
@@ -366,7 +357,6 @@ void EventLoop::ToWorker(Connection* c) {
 void EventLoop::End(Connection* c, bool orderly) {
     Disarm(c);
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
-    if (c->queued_) answers_.erase(std::find(answers_.begin(), answers_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);
 }

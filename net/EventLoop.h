@@ -2,11 +2,12 @@
 // One event loop of the connection core, on a thread of its own. Every
 // connection it holds that is waiting (for its first request, for the next
 // one under keep-alive, for a slow client's next bytes, for room to send)
-// sits in its poll and costs no thread. When bytes arrive it receives them,
-// serves every request that is whole (several connections per wake under
-// load), sends the answers, lets the host write what the batch logged, and
-// only then closes the connections that end (so a client that waits for
-// the end of its connection finds its line in the log).
+// sits in its poll and costs no thread. When bytes arrive it receives them
+// on every ready connection, then serves each request that is whole and
+// sends its answer at once (several connections per wake under load), lets
+// the host write what the batch logged, and only then closes the
+// connections that end (so a client that waits for the end of its
+// connection finds its line in the log).
 // Requests the host cannot answer without blocking go to the worker pool,
 // and come back here afterwards.
 //
@@ -60,7 +61,6 @@ private:
     void Receive(Connection* c, uint32_t now);
     void ServeBatch();
     void Serve(Connection* c, uint32_t now);
-    void SendAnswers();
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
     void Linger(Connection* c, uint32_t now);
@@ -92,7 +92,6 @@ private:
 
     // Loop-thread state.
     std::vector<Connection*> ready_;    // connections with bytes to serve
-    std::vector<Connection*> answers_;  // connections with an answer to send
     std::vector<Connection*> ending_;   // answered, to end once the log lines are written
     Connection* head_[Connection::TimerCount] = {};
     Connection* tail_[Connection::TimerCount] = {};

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "net/Reply.h"
 #include "net/SocketManager.h"
@@ -52,8 +54,37 @@ Socket::Socket(short port, int type) {
     }
 }
 
+namespace {
+
+// Read buffers given back by idle connections (ReleaseBuffer), kept for the
+// next connection that needs one on the same thread: a kept-alive
+// connection gives its buffer up between requests, and a busy loop would
+// otherwise allocate and free one per request. A quiet loop lets them go
+// (DropSpareBuffers).
+constexpr size_t kMostSpareBuffers = 16;
+thread_local std::vector<std::unique_ptr<char[]>> spareBuffers;
+
+std::unique_ptr<char[]> TakeBuffer() {
+    if (spareBuffers.empty()) return std::unique_ptr<char[]>(new char[Socket::kInputSize]);
+    std::unique_ptr<char[]> buffer = std::move(spareBuffers.back());
+    spareBuffers.pop_back();
+    return buffer;
+}
+
+void GiveBack(std::unique_ptr<char[]>* buffer) {
+    if (*buffer && spareBuffers.size() < kMostSpareBuffers) spareBuffers.push_back(std::move(*buffer));
+    buffer->reset();
+}
+
+}  // namespace
+
 Socket::~Socket() {
     if (IsOpen()) sys::Close(Handle);
+}
+
+void Socket::DropSpareBuffers() {
+    spareBuffers.clear();
+    spareBuffers.shrink_to_fit();
 }
 
 int Socket::Fail() {
@@ -148,7 +179,7 @@ int Socket::Send(const char* data, int len) {
 }
 
 long Socket::Fill() {
-    if (!input_) input_.reset(new char[kInputSize]);
+    if (!input_) input_ = TakeBuffer();
     const long n = sys::Recv(Handle, input_.get(), kInputSize);
     if (n < 0) {
         Fail();
@@ -285,11 +316,18 @@ long long Socket::SendFile(const platform::File& file, uint64_t offset, uint64_t
 
 int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
     if (!IsOpen() || size < 2) return -1;
-    const uint32_t start = platform::MillisecondClock();
+    // The clock is read only when the line has to wait for bytes: most
+    // lines are in the buffer already.
+    uint32_t start = 0;
+    bool started = false;
     int i = 0;
     for (;;) {
         if (inputStart_ == inputEnd_) {
             if (noWait_) return Starve();
+            if (!started) {
+                start = platform::MillisecondClock();
+                started = true;
+            }
             const unsigned long left = Remaining(start, timeout);
             if (left == 0) return -1;
             const long n = Fill();
@@ -330,7 +368,7 @@ void Socket::Drain() {
 }
 
 long Socket::ReceiveMore() {
-    if (!input_) input_.reset(new char[kInputSize]);
+    if (!input_) input_ = TakeBuffer();
     if (inputStart_ > 0) {
         std::memmove(input_.get(), input_.get() + inputStart_, inputEnd_ - inputStart_);
         inputEnd_ -= inputStart_;
@@ -361,7 +399,7 @@ long Socket::DropArrived() {
 
 void Socket::ReleaseBuffer() {
     if (inputStart_ != inputEnd_) return;
-    input_.reset();
+    GiveBack(&input_);
     inputStart_ = inputEnd_ = 0;
 }
 
@@ -425,7 +463,7 @@ int Socket::ReadReady(unsigned long timeout) {
         if (sys::SetReceiveTimeout(Handle, timeout) != 0) return WaitFor(false, timeout) > 0 ? 1 : 0;
         kernelReceiveTimeout_ = timeout;
     }
-    if (!input_) input_.reset(new char[kInputSize]);
+    if (!input_) input_ = TakeBuffer();
     const long n = sys::WaitingRecv(Handle, input_.get(), kInputSize);
     if (n < 0) {
         Fail();

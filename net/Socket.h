@@ -121,6 +121,9 @@ public:
     // Frees the read buffer when nothing is left in it (an idle connection
     // keeps no buffer).
     void ReleaseBuffer();
+    // Frees the read buffers that connections of the calling thread gave
+    // back for reuse (a quiet loop keeps none).
+    static void DropSpareBuffers();
     // Sends what the kernel takes of reply now: 1 when all of it has left,
     // 0 when the rest must wait for the socket to be writable, -1 on error
     // (also when a file body turns out shorter than announced).
