@@ -64,6 +64,9 @@ void EventLoop::Run() {
     host_->ThreadStarting(true);
     settings_ = host_->CoreSettings();
     settingsRead_ = platform::MillisecondClock();
+    // What start-up used and freed goes back once the loop has been quiet.
+    lastActive_ = settingsRead_;
+    trimDue_ = true;
     Poller::Event events[kEventsPerWait];
     const int self = platform::CurrentThreadId();
     int applied = 0;

@@ -2,8 +2,12 @@
 
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -17,6 +21,37 @@ bool SetThreadPriority(int threadId, int priority) {
 
 void SetCurrentThreadName(const char* name) { ::pthread_setname_np(::pthread_self(), name); }
 
-void ReleaseFreeMemory() { ::malloc_trim(0); }
+namespace {
+
+// The libraries a serving server does not run: the registry's database
+// engine works at start-up and on a reload only.
+constexpr const char* kIdleLibraries[] = {"libsqlite3"};
+
+// Lets the system take back the pages of those libraries that this process
+// holds (they are read again from the file the next time they run).
+void ReleaseIdleLibraryPages() {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return;
+    char line[512];
+    while (std::fgets(line, sizeof line, maps)) {
+        unsigned long start = 0, end = 0;
+        char permissions[8] = {};
+        if (std::sscanf(line, "%lx-%lx %7s", &start, &end, permissions) != 3) continue;
+        // Pages the process wrote to are its own data, not the library's.
+        if (permissions[1] == 'w') continue;
+        for (const char* library : kIdleLibraries) {
+            if (!std::strstr(line, library)) continue;
+            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_PAGEOUT);
+        }
+    }
+    std::fclose(maps);
+}
+
+}  // namespace
+
+void ReleaseFreeMemory() {
+    ::malloc_trim(0);
+    ReleaseIdleLibraryPages();
+}
 
 }  // namespace platform

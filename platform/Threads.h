@@ -16,7 +16,8 @@ bool SetThreadPriority(int threadId, int priority);
 void SetCurrentThreadName(const char* name);
 
 // Gives the memory that threads have freed back to the system (the
-// allocator keeps it for reuse otherwise): for a server that has gone quiet.
+// allocator keeps it for reuse otherwise), and the pages of libraries that
+// only start-up and reloads run: for a server that has gone quiet.
 void ReleaseFreeMemory();
 
 }  // namespace platform
