@@ -168,21 +168,24 @@ void EventLoop::Accept(uint32_t now) {
             c->home_ = this;
         }
         load_.fetch_add(1, std::memory_order_relaxed);
-        Welcome(c, now);
+        // A client usually sends its request as soon as it has connected:
+        // it is taken now, without waiting for the poll to report it.
+        if (Welcome(c, now)) Receive(c, now);
     }
 }
 
-void EventLoop::Welcome(Connection* c, uint32_t now) {
+bool EventLoop::Welcome(Connection* c, uint32_t now) {
     c->welcomed_ = true;
     if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
         End(c, false);
-        return;
+        return false;
     }
     c->interest_ = Poller::Readable;
     c->waitingSince_ = now;
     c->lineStart_ = now;
     c->phase_ = Connection::Reading;
     Arm(c, Connection::ReadTimer, After(now, settings_.recvTimeOut));
+    return true;
 }
 
 void EventLoop::Receive(Connection* c, uint32_t now) {

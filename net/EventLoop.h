@@ -57,7 +57,8 @@ public:
 
 private:
     void Accept(uint32_t now);
-    void Welcome(Connection* c, uint32_t now);
+    // False when the connection could not join the poll (it has ended).
+    bool Welcome(Connection* c, uint32_t now);
     void Receive(Connection* c, uint32_t now);
     void ServeBatch();
     void Serve(Connection* c, uint32_t now);
