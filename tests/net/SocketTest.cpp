@@ -184,8 +184,7 @@ TEST(SocketLifecycle, ShutdownFromAnotherThreadWakesABlockedReceive) {
     LoopbackPair p = MakeLoopbackPair();
     std::thread flusher([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        p.server->SetLinger(1, 0);
-        p.server->ShutDown(2);
+        p.server->Abort();
     });
     const uint32_t start = platform::MillisecondClock();
     char buffer[16];
@@ -244,6 +243,36 @@ TEST(SocketLifecycle, ConnectAndAddresses) {
     Socket refused(0, 1);
     EXPECT_EQ(refused.Connect("127.0.0.1", 1), -1);
     EXPECT_EQ(refused.LastError.load(), 10061);
+}
+
+// In NoWait mode nothing waits: reads take only what is buffered, so a
+// part of a request can be read, given back and read again once the rest
+// is here; sends and accepts that would wait fail at once.
+TEST(SocketModes, NoWaitReadsOnlyWhatIsBufferedAndNothingWaits) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.client->Send("GET / HTTP/1.0\r\nHost");
+    ASSERT_EQ(p.server->ReadReady(2000), 1);
+    ASSERT_GT(p.server->ReceiveMore(), 0);
+    EXPECT_EQ(p.server->NoBlock(1), 0) << "the mode it replaces";
+    const uint32_t mark = p.server->Mark();
+    EXPECT_EQ(Line(*p.server), "GET / HTTP/1.0");
+    EXPECT_FALSE(p.server->Starved());
+    EXPECT_EQ(Line(*p.server), "<fail>");
+    EXPECT_TRUE(p.server->Starved());
+    EXPECT_EQ(p.server->LastError.load(), 10035);
+    p.server->Rewind(mark);
+    EXPECT_EQ(p.server->Buffered(), "GET / HTTP/1.0\r\nHost");
+
+    const std::string big(64 << 20, 'z');
+    const uint32_t start = platform::MillisecondClock();
+    EXPECT_EQ(p.server->Send(big.data(), static_cast<int>(big.size()), 5000), -1);
+    EXPECT_EQ(p.server->LastError.load(), 10035) << "a timed send honours the mode too";
+    p.listener->NoBlock(1);
+    EXPECT_EQ(p.listener->Accept(), nullptr);
+    EXPECT_EQ(p.listener->LastError.load(), 10035);
+    EXPECT_LT(Elapsed(start), 1000u);
+    EXPECT_EQ(p.server->NoBlock(0), 1);
+    EXPECT_FALSE(p.server->Starved());
 }
 
 TEST(SocketLifecycle, DrainDiscardsWhatIsWaiting) {
