@@ -8,6 +8,7 @@
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/WaitUntil.h"
 
 namespace testing_support {
 
@@ -36,7 +37,7 @@ TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
     port_ = WriteSetup(home_, tweak);
     server_ = std::make_unique<HTTPServer>("");
     server_->StartServer();
-    while (!server_->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    WaitUntil([this] { return server_->Listener.IsSetUp(); });  // else the test fails on its first exchange
 }
 
 TestServer::~TestServer() { Shutdown(); }
