@@ -1,9 +1,7 @@
 #include "tests/support/TestServer.h"
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
@@ -70,13 +68,12 @@ std::string RotateAndReload(ChildProcess& program, const TestHome& home, const s
     TestHome::WriteFile(home.DriveC("EXTRA/x.txt"), "aliased");
     program.Signal(SIGHUP);
     std::string got;
-    for (int i = 0; i < 100 && got.find("aliased") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        RawClient client(port);
-        client.Send("GET /extra/x.txt HTTP/1.0\r\n\r\n");
-        got = client.ReadAll();
-    }
-    if (got.find("aliased") == std::string::npos) return "the new alias does not serve: " + got;
+    if (!WaitUntil([&] {
+            RawClient client(port);
+            client.Send("GET /extra/x.txt HTTP/1.0\r\n\r\n");
+            return (got = client.ReadAll()).find("aliased") != std::string::npos;
+        }, 5000))
+        return "the new alias does not serve: " + got;
     if (!TestHome::FileExists(log)) return "the access log was not reopened under its name";
     return {};
 }
