@@ -8,8 +8,7 @@
 
 namespace testing_support {
 
-// Asks done every 10 ms until it holds or timeoutMs has passed (ten seconds
-// by default: a loaded machine may be slow); its last answer.
+// Asks done every 10 ms until it holds or timeoutMs has passed; its last answer.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
