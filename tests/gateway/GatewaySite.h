@@ -5,7 +5,6 @@
 #include <string>
 
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 namespace gateway_test {
 

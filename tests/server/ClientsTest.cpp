@@ -17,7 +17,6 @@
 #include "server/SystemMIMETable.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 using testing_support::TestHome;
 using testing_support::TestServer;

@@ -11,7 +11,6 @@
 
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 using testing_support::RawClient;
 using testing_support::TestServer;

@@ -12,7 +12,6 @@
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 using testing_support::RawClient;
 using testing_support::TestHome;

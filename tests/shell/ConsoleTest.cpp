@@ -14,7 +14,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 using testing_support::ChildProcess;
 using testing_support::RawClient;

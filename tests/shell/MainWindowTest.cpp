@@ -9,7 +9,6 @@
 
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
-#include "tests/support/WaitUntil.h"
 
 using testing_support::TestServer;
 

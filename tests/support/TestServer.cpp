@@ -1,12 +1,13 @@
 #include "tests/support/TestServer.h"
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/WaitUntil.h"
 
 namespace testing_support {
 
@@ -76,6 +77,15 @@ std::string RotateAndReload(ChildProcess& program, const TestHome& home, const s
         return "the new alias does not serve: " + got;
     if (!TestHome::FileExists(log)) return "the access log was not reopened under its name";
     return {};
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
 }
 
 std::string WithoutDates(std::string response) {
