@@ -193,10 +193,10 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
 
 HTTPRequest::Arrival HTTPRequest::ReadArrived(Socket* s, unsigned long timeout) {
     const uint32_t mark = s->Mark();
-    s->SetNoWait(true);
+    const int mode = s->NoBlock(1);
     const int read = Read(s, timeout, 0);
     const bool starved = s->Starved();
-    s->SetNoWait(false);
+    s->NoBlock(mode);
     if (starved) {
         s->Rewind(mark);
         return Arrival::Partial;

@@ -324,7 +324,7 @@ void EventLoop::Linger(Connection* c, uint32_t now) {
         End(c, true);
         return;
     }
-    c->Tcp().ShutDown(1);
+    c->Tcp().ShutDown(Socket::kShutSend);
     c->dropped_ = 0;
     c->phase_ = Connection::Lingering;
     SetInterest(c, Poller::Readable);

@@ -45,10 +45,11 @@ void ListenThread::Setup() {
     auto listener = std::make_unique<Socket>(static_cast<short>(settings.port), 1);
     if (listener->IsOpen() && listener->Listen(kBacklog) == 0) {
         listening_ = true;
+        // The loops take what is waiting and never wait in accept.
         listener->NoBlock(1);
         // Accepted connections inherit it: answers leave at once, never held
         // back waiting for an acknowledgement.
-        platform::net::SetNoDelay(listener->Handle, 1);
+        listener->SetNoDelay(1);
     }
     ListenSocket = std::move(listener);
     const int count = std::clamp(settings.numThreads, kMinThreads, kMaxThreads);
@@ -209,7 +210,7 @@ void ListenThread::End(Connection* connection, bool orderly) {
     // The slot lets go first, so no other thread reaches a closed socket.
     if (connection->slot_) connection->slot_->Release(connection);
     Socket& s = connection->Tcp();
-    if (orderly) s.ShutDown(2);
+    if (orderly) s.ShutDown(Socket::kShutBoth);
     s.Close();
     delete connection;
     Server->RequestTitleUpdate();

@@ -35,8 +35,7 @@ void ServerThread::Release(Connection* connection) {
 void ServerThread::FlushThread() {
     std::lock_guard<std::mutex> guard(tcpLock);
     if (!tcp) return;
-    tcp->Tcp().SetLinger(1, 0);
-    tcp->Tcp().ShutDown(2);
+    tcp->Tcp().Abort();
 }
 
 long ServerThread::WaitingAge(uint32_t now) {
@@ -53,8 +52,7 @@ bool ServerThread::OnProbation() {
 bool ServerThread::Evict(uint32_t now, uint32_t minimumAge) {
     std::lock_guard<std::mutex> guard(tcpLock);
     if (!tcp || !IsWaiting(tcp) || (!tcp->OnProbation() && now - tcp->WaitingSince() < minimumAge)) return false;
-    tcp->Tcp().SetLinger(1, 0);
-    tcp->Tcp().ShutDown(2);
+    tcp->Tcp().Abort();
     tcp = nullptr;
     int expected = Busy;
     State.compare_exchange_strong(expected, Idle);

@@ -29,8 +29,6 @@ unsigned long Remaining(uint32_t start, unsigned long timeout) {
 
 Socket::Socket() = default;
 
-Socket::Socket(int handle, bool kernelBlocking, unsigned long receiveTimeout)
-    : Handle(handle), kernelBlocking_(kernelBlocking), kernelReceiveTimeout_(receiveTimeout) {}
 
 Socket::Socket(short port, int type) {
     if (!SockMan.Started()) platform::net::IgnoreBrokenPipe();  // a socket made before main
@@ -98,9 +96,19 @@ int Socket::Starve() {
     return -1;
 }
 
+int Socket::WouldWait() {
+    LastError = sys::WSAEWOULDBLOCK;
+    return -1;
+}
+
 int Socket::NoBlock(int on) {
-    nonBlocking_ = on != 0;
-    return 0;
+    const int was = noWait_ ? 1 : 0;
+    noWait_ = on != 0;
+    starved_ = false;
+    // A descriptor that blocks would make the kernel wait: NoWait makes it
+    // non-blocking for good.
+    if (noWait_ && KernelBlocks() && sys::SetBlocking(Handle, false) == 0) kernelReceiveTimeout_ = 0;
+    return was;
 }
 
 int Socket::SetReuse(int on) { return sys::SetReuseAddress(Handle, on) == 0 ? 0 : Fail(); }
@@ -122,39 +130,43 @@ int Socket::WaitFor(bool forWrite, unsigned long remaining) {
     return r;
 }
 
-int Socket::accept() {
-    // A listener spends its life waiting in accept: letting the kernel block
-    // there spares a readiness wait per connection. A shutdown from another
-    // thread still wakes it.
-    if (!nonBlocking_ && !kernelBlocking_ && sys::SetBlocking(Handle, true) == 0) kernelBlocking_ = true;
-    for (;;) {
-        const int c = sys::Accept(Handle, blockingChildren_);
-        if (c >= 0) return c;
-        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
-        // Blocking accept: wait for a connection. A shutdown from another
-        // thread wakes the wait and the next accept then fails.
-        if (WaitFor(false, kNoTimeout) < 0) return -1;
-    }
-}
-
 std::unique_ptr<Socket> Socket::Accept() {
-    const int c = accept();
-    if (c < 0) return nullptr;
-    return std::unique_ptr<Socket>(new Socket(c, blockingChildren_, childReceiveTimeout_));
+    for (;;) {
+        const int c = sys::Accept(Handle, childReceiveTimeout_ != 0);
+        if (c >= 0) {
+            auto connection = std::make_unique<Socket>();
+            connection->Handle = c;
+            connection->kernelReceiveTimeout_ = childReceiveTimeout_;  // it blocks, as said there
+            return connection;
+        }
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) {
+            Fail();
+            return nullptr;
+        }
+        // Wait for a connection. A shutdown from another thread wakes the
+        // wait and the next accept then fails.
+        if (WaitFor(false, kNoTimeout) < 0) return nullptr;
+    }
 }
 
 int Socket::SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout) {
     // A zero time-out would mean "wait for ever" to the kernel.
     if (receiveTimeout == 0 || sendTimeout == 0) return -1;
     if (sys::SetTimeouts(Handle, receiveTimeout, sendTimeout) != 0) return Fail();
-    blockingChildren_ = true;
     childReceiveTimeout_ = receiveTimeout;
     return 0;
 }
 
+int Socket::SetNoDelay(int on) { return sys::SetNoDelay(Handle, on) == 0 ? 0 : Fail(); }
+
 int Socket::ShutDown(int how) {
     if (!IsOpen()) return -1;
     return sys::Shutdown(Handle, how) == 0 ? 0 : Fail();
+}
+
+void Socket::Abort() {
+    SetLinger(1, 0);
+    ShutDown(kShutBoth);
 }
 
 int Socket::Close() {
@@ -173,7 +185,7 @@ int Socket::Send(const char* data, int len) {
     for (;;) {
         const long n = sys::Send(Handle, data, static_cast<size_t>(std::max(len, 0)));
         if (n >= 0) return static_cast<int>(n);
-        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) return Fail();
         if (WaitFor(true, kNoTimeout) < 0) return -1;
     }
 }
@@ -202,7 +214,7 @@ int Socket::Recv(char* buffer, int len) {
     for (;;) {
         const long n = sys::Recv(Handle, buffer, static_cast<size_t>(len));
         if (n >= 0) return static_cast<int>(n);
-        if (sys::LastError() != sys::WSAEWOULDBLOCK || nonBlocking_) return Fail();
+        if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
         if (WaitFor(false, kNoTimeout) < 0) return -1;
     }
 }
@@ -280,6 +292,7 @@ int Socket::SendPair(const char* first, int firstLen, const char* second, int se
             n = sys::Send(Handle, second + (done - firstLen), static_cast<size_t>(total - done), more);
         if (n < 0) {
             if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+            if (noWait_) return WouldWait();
             WaitFor(true, left);
             continue;
         }
@@ -305,6 +318,7 @@ long long Socket::SendFile(const platform::File& file, uint64_t offset, uint64_t
         const long n = sys::SendFile(Handle, file, &position, chunk);
         if (n < 0) {
             if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+            if (noWait_) return WouldWait();
             WaitFor(true, left);
             continue;
         }
@@ -360,7 +374,6 @@ int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
 }
 
 void Socket::Drain() {
-    NoBlock(1);
     inputStart_ = inputEnd_ = 0;
     if (!IsOpen() || noWait_) return;
     char scratch[8192];
@@ -443,6 +456,10 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
         const uint64_t before = reply.Sent();
         const int r = SendSome(reply);
         if (r != 0) return r > 0 ? 1 : 0;
+        if (noWait_) {
+            WouldWait();
+            return 0;
+        }
         if (reply.Sent() != before) start = platform::MillisecondClock();
         const unsigned long left = Remaining(start, timeout);
         if (left == 0) {
@@ -456,7 +473,7 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
 int Socket::ReadReady(unsigned long timeout) {
     if (!IsOpen()) return 0;
     if (inputStart_ < inputEnd_) return 1;
-    if (!kernelBlocking_ || timeout == 0 || timeout == kNoTimeout) return WaitFor(false, timeout) > 0 ? 1 : 0;
+    if (!KernelBlocks() || timeout == 0 || timeout == kNoTimeout) return WaitFor(false, timeout) > 0 ? 1 : 0;
     // The wait and the data in one receive: the request that ends the wait
     // is buffered for the reader.
     if (timeout != kernelReceiveTimeout_) {
@@ -488,8 +505,7 @@ int Socket::Connect(const char* host, short port, unsigned long timeout) {
 
 int Socket::Connect(const SocketAddress& address, unsigned long timeout) {
     if (sys::Connect(Handle, address) == 0) return 0;
-    if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
-    if (nonBlocking_) return Fail();
+    if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) return Fail();
     const int r = WaitFor(true, timeout);
     if (r < 0) return -1;
     if (r == 0) {

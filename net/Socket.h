@@ -1,15 +1,31 @@
 #pragma once
 // One IPv4 socket, owning its descriptor, with timed receive, send and line
 // reads, and failures recorded in LastError (Windows Sockets numbering, see
-// platform/NetCalls.h) instead of thrown.
+// platform/NetCalls.h) instead of thrown. No descriptor leaves net/: the
+// rest of the server sees only this object.
 //
 // Reads go through a per-socket buffer: GetLine costs no system call per
 // byte, and what a read leaves over (the next header line, a body, a
 // pipelined request) stays buffered for the next read; a buffered byte
-// counts as readable for ReadReady. Blocking mode (NoBlock) is kept by the
-// object: the descriptor itself never blocks, so a timed transfer needs no
-// mode switch and a blocked operation wakes when another thread shuts the
-// socket down.
+// counts as readable for ReadReady.
+//
+// Modes. The object, not the descriptor, has one of two modes, chosen with
+// NoBlock; every operation honours it, timed or not:
+// - Waiting (the default): an operation that cannot go on at once waits
+//   for the socket, a raw one without limit, a timed one up to its
+//   time-out.
+// - NoWait: nothing waits. A read takes only what the buffer holds (the
+//   event loop fills it with ReceiveMore) and, when that runs out, fails
+//   with 10035 and Starved() turns true, so that a request that has not
+//   wholly arrived can be rewound to Mark() and read again later. A send,
+//   an accept or a connect that would wait fails with 10035 (a timed send
+//   keeps what it sent, as at a time-out).
+// ReceiveMore, DropArrived and SendSome never wait, and ReadReady and
+// WriteReady wait as asked, in either mode. The descriptor itself never
+// blocks, so a mode change costs no system call and a waiting operation
+// wakes when another thread shuts the socket down. The one exception is a
+// connection of a listener given SetChildTimeouts: its descriptor blocks
+// with the kernel's time-outs (see there) until it is put in NoWait mode.
 //
 // Time-outs are in milliseconds. A timed Recv or Send restarts its clock at
 // every chunk that moves, so the time-out bounds a pause, not the transfer;
@@ -50,19 +66,27 @@ public:
 
     bool IsOpen() const { return Handle != platform::net::kInvalidSocket; }
 
-    // Non-zero: operations that would wait fail with 10035 instead.
+    // Sets the mode (see above): non-zero NoWait, 0 Waiting; Starved()
+    // turns false. Returns the mode it replaces (1 NoWait, 0 Waiting), for
+    // a caller that puts it back.
     int NoBlock(int on);
     int SetReuse(int on);                    // 0, or -1 with LastError
     int SetKeepAlive(int on);                // 0, or -1 with LastError
     int SetLinger(int on, int seconds);      // 0, or -1 with LastError
     // listen(); a failure is shown as "Socket listen error". 0 or -1.
     int Listen(int backlog);
-    // A new connection's descriptor, or -1 with LastError.
-    int accept();
-    // The next connection, or null with LastError.
+    // The next connection (in Waiting mode) or the one waiting now (in
+    // NoWait mode), or null with LastError.
     std::unique_ptr<Socket> Accept();
-    // Shuts the socket down (2 = both ways); -1 when closed or on failure.
+    // What ShutDown shuts.
+    static constexpr int kShutReceive = 0, kShutSend = 1, kShutBoth = 2;
+    // Shuts the socket down; -1 when closed or on failure.
     int ShutDown(int how);
+    // Ends the connection abortively, from any thread, without closing it:
+    // lingering on with a zero time, both directions shut. Whatever its
+    // owner does with it fails at once, and closing it then resets the
+    // connection, dropping what was not sent.
+    void Abort();
     // Closes the descriptor; the socket is closed afterwards whatever the
     // result. -1 when it was already closed.
     int Close();
@@ -91,22 +115,19 @@ public:
     // bare LF ends a line and is not stored; a longer line comes back in
     // pieces. Characters stored, or -1 (closed, error, or the clock ran out).
     int GetLine(char* buffer, int size, unsigned long timeout);
-    // Discards what is buffered and what one receive returns.
+    // Discards what is buffered and what one receive returns (in NoWait
+    // mode: only what is buffered).
     void Drain();
 
     // --- What the event-driven connection core uses ----------------------
-    // In no-wait mode a read that finds nothing buffered fails at once
-    // (10035) instead of asking the kernel, and Starved() says so: the core
-    // parses what has arrived and, when it is not whole, rewinds to Mark()
-    // and waits for more in its poll.
-    void SetNoWait(bool on) {
-        noWait_ = on;
-        starved_ = false;
-    }
+    // True when a read in NoWait mode ran out of buffered bytes since the
+    // mode was last set.
     bool Starved() const { return starved_; }
     // True while a thread waits in a timed read of this socket for the peer
     // to send (read from other threads).
     bool AwaitingPeer() const { return awaitingPeer_.load(std::memory_order_relaxed); }
+    // Where reading stands in the buffer, and a way back there: a NoWait
+    // read never asks the kernel, so nothing moves the buffer meanwhile.
     uint32_t Mark() const { return inputStart_; }
     void Rewind(uint32_t mark) { inputStart_ = mark; }
     // One receive appended to what is buffered (compacting it first). Bytes
@@ -132,10 +153,15 @@ public:
     // error or time-out.
     int SendAll(Reply& reply, unsigned long timeout);
 
-    // For a listener: the connections it accepts from now on wait for the
-    // next request in the receive itself (ReadReady costs one system call
-    // instead of two) and send files under sendTimeout. 0 or -1.
+    // For a listener: the connections it accepts from now on have
+    // descriptors that block, with these kernel time-outs, so that they
+    // wait for the next request in the receive itself (ReadReady costs one
+    // system call instead of two) and send files under sendTimeout. 0 or
+    // -1 (also for a zero time-out, which the kernel takes as none).
     int SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout);
+    // Sends small writes at once instead of gathering them; connections a
+    // listener accepts later inherit it. 0, or -1 with LastError.
+    int SetNoDelay(int on);
 
     // 1 when readable (or a byte is buffered) / writable within timeout; 0
     // on time-out, error or a closed socket.
@@ -159,27 +185,27 @@ public:
 
 private:
     friend class EventLoop;  // registers the descriptor in its poll
-    friend class ListenThread;
-    Socket(int handle, bool kernelBlocking, unsigned long receiveTimeout);
     int Fail();
-    int Starve();  // a no-wait read that found nothing buffered
+    int Starve();  // a NoWait read that found nothing buffered
+    int WouldWait();  // a NoWait operation that would have to wait
+    bool KernelBlocks() const { return kernelReceiveTimeout_ != 0; }
     // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
     long Fill();
     int WaitFor(bool forWrite, unsigned long remaining);
 
     int Handle = platform::net::kInvalidSocket;
-    bool nonBlocking_ = false;
-    bool kernelBlocking_ = false;  // the descriptor itself blocks (a listener, or its children)
-    bool blockingChildren_ = false;  // a listener that hands out blocking connections
-    unsigned long kernelReceiveTimeout_ = 0;  // a blocking descriptor's receive time-out
+    bool noWait_ = false;   // the mode: NoWait, or Waiting
+    bool starved_ = false;  // a NoWait read ran out of buffered bytes
+    // Non-zero only while the descriptor itself blocks (a connection of a
+    // listener given SetChildTimeouts): its kernel receive time-out.
+    unsigned long kernelReceiveTimeout_ = 0;
+    // A listener's: non-zero when its connections get blocking descriptors.
     unsigned long childReceiveTimeout_ = 0;
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
     std::unique_ptr<char[]> input_;
     uint32_t inputStart_ = 0;
     uint32_t inputEnd_ = 0;
-    bool noWait_ = false;
-    bool starved_ = false;
     std::atomic<bool> awaitingPeer_{false};
 };
 

@@ -96,8 +96,9 @@ int SetLinger(int s, int on, int seconds);
 // means without limit). Connections accepted later inherit them.
 int SetTimeouts(int s, unsigned long receiveMs, unsigned long sendMs);
 int SetReceiveTimeout(int s, unsigned long receiveMs);
-// Makes the descriptor itself block (or not). Only a listener that waits in
-// accept uses it; every other call here stays non-blocking.
+// Makes the descriptor itself block (or not). Only the connections of a
+// listener given SetTimeouts block; every other call here stays
+// non-blocking.
 int SetBlocking(int s, bool blocking);
 int Connect(int s, const SocketAddress& to);  // WSAEWOULDBLOCK while in progress
 int ConnectResult(int s);                      // after Wait for writing: 0 or -1

@@ -207,10 +207,8 @@ TEST(StandardCGI, TimeOutKillsTheWholeScriptAndSendsItsPartialOutput) {
     std::string helper;
     std::ifstream(t.Site("CGI-BIN/helper.pid")) >> helper;
     ASSERT_FALSE(helper.empty());
-    bool gone = false;
-    for (int i = 0; i < 200 && !(gone = ProcessGone(helper)); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(gone) << "the script's own child was killed with it";
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return ProcessGone(helper); }, 2000))
+        << "the script's own child was killed with it";
 }
 
 TEST(StandardCGI, LaunchFailures) {

@@ -1,10 +1,8 @@
 #pragma once
 // Test support for the gateway tests: scripts written into a test server's
 // site, requests, and the parts of a response.
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "tests/support/TestServer.h"
 
@@ -53,11 +51,7 @@ inline std::string PlainHead(const std::string& statusLine, size_t length, const
 // The worker deletes a request's files when it is done with them, which may
 // be a moment after the client has read the whole answer.
 inline bool TempDirEmptiesSoon(const testing_support::TestHome& home) {
-    for (int i = 0; i < 300; ++i) {
-        if (home.TempFiles().empty()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return testing_support::WaitUntil([&] { return home.TempFiles().empty(); }, 3000);
 }
 
 }  // namespace gateway_test

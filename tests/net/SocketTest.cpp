@@ -28,6 +28,15 @@ std::string Line(Socket& s, int size = 256, unsigned long timeout = 2000) {
 
 uint32_t Elapsed(uint32_t start) { return platform::MillisecondClock() - start; }
 
+// Ends s abortively from another thread, a moment after the caller starts
+// to wait on it.
+std::thread AbortSoon(Socket& s) {
+    return std::thread([&s] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        s.Abort();
+    });
+}
+
 TEST(SocketLines, LineEndsAndPieces) {
     LoopbackPair p = MakeLoopbackPair();
     ASSERT_TRUE(p.server);
@@ -174,19 +183,14 @@ TEST(SocketLifecycle, CloseTwiceAndShutdownOfAClosedSocket) {
 
 TEST(SocketLifecycle, AbortiveEndResetsThePeer) {
     LoopbackPair p = MakeLoopbackPair();
-    p.server->SetLinger(1, 0);
-    p.server->ShutDown(2);
+    p.server->Abort();
     p.server->Close();
     EXPECT_TRUE(p.client->WasReset() || p.client->PeerClosed());
 }
 
 TEST(SocketLifecycle, ShutdownFromAnotherThreadWakesABlockedReceive) {
     LoopbackPair p = MakeLoopbackPair();
-    std::thread flusher([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        p.server->SetLinger(1, 0);
-        p.server->ShutDown(2);
-    });
+    std::thread flusher = AbortSoon(*p.server);
     const uint32_t start = platform::MillisecondClock();
     char buffer[16];
     EXPECT_EQ(p.server->Recv(buffer, 16, 30000), -1);
@@ -198,11 +202,7 @@ TEST(SocketLifecycle, ShutdownWakesABlockingAccept) {
     Socket listener(0, 1);
     ASSERT_EQ(listener.Listen(5), 0);
     listener.NoBlock(0);
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        listener.SetLinger(1, 0);
-        listener.ShutDown(2);
-    });
+    std::thread stopper = AbortSoon(listener);
     EXPECT_EQ(listener.Accept(), nullptr);
     stopper.join();
 }
@@ -244,6 +244,32 @@ TEST(SocketLifecycle, ConnectAndAddresses) {
     Socket refused(0, 1);
     EXPECT_EQ(refused.Connect("127.0.0.1", 1), -1);
     EXPECT_EQ(refused.LastError.load(), 10061);
+}
+
+// In NoWait mode nothing waits: reads take only what is buffered, so a
+// part of a request can be read, given back and read again once the rest
+// is here; sends and accepts that would wait fail at once.
+TEST(SocketModes, NoWaitReadsOnlyWhatIsBufferedAndNothingWaits) {
+    LoopbackPair p = MakeLoopbackPair();
+    p.client->Send("GET / HTTP/1.0\r\nHost");
+    ASSERT_EQ(p.server->ReadReady(2000), 1);
+    ASSERT_GT(p.server->ReceiveMore(), 0);
+    EXPECT_EQ(p.server->NoBlock(1), 0) << "the mode it replaces";
+    const uint32_t mark = p.server->Mark();
+    EXPECT_EQ(Line(*p.server), "GET / HTTP/1.0");
+    EXPECT_FALSE(p.server->Starved());
+    EXPECT_EQ(Line(*p.server), "<fail>");
+    EXPECT_TRUE(p.server->Starved() && p.server->LastError == 10035);
+    p.server->Rewind(mark);
+    EXPECT_EQ(p.server->Buffered(), "GET / HTTP/1.0\r\nHost");
+    const std::string big(64 << 20, 'z');
+    const uint32_t start = platform::MillisecondClock();
+    EXPECT_EQ(p.server->Send(big.data(), static_cast<int>(big.size()), 5000), -1);
+    EXPECT_EQ(p.server->LastError.load(), 10035) << "a timed send honours the mode too";
+    p.listener->NoBlock(1);
+    EXPECT_TRUE(p.listener->Accept() == nullptr && p.listener->LastError == 10035);
+    EXPECT_LT(Elapsed(start), 1000u);
+    EXPECT_EQ(p.server->NoBlock(0), 1);
 }
 
 TEST(SocketLifecycle, DrainDiscardsWhatIsWaiting) {
@@ -295,11 +321,7 @@ TEST(SocketBlockingChildren, WaitForTheNextRequestInTheReceive) {
 
 TEST(SocketBlockingChildren, ShutdownWakesTheWait) {
     BlockingPair p(30000, 30000);
-    std::thread flusher([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        p.server->SetLinger(1, 0);
-        p.server->ShutDown(2);
-    });
+    std::thread flusher = AbortSoon(*p.server);
     const uint32_t start = platform::MillisecondClock();
     p.server->ReadReady(30000);
     EXPECT_LT(Elapsed(start), 5000u);

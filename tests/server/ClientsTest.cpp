@@ -199,7 +199,7 @@ TEST(DefaultIndex, AMissingValueKeepsTheDefault) {
 
     HTTPServer server("");
     server.StartServer();
-    while (!server.Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return server.Listener.IsSetUp(); }));
     EXPECT_EQ(server.Snapshot()->DefaultIndex, "index.html");
     testing_support::RawClient client(port);
     client.Send("GET / HTTP/1.0\r\n\r\n");
@@ -284,13 +284,10 @@ TEST(StartUp, TheListenerAnswersBeforeAnyMessageShows) {
         });
         HTTPServer server("");
         server.StartServer();
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (seen.size() == 2) break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        testing_support::WaitUntil([&] {
+            std::lock_guard<std::mutex> guard(lock);
+            return seen.size() == 2;
+        });
         server.ShutdownServer();
     }
     platform::SetMessageHandler(previous);

@@ -14,6 +14,7 @@
 
 using testing_support::RawClient;
 using testing_support::TestServer;
+using testing_support::WaitUntil;
 using testing_support::WithoutDates;
 
 namespace {
@@ -26,16 +27,6 @@ std::string BodyOf(const std::string& response) {
 }
 
 std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
-
-template <typename Done>
-bool WaitUntil(Done done, int timeoutMs = 10000) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
 
 size_t LineCount(const std::string& text) {
     size_t lines = 0;

@@ -90,12 +90,7 @@ TEST(Console, UserSignalFlushesConnections) {
     EXPECT_TRUE(idle.WasReset(5000) || idle.PeerClosed(5000));
     // A connection made while the flush still walks the pool may be reset
     // too; the server serves again once the flush is over.
-    std::string got;
-    for (int i = 0; i < 20 && got.find("console") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        got = c.Get("/");
-    }
-    EXPECT_NE(got.find("console"), std::string::npos);
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return c.Get("/").find("console") != std::string::npos; }, 2000));
     c.child.Signal(SIGTERM);
     EXPECT_EQ(c.child.Wait(), 0);
 }

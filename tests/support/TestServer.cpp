@@ -36,7 +36,7 @@ TestServer::TestServer(const std::function<void(HTTPConfiguration&)>& tweak) {
     port_ = WriteSetup(home_, tweak);
     server_ = std::make_unique<HTTPServer>("");
     server_->StartServer();
-    while (!server_->Listener.IsSetUp()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    WaitUntil([this] { return server_->Listener.IsSetUp(); });  // else the test fails on its first exchange
 }
 
 TestServer::~TestServer() { Shutdown(); }
@@ -69,15 +69,23 @@ std::string RotateAndReload(ChildProcess& program, const TestHome& home, const s
     TestHome::WriteFile(home.DriveC("EXTRA/x.txt"), "aliased");
     program.Signal(SIGHUP);
     std::string got;
-    for (int i = 0; i < 100 && got.find("aliased") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        RawClient client(port);
-        client.Send("GET /extra/x.txt HTTP/1.0\r\n\r\n");
-        got = client.ReadAll();
-    }
-    if (got.find("aliased") == std::string::npos) return "the new alias does not serve: " + got;
+    if (!WaitUntil([&] {
+            RawClient client(port);
+            client.Send("GET /extra/x.txt HTTP/1.0\r\n\r\n");
+            return (got = client.ReadAll()).find("aliased") != std::string::npos;
+        }, 5000))
+        return "the new alias does not serve: " + got;
     if (!TestHome::FileExists(log)) return "the access log was not reopened under its name";
     return {};
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
 }
 
 std::string WithoutDates(std::string response) {

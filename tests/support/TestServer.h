@@ -64,6 +64,10 @@ class ChildProcess;
 // reopened the access log under its name; otherwise what went wrong.
 std::string RotateAndReload(ChildProcess& program, const TestHome& home, const std::string& setup, int port);
 
+// Asks done every 10 ms until it holds or timeoutMs has passed (instead of
+// a fixed sleep or an unbounded spin); its last answer.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+
 // A response with the Date and Last-Modified values replaced by "<date>",
 // so that whole responses can be compared byte for byte.
 std::string WithoutDates(std::string response);
