@@ -95,12 +95,12 @@ std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
 
 void CGIBase::ProcessScriptOutput() {
     HTTPEntity& body = response_->Entity;
-    if (body.Type != EntityTemp) {
+    if (body.Type() != EntityTemp) {
         response_->SetStatus(500, "CGI Error");
         return;
     }
     BlockReader output;
-    if (!output.Open(body.FileName)) {
+    if (!output.Open(body.FileName())) {
         response_->SetStatus(500, "CGI Response Error");
         return;
     }
@@ -136,7 +136,7 @@ void CGIBase::ProcessScriptOutput() {
         response_->Header[index] = value == std::string::npos ? std::string() : line.substr(value);
         if (index == Hdr::Location) redirect = true;
     }
-    body.Offset = static_cast<uint32_t>(output.Position());
+    body.SetOffset(static_cast<uint32_t>(output.Position()));
     if (redirect) response_->SetStatus(302);
 }
 

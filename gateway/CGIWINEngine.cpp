@@ -70,7 +70,7 @@ std::string CGIWINEngine::CGIGateway_Interface() const { return "CGI/1.3a (Win)"
 
 int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     const HTTPConfiguration& config = server_->Config();
-    const std::string contentFile = HostForm(request_->Entity.FileName);
+    const std::string contentFile = HostForm(request_->Entity.FileName());
     platform::ProfileWriter profile(profileName);
     // Every value goes in as ValueForScript makes it, so none can fail to be
     // written or start a line of its own.
@@ -111,7 +111,7 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
 
     profile.WriteString("System", "GMT Offset", std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())));
     profile.WriteString("System", "Debug Mode", config.CGIDebugMode ? "Yes" : "No");
-    profile.WriteString("System", "Output File", HostForm(response_->Entity.FileName));
+    profile.WriteString("System", "Output File", HostForm(response_->Entity.FileName()));
     profile.WriteString("System", "Content File", contentFile);
 
     if (const std::string& language = request_->Header[Hdr::AcceptLanguage]; !language.empty())
@@ -127,7 +127,7 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
 int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
     const HTTPEntity& body = request_->Entity;
     BlockReader form;
-    if ((body.Type != EntityFile && body.Type != EntityTemp) || !form.Open(body.FileName)) return 0;
+    if (!body.IsFile() || !form.Open(body.FileName())) return 0;
     const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
     std::string name;
     std::string value;
@@ -181,7 +181,7 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     MakeCGIFile(profile.Name());
 
     const std::string program = request->PhysicalPath;
-    const std::string& content = request->Entity.FileName.empty() ? spare.Name() : request->Entity.FileName;
+    const std::string& content = request->Entity.FileName().empty() ? spare.Name() : request->Entity.FileName();
     platform::ChildStart start;
     start.workingDirectory = ScriptDirectory(program);
     start.arguments = {program, HostForm(profile.Name()), HostForm(content), HostForm(output)};

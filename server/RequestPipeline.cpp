@@ -21,10 +21,10 @@ namespace {
 // A HEAD answer keeps the headers of the GET it mirrors and loses its body.
 // A script's complete response of its own keeps its head.
 void DropBodyOfHead(HTTPResponse* response) {
-    if (response->Raw && (response->Entity.Type == EntityTemp || response->Entity.Type == EntityFile)) {
+    if (response->Raw && response->Entity.IsFile()) {
         platform::File file;
         std::string head;
-        if (file.Open(response->Entity.FileName, platform::File::Mode::Read)) {
+        if (file.Open(response->Entity.FileName(), platform::File::Mode::Read)) {
             char buffer[8192];
             const long n = file.Read(buffer, sizeof buffer);
             if (n > 0) head.assign(buffer, static_cast<size_t>(n));
@@ -308,7 +308,7 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     if (completed && config.ProcessSSI &&
         EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
         response->Header[Hdr::ContentType] = "text/html";
-        const std::string page = response->Entity.FileName;
+        const std::string page = response->Entity.FileName();
         SSIEngine engine(this);
         if (!engine.Process(request, response)) {
             response->SetStatus(500, "SSI Processing Error");
