@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gateway/BlockReader.h"
+#include "http/Characters.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
@@ -20,7 +21,7 @@ constexpr size_t kMaxCommandLine = 8191;
 std::string HostForm(const std::string& path) { return path.empty() ? path : platform::HostPath(path); }
 
 bool HoldsControlCharacter(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+    return std::any_of(text.begin(), text.end(), [](char c) { return IsControlByte(static_cast<unsigned char>(c)); });
 }
 
 // Deletes a temporary file when it goes out of scope.
@@ -53,7 +54,7 @@ void WriteAccepted(platform::ProfileWriter* profile, std::string_view range) {
 
 bool IsExternal(const std::string& value) {
     if (value.size() >= 255) return true;
-    return std::any_of(value.begin(), value.end(), [](char c) { return c < 32 || c > 126; });
+    return std::any_of(value.begin(), value.end(), [](char c) { return OutsidePrintable(static_cast<unsigned char>(c)); });
 }
 
 long GMTOffsetSeconds(const platform::TimeZoneInfo& zone) {

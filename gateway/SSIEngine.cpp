@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gateway/BlockReader.h"
+#include "http/Characters.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"

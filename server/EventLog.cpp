@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "http/Characters.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -88,8 +89,6 @@ void EventLog::Write(std::string_view lines) {
 }
 
 namespace {
-
-bool OutsidePrintable(unsigned char u) { return u < 0x20 || u > 0x7e; }
 
 // Writes text with the bytes that mustEscape picks escaped: '"' and '\\'
 // with a backslash before them, any other as \xHH.

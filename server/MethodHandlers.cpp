@@ -112,7 +112,7 @@ int MethodHead(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 }
 
 int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    if (request->ResourceKind == ResourceCGIBin || request->ResourceKind == ResourceCGIWin)
+    if (IsScriptKind(request->ResourceKind))
         RunScript(server, request, response);
     else
         response->SetStatus(500, "Bad POST");

@@ -45,8 +45,7 @@ void DropBodyOfHead(HTTPResponse* response) {
 // AccessControl has checked the master key). Any other stays unread.
 bool UsesBody(const HTTPRequest& request) {
     if (request.Method == MethodPUT) return true;
-    const bool script = request.ResourceKind == ResourceCGIBin || request.ResourceKind == ResourceCGIWin;
-    return script && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
+    return IsScriptKind(request.ResourceKind) && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
 }
 
 // Receives the body of a request that uses it, within MaxBodySize. 0 when
@@ -96,17 +95,11 @@ bool IsHostAndPort(std::string_view value) {
     return value[end] == ':' && !port.empty() && port.size() <= 5 && all(port, isDigit);
 }
 
-// host[:port] for an absolute URL back to this server: the one the client
-// named in its Host header, so that it works wherever the client is; else
-// SiteAddress with the port when it is not 80.
-std::string SiteAuthority(const std::string& hostHeader, const HTTPConfiguration& config) {
-    if (IsHostAndPort(hostHeader)) return hostHeader;
-    std::string authority = config.SiteAddress;
-    if (config.Port != 80) {
-        authority += ':';
-        authority += std::to_string(config.Port);
-    }
-    return authority;
+// The start of an absolute URL back to this server: the host[:port] the
+// client named in its Host header, so that it works wherever the client is;
+// else the configured site URL.
+std::string SiteURL(const std::string& hostHeader, const HTTPConfiguration& config) {
+    return IsHostAndPort(hostHeader) ? "http://" + hostHeader : config.SiteURL();
 }
 
 }  // namespace
@@ -252,7 +245,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     const HTTPConfiguration& config = Config();
     if (path.back() != '\\' && exists && info.directory) {
         request->ResourceKind = ResourceRedirect;
-        path = "http://" + SiteAuthority(request->Header[Hdr::Host], config) + EncodePath(request->URL + "/");
+        path = SiteURL(request->Header[Hdr::Host], config) + EncodePath(request->URL + "/");
         response->SetStatus(302);
         response->Header[Hdr::Location] = path;
         return 0;
@@ -268,7 +261,7 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
             request->ResourceInfoKnown = true;
             return 1;
         }
-        if (request->ResourceKind == ResourceDocument && (config.AutoIndex & 1) && request->AllowIndex) {
+        if (request->ResourceKind == ResourceDocument && (config.AutoIndex & kAutoIndexOn) && request->AllowIndex) {
             const std::string output = response->Entity.SetTemp();
             AutoIndex index(this);
             if (index.Generate(request->URL, directory, output)) {
