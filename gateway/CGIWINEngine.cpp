@@ -54,7 +54,8 @@ void WriteAccepted(platform::ProfileWriter* profile, std::string_view range) {
 
 bool IsExternal(const std::string& value) {
     if (value.size() >= 255) return true;
-    return std::any_of(value.begin(), value.end(), [](char c) { return OutsidePrintable(static_cast<unsigned char>(c)); });
+    return std::any_of(value.begin(), value.end(),
+                       [](char c) { return OutsidePrintable(static_cast<unsigned char>(c)); });
 }
 
 long GMTOffsetSeconds(const platform::TimeZoneInfo& zone) {

@@ -41,7 +41,8 @@ std::string ScriptHead(const std::string& output) {
 // AccessControl has checked the master key). Any other stays unread.
 bool UsesBody(const HTTPRequest& request) {
     if (request.Method == MethodPUT) return true;
-    return IsScriptKind(request.ResourceKind) && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
+    return IsScriptKind(request.ResourceKind) &&
+           (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
 }
 
 // Receives the body of a request that uses it, within MaxBodySize. 0 when
