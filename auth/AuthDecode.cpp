@@ -1,17 +1,8 @@
 #include "auth/AuthDecode.h"
 
+#include "http/Characters.h"
 #include "http/HTTPRequest.h"
 #include "http/Utilities.h"
-
-namespace {
-
-std::string TrimSpaces(const std::string& text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-}  // namespace
 
 bool AuthDecode::Decode(HTTPRequest* request, HTTPResponse*) {
     request->AuthType.clear();
@@ -21,7 +12,7 @@ bool AuthDecode::Decode(HTTPRequest* request, HTTPResponse*) {
     if (request->Header[Hdr::Authorization].empty()) return true;
     Credentials = request->Header[Hdr::Authorization];
     Scheme = StringToken(&Credentials, " ");
-    Credentials = TrimSpaces(Credentials);
+    Credentials = std::string(TrimSpaces(Credentials));
     if (EqualNoCase(Scheme, "Basic")) BasicAuthentication();
     else if (EqualNoCase(Scheme, "Digest")) DigestAuthentication();
     else return false;

@@ -72,7 +72,7 @@ constexpr Setting kSettings[] = {
     Text(kServer, "AdminEmail", &Config::AdminEmail, "webmaster@localhost"),
     Text(kServer, "DocRoot", &Config::DocRoot, "C:\\HTTPD\\HTDOCS"),
     Text(kServer, "DefaultIndex", &Config::DefaultIndex, kDefaultIndex),
-    Number(kIndex, "AutoIndex", &Config::AutoIndex, 1),
+    Number(kIndex, "AutoIndex", &Config::AutoIndex, kAutoIndexOn),
     Number(kLog, "AccessLogMask", &Config::AccessLogMask, 1),
     Number(kLog, "ErrorLogMask", &Config::ErrorLogMask, 1),
     Number(kLog, "ReferrerLogMask", &Config::ReferrerLogMask, 1),
@@ -152,17 +152,22 @@ struct SetupKeys {
     }
 };
 
+// Gives every setting the value of a new setup: the numbers, and with texts
+// set the texts too.
+void SetDefaults(Config* config, bool texts) {
+    for (const Setting& setting : kSettings) {
+        if (setting.signedField) config->*setting.signedField = static_cast<int>(setting.number);
+        if (setting.numberField) config->*setting.numberField = setting.number;
+        if (texts && setting.textField) config->*setting.textField = setting.text;
+    }
+}
+
 constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir,
                                                kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes};
 
 }  // namespace
 
-HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex) {
-    for (const Setting& setting : kSettings) {
-        if (setting.signedField) this->*setting.signedField = static_cast<int>(setting.number);
-        if (setting.numberField) this->*setting.numberField = setting.number;
-    }
-}
+HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex) { SetDefaults(this, false); }
 
 void HTTPConfiguration::FlushAllLists() {
     Alias.clear();
@@ -176,11 +181,7 @@ void HTTPConfiguration::FlushAllLists() {
 }
 
 void HTTPConfiguration::DefaultConfiguration() {
-    for (const Setting& setting : kSettings) {
-        if (setting.signedField) this->*setting.signedField = static_cast<int>(setting.number);
-        if (setting.numberField) this->*setting.numberField = setting.number;
-        if (setting.textField) this->*setting.textField = setting.text;
-    }
+    SetDefaults(this, true);
     FlushAllLists();
     for (const ListSection& list : kPathLists)
         if (list.defaultPath) (this->*list.list).emplace_back(list.defaultPath, list.defaultTarget, 0);
@@ -191,6 +192,15 @@ void HTTPConfiguration::UpdateMIMETypes() {
     Types.clear();
     Types.reserve(std::size(kMIMETypes));
     for (const MIMEType& entry : kMIMETypes) Types.emplace_back(entry.type, entry.extension, 0);
+}
+
+std::string HTTPConfiguration::SiteURL() const {
+    std::string url = "http://" + SiteAddress;
+    if (Port != 80) {
+        url += ':';
+        url += std::to_string(Port);
+    }
+    return url;
 }
 
 bool HTTPConfiguration::LoadConfiguration(const std::string& setup) {

@@ -37,6 +37,10 @@
 #include "server/Mapping.h"
 #include "server/SystemMIMETable.h"
 
+// The bits of AutoIndex.
+constexpr uint32_t kAutoIndexOn = 1;     // list a directory that has no index file
+constexpr uint32_t kAutoIndexTable = 2;  // lay the listing out as a table
+
 class HTTPConfiguration {
 public:
     // Numeric fields and DefaultIndex get the defaults of a new setup; the
@@ -57,7 +61,7 @@ public:
     uint32_t ErrorLogMask;     // non-zero: the error log is written
     uint32_t ReferrerLogMask;  // non-zero: the referrer log is written
     uint32_t TraceLogMask;     // non-zero: the trace log is written
-    uint32_t AutoIndex;        // bit 0: list directories without an index file; bit 1: as a table
+    uint32_t AutoIndex;        // kAutoIndexOn, kAutoIndexTable
     uint32_t SendTimeOut;
     uint32_t RecvTimeOut;
     uint32_t KeepAlive;        // idle wait for the next request on a persistent connection
@@ -100,6 +104,10 @@ public:
     void DefaultConfiguration();
     // Replaces Types with the 43 entries of the built-in MIME table.
     void UpdateMIMETypes();
+
+    // "http://" and SiteAddress, then ":" and Port when it is not 80: where
+    // clients reach this site.
+    std::string SiteURL() const;
 
     // Fills the record from the named setup, reading it as one consistent
     // state of the store. A setup that does not exist is created with the

@@ -78,7 +78,7 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     // A request without a body reads /dev/null: the same empty input as a
     // file made for the purpose, without making one.
     const HTTPEntity& body = request->Entity;
-    if (body.Type == EntityFile || body.Type == EntityTemp) start.input = body.FileName;
+    if (body.IsFile()) start.input = body.FileName();
 
     const std::string script = request->PhysicalPath;
     start.workingDirectory = ScriptDirectory(script);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "gateway/BlockReader.h"
+#include "http/Characters.h"
+#include "http/HeaderLine.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
@@ -17,12 +19,6 @@ namespace {
 constexpr size_t kScriptLine = 255;
 
 }  // namespace
-
-std::string_view TrimSpaces(std::string_view text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 std::string CGIBase::CGIServer_Software() const {
     return server_->Config().SendVersionInfo ? kServerVersionText : kServerPlainText;
@@ -95,12 +91,12 @@ std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
 
 void CGIBase::ProcessScriptOutput() {
     HTTPEntity& body = response_->Entity;
-    if (body.Type != EntityTemp) {
+    if (body.Type() != EntityTemp) {
         response_->SetStatus(500, "CGI Error");
         return;
     }
     BlockReader output;
-    if (!output.Open(body.FileName)) {
+    if (!output.Open(body.FileName())) {
         response_->SetStatus(500, "CGI Response Error");
         return;
     }
@@ -128,15 +124,13 @@ void CGIBase::ProcessScriptOutput() {
             if (continued) continue;
             break;
         }
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        const int index = HeaderIndex(std::string_view(line).substr(0, colon));
+        std::string_view value;
+        const int index = ParseHeaderLine(line, &value);
         if (index < 0) continue;
-        const size_t value = line.find_first_not_of(" \t\r\n\v\f", colon + 1);
-        response_->Header[index] = value == std::string::npos ? std::string() : line.substr(value);
+        response_->Header[index] = value;
         if (index == Hdr::Location) redirect = true;
     }
-    body.Offset = static_cast<uint32_t>(output.Position());
+    body.SetOffset(static_cast<uint32_t>(output.Position()));
     if (redirect) response_->SetStatus(302);
 }
 
@@ -161,6 +155,6 @@ std::string CGIBase::ScriptDirectory(const std::string& scriptPath) {
 std::string CGIBase::ValueForScript(std::string_view text) {
     std::string value(text.substr(0, text.find('\0')));
     for (char& c : value)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+        if (IsControlByte(static_cast<unsigned char>(c))) c = ' ';
     return value;
 }

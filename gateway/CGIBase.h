@@ -21,10 +21,6 @@ namespace platform {
 struct ChildStart;
 }
 
-// The text without the spaces at its ends. Only spaces: the words of
-// directives and Accept headers keep their tabs and line breaks.
-std::string_view TrimSpaces(std::string_view text);
-
 class CGIBase {
 public:
     // server: the owning server, never owned.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gateway/BlockReader.h"
+#include "http/Characters.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
@@ -20,7 +21,7 @@ constexpr size_t kMaxCommandLine = 8191;
 std::string HostForm(const std::string& path) { return path.empty() ? path : platform::HostPath(path); }
 
 bool HoldsControlCharacter(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+    return std::any_of(text.begin(), text.end(), [](char c) { return IsControlByte(static_cast<unsigned char>(c)); });
 }
 
 // Deletes a temporary file when it goes out of scope.
@@ -53,7 +54,8 @@ void WriteAccepted(platform::ProfileWriter* profile, std::string_view range) {
 
 bool IsExternal(const std::string& value) {
     if (value.size() >= 255) return true;
-    return std::any_of(value.begin(), value.end(), [](char c) { return c < 32 || c > 126; });
+    return std::any_of(value.begin(), value.end(),
+                       [](char c) { return OutsidePrintable(static_cast<unsigned char>(c)); });
 }
 
 long GMTOffsetSeconds(const platform::TimeZoneInfo& zone) {
@@ -70,7 +72,7 @@ std::string CGIWINEngine::CGIGateway_Interface() const { return "CGI/1.3a (Win)"
 
 int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     const HTTPConfiguration& config = server_->Config();
-    const std::string contentFile = HostForm(request_->Entity.FileName);
+    const std::string contentFile = HostForm(request_->Entity.FileName());
     platform::ProfileWriter profile(profileName);
     // Every value goes in as ValueForScript makes it, so none can fail to be
     // written or start a line of its own.
@@ -111,7 +113,7 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
 
     profile.WriteString("System", "GMT Offset", std::to_string(GMTOffsetSeconds(platform::GetTimeZoneInfo())));
     profile.WriteString("System", "Debug Mode", config.CGIDebugMode ? "Yes" : "No");
-    profile.WriteString("System", "Output File", HostForm(response_->Entity.FileName));
+    profile.WriteString("System", "Output File", HostForm(response_->Entity.FileName()));
     profile.WriteString("System", "Content File", contentFile);
 
     if (const std::string& language = request_->Header[Hdr::AcceptLanguage]; !language.empty())
@@ -127,7 +129,7 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
 int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
     const HTTPEntity& body = request_->Entity;
     BlockReader form;
-    if ((body.Type != EntityFile && body.Type != EntityTemp) || !form.Open(body.FileName)) return 0;
+    if (!body.IsFile() || !form.Open(body.FileName())) return 0;
     const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
     std::string name;
     std::string value;
@@ -181,7 +183,7 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     MakeCGIFile(profile.Name());
 
     const std::string program = request->PhysicalPath;
-    const std::string& content = request->Entity.FileName.empty() ? spare.Name() : request->Entity.FileName;
+    const std::string& content = request->Entity.FileName().empty() ? spare.Name() : request->Entity.FileName();
     platform::ChildStart start;
     start.workingDirectory = ScriptDirectory(program);
     start.arguments = {program, HostForm(profile.Name()), HostForm(content), HostForm(output)};

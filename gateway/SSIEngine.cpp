@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gateway/BlockReader.h"
+#include "http/Characters.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
@@ -82,11 +83,11 @@ int SSIEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     response_ = response;
     if (!request || !response) return 0;
     HTTPEntity& body = response->Entity;
-    if (body.Type != EntityFile && body.Type != EntityTemp) return 0;
+    if (!body.IsFile()) return 0;
     BlockReader page;
-    if (!page.Open(body.FileName, body.Offset)) return 0;
+    if (!page.Open(body.FileName(), body.Offset())) return 0;
     std::string output;
-    output.reserve(static_cast<size_t>(std::max<int64_t>(page.SizeAtOpen() - body.Offset, 0)));
+    output.reserve(static_cast<size_t>(std::max<int64_t>(page.SizeAtOpen() - body.Offset(), 0)));
     while (page.CopyUntil('<', &output)) {
         if (page.Peek() == '!') {
             page.Unget();

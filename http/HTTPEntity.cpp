@@ -4,86 +4,99 @@
 
 #include "http/FileCache.h"
 #include "http/Utilities.h"
+#include "net/Reply.h"
 #include "net/Socket.h"
 #include "platform/FileSystem.h"
 #include "platform/MessageDisplay.h"
+
+namespace {
+
+// File bodies up to this size are read and sent with the head.
+constexpr uint64_t kSmallBody = 16384;
+
+}  // namespace
 
 HTTPEntity::~HTTPEntity() { Discard(); }
 
 void HTTPEntity::Discard() {
     file_.reset();
     bytes_.reset();
-    if (Type == EntityTemp && !FileName.empty()) platform::DeleteFile(FileName);
-    Type = EntityNone;
+    if (type_ == EntityTemp && !fileName_.empty()) platform::DeleteFile(fileName_);
+    type_ = EntityNone;
     knownValid_ = false;
-    Data.clear();
-    Offset = 0;
-    Limit = kWholeFile;
-    FileName.clear();
+    data_.clear();
+    offset_ = 0;
+    limit_ = kWholeFile;
+    fileName_.clear();
 }
 
 std::string HTTPEntity::SetTemp() {
     Discard();
-    FileName = MakeTempFile();
-    if (FileName.empty()) platform::ShowMessage("Critical Error", "Unable to open temporary file", platform::MB_ICONERROR);
-    Type = EntityTemp;
-    return FileName;
+    fileName_ = MakeTempFile();
+    if (fileName_.empty()) platform::ShowMessage("Critical Error", "Unable to open temporary file", platform::MB_ICONERROR);
+    type_ = EntityTemp;
+    return fileName_;
 }
 
 void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known) {
     Discard();
-    Type = EntityFile;
-    FileName = std::move(name);
+    type_ = EntityFile;
+    fileName_ = std::move(name);
     knownValid_ = known != nullptr;
     if (known) known_ = *known;
 }
 
 void HTTPEntity::SetData(const char* data, unsigned long size) {
     Discard();
-    if (data && size) Data.assign(data, size);
-    Type = EntityData;
+    if (data && size) data_.assign(data, size);
+    type_ = EntityData;
 }
 
 void HTTPEntity::SetData(std::string&& data) {
     Discard();
-    Data = std::move(data);
-    Type = EntityData;
+    data_ = std::move(data);
+    type_ = EntityData;
+}
+
+void HTTPEntity::SetOffset(uint32_t offset, uint64_t limit) {
+    offset_ = offset;
+    limit_ = limit;
 }
 
 bool HTTPEntity::EnsureOpen() {
-    if (Type != EntityFile && Type != EntityTemp) return false;
+    if (!IsFile()) return false;
     if (file_) return true;
-    if (Type == EntityFile) {
+    if (type_ == EntityFile) {
         FileCache::Document document;
-        if (!OpenDocument(FileName, knownValid_ ? &known_ : nullptr, &document)) return false;
+        if (!OpenDocument(fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
         file_ = std::move(document.file);
         bytes_ = std::move(document.bytes);
         return true;
     }
     auto file = std::make_shared<platform::File>();
-    if (!file->Open(FileName, platform::File::Mode::Read)) return false;
+    if (!file->Open(fileName_, platform::File::Mode::Read)) return false;
     file_ = std::move(file);
     return true;
 }
 
 uint32_t HTTPEntity::GetSize() {
-    switch (Type) {
+    switch (type_) {
         case EntityFile:
         case EntityTemp: {
             // An open document answers from what it was when opened, so its
             // size, date and sent bytes agree. A temporary body may still be
             // growing (a script writing it) until it is opened for sending.
             const uint32_t size = file_ ? static_cast<uint32_t>(std::max<int64_t>(file_->SizeAtOpen(), 0))
-                                        : FileSize(FileName);
-            return size > Offset ? static_cast<uint32_t>(std::min<uint64_t>(size - Offset, Limit)) : 0;
+                                        : FileSize(fileName_);
+            return size > offset_ ? static_cast<uint32_t>(std::min<uint64_t>(size - offset_, limit_)) : 0;
         }
-        case EntityData: return static_cast<uint32_t>(Data.size());
+        case EntityData: return static_cast<uint32_t>(data_.size());
         default: return 0;
     }
 }
 
 int HTTPEntity::LastModified(FILETIME* t) {
-    if (Type != EntityFile || !t) return 0;
+    if (type_ != EntityFile || !t) return 0;
     if (!EnsureOpen()) return 0;
     *t = file_->LastWriteAtOpen();
     return 1;
@@ -94,7 +107,7 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
     int result = 1;
     {
         platform::File out;
-        if (FileName.empty() || !out.Open(FileName, platform::File::Mode::CreateAlways)) result = -1;
+        if (fileName_.empty() || !out.Open(fileName_, platform::File::Mode::CreateAlways)) result = -1;
         char buffer[8192];
         for (uint64_t received = 0; result == 1 && received < length;) {
             const int want = static_cast<int>(std::min<uint64_t>(length - received, sizeof buffer));
@@ -109,31 +122,44 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
     return result;
 }
 
-bool HTTPEntity::OpenForSending(uint64_t* count) {
+bool HTTPEntity::ComposeAfterHead(Reply* reply) {
+    if (type_ == EntityData) {
+        reply->text = data_;
+        return true;
+    }
+    if (!IsFile()) return true;
     if (!EnsureOpen()) return false;
     const int64_t size = file_->SizeAtOpen();
-    *count = size > static_cast<int64_t>(Offset) ? std::min<uint64_t>(static_cast<uint64_t>(size) - Offset, Limit) : 0;
+    const uint64_t count =
+        size > static_cast<int64_t>(offset_) ? std::min<uint64_t>(static_cast<uint64_t>(size) - offset_, limit_) : 0;
+    if (count == 0) return true;
+    // A small body leaves with its head in one send: from the cache's copy
+    // when there is one, else read now; a larger one follows the head
+    // through the kernel's file-to-socket path.
+    if (bytes_ && offset_ + count <= bytes_->size()) {
+        if (offset_ == 0 && count == bytes_->size()) reply->shared = bytes_;
+        else reply->text.assign(*bytes_, offset_, count);
+        return true;
+    }
+    if (count <= kSmallBody) {
+        reply->text.resize(static_cast<size_t>(count));
+        if (file_->ReadAt(offset_, reply->text.data(), reply->text.size()) == static_cast<long>(count)) return true;
+        reply->text.clear();
+    }
+    reply->file = file_;
+    reply->fileOffset = offset_;
+    reply->fileCount = count;
     return true;
 }
 
-int HTTPEntity::WriteFile(Socket* s, unsigned long timeout) {
-    uint64_t count = 0;
-    if (!OpenForSending(&count)) return 0;
-    if (count) s->SendFile(*file_, Offset, count, timeout);
-    return 1;
+int HTTPEntity::Write(Socket* s, unsigned long timeout, std::string head) {
+    Reply reply;
+    reply.head = std::move(head);
+    if (!ComposeAfterHead(&reply)) return 0;
+    if (reply.Size() == 0) return 1;
+    return s->SendAll(reply, timeout);
 }
 
-int HTTPEntity::WriteBuffer(Socket* s, unsigned long timeout) {
-    if (Type != EntityData) return 0;
-    return s->Send(Data.data(), static_cast<int>(Data.size()), timeout) >= 0 ? 1 : 0;
-}
+int HTTPEntity::WriteFile(Socket* s, unsigned long timeout) { return IsFile() ? Write(s, timeout) : 0; }
 
-int HTTPEntity::Write(Socket* s, unsigned long timeout) {
-    switch (Type) {
-        case EntityNone: return 1;
-        case EntityFile:
-        case EntityTemp: return WriteFile(s, timeout);
-        case EntityData: return WriteBuffer(s, timeout);
-        default: return 0;
-    }
-}
+int HTTPEntity::WriteBuffer(Socket* s, unsigned long timeout) { return type_ == EntityData ? Write(s, timeout) : 0; }

@@ -14,28 +14,34 @@
 #include "platform/File.h"
 #include "platform/FileTime.h"
 
+class Reply;
 class Socket;
 
 enum EntityType : int { EntityNone = 0, EntityFile = 1, EntityTemp = 2, EntityData = 3 };
 
 class HTTPEntity {
 public:
-    int Type = EntityNone;
-    std::string FileName;  // the file of EntityFile and EntityTemp
-    std::string Data;      // the bytes of EntityData
-    uint32_t Offset = 0;   // leading file bytes that are not part of the body
     // The most bytes of a file body that follow Offset (a byte range of the
     // file); kWholeFile sends everything from Offset to the end.
     static constexpr uint64_t kWholeFile = UINT64_MAX;
-    uint64_t Limit = kWholeFile;
 
     HTTPEntity() = default;
     ~HTTPEntity();
     HTTPEntity(const HTTPEntity&) = delete;
     HTTPEntity& operator=(const HTTPEntity&) = delete;
 
+    int Type() const { return type_; }
+    // A body kept in a file: EntityFile or EntityTemp.
+    bool IsFile() const { return type_ == EntityFile || type_ == EntityTemp; }
+    // The file of EntityFile and EntityTemp; empty otherwise.
+    const std::string& FileName() const { return fileName_; }
+    // The bytes of EntityData.
+    const std::string& Data() const { return data_; }
+    // Leading file bytes that are not part of the body.
+    uint32_t Offset() const { return offset_; }
+
     // Deletes a temporary file (errors ignored), frees memory, and leaves an
-    // empty body: EntityNone, no name, Offset 0, no Limit.
+    // empty body: EntityNone, no name, Offset 0, no limit.
     void Discard();
     // Makes the body a fresh, empty temporary file and returns its name. When
     // no name can be made, shows "Unable to open temporary file" ("Critical
@@ -47,10 +53,13 @@ public:
     // Makes the body a copy of size bytes of data (or takes the text).
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
+    // Narrows a file body to the bytes from offset on, limit of them at most:
+    // what follows a script's header lines, or a byte range of a document.
+    void SetOffset(uint32_t offset, uint64_t limit = kWholeFile);
 
-    // The size of the body in bytes: file size less Offset (at most Limit),
-    // or the memory size; 0 for no body (and when the file is shorter than
-    // Offset).
+    // The size of the body in bytes: file size less Offset (at most the
+    // limit), or the memory size; 0 for no body (and when the file is
+    // shorter than Offset).
     uint32_t GetSize();
     // For EntityFile only: the file's last-write time into *t; non-zero on
     // success, 0 for other types or a file that cannot be opened.
@@ -63,30 +72,35 @@ public:
     // when the file could not be created or written: either way the body is
     // discarded, so no part of it stays on the disk.
     int Read(Socket* s, unsigned long timeout, uint64_t length);
-    // Sends a file body from Offset, Limit bytes at most. 0 when the type is not a file
-    // type or the file cannot be opened; otherwise 1, even if sending stopped
-    // early (the caller's next socket operation learns of a broken connection).
-    int WriteFile(Socket* s, unsigned long timeout);
-    // Sends a memory body; 1 on success, 0 otherwise.
-    int WriteBuffer(Socket* s, unsigned long timeout);
-    // Sends the body whatever its type; 1 for no body.
-    int Write(Socket* s, unsigned long timeout);
 
-    // For the response writer: opens a file body (once) and tells the bytes
-    // to send from Offset (at most Limit). False when it is not a file body or cannot be opened.
-    bool OpenForSending(uint64_t* count);
-    // The open file of a file body (after OpenForSending), shared so that
-    // an answer still leaving keeps it open; and the whole file's bytes when
-    // a cache holds them (null otherwise).
-    const std::shared_ptr<const platform::File>& OpenFile() const { return file_; }
-    const std::shared_ptr<const std::string>& FileBytes() const { return bytes_; }
+    // Puts the body into reply after the head already there: a memory body
+    // or a small file body as bytes (a file a cache holds is shared, not
+    // copied), a larger file body as its open file, Offset and length, for
+    // the kernel's file-to-socket path. False, with nothing added, when a
+    // file body cannot be opened.
+    bool ComposeAfterHead(Reply* reply);
+    // Sends head (the status line and headers; empty for a body alone) and
+    // then the body, as one answer composed as above, waiting (timeout bounds
+    // each pause). 1 when all of it left, or when there was nothing to send;
+    // 0 when a file body cannot be opened or the connection failed.
+    int Write(Socket* s, unsigned long timeout, std::string head = {});
+    // Write for a file body only (0 for any other type), and for a memory
+    // body only.
+    int WriteFile(Socket* s, unsigned long timeout);
+    int WriteBuffer(Socket* s, unsigned long timeout);
 
 private:
     // A file body is opened once, when first needed, and the same open file
     // answers the size, the date and the send.
     bool EnsureOpen();
 
+    int type_ = EntityNone;
+    std::string fileName_;
+    std::string data_;
+    uint32_t offset_ = 0;
+    uint64_t limit_ = kWholeFile;
     std::shared_ptr<const platform::File> file_;
+    // The whole file's bytes when a cache holds them (null otherwise).
     std::shared_ptr<const std::string> bytes_;
     platform::FileInfo known_;
     bool knownValid_ = false;

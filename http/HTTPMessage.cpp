@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "http/HeaderLine.h"
 #include "net/Socket.h"
 
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
@@ -36,14 +37,9 @@ void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
             }
             if (line[n - 1] == '\r') --n;
         }
-        const std::string_view text(line, static_cast<size_t>(n));
-        const size_t colon = text.find(':');
-        if (colon == std::string_view::npos) continue;
-        const int index = HeaderIndex(text.substr(0, colon));
+        std::string_view value;
+        const int index = ParseHeaderLine(std::string_view(line, static_cast<size_t>(n)), &value);
         if (index < 0) continue;
-        size_t start = colon + 1;
-        while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) ++start;
-        const std::string_view value = text.substr(start);
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
         // for a length: which of them frames the body is unknown.

@@ -28,6 +28,12 @@ int LookupMethod(std::string_view word) {
     return MethodUnknown;
 }
 
+std::string_view MethodWord(int code) {
+    for (const MethodName& m : kMethods)
+        if (code == m.code) return m.word;
+    return {};
+}
+
 void getword(std::string* word, std::string* line, char stop) {
     const size_t at = stop ? line->find(stop) : std::string::npos;
     if (at == std::string::npos) {

@@ -27,6 +27,8 @@ enum MethodCode : int {
 
 // The code of a method word, compared exactly (case included); -1 if none.
 int LookupMethod(std::string_view word);
+// The word of a method code ("GET"); empty for a code that names none.
+std::string_view MethodWord(int code);
 
 // What a request's URL maps to, set by the pipeline.
 enum ResourceKindCode : int {
@@ -36,6 +38,9 @@ enum ResourceKindCode : int {
     ResourceCGIWin = 3,
     ResourceRedirect = 4,
 };
+
+// A resource that a gateway runs: ResourceCGIBin or ResourceCGIWin.
+constexpr bool IsScriptKind(int kind) { return kind == ResourceCGIBin || kind == ResourceCGIWin; }
 
 class HTTPRequest : public HTTPMessage {
 public:

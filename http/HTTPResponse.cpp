@@ -1,15 +1,11 @@
 #include "http/HTTPResponse.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "net/Reply.h"
 #include "net/Socket.h"
 
 namespace {
-
-// File bodies up to this size are read and sent with the head.
-constexpr uint64_t kSmallBody = 16384;
 
 struct ReasonPhrase {
     int code;
@@ -90,43 +86,22 @@ void HTTPResponse::SetStatusDoc() {
     Entity.SetData(std::move(doc));
 }
 
+void HTTPResponse::AppendHead(std::string* out) const {
+    if (Protocol == HTTP09 || Raw) return;
+    out->reserve(out->size() + 512);
+    AppendStatusLine(out, Major, Minor, Status, Reason);
+    AppendHeaders(out);
+}
+
 void HTTPResponse::ComposeReply(Reply* reply) {
     reply->Clear();
-    if (Protocol != HTTP09 && !Raw) {
-        reply->head.reserve(512);
-        AppendStatusLine(&reply->head, Major, Minor, Status, Reason);
-        AppendHeaders(&reply->head);
-    }
-    if (Entity.Type == EntityData) {
-        reply->text = Entity.Data;
-        return;
-    }
-    uint64_t count = 0;
-    if ((Entity.Type != EntityFile && Entity.Type != EntityTemp) || !Entity.OpenForSending(&count) || count == 0)
-        return;
-    // A small body leaves with its head in one send: from the cache's copy
-    // when there is one, else read now; a larger one follows the head
-    // through the kernel's file-to-socket path.
-    if (const auto& bytes = Entity.FileBytes(); bytes && Entity.Offset + count <= bytes->size()) {
-        if (Entity.Offset == 0 && count == bytes->size()) reply->shared = bytes;
-        else reply->text.assign(*bytes, Entity.Offset, count);
-        return;
-    }
-    if (count <= kSmallBody) {
-        reply->text.resize(static_cast<size_t>(count));
-        if (Entity.OpenFile()->ReadAt(Entity.Offset, reply->text.data(), reply->text.size()) ==
-            static_cast<long>(count))
-            return;
-        reply->text.clear();
-    }
-    reply->file = Entity.OpenFile();
-    reply->fileOffset = Entity.Offset;
-    reply->fileCount = count;
+    AppendHead(&reply->head);
+    Entity.ComposeAfterHead(reply);
 }
 
 int HTTPResponse::Write(Socket* s, unsigned long timeout) {
     if (!s || !s->IsOpen()) return 0;
-    Reply reply;
-    ComposeReply(&reply);
-    return s->SendAll(reply, timeout);
+    std::string head;
+    AppendHead(&head);
+    return Entity.Write(s, timeout, std::move(head));
 }

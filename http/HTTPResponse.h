@@ -42,6 +42,11 @@ public:
     // CR LF.
     void ComposeReply(Reply* reply);
     // Sends the response composed as above, waiting (timeout bounds each
-    // pause). 1 when all of it left, 0 otherwise.
+    // pause). 1 when all of it left, 0 otherwise (a file body that cannot be
+    // opened sends nothing).
     int Write(Socket* s, unsigned long timeout);
+
+private:
+    // Appends the status line and the headers, unless the body goes alone.
+    void AppendHead(std::string* out) const;
 };

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kIndexOn = 1;
-constexpr uint32_t kTableForm = 2;
 constexpr size_t kNameColumn = 30;
 
 // The longest start of text that holds at most max UTF-8 characters (a
@@ -41,7 +39,7 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
     const std::string link = HTMLEscape(EncodePath(entry->name));
     std::string text;
     char number[32];
-    if (setting & kTableForm) {
+    if (setting & kAutoIndexTable) {
         std::snprintf(number, sizeof number, "%u", size);
         text = "<TR><TD>";
         text += entry->directory ? "[Directory]" : "[File]";
@@ -63,7 +61,7 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
 
 int AutoIndex::Generate(const std::string& url, const std::string& directory, const std::string& output) {
     const uint32_t setting = server_->Config().AutoIndex;
-    if (!(setting & kIndexOn)) return 1;
+    if (!(setting & kAutoIndexOn)) return 1;
     const std::string title = HTMLEscape(ToLower(url));
     platform::File out;
     if (!out.Open(output, platform::File::Mode::CreateAlways)) return 0;
@@ -73,7 +71,7 @@ int AutoIndex::Generate(const std::string& url, const std::string& directory, co
 
     std::string page = "<HTML><HEAD><TITLE>Index of " + title + "</TITLE></HEAD>\n<BODY><H1>Index of " + title +
                        "</H1>\n";
-    if (setting & kTableForm)
+    if (setting & kAutoIndexTable)
         page += "<HR SIZE=5>\n<TABLE BORDER=1 CELLPADDING=3><TR><TH>Type</TH><TH>Name</TH><TH>Date</TH><TH>Size "
                 "(bytes)</TH></TR>";
     else
@@ -86,7 +84,7 @@ int AutoIndex::Generate(const std::string& url, const std::string& directory, co
             page.clear();
         }
     } while (search.Next(&entry));
-    page += (setting & kTableForm) ? "</TABLE></BODY></HTML>" : "</PRE></BODY></HTML>";
+    page += (setting & kAutoIndexTable) ? "</TABLE></BODY></HTML>" : "</PRE></BODY></HTML>";
     out.WriteAll(page.data(), page.size());
     return 1;
 }

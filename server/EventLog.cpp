@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "http/Characters.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -88,8 +89,6 @@ void EventLog::Write(std::string_view lines) {
 }
 
 namespace {
-
-constexpr bool OutsidePrintable(unsigned char u) { return u < 0x20 || u > 0x7e; }
 
 // What each byte is, for the escapes: every log line goes through them.
 enum ByteClass : unsigned char { kUnprintable = 1, kQuoting = 2, kBlank = 4 };

@@ -6,10 +6,11 @@
 // (ConnectionHost): the core waits on connections, the server serves the
 // requests on them.
 //
-// Its members live in several files: the object, its configuration and
-// lifecycle in HTTPServer.cpp; serving a request on a connection in
-// RequestService.cpp; the pipeline (ProcessRequest and its stages) in
-// RequestPipeline.cpp; the logs in HTTPServerLogs.cpp.
+// Its members live in several files, each group below naming its own: the
+// object, its lifecycle, its configuration and the front end's link in
+// HTTPServer.cpp; the pipeline (ProcessRequest and its stages) in
+// RequestPipeline.cpp; the logs in HTTPServerLogs.cpp; serving requests on
+// the connection core's connections in RequestService.cpp.
 //
 // The live configuration is an immutable record exchanged whole on reload:
 // each request works with the record that was live when it began (pinned by
@@ -81,10 +82,11 @@ public:
     // logs and stops the listener.
     void ShutdownServer();
 
-    // The request pipeline. ProcessRequest runs the stages in order, stops at
-    // the first that says stop, and logs the transaction; 0 when the request
-    // was not read whole (nothing is logged then), else 1. Each stage returns
-    // non-zero to go on, 0 to stop (having set the final status).
+    // --- The request pipeline (RequestPipeline.cpp) -----------------------
+    // ProcessRequest runs the stages in order, stops at the first that says
+    // stop, and logs the transaction; 0 when the request was not read whole
+    // (nothing is logged then), else 1. Each stage returns non-zero to go
+    // on, 0 to stop (having set the final status).
     int ProcessRequest(HTTPRequest* request, HTTPResponse* response);
     int PreliminaryCheck(HTTPRequest* request, HTTPResponse* response);
     int FixupURL(HTTPRequest* request, HTTPResponse* response);
@@ -97,8 +99,13 @@ public:
     // may be granted "Keep-Alive"; any response that closes the connection
     // says "Connection: close" to a client that expected it to stay open.
     int PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed = true);
+    // The last stage: a HEAD answer keeps the headers of the GET it mirrors
+    // and loses its body (a script's complete response of its own keeps its
+    // head). A simple (0.9) request's HEAD keeps its status document.
+    int DropHeadBody(HTTPRequest* request, HTTPResponse* response);
 
-    // Logs. LogError and Trace take a request that may be null.
+    // --- Logs (HTTPServerLogs.cpp) -----------------------------------------
+    // LogError and Trace take a request that may be null.
     // InitializeLogs shows a message for each log it cannot open, or with
     // failures set, adds the message's text there instead.
     void InitializeLogs(std::vector<std::string>* failures = nullptr);
@@ -107,6 +114,7 @@ public:
     void Trace(const std::string& message, const HTTPRequest* request);
     void LogTransaction(HTTPRequest* request, HTTPResponse* response);
 
+    // --- Configuration and the front end's link (HTTPServer.cpp) ----------
     // The configuration this thread works with: the record pinned by the
     // RequestScope around the current request, or else the live record. A
     // record replaced while an unpinned thread holds it stays alive until
@@ -140,7 +148,7 @@ public:
     void RequestTitleUpdate() override;
     void RequestRepaint() override;
 
-    // --- Serving connections for the connection core ---------------------
+    // --- Serving connections for the connection core (RequestService.cpp) -
     Settings CoreSettings() const override;
     bool AcceptsConnections() const override { return Accepting != 0; }
     void SetOverloaded(bool overloaded) override { Overloaded = overloaded ? 1 : 0; }

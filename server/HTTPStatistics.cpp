@@ -10,11 +10,13 @@
 
 namespace {
 
-constexpr const char* kMethodLabels[HTTPStatistics::kMethodSlots] = {
-    "Unknown requests:             ", "OPTIONS requests:             ", "GET requests:                 ",
-    "HEAD requests:                ", "POST requests:                ", "PUT requests:                 ",
-    "DELETE requests:              ", "TRACE requests:               ",
-};
+// The label of a method slot, in the page's 30-character label column.
+std::string MethodLabel(int slot) {
+    std::string label(slot == 0 ? std::string_view("Unknown") : MethodWord(slot));
+    label += " requests:";
+    label.resize(30, ' ');
+    return label;
+}
 
 void Line(std::string* page, const char* label, uint32_t value) {
     char text[256];
@@ -50,7 +52,7 @@ void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
         case 403: AuthorizationFailures.fetch_add(1, std::memory_order_relaxed); break;
         default: break;
     }
-    if (request->ResourceKind >= 1 && request->ResourceKind <= 3) ScriptRequests.fetch_add(1, std::memory_order_relaxed);
+    if (IsScriptKind(request->ResourceKind)) ScriptRequests.fetch_add(1, std::memory_order_relaxed);
     switch (response->Status) {
         case 400:
         case 404:
@@ -85,7 +87,7 @@ void HTTPStatistics::GetStats(HTTPEntity* body) {
     Line(&page, "Bytes sent:                   ", BytesSent);
     Line(&page, "Bytes received:               ", BytesReceived);
     page += "\n";
-    for (int i = 0; i < kMethodSlots; ++i) Line(&page, kMethodLabels[i], MethodCount[i]);
+    for (int i = 0; i < kMethodSlots; ++i) Line(&page, MethodLabel(i).c_str(), MethodCount[i]);
     page += "\n";
     Line(&page, "Redirection responses:        ", Redirections);
     Line(&page, "\"Use Cache\" responses:        ", CacheAnswers);

@@ -62,7 +62,7 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
     const std::string& header = request->Header[Hdr::Range];
     HTTPEntity& body = response->Entity;
     if (header.empty() || request->Protocol == HTTP09 || request->ResourceKind != ResourceDocument ||
-        response->Status != 200 || response->Raw || body.Type != EntityFile)
+        response->Status != 200 || response->Raw || body.Type() != EntityFile)
         return;
     if (server->Config().ProcessSSI &&
         EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html"))
@@ -75,8 +75,7 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
     const std::string total = std::to_string(size);
     switch (range.Result) {
         case ByteRange::Part:
-            body.Offset = static_cast<uint32_t>(range.First);
-            body.Limit = range.Count;
+            body.SetOffset(static_cast<uint32_t>(range.First), range.Count);
             response->Status = 206;
             response->Reason = HTTPResponse::StandardReason(206);
             response->Header[Hdr::ContentLength] = std::to_string(range.Count);
@@ -99,7 +98,7 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
 int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     switch (request->ResourceKind) {
         case ResourceDocument:
-            if (response->Entity.Type == EntityNone) {
+            if (response->Entity.Type() == EntityNone) {
                 response->Entity.SetFile(request->PhysicalPath,
                                          request->ResourceInfoKnown ? &request->ResourceInfo : nullptr);
                 response->SetStatus(200);
@@ -111,7 +110,7 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
     }
     HTTPEntity& body = response->Entity;
     FILETIME modified;
-    if (body.Type == EntityFile && body.LastModified(&modified)) {
+    if (body.Type() == EntityFile && body.LastModified(&modified)) {
         // HTTP dates count whole seconds; the file system counts finer. A
         // file is unchanged when its time, to the second, is not later.
         const uint64_t fileSecond = platform::FileTimeTicks(modified) / kTicksPerSecond;
@@ -126,8 +125,8 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
         // Written in place (it is empty here, and stays so on failure).
         FileTimeToHTTPTime(&modified, &response->Header[Hdr::LastModified]);
     }
-    if (body.Type == EntityFile) {
-        response->Header[Hdr::ContentType] = ContentType(server, server->Config(), body.FileName);
+    if (body.Type() == EntityFile) {
+        response->Header[Hdr::ContentType] = ContentType(server, server->Config(), body.FileName());
     }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
     AnswerRange(server, request, response);
@@ -139,7 +138,7 @@ int MethodHead(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 }
 
 int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    if (request->ResourceKind == ResourceCGIBin || request->ResourceKind == ResourceCGIWin)
+    if (IsScriptKind(request->ResourceKind))
         RunScript(server, request, response);
     else
         response->SetStatus(500, "Bad POST");
@@ -153,7 +152,7 @@ int MethodPut(HTTPServer*, HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(411, "Length Required");
         return 1;
     }
-    const std::string& body = request->Entity.FileName;
+    const std::string& body = request->Entity.FileName();
     if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, true))
         response->SetStatus(201);
     else if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, false))

@@ -18,26 +18,22 @@
 
 namespace {
 
-// A HEAD answer keeps the headers of the GET it mirrors and loses its body.
-// A script's complete response of its own keeps its head.
-void DropBodyOfHead(HTTPResponse* response) {
-    if (response->Raw && (response->Entity.Type == EntityTemp || response->Entity.Type == EntityFile)) {
-        platform::File file;
-        std::string head;
-        if (file.Open(response->Entity.FileName, platform::File::Mode::Read)) {
-            char buffer[8192];
-            const long n = file.Read(buffer, sizeof buffer);
-            if (n > 0) head.assign(buffer, static_cast<size_t>(n));
-        }
-        size_t end = head.find("\r\n\r\n");
-        if (end != std::string::npos) end += 4;
-        else if ((end = head.find("\n\n")) != std::string::npos) end += 2;
-        else end = head.size();
-        head.resize(end);
-        response->Entity.SetData(std::move(head));
-        return;
+// The status line and headers at the start of a script's complete response
+// of its own (looked for in its first 8 KB), up to and with the empty line.
+std::string ScriptHead(const std::string& output) {
+    platform::File file;
+    std::string head;
+    if (file.Open(output, platform::File::Mode::Read)) {
+        char buffer[8192];
+        const long n = file.Read(buffer, sizeof buffer);
+        if (n > 0) head.assign(buffer, static_cast<size_t>(n));
     }
-    response->Entity.Discard();
+    size_t end = head.find("\r\n\r\n");
+    if (end != std::string::npos) end += 4;
+    else if ((end = head.find("\n\n")) != std::string::npos) end += 2;
+    else end = head.size();
+    head.resize(end);
+    return head;
 }
 
 // A body is stored only where it is used: as the input of a script that
@@ -45,8 +41,8 @@ void DropBodyOfHead(HTTPResponse* response) {
 // AccessControl has checked the master key). Any other stays unread.
 bool UsesBody(const HTTPRequest& request) {
     if (request.Method == MethodPUT) return true;
-    const bool script = request.ResourceKind == ResourceCGIBin || request.ResourceKind == ResourceCGIWin;
-    return script && (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
+    return IsScriptKind(request.ResourceKind) &&
+           (request.Method == MethodGET || request.Method == MethodHEAD || request.Method == MethodPOST);
 }
 
 // Receives the body of a request that uses it, within MaxBodySize. 0 when
@@ -96,17 +92,49 @@ bool IsHostAndPort(std::string_view value) {
     return value[end] == ':' && !port.empty() && port.size() <= 5 && all(port, isDigit);
 }
 
-// host[:port] for an absolute URL back to this server: the one the client
-// named in its Host header, so that it works wherever the client is; else
-// SiteAddress with the port when it is not 80.
-std::string SiteAuthority(const std::string& hostHeader, const HTTPConfiguration& config) {
-    if (IsHostAndPort(hostHeader)) return hostHeader;
-    std::string authority = config.SiteAddress;
-    if (config.Port != 80) {
-        authority += ':';
-        authority += std::to_string(config.Port);
+// The start of an absolute URL back to this server: the host[:port] the
+// client named in its Host header, so that it works wherever the client is;
+// else the configured site URL.
+std::string SiteURL(const std::string& hostHeader, const HTTPConfiguration& config) {
+    return IsHostAndPort(hostHeader) ? "http://" + hostHeader : config.SiteURL();
+}
+
+// The generated listing of directory as the whole answer, or 500 when it
+// cannot be made. 0: the request goes no further either way.
+int AnswerListing(HTTPServer* server, HTTPRequest* request, HTTPResponse* response, const std::string& directory) {
+    const std::string output = response->Entity.SetTemp();
+    AutoIndex index(server);
+    if (index.Generate(request->URL, directory, output)) {
+        response->SetStatus(200);
+        response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
+        // File names are UTF-8 on this system, and the page shows them as they are.
+        response->Header[Hdr::ContentType] = "text/html; charset=UTF-8";
+    } else {
+        response->Entity.Discard();
+        response->SetStatus(500, "Indexing Error");
+        server->LogError("Auto-Indexing Error on " + directory, request);
     }
-    return authority;
+    return 0;
+}
+
+// A GET or HEAD of a directory path (ending in a backslash): its default
+// index file goes on as the resource; without one the directory is listed
+// when listings are on, else the answer is 404.
+int AnswerDirectory(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+    const HTTPConfiguration& config = server->Config();
+    const std::string directory = request->PhysicalPath;
+    request->PhysicalPath = directory + config.DefaultIndex;
+    // Only a file is an index: an empty DefaultIndex, or one naming a
+    // folder, would otherwise serve a directory as a document.
+    if (LookupFileInfo(request->PhysicalPath, &request->ResourceInfo) && !request->ResourceInfo.directory) {
+        request->ResourceInfoKnown = true;
+        return 1;
+    }
+    if (request->ResourceKind == ResourceDocument && (config.AutoIndex & kAutoIndexOn) && request->AllowIndex)
+        return AnswerListing(server, request, response, directory);
+    response->SetStatus(404);
+    server->LogError("Default file not found: " + directory, request);
+    return 0;
 }
 
 }  // namespace
@@ -120,9 +148,7 @@ int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
     // nothing is answered or logged.
     if (!request->Valid) return 0;
     PostProcess(request, response, completed);
-    // A simple (0.9) request has no headers to keep in step; its HEAD is
-    // refused with a status document that is worth showing.
-    if (request->Method == MethodHEAD && request->Protocol != HTTP09) DropBodyOfHead(response);
+    DropHeadBody(request, response);
     LogTransaction(request, response);
     return 1;
 }
@@ -218,12 +244,11 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
         response->Header[Hdr::ContentType] = "text/html";
         return 0;
     }
-    const std::string& url = request->URL;
-    URLMapping mapping(Config(), url);
+    URLMapping mapping(Config(), request->URL);
     request->ResourceKind = mapping.Kind;
     request->PhysicalPath = std::move(mapping.PhysicalPath);
-    if (mapping.Kind == ResourceCGIBin || mapping.Kind == ResourceCGIWin) {
-        request->ScriptName = url;
+    if (mapping.SplitsPathInfo) {
+        request->ScriptName = request->URL;
         FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
     }
     return 1;
@@ -249,44 +274,17 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
         LogError("File not found: " + path, request);
         return 0;
     }
-    const HTTPConfiguration& config = Config();
     if (path.back() != '\\' && exists && info.directory) {
         request->ResourceKind = ResourceRedirect;
-        path = "http://" + SiteAuthority(request->Header[Hdr::Host], config) + EncodePath(request->URL + "/");
+        path = SiteURL(request->Header[Hdr::Host], Config()) + EncodePath(request->URL + "/");
         response->SetStatus(302);
         response->Header[Hdr::Location] = path;
         return 0;
     }
     request->ResourceInfo = info;
     request->ResourceInfoKnown = exists;
-    if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\') {
-        const std::string directory = path;
-        path = directory + config.DefaultIndex;
-        // Only a file is an index: an empty DefaultIndex, or one naming a
-        // folder, would otherwise serve a directory as a document.
-        if (LookupFileInfo(path, &request->ResourceInfo) && !request->ResourceInfo.directory) {
-            request->ResourceInfoKnown = true;
-            return 1;
-        }
-        if (request->ResourceKind == ResourceDocument && (config.AutoIndex & 1) && request->AllowIndex) {
-            const std::string output = response->Entity.SetTemp();
-            AutoIndex index(this);
-            if (index.Generate(request->URL, directory, output)) {
-                response->SetStatus(200);
-                response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
-                // File names are UTF-8 on this system, and the page shows them as they are.
-                response->Header[Hdr::ContentType] = "text/html; charset=UTF-8";
-            } else {
-                response->Entity.Discard();
-                response->SetStatus(500, "Indexing Error");
-                LogError("Auto-Indexing Error on " + directory, request);
-            }
-            return 0;
-        }
-        response->SetStatus(404);
-        LogError("Default file not found: " + directory, request);
-        return 0;
-    }
+    if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\')
+        return AnswerDirectory(this, request, response);
     return 1;
 }
 
@@ -308,7 +306,7 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     if (completed && config.ProcessSSI &&
         EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
         response->Header[Hdr::ContentType] = "text/html";
-        const std::string page = response->Entity.FileName;
+        const std::string page = response->Entity.FileName();
         SSIEngine engine(this);
         if (!engine.Process(request, response)) {
             response->SetStatus(500, "SSI Processing Error");
@@ -327,5 +325,15 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     if (request->Protocol != HTTP09 && !EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive") &&
         (ContainsNoCase(request->Header[Hdr::Connection], "Keep-Alive") || request->NamesHTTP11()))
         response->Header[Hdr::Connection] = "close";
+    return 1;
+}
+
+int HTTPServer::DropHeadBody(HTTPRequest* request, HTTPResponse* response) {
+    // A simple (0.9) request has no headers to keep in step; its HEAD is
+    // refused with a status document that is worth showing.
+    if (request->Method != MethodHEAD || request->Protocol == HTTP09) return 1;
+    // A script's complete response of its own keeps its head.
+    if (response->Raw && response->Entity.IsFile()) response->Entity.SetData(ScriptHead(response->Entity.FileName()));
+    else response->Entity.Discard();
     return 1;
 }

@@ -56,8 +56,7 @@ bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
     // The pipeline's own normalisation and mapping decide what is a script.
     std::string url = request.URL;
     if (NormaliseURL(&url) != URLFault::None) return false;
-    const int kind = URLMapping::KindOf(config, url);
-    return kind == ResourceCGIBin || kind == ResourceCGIWin;
+    return IsScriptKind(URLMapping::KindOf(config, url));
 }
 
 // How the connection goes on after the answer: kept for the next request

@@ -20,11 +20,12 @@ namespace {
 constexpr struct {
     std::vector<Mapping> HTTPConfiguration::*list;
     int kind;
+    bool splitsPathInfo;
 } kLists[] = {
-    {&HTTPConfiguration::Redir, ResourceRedirect},
-    {&HTTPConfiguration::Alias, ResourceDocument},
-    {&HTTPConfiguration::CgiBin, ResourceCGIBin},
-    {&HTTPConfiguration::CgiWin, ResourceCGIWin},
+    {&HTTPConfiguration::Redir, ResourceRedirect, false},
+    {&HTTPConfiguration::Alias, ResourceDocument, false},
+    {&HTTPConfiguration::CgiBin, ResourceCGIBin, true},
+    {&HTTPConfiguration::CgiWin, ResourceCGIWin, true},
 };
 
 }  // namespace
@@ -33,6 +34,7 @@ URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : 
     for (const auto& list : kLists) {
         if (const Mapping* entry = FindFirst(config.*list.list, HasVirtual, url)) {
             Kind = list.kind;
+            SplitsPathInfo = list.splitsPathInfo;
             PhysicalPath = entry->second;
             PhysicalPath += url.substr(std::min(entry->first.size(), url.size()));
             return;

@@ -35,6 +35,8 @@ public:
     // a file path for documents and scripts, the redirection's URL for
     // ResourceRedirect.
     std::string PhysicalPath;
+    // A script's URL may go on past the script: the rest is its PATH_INFO.
+    bool SplitsPathInfo = false;
 
     // Searches Redir, Alias, CgiBin and CgiWin in this order (HasVirtual);
     // the first match replaces the matched prefix with its target. Without a

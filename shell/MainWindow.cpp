@@ -46,11 +46,7 @@ std::vector<StatusLine> MainWindow::PaintLines() const {
     std::vector<StatusLine> lines;
     if (!server_) return lines;
     const auto config = server_->Snapshot();
-    std::string site = "Site: http://" + config->SiteAddress;
-    if (config->Port != 80) {
-        site += ':';
-        site += std::to_string(config->Port);
-    }
+    std::string site = "Site: " + config->SiteURL();
     if (site.size() > 255) site.resize(255);
     const HTTPStatistics& stats = server_->Statistics;
     lines.push_back({10, 90, site});

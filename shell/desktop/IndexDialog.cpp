@@ -6,11 +6,11 @@
 
 IndexDialog::IndexDialog(HTTPConfiguration* config) {
     QCheckBox* automatic = MakeBox(105, "Use &Auto-Indexing");
-    automatic->setChecked(config->AutoIndex & 1);
+    automatic->setChecked(config->AutoIndex & kAutoIndexOn);
     QCheckBox* table = MakeBox(104, "Use &Table Indexing");
-    table->setChecked(config->AutoIndex & 2);
+    table->setChecked(config->AutoIndex & kAutoIndexTable);
     OnStore([automatic, table, config] {
-        config->AutoIndex = (automatic->isChecked() ? 1u : 0u) | (table->isChecked() ? 2u : 0u);
+        config->AutoIndex = (automatic->isChecked() ? kAutoIndexOn : 0u) | (table->isChecked() ? kAutoIndexTable : 0u);
     });
 
     auto* layout = new QVBoxLayout(this);

@@ -170,6 +170,16 @@ TEST(StandardCGI, ScriptOutputHeaders) {
     }
 }
 
+TEST(StandardCGI, HeadKeepsTheHeadOfAScriptsAnswer) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/raw.cgi", Printing("HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\nraw"));
+    WriteScript(t, "CGI-BIN/doc.cgi", Printing("Content-Type: text/html\n\nhello"));
+    EXPECT_EQ(t.Exchange("HEAD /CGI-BIN/raw.cgi HTTP/1.0\r\n\r\n"), "HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\n")
+        << "a complete response of the script's own loses only its body";
+    EXPECT_EQ(testing_support::WithoutDates(t.Exchange("HEAD /CGI-BIN/doc.cgi HTTP/1.0\r\n\r\n")),
+              PlainHead("HTTP/1.0 200 Document Follows", 5, "text/html"));
+}
+
 TEST(StandardCGI, LargeOutputIsStreamedFromItsFile) {
     TestServer t;
     constexpr size_t kSize = 6 << 20;

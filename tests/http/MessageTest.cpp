@@ -149,13 +149,13 @@ TEST(Body, LeftOnTheConnectionUntilReadIntoATemporaryFile) {
     TestHome home;
     ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 11\r\n\r\nhello world\r\nGET /next\r\n");
     ASSERT_EQ(r.result, 1);
-    EXPECT_EQ(r.request.Entity.Type, EntityNone);
+    EXPECT_EQ(r.request.Entity.Type(), EntityNone);
     EXPECT_TRUE(home.TempFiles().empty()) << "nothing is stored before the body is known to be used";
     EXPECT_TRUE(r.request.InputLeft());
     ASSERT_EQ(r.request.ReadBody(), 1);
-    ASSERT_EQ(r.request.Entity.Type, EntityTemp);
-    EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName), "hello world");
-    EXPECT_EQ(r.request.Entity.FileName.rfind(home.TempDir() + "/ZAD", 0), 0u);
+    ASSERT_EQ(r.request.Entity.Type(), EntityTemp);
+    EXPECT_EQ(TestHome::ReadFile(r.request.Entity.FileName()), "hello world");
+    EXPECT_EQ(r.request.Entity.FileName().rfind(home.TempDir() + "/ZAD", 0), 0u);
     EXPECT_FALSE(r.request.InputLeft());
     char line[64];
     EXPECT_EQ(r.pair.server->GetLine(line, sizeof line, 1000), 0) << "what follows the body stays for the next request";
@@ -168,8 +168,8 @@ TEST(Body, ZeroLengthMakesAnEmptyFile) {
     ASSERT_EQ(r.result, 1);
     EXPECT_FALSE(r.request.InputLeft());
     ASSERT_EQ(r.request.ReadBody(), 1);
-    ASSERT_EQ(r.request.Entity.Type, EntityTemp);
-    EXPECT_TRUE(TestHome::FileExists(r.request.Entity.FileName));
+    ASSERT_EQ(r.request.Entity.Type(), EntityTemp);
+    EXPECT_TRUE(TestHome::FileExists(r.request.Entity.FileName()));
     EXPECT_EQ(r.request.Entity.GetSize(), 0u);
 }
 
@@ -180,7 +180,7 @@ TEST(Body, ShortBodyKeepsNothing) {
     ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 100\r\n\r\nonly this", 300);
     ASSERT_EQ(r.result, 1);
     EXPECT_EQ(r.request.ReadBody(), 0);
-    EXPECT_EQ(r.request.Entity.Type, EntityNone);
+    EXPECT_EQ(r.request.Entity.Type(), EntityNone);
     EXPECT_TRUE(home.TempFiles().empty());
     EXPECT_TRUE(r.request.InputLeft()) << "the connection is out of step";
 }
@@ -191,7 +191,7 @@ TEST(Body, TemporaryFileGoesWithTheRequest) {
     {
         ReadRequest r("PUT /x HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc");
         ASSERT_EQ(r.request.ReadBody(), 1);
-        name = r.request.Entity.FileName;
+        name = r.request.Entity.FileName();
         EXPECT_TRUE(TestHome::FileExists(name));
     }
     EXPECT_FALSE(TestHome::FileExists(name));
@@ -284,18 +284,18 @@ TEST(Response, ReasonsAndBodies) {
     r.Entity.SetData("kept", 4);
     r.SetStatus(200);
     EXPECT_EQ(r.Reason, "Document Follows");
-    EXPECT_EQ(r.Entity.Data, "kept") << "200 by code keeps the body";
+    EXPECT_EQ(r.Entity.Data(), "kept") << "200 by code keeps the body";
     r.SetStatus(200, "Document written");
-    EXPECT_NE(r.Entity.Data, "kept") << "200 with a reason makes a status document";
+    EXPECT_NE(r.Entity.Data(), "kept") << "200 with a reason makes a status document";
     EXPECT_EQ(r.Header[Hdr::ContentType], "text/html");
     r.SetStatus(418);
     EXPECT_EQ(r.Reason, "Unclassified Error");
     r.SetStatus(302);
-    EXPECT_EQ(r.Entity.Type, EntityData);
+    EXPECT_EQ(r.Entity.Type(), EntityData);
     EXPECT_EQ(r.Header[Hdr::Location], "") << "the location is the caller's";
     HTTPResponse empty;
     empty.SetStatus(500);
-    EXPECT_NE(empty.Entity.Data.find("<A HREF=\"mailto:\"><i>&lt;&gt;</i></A>"), std::string::npos);
+    EXPECT_NE(empty.Entity.Data().find("<A HREF=\"mailto:\"><i>&lt;&gt;</i></A>"), std::string::npos);
     const struct {
         int code;
         const char* reason;
@@ -319,8 +319,8 @@ TEST(Response, SimpleRequestGetsTheBodyAlone) {
     HTTPResponse r;
     r.Protocol = HTTP09;
     r.SetStatus(404);
-    EXPECT_EQ(Written(r), r.Entity.Data);
-    EXPECT_EQ(r.Entity.Data.rfind("<H1>Resource not found</H1>", 0), 0u);
+    EXPECT_EQ(Written(r), r.Entity.Data());
+    EXPECT_EQ(r.Entity.Data().rfind("<H1>Resource not found</H1>", 0), 0u);
 }
 
 TEST(Response, FileBodyFromItsOffset) {
@@ -331,7 +331,7 @@ TEST(Response, FileBodyFromItsOffset) {
     HTTPResponse r;
     r.Protocol = HTTP10;
     r.Entity.SetFile("C:\\f.txt");
-    r.Entity.Offset = 120;
+    r.Entity.SetOffset(120);
     EXPECT_EQ(r.Entity.GetSize(), 880u);
     r.Raw = 1;
     EXPECT_EQ(Written(r), content.substr(120)) << "a raw response is its file from Offset, nothing else";
@@ -352,6 +352,28 @@ TEST(Response, LargeFileBody) {
     r.Entity.SetFile("C:\\big.bin");
     const std::string got = Written(r);
     EXPECT_EQ(got.size(), strlen("HTTP/1.0 200 \r\n\r\n") + content.size());
+}
+
+TEST(Response, FileBodyThatCannotBeOpenedSendsNothing) {
+    TestHome home;
+    HTTPResponse r;
+    r.Protocol = HTTP10;
+    r.Status = 200;
+    r.Header[Hdr::ContentLength] = "10";
+    r.Entity.SetFile("C:\\missing.txt");
+    EXPECT_EQ(Written(r, 0), "") << "no head that promises a body that never comes";
+}
+
+TEST(Entity, SendsItselfAfterAGivenHead) {
+    TestHome home;
+    TestHome::WriteFile(home.DriveC("e.txt"), "0123456789");
+    HTTPEntity e;
+    e.SetFile("C:\\e.txt");
+    e.SetOffset(2, 5);
+    LoopbackPair p = MakeLoopbackPair();
+    EXPECT_EQ(e.Write(p.server.get(), 2000, "head\r\n"), 1);
+    p.server->ShutDown(2);
+    EXPECT_EQ(p.client->ReadAll(2000), "head\r\n23456") << "the bytes from Offset, as many as the limit allows";
 }
 
 TEST(Response, LongReasonIsCutToTheStatusLine) {

@@ -74,14 +74,14 @@ TEST(Pipeline, ScriptPathsSplitIntoScriptAndPathInfo) {
 TEST(Pipeline, StatisticsPathIgnoresCase) {
     Pipeline p;
     EXPECT_EQ(p.Run("/~STATS").Status, 200);
-    EXPECT_NE(p.response.Entity.Data.find("Web Server Statistics for www.example.org"), std::string::npos);
+    EXPECT_NE(p.response.Entity.Data().find("Web Server Statistics for www.example.org"), std::string::npos);
 }
 
 TEST(Pipeline, HeadOfAnErrorHasNoBody) {
     Pipeline p;
     HTTPResponse& r = p.Run("/missing", MethodHEAD);
     EXPECT_EQ(r.Status, 404);
-    EXPECT_EQ(r.Entity.Type, EntityNone);
+    EXPECT_EQ(r.Entity.Type(), EntityNone);
     EXPECT_FALSE(r.Header[Hdr::ContentLength].empty());
     EXPECT_EQ(p.server.Statistics.BytesSent.load(), 0u) << "no bytes are counted for a HEAD";
 }
