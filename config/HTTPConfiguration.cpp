@@ -266,7 +266,6 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
 bool HTTPConfiguration::SaveConfiguration(const std::string& setup) {
     Transaction transaction(Transaction::Write);
     if (!DeleteConfiguration(setup)) return false;
-    if (TestHookAfterDelete && !TestHookAfterDelete()) return false;
     SetupKeys keys(setup, kSaveOrder);
     bool ok = keys.AllOpened();
     for (const Setting& setting : kSettings) {

@@ -130,11 +130,6 @@ public:
     // not be read or written; nothing is changed then.
     bool PrepareSetup(const std::string& setup, int port);
 
-    // Test hook only: when set, SaveConfiguration calls it right after the
-    // old setup was deleted, and a false result makes the save stop there
-    // as a crash would. Null in every program.
-    static inline bool (*TestHookAfterDelete)() = nullptr;
-
 private:
     bool ReadSetup(const std::string& setup);
 };
