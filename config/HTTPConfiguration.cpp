@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "platform/RegistryStore.h"
 
 using platform::reg::Transaction;

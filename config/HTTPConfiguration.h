@@ -34,8 +34,8 @@
 
 #include "auth/AuthACL.h"
 #include "auth/AuthRealm.h"
-#include "server/Mapping.h"
-#include "server/SystemMIMETable.h"
+#include "config/Mapping.h"
+#include "config/SystemMIMETable.h"
 
 class HTTPConfiguration {
 public:

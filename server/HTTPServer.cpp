@@ -33,16 +33,6 @@ HTTPConfiguration LoadLiveSetup(const std::string& name) {
 
 }  // namespace
 
-HTTPServer::HTTPServer(const std::string& setupName)
-    : Statistics(this),
-      Listener(this),
-      setupName_(setupName.empty() ? "Primary" : setupName),
-      config_(std::make_shared<const HTTPConfiguration>()) {
-    // The C library reads the zone once; doing it here, before any worker
-    // runs, keeps the workers' local-time breakdowns free of writes.
-    platform::ReloadTimeZone();
-}
-
 HTTPServer::~HTTPServer() {
     Accepting = 0;
     stopping_ = true;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
 

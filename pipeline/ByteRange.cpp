@@ -1,4 +1,4 @@
-#include "server/ByteRange.h"
+#include "pipeline/ByteRange.h"
 
 #include "http/Utilities.h"
 

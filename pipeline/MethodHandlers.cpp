@@ -1,14 +1,14 @@
-#include "server/MethodHandlers.h"
+#include "pipeline/MethodHandlers.h"
 
+#include "config/Mapping.h"
 #include "gateway/CGIBINEngine.h"
 #include "gateway/CGIWINEngine.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/Utilities.h"
 #include "platform/FileSystem.h"
-#include "server/ByteRange.h"
+#include "pipeline/ByteRange.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "server/AutoIndex.h"
+#include "pipeline/AutoIndex.h"
 
 #include <cstdio>
 

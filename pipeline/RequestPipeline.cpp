@@ -11,9 +11,9 @@
 #include "http/Utilities.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
-#include "server/AutoIndex.h"
+#include "pipeline/AutoIndex.h"
+#include "pipeline/MethodHandlers.h"
 #include "server/HTTPServer.h"
-#include "server/MethodHandlers.h"
 #include "server/URLMapping.h"
 
 namespace {

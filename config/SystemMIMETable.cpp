@@ -1,4 +1,4 @@
-#include "server/SystemMIMETable.h"
+#include "config/SystemMIMETable.h"
 
 #include "http/Utilities.h"
 #include "platform/File.h"

@@ -1,9 +1,9 @@
-#include "server/Mapping.h"
+#include "config/Mapping.h"
 
 #include <utility>
 
+#include "config/SystemMIMETable.h"
 #include "http/Utilities.h"
-#include "server/SystemMIMETable.h"
 
 Mapping::Mapping() = default;
 
