@@ -1,5 +1,7 @@
 #include "server/HTTPServer.h"
 
+#include <cassert>
+
 #include "net/Socket.h"
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"
@@ -129,6 +131,7 @@ void HTTPServer::ShutdownServer() {
 
 const HTTPConfiguration& HTTPServer::Config() const {
     if (pinnedConfig) return *pinnedConfig;
+    assert(std::this_thread::get_id() == frontEnd_ && "an unpinned Config() off the front end's thread: use Snapshot()");
     std::lock_guard<std::mutex> guard(configLock_);
     return *config_;
 }

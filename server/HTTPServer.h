@@ -114,7 +114,11 @@ public:
     // RequestScope around the current request, or else the live record. A
     // record replaced while an unpinned thread holds it stays alive until
     // the replacement after, so the front end's thread, which makes every
-    // replacement but the start-up thread's one, never sees it freed.
+    // replacement but the start-up thread's one, never sees it freed; any
+    // other thread outside a RequestScope takes a Snapshot (debug builds
+    // assert that an unpinned call comes from the thread that made the
+    // server, the front end's). The logs, written from every thread, read
+    // Snapshot alone.
     const HTTPConfiguration& Config() const;
     // The live record, for threads that hold it only briefly.
     std::shared_ptr<const HTTPConfiguration> Snapshot() const;
@@ -204,4 +208,5 @@ private:
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     std::atomic<bool> shutDown_{false};
+    const std::thread::id frontEnd_ = std::this_thread::get_id();  // the thread that made the server
 };
