@@ -1,7 +1,9 @@
 #include "auth/AuthDecode.h"
 
+#include "http/Base64.h"
+#include "http/Escapes.h"
 #include "http/HTTPRequest.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 
 namespace {
 

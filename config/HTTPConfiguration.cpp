@@ -7,8 +7,6 @@
 
 using platform::reg::Transaction;
 
-HTTPConfiguration* CurrentConfig = nullptr;
-
 namespace {
 
 using Config = HTTPConfiguration;

@@ -133,6 +133,3 @@ public:
 private:
     bool ReadSetup(const std::string& setup);
 };
-
-// The record the property sheet is editing while it is open; null otherwise.
-extern HTTPConfiguration* CurrentConfig;

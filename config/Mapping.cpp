@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "config/SystemMIMETable.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 
 Mapping::Mapping() = default;
 

@@ -1,6 +1,6 @@
 #include "config/SystemMIMETable.h"
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/File.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "gateway/BlockReader.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/PathText.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"

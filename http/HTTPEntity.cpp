@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "http/FileCache.h"
-#include "http/Utilities.h"
+#include "http/FileTests.h"
+#include "net/OperatorReport.h"
 #include "net/Socket.h"
 #include "platform/FileSystem.h"
-#include "platform/MessageDisplay.h"
 
 HTTPEntity::~HTTPEntity() { Discard(); }
 
@@ -25,7 +25,7 @@ void HTTPEntity::Discard() {
 std::string HTTPEntity::SetTemp() {
     Discard();
     FileName = MakeTempFile();
-    if (FileName.empty()) platform::ShowMessage("Critical Error", "Unable to open temporary file", platform::MB_ICONERROR);
+    if (FileName.empty()) ReportToOperator(OperatorProblem::Critical, "Unable to open temporary file");
     Type = EntityTemp;
     return FileName;
 }

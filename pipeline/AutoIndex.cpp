@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "http/Utilities.h"
+#include "http/Dates.h"
+#include "http/Escapes.h"
+#include "http/LetterCase.h"
 #include "platform/File.h"
 #include "server/HTTPServer.h"
 

@@ -3,11 +3,12 @@
 #include "config/Mapping.h"
 #include "gateway/CGIBINEngine.h"
 #include "gateway/CGIWINEngine.h"
+#include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
-#include "platform/FileSystem.h"
+#include "http/LetterCase.h"
 #include "pipeline/ByteRange.h"
+#include "platform/FileSystem.h"
 #include "server/HTTPServer.h"
 
 namespace {

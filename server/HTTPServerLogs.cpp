@@ -1,7 +1,8 @@
 // The server's log operations: opening the four logs and building their lines.
+#include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/MessageDisplay.h"
 #include "server/HTTPServer.h"
 
@@ -68,7 +69,8 @@ void HTTPServer::Trace(const std::string& message, const HTTPRequest* request) {
 
 void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
     Statistics.LogStats(request, response);
-    const HTTPConfiguration& config = Config();
+    const auto snapshot = Snapshot();
+    const HTTPConfiguration& config = *snapshot;
     if (config.AccessLogMask) {
         std::string line;
         line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size());
