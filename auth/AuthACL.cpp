@@ -1,6 +1,6 @@
 #include "auth/AuthACL.h"
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 namespace {
 

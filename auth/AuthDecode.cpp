@@ -1,8 +1,10 @@
 #include "auth/AuthDecode.h"
 
+#include "http/Base64.h"
 #include "http/Characters.h"
+#include "http/Escapes.h"
 #include "http/HTTPRequest.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 
 bool AuthDecode::Decode(HTTPRequest* request, HTTPResponse*) {
     request->AuthType.clear();

@@ -1,6 +1,6 @@
 #include "auth/AuthRealm.h"
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 AuthRealm::AuthRealm() = default;
 

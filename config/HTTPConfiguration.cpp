@@ -2,12 +2,10 @@
 
 #include <optional>
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "platform/RegistryStore.h"
 
 using platform::reg::Transaction;
-
-HTTPConfiguration* CurrentConfig = nullptr;
 
 namespace {
 
@@ -276,7 +274,6 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
 bool HTTPConfiguration::SaveConfiguration(const std::string& setup) {
     Transaction transaction(Transaction::Write);
     if (!DeleteConfiguration(setup)) return false;
-    if (TestHookAfterDelete && !TestHookAfterDelete()) return false;
     SetupKeys keys(setup, kSaveOrder);
     bool ok = keys.AllOpened();
     for (const Setting& setting : kSettings) {

@@ -34,8 +34,8 @@
 
 #include "auth/AuthACL.h"
 #include "auth/AuthRealm.h"
-#include "server/Mapping.h"
-#include "server/SystemMIMETable.h"
+#include "config/Mapping.h"
+#include "config/SystemMIMETable.h"
 
 // The bits of AutoIndex.
 constexpr uint32_t kAutoIndexOn = 1;     // list a directory that has no index file
@@ -138,14 +138,6 @@ public:
     // not be read or written; nothing is changed then.
     bool PrepareSetup(const std::string& setup, int port);
 
-    // Test hook only: when set, SaveConfiguration calls it right after the
-    // old setup was deleted, and a false result makes the save stop there
-    // as a crash would. Null in every program.
-    static inline bool (*TestHookAfterDelete)() = nullptr;
-
 private:
     bool ReadSetup(const std::string& setup);
 };
-
-// The record the property sheet is editing while it is open; null otherwise.
-extern HTTPConfiguration* CurrentConfig;

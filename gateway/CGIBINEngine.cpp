@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "http/Escapes.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
@@ -92,7 +92,7 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     } else {
         start.arguments.push_back(script);
     }
-    request->PhysicalPath = command;
+    request->ScriptCommand = command;
 
     std::string commandLine = command;
     if (request->Query.find('=') == std::string::npos) commandLine += ' ' + PlusToSpace(request->Query);

@@ -7,7 +7,7 @@
 #include "http/HeaderLine.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/PathText.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"

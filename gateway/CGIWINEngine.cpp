@@ -4,9 +4,10 @@
 
 #include "gateway/BlockReader.h"
 #include "http/Characters.h"
+#include "http/Escapes.h"
+#include "http/FileTests.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -188,7 +189,7 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     start.workingDirectory = ScriptDirectory(program);
     start.arguments = {program, HostForm(profile.Name()), HostForm(content), HostForm(output)};
     const std::string quoted = '"' + program + '"';
-    request->PhysicalPath = quoted;
+    request->ScriptCommand = quoted;
 
     std::string commandLine = quoted + ' ' + profile.Name() + ' ' + content + ' ' + output;
     if (commandLine.size() > kMaxCommandLine) commandLine.resize(kMaxCommandLine);

@@ -4,9 +4,10 @@
 
 #include "gateway/BlockReader.h"
 #include "http/Characters.h"
+#include "http/Escapes.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"

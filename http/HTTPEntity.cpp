@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "http/FileCache.h"
-#include "http/Utilities.h"
+#include "http/FileTests.h"
+#include "net/OperatorReport.h"
 #include "net/Reply.h"
 #include "net/Socket.h"
 #include "platform/FileSystem.h"
-#include "platform/MessageDisplay.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void HTTPEntity::Discard() {
 std::string HTTPEntity::SetTemp() {
     Discard();
     fileName_ = MakeTempFile();
-    if (fileName_.empty()) platform::ShowMessage("Critical Error", "Unable to open temporary file", platform::MB_ICONERROR);
+    if (fileName_.empty()) ReportToOperator(OperatorProblem::Critical, "Unable to open temporary file");
     type_ = EntityTemp;
     return fileName_;
 }

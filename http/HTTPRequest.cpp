@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "http/Utilities.h"
+#include "http/Escapes.h"
+#include "http/LetterCase.h"
+#include "http/PathText.h"
 #include "net/Socket.h"
 
 namespace {

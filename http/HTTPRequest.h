@@ -63,6 +63,10 @@ public:
     int AllowIndex = 1;
     int ResourceKind = ResourceUnset;
     std::string PhysicalPath;
+    // The command a gateway ran for this request (the quoted program, after
+    // the Perl command line when one was used), which its log lines quote;
+    // PhysicalPath keeps naming the file.
+    std::string ScriptCommand;
     std::string ScriptName;
     std::string PathInfo;
     // What the pipeline learned of the file at PhysicalPath when it checked

@@ -1,6 +1,6 @@
 #include "http/HeaderString.h"
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 
 const char* const HeaderString[Hdr::Count] = {
 #define VAREVAVO_HEADER_NAME(id, text) text,

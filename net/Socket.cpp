@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "net/OperatorReport.h"
 #include "net/Reply.h"
 #include "net/SocketManager.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "platform/MessageDisplay.h"
 
 namespace sys = platform::net;
 
@@ -541,11 +541,7 @@ void DisplayErrorMsg(const char* message, int port) {
     std::string detail = port >= 0 ? "port " + std::to_string(port) : std::string();
     if (!words.empty()) detail += (detail.empty() ? "" : ": ") + words;
     if (!detail.empty()) text += " (" + detail + ")";
-    platform::MessageBeep(platform::MB_ICONEXCLAMATION);
-    platform::ShowMessage("Error", text, platform::MB_OK);
+    ReportToOperator(OperatorProblem::Socket, text);
 }
 
-void DisplayInternalErrorMsg(const char* message) {
-    platform::MessageBeep(platform::MB_ICONEXCLAMATION);
-    platform::ShowMessage("Sock32 Error", message, platform::MB_ICONEXCLAMATION);
-}
+void DisplayInternalErrorMsg(const char* message) { ReportToOperator(OperatorProblem::SocketInternal, message); }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "platform/RegistryStore.h"
+#include "platform/RegistryTypes.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -409,7 +409,9 @@ LONG Transaction::Status() const {
 LONG Transaction::Commit() {
     if (ended_) return result_;
     ended_ = true;
-    result_ = RegistryDatabase::Instance().Leave(true);
+    RegistryDatabase& db = RegistryDatabase::Instance();
+    if (const auto seam = CommitSeam.load(); seam && !seam()) db.Spoil(ERROR_REGISTRY_IO_FAILED);
+    result_ = db.Leave(true);
     return result_;
 }
 

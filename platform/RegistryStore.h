@@ -23,45 +23,16 @@
 // give every case its own home), the store of the new home is opened and the
 // handles of the old one become invalid.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/RegistryTypes.h"
+
 namespace platform::reg {
-
-using LONG = long;
-
-// An open key. Handles are numbers owned by this process; close each with
-// RegCloseKey (callers hold them in RAII owners).
-enum class HKEY : uint32_t {};
-inline constexpr HKEY kNoKey = HKEY{0};
-inline constexpr HKEY HKEY_LOCAL_MACHINE = HKEY{0x80000002u};
-
-// Value types.
-inline constexpr uint32_t REG_NONE = 0;
-inline constexpr uint32_t REG_SZ = 1;         // text and its terminating zero byte
-inline constexpr uint32_t REG_EXPAND_SZ = 2;
-inline constexpr uint32_t REG_BINARY = 3;
-inline constexpr uint32_t REG_DWORD = 4;      // 4 bytes, little-endian
-inline constexpr uint32_t REG_MULTI_SZ = 7;
-inline constexpr uint32_t REG_QWORD = 11;
-
-// Results.
-inline constexpr LONG ERROR_SUCCESS = 0;
-inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;     // no such key or value
-inline constexpr LONG ERROR_ACCESS_DENIED = 5;      // a fixed key, or a key that still has subkeys
-inline constexpr LONG ERROR_INVALID_HANDLE = 6;     // not an open handle (or one of an earlier home)
-inline constexpr LONG ERROR_INVALID_PARAMETER = 87; // a name with a NUL byte or an empty path step
-inline constexpr LONG ERROR_BUSY = 170;             // other processes kept the store locked too long
-inline constexpr LONG ERROR_MORE_DATA = 234;        // the caller's buffer is too small
-inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;    // enumeration index past the end
-inline constexpr LONG ERROR_CANTOPEN = 1011;        // the store file cannot be opened or created
-inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015; // the store file is not a registry
-inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016; // any other failure of the store
-inline constexpr LONG ERROR_KEY_DELETED = 1018;     // the key of this handle was deleted
-inline constexpr LONG ERROR_CANCELLED = 1223;       // an inner Transaction ended without Commit
 
 // A short English description of a result, for messages.
 const char* ErrorText(LONG code);
@@ -154,6 +125,14 @@ public:
 private:
     HKEY key_ = kNoKey;
 };
+
+// --- Test seam -----------------------------------------------------------------
+// Null in every program. A test sets it to stop a change of the store at a
+// commit, as a crash or a failing disk would: every Commit (inner or
+// outermost) calls it first, and a false result fails that commit as a
+// failure of the store (ERROR_REGISTRY_IO_FAILED) would, so the outermost
+// transaction rolls back. It may also end the process there.
+inline std::atomic<bool (*)()> CommitSeam{nullptr};
 
 // --- Transactions ---------------------------------------------------------------
 // Groups several operations of this thread into one atomic change of the

@@ -50,7 +50,11 @@ void ReleaseIdleLibraryPages() {
 }  // namespace
 
 void ReleaseFreeMemory() {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // (A sanitizer's allocator keeps memory of its own: the C library's
+    // trim would walk heaps that allocator shares no lock with.)
     ::malloc_trim(0);
+#endif
     ReleaseIdleLibraryPages();
 }
 

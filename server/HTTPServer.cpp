@@ -1,5 +1,7 @@
 #include "server/HTTPServer.h"
 
+#include <cassert>
+
 #include "net/Socket.h"
 #include "platform/Clock.h"
 #include "platform/MessageDisplay.h"
@@ -32,16 +34,6 @@ HTTPConfiguration LoadLiveSetup(const std::string& name) {
 }
 
 }  // namespace
-
-HTTPServer::HTTPServer(const std::string& setupName)
-    : Statistics(this),
-      Listener(this),
-      setupName_(setupName.empty() ? "Primary" : setupName),
-      config_(std::make_shared<const HTTPConfiguration>()) {
-    // The C library reads the zone once; doing it here, before any worker
-    // runs, keeps the workers' local-time breakdowns free of writes.
-    platform::ReloadTimeZone();
-}
 
 HTTPServer::~HTTPServer() {
     Accepting = 0;
@@ -139,8 +131,15 @@ void HTTPServer::ShutdownServer() {
 
 const HTTPConfiguration& HTTPServer::Config() const {
     if (pinnedConfig) return *pinnedConfig;
+    assert(std::this_thread::get_id() == frontEnd_ && "an unpinned Config() off the front end's thread: use Snapshot()");
     std::lock_guard<std::mutex> guard(configLock_);
     return *config_;
+}
+
+const HTTPConfiguration& HTTPServer::LogRecord(std::shared_ptr<const HTTPConfiguration>* hold) const {
+    if (pinnedConfig) return *pinnedConfig;
+    *hold = Snapshot();
+    return **hold;
 }
 
 std::shared_ptr<const HTTPConfiguration> HTTPServer::Snapshot() const {

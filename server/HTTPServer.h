@@ -2,15 +2,17 @@
 // The one object that stands for a running web server: it owns the
 // configuration, the statistics, the four logs and the listener with its
 // pool, and carries the three flags the listener and the pipeline consult
-// on every connection and request. It is the host of the connection core
-// (ConnectionHost): the core waits on connections, the server serves the
-// requests on them.
+// on every connection and request. It serves the connection core: the core
+// waits on connections and asks the server, through a ConnectionHost that
+// the constructor makes, to serve the requests on them.
 //
-// Its members live in several files, each group below naming its own: the
-// object, its lifecycle, its configuration and the front end's link in
-// HTTPServer.cpp; the pipeline (ProcessRequest and its stages) in
-// RequestPipeline.cpp; the logs in HTTPServerLogs.cpp; serving requests on
-// the connection core's connections in RequestService.cpp.
+// Its members live in several files. In this folder, the server's own
+// library, which the gateways use: the configuration and the lifecycle in
+// HTTPServer.cpp, the logs in HTTPServerLogs.cpp. In pipeline/, whose
+// library a program that makes a server links: the constructor (with the
+// ConnectionHost it makes) in HTTPServerLifetime.cpp, serving a request on
+// a connection in RequestService.cpp, the pipeline (ProcessRequest and its
+// stages) in RequestPipeline.cpp.
 //
 // The live configuration is an immutable record exchanged whole on reload:
 // each request works with the record that was live when it began (pinned by
@@ -38,7 +40,7 @@ class ShellLink;
 extern const char* const kServerVersionText;
 extern const char* const kServerPlainText;
 
-class HTTPServer : public ConnectionHost {
+class HTTPServer {
 public:
     // Non-zero while the pool is (nearly) exhausted, and for good after
     // shutdown: requests are refused with 503 and keep-alive is not granted.
@@ -51,7 +53,7 @@ public:
     // The setup this server runs ("Primary" when the name given is empty).
     explicit HTTPServer(const std::string& setupName);
     // Stops the listener if it still runs, then closes the logs.
-    ~HTTPServer() override;
+    ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;
     HTTPServer& operator=(const HTTPServer&) = delete;
 
@@ -119,10 +121,18 @@ public:
     // RequestScope around the current request, or else the live record. A
     // record replaced while an unpinned thread holds it stays alive until
     // the replacement after, so the front end's thread, which makes every
-    // replacement but the start-up thread's one, never sees it freed.
+    // replacement but the start-up thread's one, never sees it freed; any
+    // other thread outside a RequestScope takes a Snapshot (debug builds
+    // assert that an unpinned call comes from the thread that made the
+    // server, the front end's). The logs, written from every thread, read
+    // LogRecord alone.
     const HTTPConfiguration& Config() const;
     // The live record, for threads that hold it only briefly.
     std::shared_ptr<const HTTPConfiguration> Snapshot() const;
+    // The record a log line follows: the calling thread's pinned one while it
+    // serves a request (no lock: every request writes an access line), else
+    // the live one, which *hold keeps for the caller.
+    const HTTPConfiguration& LogRecord(std::shared_ptr<const HTTPConfiguration>* hold) const;
     // Makes fresh the live record.
     void ReplaceConfiguration(HTTPConfiguration fresh);
 
@@ -145,33 +155,43 @@ public:
     void SetShell(ShellLink* shell) { shell_.store(shell); }
     ShellLink* Shell() const { return shell_.load(); }
     // Both cost nothing while no front end listens.
-    void RequestTitleUpdate() override;
-    void RequestRepaint() override;
+    void RequestTitleUpdate();
+    void RequestRepaint();
 
-    // --- Serving connections for the connection core (RequestService.cpp) -
-    Settings CoreSettings() const override;
-    bool AcceptsConnections() const override { return Accepting != 0; }
-    void SetOverloaded(bool overloaded) override { Overloaded = overloaded ? 1 : 0; }
+    // --- Serving connections for the connection core ---------------------
+    // What the server's ConnectionHost asks of it, call for call.
+    using Settings = ConnectionHost::Settings;
+    using Step = ConnectionHost::Step;
+    using After = ConnectionHost::After;
+    Settings CoreSettings() const;
+    bool AcceptsConnections() const { return Accepting != 0; }
+    void SetOverloaded(bool overloaded) { Overloaded = overloaded ? 1 : 0; }
     // "Server Overloaded" in the error log.
-    void ReportOverload() override;
+    void ReportOverload();
     // Serves at once a whole request that needs nothing that may block: a
     // document, a listing, a parsed page, a redirect, a refusal, /~stats.
     // Scripts, PUT, DELETE and POST, requests with a body, and every request
     // while ResolveName is on go to a worker.
-    Step Serve(Connection& connection, Reply* reply, After* after) override;
+    Step Serve(Connection& connection, Reply* reply, After* after);
     // Reads, serves and answers one request, waiting as long as the
     // time-outs allow.
-    After ServeBlocking(Connection& connection) override;
+    After ServeBlocking(Connection& connection);
     // A loop thread's batch: its document cache rechecks what changed
     // before the batch, and its log lines are written together after its
     // answers have left (a file write is the dearest step of a small answer,
     // so a kept-alive client is not kept waiting for it).
-    void BatchStarting() override;
-    void WriteLogLines() override;
+    void BatchStarting();
+    void WriteLogLines();
     // A loop thread gets a document cache and keeps its log lines per batch.
-    void ThreadStarting(bool loop) override;
-    void ThreadEnding(bool loop) override;
+    void ThreadStarting(bool loop);
+    void ThreadEnding(bool loop);
 
+private:
+    // The connection core's view of this server; before the listener, which
+    // keeps a pointer to it.
+    std::unique_ptr<ConnectionHost> host_;
+
+public:
     HTTPStatistics Statistics;
     EventLog AccessLog;
     EventLog ErrorLog;
@@ -199,4 +219,5 @@ private:
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     std::atomic<bool> shutDown_{false};
+    const std::thread::id frontEnd_ = std::this_thread::get_id();  // the thread that made the server
 };

@@ -1,7 +1,8 @@
 // The server's log operations: opening the four logs and building their lines.
+#include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/MessageDisplay.h"
 #include "server/HTTPServer.h"
 
@@ -26,14 +27,15 @@ void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, cons
 }  // namespace
 
 void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
-    const auto config = Snapshot();
-    OpenOrClose(AccessLog, config->AccessLogMask, config->AccessLogFileName, "Error opening access log.  Check setup.",
+    std::shared_ptr<const HTTPConfiguration> hold;
+    const HTTPConfiguration& config = LogRecord(&hold);
+    OpenOrClose(AccessLog, config.AccessLogMask, config.AccessLogFileName, "Error opening access log.  Check setup.",
                 failures);
-    OpenOrClose(ErrorLog, config->ErrorLogMask, config->ErrorLogFileName, "Error opening error log.  Check setup.",
+    OpenOrClose(ErrorLog, config.ErrorLogMask, config.ErrorLogFileName, "Error opening error log.  Check setup.",
                 failures);
-    OpenOrClose(ReferrerLog, config->ReferrerLogMask, config->ReferrerLogFileName,
+    OpenOrClose(ReferrerLog, config.ReferrerLogMask, config.ReferrerLogFileName,
                 "Error opening referrer log.  Check setup.", failures);
-    OpenOrClose(TraceLog, config->TraceLogMask, config->TraceLogFileName, "Error opening trace log.  Check setup.",
+    OpenOrClose(TraceLog, config.TraceLogMask, config.TraceLogFileName, "Error opening trace log.  Check setup.",
                 failures);
 }
 
@@ -61,16 +63,19 @@ void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& me
 }  // namespace
 
 void HTTPServer::LogError(const std::string& message, const HTTPRequest* request) {
-    if (Snapshot()->ErrorLogMask) Diagnostic(ErrorLog, "LOCAL SYSTEM ERROR ", message, request);
+    std::shared_ptr<const HTTPConfiguration> hold;
+    if (LogRecord(&hold).ErrorLogMask) Diagnostic(ErrorLog, "LOCAL SYSTEM ERROR ", message, request);
 }
 
 void HTTPServer::Trace(const std::string& message, const HTTPRequest* request) {
-    if (Snapshot()->TraceLogMask) Diagnostic(TraceLog, "No Request Data", message, request);
+    std::shared_ptr<const HTTPConfiguration> hold;
+    if (LogRecord(&hold).TraceLogMask) Diagnostic(TraceLog, "No Request Data", message, request);
 }
 
 void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
     Statistics.LogStats(request, response);
-    const HTTPConfiguration& config = Config();
+    std::shared_ptr<const HTTPConfiguration> hold;
+    const HTTPConfiguration& config = LogRecord(&hold);
     if (config.AccessLogMask) {
         std::string line;
         line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +

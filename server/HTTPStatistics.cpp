@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
 #include "platform/Clock.h"
 #include "server/HTTPServer.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/RegistryStore.h"
 
 using platform::reg::REG_DWORD;

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/RegistryStore.h"
 #include "tools/RegFile.h"
 

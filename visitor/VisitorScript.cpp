@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "http/Utilities.h"
+#include "http/Escapes.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "visitor/CounterImage.h"

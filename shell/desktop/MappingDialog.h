@@ -14,7 +14,7 @@
 
 #include <vector>
 
-#include "server/Mapping.h"
+#include "config/Mapping.h"
 #include "shell/desktop/PropertyPage.h"
 
 class MappingDialog : public PropertyPage {

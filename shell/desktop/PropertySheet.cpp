@@ -55,6 +55,8 @@ const std::array<PageKind, PropertySheet::kPageCount>& Pages() {
 
 }  // namespace
 
+HTTPConfiguration* CurrentConfig = nullptr;
+
 PropertySheet::PropertySheet(QWidget* owner, const std::string& caption, HTTPConfiguration* config)
     : QDialog(owner), config_(config), tabs_(new QTabWidget) {
     CurrentConfig = config;

@@ -14,6 +14,9 @@ class HTTPConfiguration;
 class PropertyPage;
 class QTabWidget;
 
+// The record the property sheet is editing while it is open; null otherwise.
+extern HTTPConfiguration* CurrentConfig;
+
 class PropertySheet : public QDialog {
     Q_OBJECT
 public:

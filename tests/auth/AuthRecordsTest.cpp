@@ -3,7 +3,7 @@
 
 #include "auth/AuthACL.h"
 #include "auth/AuthRealm.h"
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "tests/support/TestHome.h"
 
 using platform::reg::HKEY_LOCAL_MACHINE;

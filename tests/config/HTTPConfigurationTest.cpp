@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestHome.h"
 
@@ -430,9 +430,10 @@ TEST(HTTPConfigurationPersistence, AFailureAfterTheDeleteLeavesTheOldSetupWhole)
     ASSERT_TRUE(old.SaveConfiguration("Test"));
     HTTPConfiguration changed;
     changed.DefaultConfiguration();
-    HTTPConfiguration::TestHookAfterDelete = [] { return false; };
+    // The first commit of a save is the end of the old setup's deletion.
+    CommitSeam = [] { return false; };
     EXPECT_FALSE(changed.SaveConfiguration("Test"));
-    HTTPConfiguration::TestHookAfterDelete = nullptr;
+    CommitSeam = nullptr;
     ExpectStoredSetup(old);
 }
 
@@ -447,24 +448,30 @@ TEST(HTTPConfigurationPersistence, ACrashDuringASaveLeavesTheOldSetupWhole) {
     ExpectStoredSetup(old);
 }
 
-// A new setup and its port arrive together or not at all: a save that
-// stops (as a crash would) while the port is written leaves no setup, never
-// one with the default port.
+// A new setup and its port arrive together or not at all: stopped (as a
+// crash would stop it) at any of its commits, making a setup leaves none,
+// never one with the default port.
 TEST(HTTPConfigurationPersistence, ANewSetupGetsItsPortInOneTransaction) {
     TestHome home;
-    for (int stopAt : {1, 2}) {
-        SCOPED_TRACE(stopAt);
-        static int saves;
-        saves = 0;
-        static int stop;
-        stop = stopAt;
-        HTTPConfiguration::TestHookAfterDelete = [] { return ++saves != stop; };
+    static int commits;
+    static int stop;
+    for (stop = 1;; ++stop) {
+        SCOPED_TRACE(stop);
+        ASSERT_LT(stop, 50) << "making a setup never got through";
+        commits = 0;
+        CommitSeam = [] { return ++commits != stop; };
         HTTPConfiguration c;
-        EXPECT_FALSE(c.PrepareSetup("Test", 8080));
-        HTTPConfiguration::TestHookAfterDelete = nullptr;
+        const bool made = c.PrepareSetup("Test", 8080);
+        CommitSeam = nullptr;
+        if (commits < stop) {  // no commit was stopped
+            EXPECT_TRUE(made);
+            break;
+        }
+        EXPECT_FALSE(made);
         HKEY key = kNoKey;
         EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSetupPath, &key), ERROR_FILE_NOT_FOUND);
     }
+    EXPECT_GT(stop, 2) << "a new setup is loaded, defaulted and saved again with its port";
     HTTPConfiguration created;
     ASSERT_TRUE(created.PrepareSetup("Test", 8080));
     EXPECT_EQ(created.Port, 8080);

@@ -1,5 +1,5 @@
 // The two match rules of the mapping lists and the MIME lookup.
-#include "server/Mapping.h"
+#include "config/Mapping.h"
 
 #include <gtest/gtest.h>
 

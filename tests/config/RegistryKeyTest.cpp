@@ -1,6 +1,6 @@
 // RegistryKey over the real store: flags, getters that never touch their
 // target on failure, the 1024-byte buffers, enumeration and DeleteTree.
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 #include <gtest/gtest.h>
 

@@ -6,12 +6,14 @@
 #include <cstdlib>
 
 #include "config/HTTPConfiguration.h"
+#include "platform/RegistryStore.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     HTTPConfiguration c;
     c.DefaultConfiguration();
-    HTTPConfiguration::TestHookAfterDelete = [] {
+    // The first commit of a save is the end of the old setup's deletion.
+    platform::reg::CommitSeam = [] {
         std::printf("deleted\n");
         std::fflush(stdout);
         std::_Exit(3);  // no destructor, no rollback: as abrupt as a crash

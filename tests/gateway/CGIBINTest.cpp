@@ -268,4 +268,19 @@ TEST(StandardCGI, PerlScriptThroughPerlCmdLine) {
               std::string::npos);
 }
 
+// A script's parsed page names the script as its document, not the command
+// (interpreter and quotes) that ran it.
+TEST(StandardCGI, ParsedOutputOfAPerlScriptNamesTheScript) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.PerlCmdLine = "/usr/bin/perl";
+        c.ProcessSSI = 1;
+    });
+    WriteScript(t, "CGI-BIN/page.pl",
+                "print \"Content-Type: text/x-server-parsed-html\\n\\n\";\n"
+                "print \"[<!--#echo var=\\\"DOCUMENT_NAME\\\"-->]\";\n",
+                std::filesystem::perms(0644));
+    const std::string response = Get(t, "/CGI-BIN/page.pl");
+    EXPECT_NE(response.find("[C:\\HTTPD\\CGI-BIN\\page.pl]"), std::string::npos) << response;
+}
+
 }  // namespace

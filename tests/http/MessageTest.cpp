@@ -3,7 +3,6 @@
 
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
 #include "net/Socket.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestHome.h"

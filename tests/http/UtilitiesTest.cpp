@@ -1,5 +1,10 @@
 // Table-driven tests of the text, time and file helpers.
-#include "http/Utilities.h"
+#include "http/Base64.h"
+#include "http/Dates.h"
+#include "http/Escapes.h"
+#include "http/FileTests.h"
+#include "http/LetterCase.h"
+#include "http/PathText.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // of each form are tested end to end, through a server.)
 #include <gtest/gtest.h>
 
-#include "server/ByteRange.h"
+#include "pipeline/ByteRange.h"
 
 namespace {
 

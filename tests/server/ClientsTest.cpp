@@ -11,10 +11,10 @@
 #include <mutex>
 #include <thread>
 
+#include "config/SystemMIMETable.h"
 #include "platform/MessageDisplay.h"
 #include "platform/RegistryStore.h"
 #include "server/HTTPServer.h"
-#include "server/SystemMIMETable.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestServer.h"
 

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "http/Utilities.h"
-#include "platform/FileSystem.h"
+#include "http/Dates.h"
 #include "net/Socket.h"
+#include "platform/FileSystem.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
 

@@ -1,4 +1,4 @@
-#include "config/RegistryKey.h"
+#include "platform/RegistryKey.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "server/SystemMIMETable.h"
+#include "config/SystemMIMETable.h"
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "platform/File.h"
 
 namespace {

@@ -1,17 +1,18 @@
-#include "server/MethodHandlers.h"
+#include "pipeline/MethodHandlers.h"
 
 #include <memory>
 #include <unordered_map>
 
+#include "config/Mapping.h"
 #include "gateway/CGIBINEngine.h"
 #include "gateway/CGIWINEngine.h"
+#include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
+#include "pipeline/ByteRange.h"
 #include "platform/FileSystem.h"
-#include "server/ByteRange.h"
 #include "server/HTTPServer.h"
-#include "server/Mapping.h"
 
 namespace {
 

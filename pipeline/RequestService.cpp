@@ -5,7 +5,7 @@
 #include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 #include "net/Connection.h"
 #include "net/Reply.h"
 #include "server/HTTPServer.h"

@@ -1,9 +1,9 @@
-#include "server/Mapping.h"
+#include "config/Mapping.h"
 
 #include <utility>
 
-#include "http/Utilities.h"
-#include "server/SystemMIMETable.h"
+#include "config/SystemMIMETable.h"
+#include "http/LetterCase.h"
 
 Mapping::Mapping() = default;
 

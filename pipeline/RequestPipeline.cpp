@@ -5,15 +5,18 @@
 
 #include "auth/AuthDecode.h"
 #include "gateway/SSIEngine.h"
+#include "http/Dates.h"
+#include "http/Escapes.h"
 #include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
+#include "http/PathText.h"
+#include "pipeline/AutoIndex.h"
+#include "pipeline/MethodHandlers.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
-#include "server/AutoIndex.h"
 #include "server/HTTPServer.h"
-#include "server/MethodHandlers.h"
 #include "server/URLMapping.h"
 
 namespace {

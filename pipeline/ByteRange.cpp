@@ -1,6 +1,6 @@
-#include "server/ByteRange.h"
+#include "pipeline/ByteRange.h"
 
-#include "http/Utilities.h"
+#include "http/LetterCase.h"
 
 namespace {
 

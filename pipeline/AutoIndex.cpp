@@ -1,8 +1,10 @@
-#include "server/AutoIndex.h"
+#include "pipeline/AutoIndex.h"
 
 #include <cstdio>
 
-#include "http/Utilities.h"
+#include "http/Dates.h"
+#include "http/Escapes.h"
+#include "http/LetterCase.h"
 #include "platform/File.h"
 #include "server/HTTPServer.h"
 

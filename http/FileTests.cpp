@@ -1,0 +1,22 @@
+#include "http/FileTests.h"
+
+#include "platform/FileSystem.h"
+
+int Exists(const std::string& path) { return platform::GetFileInfo(path, nullptr) ? 1 : 0; }
+
+int IsFile(const std::string& path) {
+    platform::FileInfo info;
+    return platform::GetFileInfo(path, &info) && !info.directory ? 1 : 0;
+}
+
+int IsDirectory(const std::string& path) {
+    platform::FileInfo info;
+    return platform::GetFileInfo(path, &info) && info.directory ? 1 : 0;
+}
+
+uint32_t FileSize(const std::string& path) {
+    platform::FileInfo info;
+    return platform::GetFileInfo(path, &info) ? static_cast<uint32_t>(info.size) : 0;
+}
+
+std::string MakeTempFile() { return platform::CreateTempFile(); }
