@@ -33,6 +33,7 @@ public:
 
     // The connection's socket, for the host that serves it.
     Socket& Tcp() { return *socket_; }
+    const Socket& Tcp() const { return *socket_; }
 
     // Read from other threads (the pool's eviction).
     Phase CurrentPhase() const { return phase_.load(std::memory_order_relaxed); }
@@ -42,6 +43,21 @@ public:
     // Admitted by taking the slot of a connection that waited too long, and
     // no whole request read since: it may give way at once in turn.
     bool OnProbation() const { return probation_.load(std::memory_order_relaxed); }
+
+    // A client that takes an answer in more slowly than this, once the
+    // answer has had to wait for it, holds its slot as a silent client
+    // does: a newcomer that finds no idle slot may take it. The floor is far
+    // below any real link (a 2G phone takes in several KiB a second) and a
+    // slow-reading attacker (a few bytes a second) far below the floor.
+    static constexpr int64_t kMinSendRate = 1024;  // bytes per second
+    // How long the answer must have waited before its client is judged.
+    static constexpr uint32_t kSendJudgeTime = 1000;  // ms
+    // True when an answer is leaving more slowly than kMinSendRate, judged
+    // over at least kSendJudgeTime since it first had to wait (at now).
+    // Read from other threads (the pool's eviction) while the socket is open.
+    bool SendsTooSlowly(uint32_t now) const;
+    // How long (at now) the answer has waited for the client to take it in.
+    uint32_t StalledFor(uint32_t now) const { return now - stalledSince_.load(std::memory_order_relaxed); }
 
 private:
     friend class EventLoop;
@@ -58,8 +74,15 @@ private:
     std::atomic<Phase> phase_{Reading};
     std::atomic<uint32_t> waitingSince_;
     std::atomic<bool> probation_{false};
+    // Set by the loop when the answer first has to wait for the socket: when,
+    // and what the client had acknowledged then (the others read them once
+    // stalled_ is set).
+    std::atomic<bool> stalled_{false};
+    std::atomic<uint32_t> stalledSince_{0};
+    std::atomic<int64_t> acknowledgedAtStall_{0};
     Reply reply_;
-    bool welcomed_ = false;      // its loop has registered it
+    bool welcomed_ = false;      // its loop has taken it in
+    bool polled_ = false;        // registered in its loop's poll
     ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left
     uint64_t dropped_ = 0;       // bytes dropped while lingering
     bool peerClosed_ = false;    // the client will send nothing more

@@ -138,11 +138,7 @@ void EventLoop::TakeAdopted(uint32_t now) {
             continue;
         }
         // Back from a worker.
-        if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
-            End(c, false);
-            continue;
-        }
-        c->interest_ = Poller::Readable;
+        if (!Register(c)) continue;
         if (c->after_ == ConnectionHost::After::Linger) Linger(c, now);
         else WaitForRequest(c, now);
     }
@@ -176,11 +172,7 @@ void EventLoop::Accept(uint32_t now) {
 
 bool EventLoop::Welcome(Connection* c, uint32_t now) {
     c->welcomed_ = true;
-    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
-        End(c, false);
-        return false;
-    }
-    c->interest_ = Poller::Readable;
+    if (!Register(c)) return false;
     c->waitingSince_ = now;
     c->lineStart_ = now;
     c->phase_ = Connection::Reading;
@@ -288,12 +280,19 @@ void EventLoop::Send(Connection* c, uint32_t now) {
         Answered(c, now);
     } else {
         if (c->reply_.Sent() != before) Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
+        if (!c->stalled_.load(std::memory_order_relaxed)) {
+            // From here on the client's pace decides; remember where it stood.
+            c->stalledSince_.store(now, std::memory_order_relaxed);
+            c->acknowledgedAtStall_.store(c->Tcp().Acknowledged(), std::memory_order_relaxed);
+            c->stalled_.store(true, std::memory_order_release);
+        }
         SetInterest(c, Poller::Writable);
     }
 }
 
 void EventLoop::Answered(Connection* c, uint32_t now) {
     c->reply_.Clear();
+    c->stalled_.store(false, std::memory_order_relaxed);
     host_->RequestRepaint();
     if (c->after_ == ConnectionHost::After::KeepAlive) {
         SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
@@ -352,16 +351,37 @@ void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
     Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
 }
 
+bool EventLoop::Register(Connection* c) {
+    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
+        End(c, false);
+        return false;
+    }
+    c->polled_ = true;
+    c->interest_ = Poller::Readable;
+    return true;
+}
+
+void EventLoop::Unregister(Connection* c) {
+    if (!c->polled_) return;
+    poller_.Remove(c->Tcp().Handle);
+    c->polled_ = false;
+    c->interest_ = 0;
+}
+
 void EventLoop::ToWorker(Connection* c) {
     Disarm(c);
-    poller_.Remove(c->Tcp().Handle);
-    c->interest_ = 0;
+    Unregister(c);
     c->phase_ = Connection::Working;
     owner_->Workers().Submit(c);
 }
 
 void EventLoop::End(Connection* c, bool orderly) {
     Disarm(c);
+    // The poll lets go before the descriptor closes: a registration lives
+    // as long as the open socket, and a script started meanwhile may hold
+    // a copy of it for a moment, so a closed descriptor could still report
+    // events for a connection that is gone.
+    Unregister(c);
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);

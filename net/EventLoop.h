@@ -68,6 +68,10 @@ private:
     void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
+    // Into the poll, waiting to read (false: it could not, and has ended) /
+    // out of it.
+    bool Register(Connection* c);
+    void Unregister(Connection* c);
     void End(Connection* c, bool orderly);
     void SetInterest(Connection* c, unsigned interest);
     void TakeAdopted(uint32_t now);
