@@ -50,12 +50,14 @@ public:
     // below any real link (a 2G phone takes in several KiB a second) and a
     // slow-reading attacker (a few bytes a second) far below the floor.
     static constexpr int64_t kMinSendRate = 1024;  // bytes per second
-    // How long the answer must have waited before its client is judged.
-    static constexpr uint32_t kSendJudgeTime = 1000;  // ms
-    // True when an answer is leaving more slowly than kMinSendRate, judged
-    // over at least kSendJudgeTime since it first had to wait (at now).
-    // Read from other threads (the pool's eviction) while the socket is open.
-    bool SendsTooSlowly(uint32_t now) const;
+    // While an answer waits for its client, the loop measures what the
+    // client took in over each period this long (ms).
+    static constexpr uint32_t kSendJudgeTime = 1000;
+    // True when the answer leaving took in less than kMinSendRate over the
+    // last period measured. Read from other threads (the pool's eviction).
+    bool SendsTooSlowly() const {
+        return CurrentPhase() == Sending && tooSlow_.load(std::memory_order_relaxed);
+    }
     // How long (at now) the answer has waited for the client to take it in.
     uint32_t StalledFor(uint32_t now) const { return now - stalledSince_.load(std::memory_order_relaxed); }
 
@@ -74,12 +76,10 @@ private:
     std::atomic<Phase> phase_{Reading};
     std::atomic<uint32_t> waitingSince_;
     std::atomic<bool> probation_{false};
-    // Set by the loop when the answer first has to wait for the socket: when,
-    // and what the client had acknowledged then (the others read them once
-    // stalled_ is set).
-    std::atomic<bool> stalled_{false};
+    // Set by the loop: when the answer first had to wait for the socket, and
+    // whether the client took in too little over the last period measured.
     std::atomic<uint32_t> stalledSince_{0};
-    std::atomic<int64_t> acknowledgedAtStall_{0};
+    std::atomic<bool> tooSlow_{false};
     Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in
     bool polled_ = false;        // registered in its loop's poll
@@ -90,6 +90,13 @@ private:
     bool ready_ = false;         // on the loop's list of connections to serve
     unsigned interest_ = 0;      // what the poll waits for on it
     uint32_t lineStart_;         // when the line being read began
+    // While an answer leaves: when it ends for want of progress; whether it
+    // has had to wait for the client, and when and at what count of
+    // acknowledged bytes the client's pace was last measured.
+    uint32_t sendDeadline_ = 0;
+    bool stalled_ = false;
+    uint32_t measuredAt_ = 0;
+    int64_t acknowledgedAtMeasure_ = 0;
     // The loop's timer lists (intrusive, ordered by deadline).
     Timer timer_ = NoTimer;
     uint32_t deadline_ = 0;

@@ -64,6 +64,12 @@ private:
     void Serve(Connection* c, uint32_t now);
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
+    // Arms the send timer for the earlier of the answer's deadline and the
+    // next measure of its client's pace (once it has had to wait).
+    void ArmSend(Connection* c);
+    // Measures what the client took in since the last measure, and marks it
+    // too slow (Connection::SendsTooSlowly) or not.
+    void MeasurePace(Connection* c, uint32_t now);
     void Linger(Connection* c, uint32_t now);
     void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
