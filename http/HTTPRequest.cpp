@@ -121,6 +121,7 @@ void HTTPRequest::Reset() {
     URLTooLong = false;
     BadFraming = false;
     BodyLength = 0;
+    TurnedAway = false;
     source_ = nullptr;
     bodyDeclared_ = bodyRead_ = lineCut_ = false;
 }

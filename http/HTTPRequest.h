@@ -86,6 +86,9 @@ public:
     bool BadFraming = false;
     // The length the Content-Length header declares (0 without one).
     uint64_t BodyLength = 0;
+    // The server has no room to serve this request now (its scripts are
+    // all busy and their wait is full): it is answered as when overloaded.
+    bool TurnedAway = false;
 
     HTTPRequest();
     ~HTTPRequest() = default;

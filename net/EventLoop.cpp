@@ -236,7 +236,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
     const uint32_t mark = s.Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
-    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after);
+    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after, false);
     c->inBody_ = false;
     switch (step) {
         case ConnectionHost::Step::IncompleteBody:
@@ -255,21 +255,30 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             break;
         case ConnectionHost::Step::Answer:
             c->probation_ = false;
-            c->after_ = after;
-            c->phase_ = Connection::Sending;
-            c->sendDeadline_ = After(now, settings_.sendTimeOut);
-            Arm(c, Connection::SendTimer, c->sendDeadline_);
-            // At once: the client can take it in while the loop serves the
-            // others (a batch sent at its end would keep both waiting).
-            Send(c, now);
+            Answer(c, after, now);
             break;
         case ConnectionHost::Step::Worker:
             c->probation_ = false;
             s.Rewind(mark);
             ToWorker(c);
             break;
+        case ConnectionHost::Step::Script:
+            c->probation_ = false;
+            s.Rewind(mark);
+            ToScript(c, now);
+            break;
         case ConnectionHost::Step::Drop: End(c, false); break;
     }
+}
+
+void EventLoop::Answer(Connection* c, ConnectionHost::After after, uint32_t now) {
+    c->after_ = after;
+    c->phase_ = Connection::Sending;
+    c->sendDeadline_ = After(now, settings_.sendTimeOut);
+    Arm(c, Connection::SendTimer, c->sendDeadline_);
+    // At once: the client can take it in while the loop serves the others
+    // (a batch sent at its end would keep both waiting).
+    Send(c, now);
 }
 
 void EventLoop::Send(Connection* c, uint32_t now) {
@@ -402,6 +411,25 @@ void EventLoop::ToWorker(Connection* c) {
     Unregister(c);
     c->phase_ = Connection::Working;
     owner_->Workers().Submit(c);
+}
+
+void EventLoop::ToScript(Connection* c, uint32_t now) {
+    Disarm(c);
+    Unregister(c);
+    c->phase_ = Connection::Working;
+    owner_->LeaveSlot(c);
+    if (owner_->Workers().SubmitScript(c, now, settings_.scriptTimeOut)) return;
+    // The scripts' lane is full: the overload answer, at once.
+    if (!Register(c)) return;
+    const uint32_t mark = c->Tcp().Mark();
+    c->reply_.Clear();
+    ConnectionHost::After after = ConnectionHost::After::Close;
+    if (host_->Serve(*c, &c->reply_, &after, true) != ConnectionHost::Step::Answer) {
+        c->Tcp().Rewind(mark);
+        End(c, false);
+        return;
+    }
+    Answer(c, after, now);
 }
 
 void EventLoop::End(Connection* c, bool orderly) {

@@ -62,6 +62,8 @@ private:
     void Receive(Connection* c, uint32_t now);
     void ServeBatch();
     void Serve(Connection* c, uint32_t now);
+    // Sends an answer the host has put in the connection's reply.
+    void Answer(Connection* c, ConnectionHost::After after, uint32_t now);
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
     // Arms the send timer for the earlier of the answer's deadline and the
@@ -74,6 +76,9 @@ private:
     void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
+    // A request that waits on nothing but its script: it leaves its slot for
+    // the scripts' lane, or is turned away when that is full.
+    void ToScript(Connection* c, uint32_t now);
     // Into the poll, waiting to read (false: it could not, and has ended) /
     // out of it.
     bool Register(Connection* c);

@@ -143,3 +143,63 @@ TEST(SlowClients, AClientThatTakesItsAnswerTooSlowlyGivesWayWhenThePoolIsFull) {
 }
 
 }  // namespace
+
+namespace {
+
+// A script that runs until the test opens its gate.
+void WriteGatedScript(TestServer& t) {
+    WriteScript(t, "CGI-BIN/gate.cgi",
+                "#!/bin/sh\nwhile [ ! -e '" + t.Site("gate") +
+                    "' ]; do sleep 0.02; done\nprintf 'Content-Type: text/plain\\n\\nran'\n");
+}
+
+std::unique_ptr<RawClient> AskForScript(TestServer& t) {
+    auto c = t.Connect();
+    c->Send("GET /CGI-BIN/gate.cgi HTTP/1.0\r\n\r\n");
+    return c;
+}
+
+TEST(ScriptFlood, ScriptsWaitTheirTurnApartFromThePoolAndTheRestAreTurnedAway) {
+    TestServer t;  // a pool of 8: eight scripts at once, sixty-four waiting
+    WriteGatedScript(t);
+    t.WriteSite("HTDOCS/d.txt", "document");
+    std::vector<std::unique_ptr<RawClient>> running, waiting;
+    for (int i = 0; i < 8; ++i) running.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }, 5000));
+    for (int i = 0; i < 64; ++i) waiting.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 72; }, 5000))
+        << t.Server().Listener.BusyCount();
+    // The scripts hold no slot: documents are served as ever.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(BodyOf(t.Exchange("GET /d.txt HTTP/1.0\r\n\r\n")), "document");
+    // One more finds the wait full: turned away at once, told when to retry.
+    const std::string refused = t.Exchange("GET /CGI-BIN/gate.cgi HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(StatusOf(refused), "HTTP/1.0 503 Server overloaded");
+    EXPECT_NE(refused.find("\r\nRetry-After: 5\r\n"), std::string::npos) << refused;
+    // Once the scripts may end, every waiting request runs in its turn.
+    t.WriteSite("gate", "");
+    for (auto& c : running) EXPECT_EQ(BodyOf(c->ReadAll()), "ran");
+    for (auto& c : waiting) EXPECT_EQ(BodyOf(c->ReadAll()), "ran");
+    EXPECT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; }, 3000));
+}
+
+TEST(ScriptFlood, AWaitLongerThanTheScriptTimeOutIsTurnedAway) {
+    TestServer t([](HTTPConfiguration& c) { c.CGITimeOut = 3000; });
+    WriteGatedScript(t);
+    // Eight run until the time-out ends them; the ninth waiting would have
+    // to wait two rounds.
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 8; ++i) clients.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }, 5000)) << t.Server().Listener.BusyCount();
+    for (int i = 0; i < 9; ++i) clients.push_back(AskForScript(t));
+    const std::string answer = clients.back()->ReadAll(8000);
+    EXPECT_EQ(StatusOf(answer), "HTTP/1.0 503 Server overloaded") << answer;
+    clients.clear();
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; }, 5000));
+    // A flush reaches the requests of the scripts' lane too.
+    for (int i = 0; i < 9; ++i) clients.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 9; }, 3000)) << t.Server().Listener.BusyCount();
+    t.Server().Listener.Flush();
+    EXPECT_EQ(clients.back()->ReadAll(3000), "");
+}
+
+}  // namespace
