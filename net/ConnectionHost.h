@@ -32,6 +32,10 @@ public:
     virtual void SetOverloaded(bool overloaded) = 0;
     // A connection found no slot and was closed unanswered.
     virtual void ReportOverload() = 0;
+    // New connections cannot be accepted for want of descriptors or memory
+    // (error: 10024 or 10055); said once per shortage. They wait in the
+    // listener's queue until some are free.
+    virtual void ReportAcceptFailure(int error) = 0;
     // The busy count may have changed / an answer has gone (counters).
     virtual void RequestTitleUpdate() = 0;
     virtual void RequestRepaint() = 0;

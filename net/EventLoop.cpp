@@ -21,6 +21,8 @@ constexpr uint32_t kSettingsAge = 1000;
 // New connections taken per wake of the listener, so that one loop does
 // not take a whole burst while the others sleep.
 constexpr int kAcceptsPerWake = 4;
+// How long the listener rests when the process is out of descriptors.
+constexpr unsigned long kListenerPause = 100;
 // A loop that has been quiet this long gives back the memory it freed.
 constexpr uint32_t kQuietTime = 2000;
 // How long, and how much, a connection that lingers may still send.
@@ -107,6 +109,7 @@ void EventLoop::Run() {
         }
         ServeBatch();
         Expire(platform::MillisecondClock());
+        if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
         host_->WriteLogLines();
         FinishEndings();
     }
@@ -147,7 +150,12 @@ void EventLoop::TakeAdopted(uint32_t now) {
 void EventLoop::Accept(uint32_t now) {
     for (int i = 0; i < kAcceptsPerWake; ++i) {
         std::unique_ptr<Socket> socket = listener_->Accept();
-        if (!socket) return;
+        if (!socket) {
+            const int error = listener_->LastError;
+            if (error == sys::WSAEMFILE || error == sys::WSAENOBUFS) PauseListener(now, error);
+            return;
+        }
+        shortOfDescriptors_ = false;
         if (!host_->AcceptsConnections()) continue;
         auto* c = new Connection(std::move(socket), this, now);
         if (!owner_->HandOver(c)) {
@@ -178,6 +186,25 @@ bool EventLoop::Welcome(Connection* c, uint32_t now) {
     c->phase_ = Connection::Reading;
     Arm(c, Connection::ReadTimer, After(now, settings_.recvTimeOut));
     return true;
+}
+
+void EventLoop::PauseListener(uint32_t now, int error) {
+    // The connection stays in the listener's queue, which keeps it readable:
+    // polling it on would spin. It is polled again after a pause, or as soon
+    // as a connection of this loop ends and gives back its descriptor.
+    if (!listenerPaused_ && poller_.Remove(listener_->Handle) == 0) {
+        listenerPaused_ = true;
+        listenerResume_ = After(now, kListenerPause);
+    }
+    if (!shortOfDescriptors_) {
+        shortOfDescriptors_ = true;
+        host_->ReportAcceptFailure(error);
+    }
+}
+
+void EventLoop::ResumeListener() {
+    if (!listenerPaused_) return;
+    if (poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_) == 0) listenerPaused_ = false;
 }
 
 void EventLoop::Receive(Connection* c, uint32_t now) {
@@ -442,6 +469,9 @@ void EventLoop::End(Connection* c, bool orderly) {
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);
+    // A descriptor is free again: a connection the listener holds back may
+    // be taken now.
+    ResumeListener();
 }
 
 void EventLoop::SetInterest(Connection* c, unsigned interest) {
@@ -486,6 +516,10 @@ void EventLoop::Expire(uint32_t now) {
 int EventLoop::NextTimeout(uint32_t now) const {
     if (!ready_.empty()) return 0;
     int timeout = -1;
+    if (listenerPaused_) {
+        const int32_t left = static_cast<int32_t>(listenerResume_ - now);
+        timeout = left <= 0 ? 0 : left;
+    }
     if (trimDue_) {
         const int32_t left = static_cast<int32_t>(lastActive_ + kQuietTime - now);
         timeout = left <= 0 ? 0 : left;

@@ -57,6 +57,10 @@ public:
 
 private:
     void Accept(uint32_t now);
+    // Out of descriptors (error: the accept's): the listener leaves the
+    // poll for a moment; the host is told once per shortage.
+    void PauseListener(uint32_t now, int error);
+    void ResumeListener();
     // False when the connection could not join the poll (it has ended).
     bool Welcome(Connection* c, uint32_t now);
     void Receive(Connection* c, uint32_t now);
@@ -115,4 +119,7 @@ private:
     uint32_t settingsRead_ = 0;
     uint32_t lastActive_ = 0;  // when the poll last reported something
     bool trimDue_ = false;     // memory may have been freed since the loop was last quiet
+    bool listenerPaused_ = false;      // the listener is out of the poll
+    uint32_t listenerResume_ = 0;      // when it goes back in
+    bool shortOfDescriptors_ = false;  // an accept failed for want of descriptors; none has worked since
 };

@@ -19,6 +19,7 @@ public:
     bool AcceptsConnections() const override { return server_->AcceptsConnections(); }
     void SetOverloaded(bool overloaded) override { server_->SetOverloaded(overloaded); }
     void ReportOverload() override { server_->ReportOverload(); }
+    void ReportAcceptFailure(int error) override { server_->ReportAcceptFailure(error); }
     void RequestTitleUpdate() override { server_->RequestTitleUpdate(); }
     void RequestRepaint() override { server_->RequestRepaint(); }
     Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) override {

@@ -8,6 +8,7 @@
 #include "http/LetterCase.h"
 #include "net/Connection.h"
 #include "net/Reply.h"
+#include "platform/NetCalls.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"
 
@@ -94,6 +95,12 @@ ConnectionHost::Settings HTTPServer::CoreSettings() const {
 }
 
 void HTTPServer::ReportOverload() { LogError("Server Overloaded", nullptr); }
+
+void HTTPServer::ReportAcceptFailure(int error) {
+    LogError("Cannot accept connections (" + platform::net::ErrorText(error) +
+                 "): they wait until a connection ends",
+             nullptr);
+}
 
 ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after, bool turnAway) {
     RequestScope scope(this);

@@ -168,6 +168,8 @@ public:
     void SetOverloaded(bool overloaded) { Overloaded = overloaded ? 1 : 0; }
     // "Server Overloaded" in the error log.
     void ReportOverload();
+    // One error-log line: new connections wait for descriptors (or memory).
+    void ReportAcceptFailure(int error);
     // Serves at once a whole request that needs nothing that may block: a
     // document, a listing, a parsed page, a redirect, a refusal, /~stats.
     // Scripts whose request has wholly arrived go to the scripts' lane;
