@@ -51,6 +51,8 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 // Work that may block: a body to receive, a script to run, a file to write
 // or delete.
 bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
+    // A broken head is refused before anything could block.
+    if (request.Fault != HeadFault::None) return false;
     if (request.BodyDeclared() || request.InputLeft()) return true;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE) return true;
     // The pipeline's own normalisation and mapping decide what is a script.
