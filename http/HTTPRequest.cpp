@@ -170,30 +170,28 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     lineCut_ = n > kLongestLine;
     Fault = n == 0 ? HeadFault::BlankLines : lineCut_ ? HeadFault::None : RequestLineFault(RequestLine);
 
-    std::string_view version;
-    if (Fault == HeadFault::None) {
-        // The words of the line as getword takes them, without copies.
-        const auto take = [](std::string_view* line, char stop) {
-            const size_t at = line->find(stop);
-            const std::string_view word = line->substr(0, at);
-            line->remove_prefix(at == std::string_view::npos ? line->size() : at + 1);
-            return word;
-        };
-        std::string_view line = RequestLine;
-        const std::string_view method = take(&line, ' ');
-        Method = method.size() < kWordBuffer ? LookupMethod(method) : MethodUnknown;
+    // The words of the line as getword takes them, without copies.
+    const auto take = [](std::string_view* line, char stop) {
+        const size_t at = line->find(stop);
+        const std::string_view word = line->substr(0, at);
+        line->remove_prefix(at == std::string_view::npos ? line->size() : at + 1);
+        return word;
+    };
+    std::string_view line = RequestLine;
+    const std::string_view method = take(&line, ' ');
+    Method = method.size() < kWordBuffer ? LookupMethod(method) : MethodUnknown;
 
-        std::string_view urlWord = take(&line, ' ');
-        URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
-        const std::string_view path = take(&urlWord, '?');
-        if (!URLTooLong) {
-            URL.assign(path);
-            unescape_url(URL);
-            if (URL.empty()) return 0;
-            if (!urlWord.empty()) Query.assign(urlWord);
-        }
-        version = line;
+    std::string_view urlWord = take(&line, ' ');
+    URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
+    const std::string_view path = take(&urlWord, '?');
+    if (!URLTooLong) {
+        URL.assign(path);
+        unescape_url(URL);
+        if (URL.empty() && Fault == HeadFault::None) return 0;
+        if (!urlWord.empty()) Query.assign(urlWord);
     }
+
+    const std::string_view version = line;
 
     // A line that cannot be read as a request is answered as a full one, so
     // that the refusal has a status line; its headers stay unread.
