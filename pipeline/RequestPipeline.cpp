@@ -176,6 +176,11 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(503, "Server not available");
         return 0;
     }
+    if (request->Fault != HeadFault::None) {
+        response->SetStatus(400);
+        LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
+        return 0;
+    }
     // A body in a transfer coding this server does not decode, and no
     // length: the client may send it again with one.
     if (request->BadFraming && !request->BodyDeclared() && !request->Header[Hdr::TransferEncoding].empty()) {

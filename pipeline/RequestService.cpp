@@ -55,6 +55,8 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 enum class Blocking { No, Yes, OnlyOnScript };
 
 Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& request, const Socket& s) {
+    // A broken head is refused before anything could block.
+    if (request.Fault != HeadFault::None) return Blocking::No;
     std::string url = request.URL;
     // The pipeline's own normalisation and mapping decide what is a script.
     const bool script = NormaliseURL(&url) == URLFault::None && IsScriptKind(URLMapping::KindOf(config, url));
