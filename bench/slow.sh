@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Slow and silent clients against the default setup (a pool of 16): for each
-# attack (slowhttptest -H slow headers, -B slow body, and 300 connections
-# that connect and send nothing), 300 connections for 60 s, while a normal
-# GET is sent once a second. Prints how many GETs got an HTTP answer (200 or
-# 503) from the sixth second of the attack on, and how long after the attack
-# the first 200 came.
+# attack (slowhttptest -H slow headers and -B slow body with 300
+# connections, 300 connections that connect and send nothing, and
+# slowhttptest -X slow readers of a 4 MiB file with 20 and with 1,000
+# connections), for 60 s, while a normal GET is sent once a second. Prints
+# how many GETs got an HTTP answer (200 or 503) and how many a 200, from the
+# sixth second of the attack on, and how long after the attack the first 200
+# came.
 #
-#   bench/slow.sh [seconds of attack, default 60]
+#   bench/slow.sh [seconds of attack, default 60] [attack ...]
+#
+# Attacks: headers body silent readers20 readers1000 (default: all).
 #
 # Not part of the test suite. Installs slowhttptest as root (else names it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
+shift || true
+attacks="${*:-headers body silent readers20 readers1000}"
 ./scripts/setup.sh bench
 command -v slowhttptest >/dev/null || { [[ $(id -u) -eq 0 ]] && apt-get install -y -qq slowhttptest >/dev/null; } ||
   { echo "install slowhttptest" >&2; exit 1; }
@@ -25,6 +31,7 @@ trap cleanup EXIT
 export VAREVAVO_HOME="$work/home"
 mkdir -p "$VAREVAVO_HOME/drive_c/HTTPD/HTDOCS" "$VAREVAVO_HOME/drive_c/HTTPD/LOGS"
 echo "probe" > "$VAREVAVO_HOME/drive_c/HTTPD/HTDOCS/probe.txt"
+head -c 4194304 /dev/urandom > "$VAREVAVO_HOME/drive_c/HTTPD/HTDOCS/big.bin"
 port=18090
 build/release/tools/varevavo-setup Slow "$port" >/dev/null
 build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Server' /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
@@ -53,7 +60,7 @@ run() {  # label, attack command...
   local begin=$(date +%s.%N)
   "$@" >/dev/null 2>&1 &
   local attack=$!
-  local answered=0 tries=0 s code
+  local answered=0 ok=0 tries=0 s code
   for ((s = 1; s <= secs; s++)); do
     # One probe at each whole second of the attack.
     sleep "$(awk -v b="$begin" -v s=$s -v now="$(date +%s.%N)" 'BEGIN { d = b + s - now; print (d > 0 ? d : 0) }')"
@@ -61,6 +68,7 @@ run() {  # label, attack command...
     if (( s >= 6 )); then
       tries=$((tries + 1))
       [[ $code == 200 || $code == 503 ]] && answered=$((answered + 1))
+      [[ $code == 200 ]] && ok=$((ok + 1))
     fi
   done
   kill $attack 2>/dev/null || true; wait $attack 2>/dev/null || true
@@ -70,10 +78,20 @@ run() {  # label, attack command...
     if [[ $code == 200 ]]; then back=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f s", b - a }'); break; fi
     sleep 0.1
   done
-  printf "%-36s answered %3d of %3d   first 200 after the attack: %s\n" "$label" "$answered" "$tries" "$back"
+  printf "%-40s answered %3d of %3d (200: %3d)   first 200 after the attack: %s\n" "$label" "$answered" "$tries" "$ok" "$back"
   sleep 2
 }
 
-run "slow headers (slowhttptest -H)" slowhttptest -H -c 300 -r 50 -i 10 -l "$secs" -u "http://127.0.0.1:$port/probe.txt"
-run "slow body (slowhttptest -B)" slowhttptest -B -c 300 -r 50 -i 10 -l "$secs" -u "http://127.0.0.1:$port/probe.txt"
-run "300 silent connections" silent
+url="http://127.0.0.1:$port"
+for attack in $attacks; do
+  case $attack in
+    headers) run "slow headers (slowhttptest -H)" slowhttptest -H -c 300 -r 50 -i 10 -l "$secs" -u "$url/probe.txt" ;;
+    body) run "slow body (slowhttptest -B)" slowhttptest -B -c 300 -r 50 -i 10 -l "$secs" -u "$url/probe.txt" ;;
+    silent) run "300 silent connections" silent ;;
+    readers20 | readers1000)
+      n=${attack#readers}
+      run "slow readers, $n (slowhttptest -X)" \
+        slowhttptest -X -c "$n" -r 20 -w 10 -y 20 -n 5 -z 32 -k 3 -l "$secs" -u "$url/big.bin" ;;
+    *) echo "slow.sh: unknown attack '$attack'" >&2; exit 2 ;;
+  esac
+done

@@ -55,8 +55,15 @@ public:
     static constexpr uint32_t kSendJudgeTime = 1000;
     // True when the answer leaving took in less than kMinSendRate over the
     // last period measured. Read from other threads (the pool's eviction).
-    bool SendsTooSlowly() const {
-        return CurrentPhase() == Sending && tooSlow_.load(std::memory_order_relaxed);
+    bool SendsTooSlowly() const { return CurrentPhase() == Sending && pace_.load(std::memory_order_relaxed) == TooSlow; }
+    // True when a newcomer that took its slot by eviction is waiting for its
+    // client to take in its first answer, not yet measured: on probation
+    // like a newcomer whose request is not whole, so that slow readers
+    // arriving faster than they can be measured give way to each other
+    // rather than lock out everyone else.
+    bool AnswerOnProbation() const {
+        return CurrentPhase() == Sending && pace_.load(std::memory_order_relaxed) == Unmeasured &&
+               admittedByEviction_.load(std::memory_order_relaxed);
     }
     // How long (at now) the answer has waited for the client to take it in.
     uint32_t StalledFor(uint32_t now) const { return now - stalledSince_.load(std::memory_order_relaxed); }
@@ -77,9 +84,18 @@ private:
     std::atomic<uint32_t> waitingSince_;
     std::atomic<bool> probation_{false};
     // Set by the loop: when the answer first had to wait for the socket, and
-    // whether the client took in too little over the last period measured.
+    // how its client has taken it in since.
+    enum Pace : uint8_t {
+        Flowing,     // the answer has not had to wait for the client
+        Unmeasured,  // it has, and no period has been measured yet
+        Enough,      // the last period measured took in enough
+        TooSlow,     // the last period measured took in too little
+    };
     std::atomic<uint32_t> stalledSince_{0};
-    std::atomic<bool> tooSlow_{false};
+    std::atomic<Pace> pace_{Flowing};
+    // It took its slot by evicting another, and no answer has left whole
+    // since.
+    std::atomic<bool> admittedByEviction_{false};
     Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in
     bool polled_ = false;        // registered in its loop's poll
@@ -90,11 +106,9 @@ private:
     bool ready_ = false;         // on the loop's list of connections to serve
     unsigned interest_ = 0;      // what the poll waits for on it
     uint32_t lineStart_;         // when the line being read began
-    // While an answer leaves: when it ends for want of progress; whether it
-    // has had to wait for the client, and when and at what count of
-    // acknowledged bytes the client's pace was last measured.
+    // While an answer leaves: when it ends for want of progress; when and at
+    // what count of acknowledged bytes the client's pace was last measured.
     uint32_t sendDeadline_ = 0;
-    bool stalled_ = false;
     uint32_t measuredAt_ = 0;
     int64_t acknowledgedAtMeasure_ = 0;
     // The loop's timer lists (intrusive, ordered by deadline).

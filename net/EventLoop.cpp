@@ -318,10 +318,10 @@ void EventLoop::Send(Connection* c, uint32_t now) {
     } else {
         const bool moved = c->reply_.Sent() != before;
         if (moved) c->sendDeadline_ = After(now, settings_.sendTimeOut);
-        if (!c->stalled_) {
+        if (c->pace_.load(std::memory_order_relaxed) == Connection::Flowing) {
             // From here on the client's pace decides how fast it leaves.
-            c->stalled_ = true;
             c->stalledSince_.store(now, std::memory_order_relaxed);
+            c->pace_.store(Connection::Unmeasured, std::memory_order_relaxed);
             c->measuredAt_ = now;
             c->acknowledgedAtMeasure_ = c->Tcp().Acknowledged();
             ArmSend(c);
@@ -334,7 +334,7 @@ void EventLoop::Send(Connection* c, uint32_t now) {
 
 void EventLoop::ArmSend(Connection* c) {
     uint32_t deadline = c->sendDeadline_;
-    if (c->stalled_) {
+    if (c->pace_.load(std::memory_order_relaxed) != Connection::Flowing) {
         const uint32_t measure = After(c->measuredAt_, Connection::kSendJudgeTime);
         if (static_cast<int32_t>(measure - deadline) < 0) deadline = measure;
     }
@@ -345,8 +345,8 @@ void EventLoop::MeasurePace(Connection* c, uint32_t now) {
     const int64_t acknowledged = c->Tcp().Acknowledged();
     const int64_t taken = acknowledged - c->acknowledgedAtMeasure_;
     const int64_t period = static_cast<int64_t>(now - c->measuredAt_);
-    c->tooSlow_.store(acknowledged >= 0 && taken * 1000 < Connection::kMinSendRate * period,
-                      std::memory_order_relaxed);
+    const bool slow = acknowledged >= 0 && taken * 1000 < Connection::kMinSendRate * period;
+    c->pace_.store(slow ? Connection::TooSlow : Connection::Enough, std::memory_order_relaxed);
     c->measuredAt_ = now;
     c->acknowledgedAtMeasure_ = acknowledged;
     ArmSend(c);
@@ -354,10 +354,9 @@ void EventLoop::MeasurePace(Connection* c, uint32_t now) {
 
 void EventLoop::Answered(Connection* c, uint32_t now) {
     c->reply_.Clear();
-    if (c->stalled_) {
-        c->stalled_ = false;
-        c->tooSlow_.store(false, std::memory_order_relaxed);
-    }
+    if (c->pace_.load(std::memory_order_relaxed) != Connection::Flowing)
+        c->pace_.store(Connection::Flowing, std::memory_order_relaxed);
+    if (c->admittedByEviction_.load(std::memory_order_relaxed)) c->admittedByEviction_.store(false, std::memory_order_relaxed);
     host_->RequestRepaint();
     if (c->after_ == ConnectionHost::After::KeepAlive) {
         SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));

@@ -155,6 +155,7 @@ bool ListenThread::HandOver(Connection* connection) {
             // A newcomer that needed an eviction is on probation until its
             // first request is whole.
             connection->probation_ = attempt > 0;
+            connection->admittedByEviction_ = attempt > 0;
             if (!Process[i]->ProcessSocket(connection)) continue;
             connection->slot_ = Process[i].get();
             Server->RequestTitleUpdate();

@@ -49,6 +49,7 @@ ServerThread::Claim ServerThread::ClaimOf(const Connection* c, uint32_t now, uin
     // An answer the client takes in too slowly counts from when it began to
     // wait for the client.
     if (c->SendsTooSlowly()) return {static_cast<long>(c->StalledFor(now)), false};
+    if (c->AnswerOnProbation()) return {static_cast<long>(c->StalledFor(now)), true};
     return {};
 }
 

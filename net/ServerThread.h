@@ -47,7 +47,8 @@ public:
     // probation (see Connection::OnProbation). A connection may give way
     // when it has waited for a request (or between requests) for at least
     // minimumAge ms, or waits on probation, or takes its answer in too
-    // slowly (Connection::SendsTooSlowly).
+    // slowly (Connection::SendsTooSlowly), or its first answer waits for its
+    // client on probation (Connection::AnswerOnProbation).
     struct Claim {
         long age = -1;
         bool probation = false;
