@@ -22,7 +22,7 @@
 namespace {
 
 // Seconds a client turned away for overload is asked to wait.
-constexpr const char* kRetryAfterSeconds = "5";
+constexpr int kRetryAfterSeconds = 5;
 
 // The status line and headers at the start of a script's complete response
 // of its own (looked for in its first 8 KB), up to and with the empty line.
@@ -168,7 +168,7 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
         response->SetStatus(503, "Server overloaded");
         // The pool frees up in moments: a client that honours it comes back
         // soon instead of hammering now.
-        response->Header[Hdr::RetryAfter] = kRetryAfterSeconds;
+        response->Header[Hdr::RetryAfter] = std::to_string(kRetryAfterSeconds);
         LogError("Server overloaded, rejected request", nullptr);
         return 0;
     }
