@@ -33,6 +33,7 @@ public:
 
     // The connection's socket, for the host that serves it.
     Socket& Tcp() { return *socket_; }
+    const Socket& Tcp() const { return *socket_; }
 
     // Read from other threads (the pool's eviction).
     Phase CurrentPhase() const { return phase_.load(std::memory_order_relaxed); }
@@ -42,6 +43,23 @@ public:
     // Admitted by taking the slot of a connection that waited too long, and
     // no whole request read since: it may give way at once in turn.
     bool OnProbation() const { return probation_.load(std::memory_order_relaxed); }
+
+    // A client that takes an answer in more slowly than this, once the
+    // answer has had to wait for it, holds its slot as a silent client
+    // does: a newcomer that finds no idle slot may take it. The floor is far
+    // below any real link (a 2G phone takes in several KiB a second) and a
+    // slow-reading attacker (a few bytes a second) far below the floor.
+    static constexpr int64_t kMinSendRate = 1024;  // bytes per second
+    // While an answer waits for its client, the loop measures what the
+    // client took in over each period this long (ms).
+    static constexpr uint32_t kSendJudgeTime = 1000;
+    // True when the answer leaving took in less than kMinSendRate over the
+    // last period measured. Read from other threads (the pool's eviction).
+    bool SendsTooSlowly() const {
+        return CurrentPhase() == Sending && tooSlow_.load(std::memory_order_relaxed);
+    }
+    // How long (at now) the answer has waited for the client to take it in.
+    uint32_t StalledFor(uint32_t now) const { return now - stalledSince_.load(std::memory_order_relaxed); }
 
 private:
     friend class EventLoop;
@@ -58,8 +76,13 @@ private:
     std::atomic<Phase> phase_{Reading};
     std::atomic<uint32_t> waitingSince_;
     std::atomic<bool> probation_{false};
+    // Set by the loop: when the answer first had to wait for the socket, and
+    // whether the client took in too little over the last period measured.
+    std::atomic<uint32_t> stalledSince_{0};
+    std::atomic<bool> tooSlow_{false};
     Reply reply_;
-    bool welcomed_ = false;      // its loop has registered it
+    bool welcomed_ = false;      // its loop has taken it in
+    bool polled_ = false;        // registered in its loop's poll
     ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left
     uint64_t dropped_ = 0;       // bytes dropped while lingering
     bool peerClosed_ = false;    // the client will send nothing more
@@ -67,6 +90,13 @@ private:
     bool ready_ = false;         // on the loop's list of connections to serve
     unsigned interest_ = 0;      // what the poll waits for on it
     uint32_t lineStart_;         // when the line being read began
+    // While an answer leaves: when it ends for want of progress; whether it
+    // has had to wait for the client, and when and at what count of
+    // acknowledged bytes the client's pace was last measured.
+    uint32_t sendDeadline_ = 0;
+    bool stalled_ = false;
+    uint32_t measuredAt_ = 0;
+    int64_t acknowledgedAtMeasure_ = 0;
     // The loop's timer lists (intrusive, ordered by deadline).
     Timer timer_ = NoTimer;
     uint32_t deadline_ = 0;

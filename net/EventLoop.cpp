@@ -138,11 +138,7 @@ void EventLoop::TakeAdopted(uint32_t now) {
             continue;
         }
         // Back from a worker.
-        if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
-            End(c, false);
-            continue;
-        }
-        c->interest_ = Poller::Readable;
+        if (!Register(c)) continue;
         if (c->after_ == ConnectionHost::After::Linger) Linger(c, now);
         else WaitForRequest(c, now);
     }
@@ -176,11 +172,7 @@ void EventLoop::Accept(uint32_t now) {
 
 bool EventLoop::Welcome(Connection* c, uint32_t now) {
     c->welcomed_ = true;
-    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
-        End(c, false);
-        return false;
-    }
-    c->interest_ = Poller::Readable;
+    if (!Register(c)) return false;
     c->waitingSince_ = now;
     c->lineStart_ = now;
     c->phase_ = Connection::Reading;
@@ -265,7 +257,8 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             c->probation_ = false;
             c->after_ = after;
             c->phase_ = Connection::Sending;
-            Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
+            c->sendDeadline_ = After(now, settings_.sendTimeOut);
+            Arm(c, Connection::SendTimer, c->sendDeadline_);
             // At once: the client can take it in while the loop serves the
             // others (a batch sent at its end would keep both waiting).
             Send(c, now);
@@ -287,13 +280,48 @@ void EventLoop::Send(Connection* c, uint32_t now) {
     } else if (r > 0) {
         Answered(c, now);
     } else {
-        if (c->reply_.Sent() != before) Arm(c, Connection::SendTimer, After(now, settings_.sendTimeOut));
+        const bool moved = c->reply_.Sent() != before;
+        if (moved) c->sendDeadline_ = After(now, settings_.sendTimeOut);
+        if (!c->stalled_) {
+            // From here on the client's pace decides how fast it leaves.
+            c->stalled_ = true;
+            c->stalledSince_.store(now, std::memory_order_relaxed);
+            c->measuredAt_ = now;
+            c->acknowledgedAtMeasure_ = c->Tcp().Acknowledged();
+            ArmSend(c);
+        } else if (moved) {
+            ArmSend(c);
+        }
         SetInterest(c, Poller::Writable);
     }
 }
 
+void EventLoop::ArmSend(Connection* c) {
+    uint32_t deadline = c->sendDeadline_;
+    if (c->stalled_) {
+        const uint32_t measure = After(c->measuredAt_, Connection::kSendJudgeTime);
+        if (static_cast<int32_t>(measure - deadline) < 0) deadline = measure;
+    }
+    Arm(c, Connection::SendTimer, deadline);
+}
+
+void EventLoop::MeasurePace(Connection* c, uint32_t now) {
+    const int64_t acknowledged = c->Tcp().Acknowledged();
+    const int64_t taken = acknowledged - c->acknowledgedAtMeasure_;
+    const int64_t period = static_cast<int64_t>(now - c->measuredAt_);
+    c->tooSlow_.store(acknowledged >= 0 && taken * 1000 < Connection::kMinSendRate * period,
+                      std::memory_order_relaxed);
+    c->measuredAt_ = now;
+    c->acknowledgedAtMeasure_ = acknowledged;
+    ArmSend(c);
+}
+
 void EventLoop::Answered(Connection* c, uint32_t now) {
     c->reply_.Clear();
+    if (c->stalled_) {
+        c->stalled_ = false;
+        c->tooSlow_.store(false, std::memory_order_relaxed);
+    }
     host_->RequestRepaint();
     if (c->after_ == ConnectionHost::After::KeepAlive) {
         SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
@@ -352,16 +380,37 @@ void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
     Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
 }
 
+bool EventLoop::Register(Connection* c) {
+    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
+        End(c, false);
+        return false;
+    }
+    c->polled_ = true;
+    c->interest_ = Poller::Readable;
+    return true;
+}
+
+void EventLoop::Unregister(Connection* c) {
+    if (!c->polled_) return;
+    poller_.Remove(c->Tcp().Handle);
+    c->polled_ = false;
+    c->interest_ = 0;
+}
+
 void EventLoop::ToWorker(Connection* c) {
     Disarm(c);
-    poller_.Remove(c->Tcp().Handle);
-    c->interest_ = 0;
+    Unregister(c);
     c->phase_ = Connection::Working;
     owner_->Workers().Submit(c);
 }
 
 void EventLoop::End(Connection* c, bool orderly) {
     Disarm(c);
+    // The poll lets go before the descriptor closes: a registration lives
+    // as long as the open socket, and a script started meanwhile may hold
+    // a copy of it for a moment, so a closed descriptor could still report
+    // events for a connection that is gone.
+    Unregister(c);
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);
@@ -397,7 +446,12 @@ void EventLoop::Disarm(Connection* c) {
 
 void EventLoop::Expire(uint32_t now) {
     for (int t = Connection::ReadTimer; t < Connection::TimerCount; ++t) {
-        while (head_[t] && Passed(head_[t]->deadline_, now)) End(head_[t], false);
+        while (head_[t] && Passed(head_[t]->deadline_, now)) {
+            Connection* c = head_[t];
+            // A send timer also marks when the client's pace is measured.
+            if (t == Connection::SendTimer && !Passed(c->sendDeadline_, now)) MeasurePace(c, now);
+            else End(c, false);
+        }
     }
 }
 

@@ -64,10 +64,20 @@ private:
     void Serve(Connection* c, uint32_t now);
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
+    // Arms the send timer for the earlier of the answer's deadline and the
+    // next measure of its client's pace (once it has had to wait).
+    void ArmSend(Connection* c);
+    // Measures what the client took in since the last measure, and marks it
+    // too slow (Connection::SendsTooSlowly) or not.
+    void MeasurePace(Connection* c, uint32_t now);
     void Linger(Connection* c, uint32_t now);
     void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
+    // Into the poll, waiting to read (false: it could not, and has ended) /
+    // out of it.
+    bool Register(Connection* c);
+    void Unregister(Connection* c);
     void End(Connection* c, bool orderly);
     void SetInterest(Connection* c, unsigned interest);
     void TakeAdopted(uint32_t now);

@@ -167,21 +167,20 @@ bool ListenThread::HandOver(Connection* connection) {
 }
 
 bool ListenThread::EvictOldest() {
-    // The connection that has waited longest, if it has waited kEvictAge;
+    // The connection that has held its slot longest without progress
+    // (waiting kEvictAge for a request, or taking its answer too slowly);
     // else the longest-waiting one on probation.
     const uint32_t now = platform::MillisecondClock();
     const int count = ProcessCount;
     int oldest = -1, probationer = -1;
-    long oldestAge = static_cast<long>(kEvictAge) - 1, probationAge = -1;
+    long oldestAge = -1, probationAge = -1;
     for (int i = 0; i < count; ++i) {
-        const long age = Process[i]->WaitingAge(now);
-        if (age > oldestAge) {
-            oldestAge = age;
-            oldest = i;
-        }
-        if (age > probationAge && age <= oldestAge && Process[i]->OnProbation()) {
-            probationAge = age;
-            probationer = i;
+        const ServerThread::Claim claim = Process[i]->Yield(now, kEvictAge);
+        if (claim.age < 0) continue;
+        long& best = claim.probation ? probationAge : oldestAge;
+        if (claim.age > best) {
+            best = claim.age;
+            (claim.probation ? probationer : oldest) = i;
         }
     }
     if (oldest < 0) oldest = probationer;

@@ -9,9 +9,10 @@
 // raising the server's overload flag when that slot lies at or beyond nine
 // tenths of the pool. There is no queue: a connection that finds no idle
 // slot is closed at once, unless a connection that has been waiting for
-// its request (or between requests) for at least kEvictAge ms holds a slot:
-// the oldest such one is then reset and the new connection takes its slot,
-// so slow or silent clients cannot shut everyone else out.
+// its request (or between requests) for at least kEvictAge ms, or that
+// takes its answer in too slowly (Connection::SendsTooSlowly), holds a
+// slot: the oldest such one is then reset and the new connection takes its
+// slot, so slow or silent clients cannot shut everyone else out.
 
 #include <atomic>
 #include <cstdint>

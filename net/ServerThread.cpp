@@ -7,7 +7,7 @@ namespace {
 // Waiting for a request, between requests, or on a worker for the rest of
 // a head or a body: a state a slow or silent client can hold for long, as
 // opposed to being served (a script running) or answered.
-bool IsWaiting(Connection* c) {
+bool IsWaiting(const Connection* c) {
     const Connection::Phase phase = c->CurrentPhase();
     return phase == Connection::Reading || phase == Connection::Idle ||
            (phase == Connection::Working && c->Tcp().AwaitingPeer());
@@ -38,20 +38,28 @@ void ServerThread::FlushThread() {
     tcp->Tcp().Abort();
 }
 
-long ServerThread::WaitingAge(uint32_t now) {
-    std::lock_guard<std::mutex> guard(tcpLock);
-    if (!tcp || !IsWaiting(tcp)) return -1;
-    return static_cast<long>(now - tcp->WaitingSince());
+ServerThread::Claim ServerThread::ClaimOf(const Connection* c, uint32_t now, uint32_t minimumAge) {
+    if (!c) return {};
+    if (IsWaiting(c)) {
+        const uint32_t age = now - c->WaitingSince();
+        if (age >= minimumAge) return {static_cast<long>(age), false};
+        if (c->OnProbation()) return {static_cast<long>(age), true};
+        return {};
+    }
+    // An answer the client takes in too slowly counts from when it began to
+    // wait for the client.
+    if (c->SendsTooSlowly()) return {static_cast<long>(c->StalledFor(now)), false};
+    return {};
 }
 
-bool ServerThread::OnProbation() {
+ServerThread::Claim ServerThread::Yield(uint32_t now, uint32_t minimumAge) {
     std::lock_guard<std::mutex> guard(tcpLock);
-    return tcp && IsWaiting(tcp) && tcp->OnProbation();
+    return ClaimOf(tcp, now, minimumAge);
 }
 
 bool ServerThread::Evict(uint32_t now, uint32_t minimumAge) {
     std::lock_guard<std::mutex> guard(tcpLock);
-    if (!tcp || !IsWaiting(tcp) || (!tcp->OnProbation() && now - tcp->WaitingSince() < minimumAge)) return false;
+    if (ClaimOf(tcp, now, minimumAge).age < 0) return false;
     tcp->Tcp().Abort();
     tcp = nullptr;
     int expected = Busy;

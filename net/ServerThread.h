@@ -41,22 +41,28 @@ public:
     // Resets the connection held (if any): whatever its owner is doing with
     // it fails, and the owner ends it.
     void FlushThread();
-    // How long (ms, at now) the connection held has been waiting for a
-    // request or between requests; -1 when there is none or it is being
-    // served or answered.
-    long WaitingAge(uint32_t now);
-    // True when the connection held is waiting and on probation (see
-    // Connection::OnProbation).
-    bool OnProbation();
-    // Takes the slot from its connection when that has been waiting for at
-    // least minimumAge ms, or is waiting on probation: the connection is
-    // reset (its owner ends it) and the slot is Idle at once. True when it
-    // did.
+    // Whether the connection held may give its slot to a newcomer, at now:
+    // age -1 when it may not; otherwise how long it has held the slot
+    // without progress (ms), and whether it may only because it is on
+    // probation (see Connection::OnProbation). A connection may give way
+    // when it has waited for a request (or between requests) for at least
+    // minimumAge ms, or waits on probation, or takes its answer in too
+    // slowly (Connection::SendsTooSlowly).
+    struct Claim {
+        long age = -1;
+        bool probation = false;
+    };
+    Claim Yield(uint32_t now, uint32_t minimumAge);
+    // Takes the slot from its connection when Yield allows it (checked
+    // again under the lock): the connection is reset (its owner ends it)
+    // and the slot is Idle at once. True when it did.
     bool Evict(uint32_t now, uint32_t minimumAge);
     // Takes the slot out of service.
     void EndThread();
 
 private:
+    static Claim ClaimOf(const Connection* c, uint32_t now, uint32_t minimumAge);
+
     Connection* tcp = nullptr;  // the connection held while Busy
     std::mutex tcpLock;         // guards tcp against the other threads that reset or evict it
 };

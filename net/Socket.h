@@ -159,6 +159,9 @@ public:
     // system call instead of two) and send files under sendTimeout. 0 or
     // -1 (also for a zero time-out, which the kernel takes as none).
     int SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout);
+    // The bytes of this connection the peer has acknowledged, or -1. Safe
+    // from another thread while the socket stays open.
+    int64_t Acknowledged() const { return platform::net::Acknowledged(Handle); }
     // Sends small writes at once instead of gathering them; connections a
     // listener accepts later inherit it. 0, or -1 with LastError.
     int SetNoDelay(int on);

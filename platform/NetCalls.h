@@ -91,6 +91,9 @@ int SetKeepAlive(int s, int on);
 // Sends small writes at once instead of gathering them (Nagle's algorithm
 // off); connections accepted later inherit it.
 int SetNoDelay(int s, int on);
+// The bytes of a connection the peer has acknowledged so far (it has taken
+// them in), or -1.
+int64_t Acknowledged(int s);
 int SetLinger(int s, int on, int seconds);
 // The longest a blocking receive or send on s waits (milliseconds; 0
 // means without limit). Connections accepted later inherit them.

@@ -13,9 +13,10 @@
 
 namespace testing_support {
 
-RawClient::RawClient(int port) {
+RawClient::RawClient(int port, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return;
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<uint16_t>(port));

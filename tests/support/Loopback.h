@@ -13,8 +13,10 @@ namespace testing_support {
 
 class RawClient {
 public:
-    // Connects to 127.0.0.1:port; IsOpen() tells whether it worked.
-    explicit RawClient(int port);
+    // Connects to 127.0.0.1:port; IsOpen() tells whether it worked. A
+    // receiveBuffer (bytes) above 0 shrinks the client's receive window, so
+    // that a client that reads slowly soon holds the server's sends back.
+    explicit RawClient(int port, int receiveBuffer = 0);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
