@@ -61,12 +61,15 @@ void Fail(CopyTrouble* trouble, int error) {
     trouble->reason = SystemErrorText(error);
 }
 
-// Six letters for a name no other file has, with ".ZAD" before them.
-std::string InBetweenName(const std::string& target) {
+// The in-between name of a copy to target (host path), with the six
+// letters left as XXXXXX for mkostemp when letters is false.
+std::string InBetweenName(const std::string& target, bool letters) {
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string name = target + ".ZAD";
-    for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    const size_t slash = target.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = target.substr(0, base) + "." + target.substr(base) + ".ZAD";
+    for (int i = 0; i < 6; ++i) name += letters ? kLetters[random() % (sizeof kLetters - 1)] : 'X';
     return name;
 }
 
@@ -91,7 +94,7 @@ bool PutInPlace(int fd, const std::string& temp, const std::string& target, bool
     // Replacing takes a name first: the copy is whole by now, and the
     // rename puts it in place in one step.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string between = InBetweenName(target);
+        const std::string between = InBetweenName(target, true);
         if (!LinkUnnamed(fd, between)) {
             if (errno == EEXIST) continue;
             return false;
@@ -131,7 +134,7 @@ bool CopyFile(std::string_view source, std::string_view target, bool failIfExist
     std::string temp;  // empty while the copy has no name
     int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        temp = to + ".ZADXXXXXX";
+        temp = InBetweenName(to, false);
         fd = ::mkostemp(temp.data(), O_CLOEXEC);
         if (fd < 0) temp.clear();
     }
@@ -159,6 +162,13 @@ bool CopyFile(std::string_view source, std::string_view target, bool failIfExist
     if (!temp.empty()) ::unlink(temp.c_str());
     if (error != 0) Fail(trouble, error);
     return error == 0;
+}
+
+bool IsInBetweenCopy(std::string_view path) {
+    if (path.size() <= 10 || path.compare(path.size() - 10, 4, ".ZAD") != 0) return false;
+    for (const char c : path.substr(path.size() - 6))
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
 }
 
 bool DeleteFile(std::string_view path) {
@@ -193,15 +203,6 @@ bool IsTempName(std::string_view name) {
     return name.size() == 13 && name.starts_with("ZAD") && name.ends_with(".TMP");
 }
 
-// The name of an in-between copy that CopyFile leaves when cut short where
-// the file system has no unnamed files: any name, ".ZAD", six letters.
-bool IsInBetweenName(std::string_view name) {
-    if (name.size() <= 10 || name.compare(name.size() - 10, 4, ".ZAD") != 0) return false;
-    for (const char c : name.substr(name.size() - 6))
-        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
 // Removes the in-between copies below a folder (host path), its sub-folders
 // included but not those reached through a symbolic link. Only copies
 // written to last before settled go: a folder may be shared with a server
@@ -218,7 +219,7 @@ void RemoveInBetweenCopies(const std::string& folder, time_t settled, int depth,
         if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
             if (depth < 32) below.push_back(folder + "/" + d->d_name);
-        } else if (S_ISREG(st.st_mode) && IsInBetweenName(name) && st.st_mtime < settled) {
+        } else if (S_ISREG(st.st_mode) && IsInBetweenCopy(name) && st.st_mtime < settled) {
             ::unlinkat(::dirfd(dir), d->d_name, 0);
         }
     }

@@ -33,13 +33,19 @@ struct CopyTrouble {
 
 // Copies a regular file. With failIfExists an existing target makes the copy
 // fail and stays untouched; otherwise the target is replaced. The copy is
-// written as an unnamed file in the target's folder (or, where the file
-// system has none, under the target's name followed by ".ZAD" and six
-// letters) and given the target's name only when whole, replacing the old
-// one in one step: no request ever finds a half-copied file, and a copy cut
-// short (the process killed) leaves nothing behind. A failed copy leaves the
-// target as it was; trouble, when given, says why it failed.
+// written as an unnamed file in the target's folder and given the target's
+// name only when whole, replacing the old one in one step: no request ever
+// finds a half-copied file, and a copy cut short (the process killed)
+// leaves nothing behind. Where the file system has no unnamed files, the
+// copy is written under an in-between name (IsInBetweenCopy) instead. A
+// failed copy leaves the target as it was; trouble, when given, says why.
 bool CopyFile(std::string_view source, std::string_view target, bool failIfExists, CopyTrouble* trouble = nullptr);
+
+// True for the name of a copy in progress: a dot, the target's name, ".ZAD"
+// and six letters or digits (an earlier form lacked the dot). Such a file is
+// never a document: it is hidden from listings, never served, and removed
+// by the start that finds it left over.
+bool IsInBetweenCopy(std::string_view path);
 
 // Removes a file (not a directory). True when it was removed.
 bool DeleteFile(std::string_view path);

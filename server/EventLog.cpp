@@ -125,11 +125,11 @@ void EventLog::WriteOut(std::string_view lines, std::unique_lock<std::mutex>& lo
         // where our write ended), so that the next line does not join it.
         const size_t whole = written < 2 ? std::string_view::npos : lines.rfind("\r\n", written - 2);
         const size_t kept = whole == std::string_view::npos ? 0 : whole + 2;
-        if (written > kept) {
-            const int64_t size = file_.Size();
-            if (size >= static_cast<int64_t>(written - kept)) file_.Truncate(static_cast<uint64_t>(size) - (written - kept));
-        }
-        for (size_t at = lines.find("\r\n", kept); at != std::string_view::npos; at = lines.find("\r\n", at + 2)) ++lost;
+        const uint64_t torn = written - kept;
+        const int64_t size = torn > 0 ? file_.Size() : -1;
+        if (size >= static_cast<int64_t>(torn) && torn > 0) file_.Truncate(static_cast<uint64_t>(size) - torn);
+        for (size_t at = lines.find("\r\n", kept); at != std::string_view::npos; at = lines.find("\r\n", at + 2))
+            ++lost;
     }
     if (unlockWhileWriting) lock.lock();
     if (lost > 0) {

@@ -40,7 +40,8 @@ void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
     const HTTPConfiguration& config = LogRecord(&hold);
     // A log that lost lines to a full disk says so in the error log once it
     // can write again.
-    for (EventLog* log : {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog}) log->ReportLossesTo(&ErrorLog, SystemErrorLine);
+    for (EventLog* log : {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog})
+        log->ReportLossesTo(&ErrorLog, SystemErrorLine);
     OpenOrClose(AccessLog, config.AccessLogMask, config.AccessLogFileName, "Error opening access log.  Check setup.",
                 failures);
     OpenOrClose(ErrorLog, config.ErrorLogMask, config.ErrorLogFileName, "Error opening error log.  Check setup.",
