@@ -197,7 +197,10 @@ TEST(InterruptedPut, NoPartOfADocumentIsEverFoundUnderAnyName) {
     watcher.join();
     EXPECT_EQ(StatusOf(answer), "HTTP/1.0 200 Document written");
     EXPECT_EQ(FileSize(t.Site("HTDOCS/pub/page.bin")), body.size());
-    EXPECT_EQ(seen, std::set<std::string>{"page.bin"}) << "the copy had no name until it was whole";
+    // The copy has no name until it is whole; a replacement then takes a
+    // hidden in-between name for an instant before the rename.
+    for (const std::string& name : seen)
+        EXPECT_TRUE(name == "page.bin" || (name.starts_with(".page.bin.ZAD") && name.size() == 19)) << name;
 
     // Where a file system has no unnamed files, a copy is written under an
     // in-between name (an earlier version used the form without the dot):
