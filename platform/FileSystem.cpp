@@ -198,6 +198,21 @@ std::string HomeTempFolder() {
     return TempDirectory() + "/varevavo-" + hex;
 }
 
+// The home's folder in the temporary directory, made for its owner alone
+// when missing. Empty when what is there is not such a folder: the name is
+// known to every user, who may have put a folder or a link of theirs there
+// first.
+std::string OwnTempFolder() {
+    const std::string folder = HomeTempFolder();
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT || (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)) return {};
+        if (::lstat(folder.c_str(), &st) != 0) return {};
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) return {};
+    return folder;
+}
+
 // The name of a file CreateTempFile makes: "ZAD", six letters, ".TMP".
 bool IsTempName(std::string_view name) {
     return name.size() == 13 && name.starts_with("ZAD") && name.ends_with(".TMP");
@@ -230,13 +245,12 @@ void RemoveInBetweenCopies(const std::string& folder, time_t settled, int depth,
 }  // namespace
 
 std::string CreateTempFile() {
-    const std::string folder = HomeTempFolder();
+    // Where the home's folder cannot be had, the temporary directory itself
+    // serves (its files are then not cleared at a start).
+    std::string folder = OwnTempFolder();
+    if (folder.empty()) folder = TempDirectory();
     std::string name = folder + "/ZADXXXXXX.TMP";
-    int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && MakeDirectories(folder, 0700)) {
-        name = folder + "/ZADXXXXXX.TMP";
-        fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    }
+    const int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
     if (fd < 0) return {};
     ::close(fd);
     return name;
@@ -278,8 +292,8 @@ bool HomeLock::Take(const std::vector<std::string>& publishedFolders) {
         while (::flock(fd_, LOCK_SH) != 0 && errno == EINTR) {}
         return false;
     }
-    const std::string temp = HomeTempFolder();
-    if (DIR* dir = ::opendir(temp.c_str())) {
+    const std::string temp = OwnTempFolder();
+    if (DIR* dir = temp.empty() ? nullptr : ::opendir(temp.c_str())) {
         while (struct dirent* d = ::readdir(dir))
             if (IsTempName(d->d_name)) ::unlinkat(::dirfd(dir), d->d_name, 0);
         ::closedir(dir);

@@ -56,8 +56,9 @@ std::string TempDirectory();
 // Creates a new, empty, uniquely named file "ZAD??????.TMP" in the home's
 // folder of the temporary directory ("varevavo-" and a digest of the home's
 // path, made for the owner alone when missing), so that the files of one
-// home can be told from those of any other; returns its full name, empty on
-// failure.
+// home can be told from those of any other; in the temporary directory
+// itself when that name holds anything else (another user's folder, a
+// link). Returns its full name, empty on failure.
 std::string CreateTempFile();
 
 // True when the file at path (host or server path) can grow no further: its

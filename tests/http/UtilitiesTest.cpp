@@ -303,6 +303,16 @@ TEST(Files, MakeTempFileNamesAndPlace) {
         const std::string c = MakeTempFile();
         EXPECT_NE(std::filesystem::path(c).parent_path().filename(), folder.filename());
     }
+    // The folder's name is known to every user: one that others may enter,
+    // or a link put there first, is not used.
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(home.TempDir() + "/elsewhere");
+    std::filesystem::create_directory_symlink(home.TempDir() + "/elsewhere", folder);
+    EXPECT_EQ(std::filesystem::path(MakeTempFile()).parent_path().string(), home.TempDir());
+    std::filesystem::remove(folder);
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms(0777));
+    EXPECT_EQ(std::filesystem::path(MakeTempFile()).parent_path().string(), home.TempDir());
 }
 
 }  // namespace
