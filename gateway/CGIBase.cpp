@@ -141,7 +141,7 @@ void CGIBase::ProcessScriptOutput() {
         response_->Header[index] = value;
         if (index == Hdr::Location) redirect = true;
     }
-    body.SetOffset(static_cast<uint32_t>(output.Position()));
+    body.SetOffset(output.Position());
     if (redirect) response_->SetStatus(302);
 }
 

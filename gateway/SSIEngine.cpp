@@ -88,7 +88,8 @@ int SSIEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     BlockReader page;
     if (!page.Open(body.FileName(), body.Offset())) return 0;
     std::string output;
-    output.reserve(static_cast<size_t>(std::max<int64_t>(page.SizeAtOpen() - body.Offset(), 0)));
+    const int64_t rest = page.SizeAtOpen() - static_cast<int64_t>(body.Offset());
+    output.reserve(static_cast<size_t>(std::max<int64_t>(rest, 0)));
     while (page.CopyUntil('<', &output)) {
         if (page.Peek() == '!') {
             page.Unget();

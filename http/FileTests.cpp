@@ -14,9 +14,9 @@ int IsDirectory(const std::string& path) {
     return platform::GetFileInfo(path, &info) && info.directory ? 1 : 0;
 }
 
-uint32_t FileSize(const std::string& path) {
+uint64_t FileSize(const std::string& path) {
     platform::FileInfo info;
-    return platform::GetFileInfo(path, &info) ? static_cast<uint32_t>(info.size) : 0;
+    return platform::GetFileInfo(path, &info) ? info.size : 0;
 }
 
 std::string MakeTempFile() { return platform::CreateTempFile(); }

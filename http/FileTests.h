@@ -8,7 +8,7 @@
 int Exists(const std::string& path);        // a file or directory is there
 int IsFile(const std::string& path);        // exists and is not a directory
 int IsDirectory(const std::string& path);   // exists and is a directory
-uint32_t FileSize(const std::string& path); // low 32 bits of the size; 0 when unreadable
+uint64_t FileSize(const std::string& path); // the size in bytes; 0 when unreadable
 
 // A new, empty, uniquely named temporary file; its full name, or empty.
 std::string MakeTempFile();

@@ -58,7 +58,7 @@ void HTTPEntity::SetData(std::string&& data) {
     type_ = EntityData;
 }
 
-void HTTPEntity::SetOffset(uint32_t offset, uint64_t limit) {
+void HTTPEntity::SetOffset(uint64_t offset, uint64_t limit) {
     offset_ = offset;
     limit_ = limit;
 }
@@ -79,18 +79,18 @@ bool HTTPEntity::EnsureOpen() {
     return true;
 }
 
-uint32_t HTTPEntity::GetSize() {
+uint64_t HTTPEntity::GetSize() {
     switch (type_) {
         case EntityFile:
         case EntityTemp: {
             // An open document answers from what it was when opened, so its
             // size, date and sent bytes agree. A temporary body may still be
             // growing (a script writing it) until it is opened for sending.
-            const uint32_t size = file_ ? static_cast<uint32_t>(std::max<int64_t>(file_->SizeAtOpen(), 0))
-                                        : FileSize(fileName_);
-            return size > offset_ ? static_cast<uint32_t>(std::min<uint64_t>(size - offset_, limit_)) : 0;
+            const uint64_t size =
+                file_ ? static_cast<uint64_t>(std::max<int64_t>(file_->SizeAtOpen(), 0)) : FileSize(fileName_);
+            return size > offset_ ? std::min(size - offset_, limit_) : 0;
         }
-        case EntityData: return static_cast<uint32_t>(data_.size());
+        case EntityData: return data_.size();
         default: return 0;
     }
 }
@@ -129,9 +129,8 @@ bool HTTPEntity::ComposeAfterHead(Reply* reply) {
     }
     if (!IsFile()) return true;
     if (!EnsureOpen()) return false;
-    const int64_t size = file_->SizeAtOpen();
-    const uint64_t count =
-        size > static_cast<int64_t>(offset_) ? std::min<uint64_t>(static_cast<uint64_t>(size) - offset_, limit_) : 0;
+    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(file_->SizeAtOpen(), 0));
+    const uint64_t count = size > offset_ ? std::min(size - offset_, limit_) : 0;
     if (count == 0) return true;
     // A small body leaves with its head in one send: from the cache's copy
     // when there is one, else read now; a larger one follows the head

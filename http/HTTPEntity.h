@@ -38,7 +38,7 @@ public:
     // The bytes of EntityData.
     const std::string& Data() const { return data_; }
     // Leading file bytes that are not part of the body.
-    uint32_t Offset() const { return offset_; }
+    uint64_t Offset() const { return offset_; }
 
     // Deletes a temporary file (errors ignored), frees memory, and leaves an
     // empty body: EntityNone, no name, Offset 0, no limit.
@@ -55,12 +55,12 @@ public:
     void SetData(std::string&& data);
     // Narrows a file body to the bytes from offset on, limit of them at most:
     // what follows a script's header lines, or a byte range of a document.
-    void SetOffset(uint32_t offset, uint64_t limit = kWholeFile);
+    void SetOffset(uint64_t offset, uint64_t limit = kWholeFile);
 
     // The size of the body in bytes: file size less Offset (at most the
     // limit), or the memory size; 0 for no body (and when the file is
-    // shorter than Offset).
-    uint32_t GetSize();
+    // shorter than Offset). Files of 4 GiB and more keep their whole size.
+    uint64_t GetSize();
     // For EntityFile only: the file's last-write time into *t; non-zero on
     // success, 0 for other types or a file that cannot be opened.
     int LastModified(FILETIME* t);
@@ -97,7 +97,7 @@ private:
     int type_ = EntityNone;
     std::string fileName_;
     std::string data_;
-    uint32_t offset_ = 0;
+    uint64_t offset_ = 0;
     uint64_t limit_ = kWholeFile;
     std::shared_ptr<const platform::File> file_;
     // The whole file's bytes when a cache holds them (null otherwise).

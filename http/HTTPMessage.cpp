@@ -1,5 +1,6 @@
 #include "http/HTTPMessage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "http/HeaderLine.h"
@@ -18,28 +19,42 @@ void HTTPMessage::Reset() {
     Entity.Discard();
 }
 
-void HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout) {
-    char line[256];
-    constexpr int kFull = sizeof line - 1;
-    for (;;) {
-        int n = s->GetLine(line, sizeof line, timeout);
-        if (n <= 0) return;
-        // A line that fills the buffer goes on in further pieces, which are
-        // dropped: the rest of a long value must not pose as a header, and
-        // the line end after a line that just fills the buffer is not the
-        // empty line that ends the block.
-        if (n == kFull) {
-            char rest[256];
-            int piece = kFull;
-            while (piece == kFull) {
-                piece = s->GetLine(rest, sizeof rest, timeout);
-                if (piece < 0) return;
-            }
-            if (line[n - 1] == '\r') --n;
-        }
+std::string_view HeadFaultText(HeadFault fault) {
+    switch (fault) {
+        case HeadFault::None: break;
+        case HeadFault::LongLine: return "header line too long";
+        case HeadFault::LargeHead: return "request head too large";
+        case HeadFault::ManyLines: return "too many header lines";
+        case HeadFault::ControlByte: return "NUL or bare CR in the request head";
+        case HeadFault::RequestLineForm: return "words of the request line not parted by one blank";
+        case HeadFault::BlankLines: return "too many blank lines before the request line";
+    }
+    return {};
+}
+
+HeadFault HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout, size_t* headBytes) {
+    // Room for the longest line, its CR, and the terminator: a line end is
+    // seen only where a character could still be kept, so a longer line
+    // fills the buffer.
+    char line[kLongestLine + 3];
+    for (int lines = 0;; ++lines) {
+        const int n = s->GetLine(line, sizeof line, timeout);
+        if (n <= 0) return HeadFault::None;
+        *headBytes += static_cast<size_t>(n) + 2;
+        if (n > kLongestLine) return HeadFault::LongLine;
+        if (*headBytes > kLargestHead) return HeadFault::LargeHead;
+        if (lines == kMostHeaderLines) return HeadFault::ManyLines;
+        // The line end is gone: a CR left is one that ends no line.
+        if (std::memchr(line, '\0', static_cast<size_t>(n)) || std::memchr(line, '\r', static_cast<size_t>(n)))
+            return HeadFault::ControlByte;
+        const std::string_view text(line, static_cast<size_t>(n));
         std::string_view value;
-        const int index = ParseHeaderLine(std::string_view(line, static_cast<size_t>(n)), &value);
+        const int index = ParseHeaderLine(text, &value);
         if (index < 0) continue;
+        if (index == Hdr::ContentLength || index == Hdr::TransferEncoding) {
+            const std::string_view rest = text.substr(text.find(':') + 1);
+            value = rest.substr(std::min(rest.find_first_not_of(" \t"), rest.size()));
+        }
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
         // for a length: which of them frames the body is unknown.

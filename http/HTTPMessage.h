@@ -5,11 +5,26 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "http/HTTPEntity.h"
 #include "http/HeaderString.h"
 
 class Socket;
+
+// What breaks a request head, so that no reader can tell where the request
+// ends: it is answered 400 and the connection carries nothing more.
+enum class HeadFault : int {
+    None,
+    LongLine,         // a header line longer than HTTPMessage::kLongestLine
+    LargeHead,        // a head of more than HTTPMessage::kLargestHead bytes
+    ManyLines,        // more than HTTPMessage::kMostHeaderLines header lines
+    ControlByte,      // a NUL, or a CR that does not end a line
+    RequestLineForm,  // words parted by a tab or by several blanks
+    BlankLines,       // more blank lines before the request line than a client adds
+};
+// Words for the error log ("header line too long").
+std::string_view HeadFaultText(HeadFault fault);
 
 // Protocol forms.
 enum ProtocolForm : int { HTTP09 = 1, HTTP10 = 2, HTTP11 = 3 };
@@ -32,13 +47,27 @@ public:
     // empty, Valid 0, body discarded.
     virtual void Reset();
 
-    // Reads header lines (at most 255 characters each; a longer line is cut
-    // there and the rest of it dropped) until an empty line or a failed
-    // read, which is not reported. A line "Name: value" fills the slot of a
-    // known name (compared without case; a repeated header keeps its last
-    // value, except a Content-Length that differs from the one before: both
-    // are kept, as "first, second"); other lines are dropped.
-    void ReadHeaders(Socket* s, unsigned long timeout);
+    // A line of the head holds at most kLongestLine characters before its
+    // line end (8 KiB with CR LF); a head holds at most kMostHeaderLines
+    // header lines and kLargestHead bytes: its lines, the request line and
+    // the blank lines before it included, each counted with a CR LF.
+    static constexpr int kLongestLine = 8190;
+    static constexpr int kMostHeaderLines = 100;
+    static constexpr size_t kLargestHead = 65536;
+
+    // Reads header lines, each one whole, until an empty line, a failed
+    // read, or a line that breaks the bounds above or holds a NUL or a bare
+    // CR. A line "Name: value" fills the slot of a known name (compared
+    // without case; a repeated header keeps its last value, except a
+    // Content-Length that differs from the one before: both are kept, as
+    // "first, second"); other lines are dropped. Only blanks and tabs lead
+    // the value of Content-Length and Transfer-Encoding, so that a vertical
+    // tab there is no white space but part of the value. *headBytes holds
+    // the bytes of the head before the block and gains those of its lines.
+    // Returns the fault that ended the block (the rest of it is left
+    // unread), or HeadFault::None: then the block ended at its empty line
+    // or at a failed read, which is not reported.
+    HeadFault ReadHeaders(Socket* s, unsigned long timeout, size_t* headBytes);
     // Sends the non-empty headers in table order and the empty line, in one
     // send. Failures are left to the caller's next socket operation.
     void WriteHeaders(Socket* s, unsigned long timeout);

@@ -19,7 +19,7 @@ constexpr MethodName kMethods[] = {
 };
 
 // Empty lines a client may send between requests (a CR LF after a body, as
-// some clients add) are skipped, up to this many.
+// some clients add) are skipped, up to this many; one more is refused.
 constexpr int kBlankLines = 8;
 
 }  // namespace
@@ -120,7 +120,9 @@ void HTTPRequest::Reset() {
     ResourceInfoKnown = false;
     URLTooLong = false;
     BadFraming = false;
+    Fault = HeadFault::None;
     BodyLength = 0;
+    TurnedAway = false;
     source_ = nullptr;
     bodyDeclared_ = bodyRead_ = lineCut_ = false;
 }
@@ -138,18 +140,36 @@ bool ParseContentLength(std::string_view text, uint64_t* length) {
     return true;
 }
 
+namespace {
+
+// A request line whose words are not parted by single blanks, or that holds
+// a NUL or a CR, is read otherwise by other readers (one takes a tab for a
+// blank, another a CR for a line end).
+HeadFault RequestLineFault(std::string_view line) {
+    if (line.find_first_of(std::string_view("\t\0\r", 3)) == std::string_view::npos &&
+        line.find("  ") == std::string_view::npos)
+        return HeadFault::None;
+    return line.find_first_of(std::string_view("\0\r", 2)) == std::string_view::npos ? HeadFault::RequestLineForm
+                                                                                   : HeadFault::ControlByte;
+}
+
+}  // namespace
+
 int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     Valid = 0;
     if (!s || !s->IsOpen()) return 0;
     source_ = s;
-    char buffer[8192];
+    char buffer[kLongestLine + 3];  // as ReadHeaders reads a line
     int n = s->GetLine(buffer, sizeof buffer, timeout);
-    for (int blank = 0; n == 0 && blank < kBlankLines; ++blank) n = s->GetLine(buffer, sizeof buffer, timeout);
+    int blanks = 0;
+    for (; n == 0 && blanks < kBlankLines; ++blanks) n = s->GetLine(buffer, sizeof buffer, timeout);
     if (n < 0) return 0;
+    size_t headBytes = 2 * static_cast<size_t>(blanks) + static_cast<size_t>(n) + 2;
     RequestLine.assign(buffer, static_cast<size_t>(n));
-    // A full buffer is a line cut short: its rest, headers and body stay
-    // unread, and the request is answered 400.
-    lineCut_ = n == static_cast<int>(sizeof buffer) - 1;
+    // A line too long is cut short: its rest, headers and body stay unread,
+    // and the request is answered 400.
+    lineCut_ = n > kLongestLine;
+    Fault = n == 0 ? HeadFault::BlankLines : lineCut_ ? HeadFault::None : RequestLineFault(RequestLine);
 
     // The words of the line as getword takes them, without copies.
     const auto take = [](std::string_view* line, char stop) {
@@ -168,18 +188,23 @@ int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
     if (!URLTooLong) {
         URL.assign(path);
         unescape_url(URL);
-        if (URL.empty()) return 0;
+        if (URL.empty() && Fault == HeadFault::None) return 0;
         if (!urlWord.empty()) Query.assign(urlWord);
     }
 
     const std::string_view version = line;
-    if (!version.empty() || lineCut_) {
+
+    // A line that cannot be read as a request is answered as a full one, so
+    // that the refusal has a status line; its headers stay unread.
+    if (!version.empty() || lineCut_ || Fault != HeadFault::None) {
         Protocol = HTTP10;
         Major = 1;
-        if (!lineCut_) ReadHeaders(s, timeout);
+        if (!lineCut_ && Fault == HeadFault::None) Fault = ReadHeaders(s, timeout, &headBytes);
         const std::string& length = Header[Hdr::ContentLength];
         bodyDeclared_ = !length.empty();
-        BadFraming = !Header[Hdr::TransferEncoding].empty() || (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
+        // A head not read whole leaves the end of the request unknown too.
+        BadFraming = Fault != HeadFault::None || !Header[Hdr::TransferEncoding].empty() ||
+                     (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
     } else {
         Protocol = HTTP09;
         Major = 0;

@@ -74,18 +74,24 @@ public:
     platform::FileInfo ResourceInfo;
     bool ResourceInfoKnown = false;
     // The URL word was longer than its 1023-character work buffer, or the
-    // whole request line longer than its 8191-character buffer; the pipeline
+    // whole request line longer than 8190 characters; the pipeline
     // answers it with 400. A line that long is read as a full request, so
     // its answer has a status line whatever part of it was cut off.
     bool URLTooLong = false;
     // Where the body ends cannot be trusted: a Content-Length that is not
-    // one decimal number (ParseContentLength), two that differ, or a
-    // Transfer-Encoding, which this server does not decode. A front proxy
-    // may read such a request otherwise than this server, so the pipeline
-    // answers it 400 and the connection carries nothing more.
+    // one decimal number (ParseContentLength), two that differ, a
+    // Transfer-Encoding, which this server does not decode, or a head that
+    // could not be read whole (Fault). A front proxy may read such a request
+    // otherwise than this server, so the pipeline answers it 400 and the
+    // connection carries nothing more.
     bool BadFraming = false;
+    // What broke the head, if anything; reading stopped there.
+    HeadFault Fault = HeadFault::None;
     // The length the Content-Length header declares (0 without one).
     uint64_t BodyLength = 0;
+    // The server has no room to serve this request now (its scripts are
+    // all busy and their wait is full): it is answered as when overloaded.
+    bool TurnedAway = false;
 
     HTTPRequest();
     ~HTTPRequest() = default;
@@ -94,15 +100,18 @@ public:
     // read and serve request after request.
     void Reset() override;
 
-    // Reads the head of the request from s: the request line (empty lines
-    // before it are skipped; at most 8191 characters, a longer one is
-    // URLTooLong and nothing more is read), and for a full request (one with
-    // a version word) the header block, whose Content-Length and
-    // Transfer-Encoding set BodyLength or BadFraming. The body is left on
-    // the connection for ReadBody. Returns 1 and sets Valid on success; 0
-    // when the socket is closed, the request line cannot be read in time, the
-    // URL path is empty, or the connection's addresses cannot be read.
-    // resolveName: look the client's name up (RemoteHost).
+    // Reads the head of the request from s: the request line (up to eight
+    // empty lines before it are skipped; at most 8190 characters, a longer
+    // one is URLTooLong and nothing more is read), and for a full request
+    // (one with a version word) the header block (ReadHeaders), whose
+    // Content-Length and Transfer-Encoding set BodyLength or BadFraming.
+    // A ninth empty line, or a request line with a tab, a NUL, a CR or two
+    // blanks in a row, is a Fault and read as a full request whose headers
+    // stay unread, as is the rest of a header block after its Fault. The
+    // body is left on the connection for ReadBody. Returns 1 and sets Valid
+    // on success; 0 when the socket is closed, the request line cannot be
+    // read in time, the URL path is empty, or the connection's addresses
+    // cannot be read. resolveName: look the client's name up (RemoteHost).
     int Read(Socket* s, unsigned long timeout, int resolveName);
 
     // What ReadArrived found.
@@ -123,8 +132,8 @@ public:
     // True when a Content-Length header came (BodyLength holds its value).
     bool BodyDeclared() const { return bodyDeclared_; }
     // True while bytes of this request may still wait unread on its
-    // connection: a body not received, or a line or framing too bad to tell
-    // where the request ends. The connection cannot carry another request.
+    // connection: a body not received, or a line, a head or framing too bad
+    // to tell where the request ends. The connection cannot carry another request.
     bool InputLeft() const;
 
     // True when the request line names HTTP/1.1, which the reader files

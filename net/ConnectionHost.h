@@ -22,6 +22,7 @@ public:
         unsigned long sendTimeOut = 45000;  // a pause while sending an answer
         unsigned long keepAlive = 10000;    // the wait for the next request on a kept connection
         bool reportOverload = false;        // log "Server Overloaded" when a connection finds no slot
+        unsigned long scriptTimeOut = 0;    // a script's run, and the longest wait for one (0: no limit)
     };
     virtual Settings CoreSettings() const = 0;
 
@@ -31,6 +32,10 @@ public:
     virtual void SetOverloaded(bool overloaded) = 0;
     // A connection found no slot and was closed unanswered.
     virtual void ReportOverload() = 0;
+    // New connections cannot be accepted for want of descriptors or memory
+    // (error: 10024 or 10055); said once per shortage. They wait in the
+    // listener's queue until some are free.
+    virtual void ReportAcceptFailure(int error) = 0;
     // The busy count may have changed / an answer has gone (counters).
     virtual void RequestTitleUpdate() = 0;
     virtual void RequestRepaint() = 0;
@@ -41,6 +46,7 @@ public:
         IncompleteBody,  // the head is whole but its body is not: wait for more bytes
         Answer,          // answered: send the reply
         Worker,          // must be served where blocking is allowed (ServeBlocking)
+        Script,          // as Worker, waiting on nothing but a script: the head and any body are here
         Drop,            // unreadable: close without an answer
     };
     // How a connection goes on after an answer.
@@ -60,12 +66,15 @@ public:
     // the connection's buffer when it is whole and can be answered at once.
     // With Answer, *reply holds the answer and *after how the connection
     // goes on once it has left (KeepAlive, Close or Linger). With
-    // Incomplete, IncompleteBody and Worker the core rewinds what was read,
-    // so the request is read again when it is served.
-    virtual Step Serve(Connection& connection, Reply* reply, After* after) = 0;
+    // Incomplete, IncompleteBody, Worker and Script the core rewinds what
+    // was read, so the request is read again when it is served. turnAway:
+    // the core has no room for the request; it is answered at once as when
+    // the server is overloaded.
+    virtual Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) = 0;
     // On a worker thread (may block): reads one request from the
-    // connection, serves it and sends the answer.
-    virtual After ServeBlocking(Connection& connection) = 0;
+    // connection, serves it (or turns it away, as Serve) and sends the
+    // answer.
+    virtual After ServeBlocking(Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of
     // which was received before this call.

@@ -21,6 +21,8 @@ constexpr uint32_t kSettingsAge = 1000;
 // New connections taken per wake of the listener, so that one loop does
 // not take a whole burst while the others sleep.
 constexpr int kAcceptsPerWake = 4;
+// How long the listener rests when the process is out of descriptors.
+constexpr unsigned long kListenerPause = 100;
 // A loop that has been quiet this long gives back the memory it freed.
 constexpr uint32_t kQuietTime = 2000;
 // How long, and how much, a connection that lingers may still send.
@@ -107,6 +109,7 @@ void EventLoop::Run() {
         }
         ServeBatch();
         Expire(platform::MillisecondClock());
+        if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
         host_->WriteLogLines();
         FinishEndings();
     }
@@ -147,7 +150,12 @@ void EventLoop::TakeAdopted(uint32_t now) {
 void EventLoop::Accept(uint32_t now) {
     for (int i = 0; i < kAcceptsPerWake; ++i) {
         std::unique_ptr<Socket> socket = listener_->Accept();
-        if (!socket) return;
+        if (!socket) {
+            const int error = listener_->LastError;
+            if (error == sys::WSAEMFILE || error == sys::WSAENOBUFS) PauseListener(now, error);
+            return;
+        }
+        shortOfDescriptors_ = false;
         if (!host_->AcceptsConnections()) continue;
         auto* c = new Connection(std::move(socket), this, now);
         if (!owner_->HandOver(c)) {
@@ -178,6 +186,25 @@ bool EventLoop::Welcome(Connection* c, uint32_t now) {
     c->phase_ = Connection::Reading;
     Arm(c, Connection::ReadTimer, After(now, settings_.recvTimeOut));
     return true;
+}
+
+void EventLoop::PauseListener(uint32_t now, int error) {
+    // The connection stays in the listener's queue, which keeps it readable:
+    // polling it on would spin. It is polled again after a pause, or as soon
+    // as a connection of this loop ends and gives back its descriptor.
+    if (!listenerPaused_ && poller_.Remove(listener_->Handle) == 0) {
+        listenerPaused_ = true;
+        listenerResume_ = After(now, kListenerPause);
+    }
+    if (!shortOfDescriptors_) {
+        shortOfDescriptors_ = true;
+        host_->ReportAcceptFailure(error);
+    }
+}
+
+void EventLoop::ResumeListener() {
+    if (!listenerPaused_) return;
+    if (poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_) == 0) listenerPaused_ = false;
 }
 
 void EventLoop::Receive(Connection* c, uint32_t now) {
@@ -236,7 +263,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
     const uint32_t mark = s.Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
-    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after);
+    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after, false);
     c->inBody_ = false;
     switch (step) {
         case ConnectionHost::Step::IncompleteBody:
@@ -255,21 +282,30 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             break;
         case ConnectionHost::Step::Answer:
             c->probation_ = false;
-            c->after_ = after;
-            c->phase_ = Connection::Sending;
-            c->sendDeadline_ = After(now, settings_.sendTimeOut);
-            Arm(c, Connection::SendTimer, c->sendDeadline_);
-            // At once: the client can take it in while the loop serves the
-            // others (a batch sent at its end would keep both waiting).
-            Send(c, now);
+            Answer(c, after, now);
             break;
         case ConnectionHost::Step::Worker:
             c->probation_ = false;
             s.Rewind(mark);
             ToWorker(c);
             break;
+        case ConnectionHost::Step::Script:
+            c->probation_ = false;
+            s.Rewind(mark);
+            ToScript(c, now);
+            break;
         case ConnectionHost::Step::Drop: End(c, false); break;
     }
+}
+
+void EventLoop::Answer(Connection* c, ConnectionHost::After after, uint32_t now) {
+    c->after_ = after;
+    c->phase_ = Connection::Sending;
+    c->sendDeadline_ = After(now, settings_.sendTimeOut);
+    Arm(c, Connection::SendTimer, c->sendDeadline_);
+    // At once: the client can take it in while the loop serves the others
+    // (a batch sent at its end would keep both waiting).
+    Send(c, now);
 }
 
 void EventLoop::Send(Connection* c, uint32_t now) {
@@ -404,6 +440,25 @@ void EventLoop::ToWorker(Connection* c) {
     owner_->Workers().Submit(c);
 }
 
+void EventLoop::ToScript(Connection* c, uint32_t now) {
+    Disarm(c);
+    Unregister(c);
+    c->phase_ = Connection::Working;
+    owner_->LeaveSlot(c);
+    if (owner_->Workers().SubmitScript(c, now, settings_.scriptTimeOut)) return;
+    // The scripts' lane is full: the overload answer, at once.
+    if (!Register(c)) return;
+    const uint32_t mark = c->Tcp().Mark();
+    c->reply_.Clear();
+    ConnectionHost::After after = ConnectionHost::After::Close;
+    if (host_->Serve(*c, &c->reply_, &after, true) != ConnectionHost::Step::Answer) {
+        c->Tcp().Rewind(mark);
+        End(c, false);
+        return;
+    }
+    Answer(c, after, now);
+}
+
 void EventLoop::End(Connection* c, bool orderly) {
     Disarm(c);
     // The poll lets go before the descriptor closes: a registration lives
@@ -414,6 +469,9 @@ void EventLoop::End(Connection* c, bool orderly) {
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);
+    // A descriptor is free again: a connection the listener holds back may
+    // be taken now.
+    ResumeListener();
 }
 
 void EventLoop::SetInterest(Connection* c, unsigned interest) {
@@ -458,6 +516,10 @@ void EventLoop::Expire(uint32_t now) {
 int EventLoop::NextTimeout(uint32_t now) const {
     if (!ready_.empty()) return 0;
     int timeout = -1;
+    if (listenerPaused_) {
+        const int32_t left = static_cast<int32_t>(listenerResume_ - now);
+        timeout = left <= 0 ? 0 : left;
+    }
     if (trimDue_) {
         const int32_t left = static_cast<int32_t>(lastActive_ + kQuietTime - now);
         timeout = left <= 0 ? 0 : left;

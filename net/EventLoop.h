@@ -57,11 +57,17 @@ public:
 
 private:
     void Accept(uint32_t now);
+    // Out of descriptors (error: the accept's): the listener leaves the
+    // poll for a moment; the host is told once per shortage.
+    void PauseListener(uint32_t now, int error);
+    void ResumeListener();
     // False when the connection could not join the poll (it has ended).
     bool Welcome(Connection* c, uint32_t now);
     void Receive(Connection* c, uint32_t now);
     void ServeBatch();
     void Serve(Connection* c, uint32_t now);
+    // Sends an answer the host has put in the connection's reply.
+    void Answer(Connection* c, ConnectionHost::After after, uint32_t now);
     void Send(Connection* c, uint32_t now);
     void Answered(Connection* c, uint32_t now);
     // Arms the send timer for the earlier of the answer's deadline and the
@@ -74,6 +80,9 @@ private:
     void FinishEndings();
     void WaitForRequest(Connection* c, uint32_t now);
     void ToWorker(Connection* c);
+    // A request that waits on nothing but its script: it leaves its slot for
+    // the scripts' lane, or is turned away when that is full.
+    void ToScript(Connection* c, uint32_t now);
     // Into the poll, waiting to read (false: it could not, and has ended) /
     // out of it.
     bool Register(Connection* c);
@@ -110,4 +119,7 @@ private:
     uint32_t settingsRead_ = 0;
     uint32_t lastActive_ = 0;  // when the poll last reported something
     bool trimDue_ = false;     // memory may have been freed since the loop was last quiet
+    bool listenerPaused_ = false;      // the listener is out of the poll
+    uint32_t listenerResume_ = 0;      // when it goes back in
+    bool shortOfDescriptors_ = false;  // an accept failed for want of descriptors; none has worked since
 };

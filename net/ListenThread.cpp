@@ -106,8 +106,8 @@ void ListenThread::SetPriority(int level) {
 }
 
 int ListenThread::BusyCount() {
+    int busy = workers_.ScriptCount();
     std::lock_guard<std::mutex> guard(ProcessLock);
-    int busy = 0;
     for (int i = 0; i < ProcessCount; ++i)
         if (Process[i]->State == ServerThread::Busy) ++busy;
     return busy;
@@ -116,6 +116,7 @@ int ListenThread::BusyCount() {
 int ListenThread::ThreadCount() { return ProcessCount; }
 
 void ListenThread::Flush() {
+    workers_.Flush();
     std::lock_guard<std::mutex> guard(ProcessLock);
     for (int i = 0; i < ProcessCount; ++i) Process[i]->FlushThread();
 }
@@ -195,7 +196,7 @@ EventLoop* ListenThread::LeastLoaded() {
 }
 
 void ListenThread::ServeOnWorker(Connection* connection) {
-    const ConnectionHost::After after = Server->ServeBlocking(*connection);
+    const ConnectionHost::After after = Server->ServeBlocking(*connection, false);
     connection->after_ = after;
     // Waiting for the next request, or for the client to stop sending, is
     // the loop's work again.
@@ -203,6 +204,36 @@ void ListenThread::ServeOnWorker(Connection* connection) {
     if (waits && !terminate_ && connection->home_->Adopt(connection)) return;
     connection->home_->Forget();
     End(connection, after != ConnectionHost::After::Drop);
+}
+
+void ListenThread::ServeScript(Connection* connection, WorkerPool::Lane lane) {
+    const ConnectionHost::After after = lane == WorkerPool::Lane::ScriptDropped
+                                            ? ConnectionHost::After::Drop
+                                            : Server->ServeBlocking(*connection, lane == WorkerPool::Lane::ScriptTurnedAway);
+    workers_.LeaveLane(connection);
+    connection->after_ = after;
+    // Waiting for the next request needs a slot again; taking in what the
+    // client still sends after a closing answer is short and needs none.
+    const bool waits = (after == ConnectionHost::After::KeepAlive && Rejoin(connection)) ||
+                       after == ConnectionHost::After::Linger;
+    if (waits && !terminate_ && connection->home_->Adopt(connection)) return;
+    connection->home_->Forget();
+    End(connection, after != ConnectionHost::After::Drop);
+}
+
+void ListenThread::LeaveSlot(Connection* connection) {
+    if (connection->slot_) connection->slot_->Release(connection);
+    connection->slot_ = nullptr;
+}
+
+bool ListenThread::Rejoin(Connection* connection) {
+    const int count = ProcessCount;
+    for (int i = 0; i < count; ++i) {
+        if (Process[i]->State != ServerThread::Idle || !Process[i]->ProcessSocket(connection)) continue;
+        connection->slot_ = Process[i].get();
+        return true;
+    }
+    return false;
 }
 
 void ListenThread::End(Connection* connection, bool orderly) {

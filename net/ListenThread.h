@@ -57,11 +57,13 @@ public:
     // PriorityLevel setting (0 Low, 1 Medium, 2 High, 3 Critical; any
     // other: Medium). Threads that start later get it too.
     void SetPriority(int level);
-    // The number of slots holding a connection.
+    // The number of connections being served: the slots holding one, and
+    // the script requests apart from the pool.
     int BusyCount();
     // The number of slots (0 before Setup and after Shutdown).
     int ThreadCount();
-    // Resets every open connection, whatever it is doing; the slots stay.
+    // Resets every open connection, whatever it is doing (those of the
+    // scripts' lane too); the slots stay.
     void Flush();
     // Stops accepting, ends the listener and waits for it, every loop and
     // every worker.
@@ -84,12 +86,22 @@ public:
     // Serves a connection on the calling worker, then gives it back to its
     // loop or ends it.
     void ServeOnWorker(Connection* connection);
+    // Serves a request of the scripts' lane as lane says, on the calling
+    // worker; then the connection takes a slot again to wait for its next
+    // request, or ends.
+    void ServeScript(Connection* connection, WorkerPool::Lane lane);
+    // The connection gives up its slot to wait for its script apart from
+    // the pool (see WorkerPool).
+    void LeaveSlot(Connection* connection);
     // Ends a connection: its slot is released, then it is shut down (when
     // orderly) and closed, and deleted.
     void End(Connection* connection, bool orderly);
 
 private:
     bool EvictOldest();
+    // The first idle slot in pool order takes the connection again, without
+    // eviction or a change of the overload flag. False when none is idle.
+    bool Rejoin(Connection* connection);
 
     std::unique_ptr<Socket> ListenSocket;
     std::atomic<int> ProcessCount{0};

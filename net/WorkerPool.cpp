@@ -1,9 +1,12 @@
 #include "net/WorkerPool.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "net/ConnectionHost.h"
 #include "net/ListenThread.h"
+#include "net/Connection.h"
+#include "platform/Clock.h"
 #include "platform/Threads.h"
 
 namespace {
@@ -33,9 +36,39 @@ void WorkerPool::Submit(Connection* connection) {
     std::lock_guard<std::mutex> guard(lock_);
     JoinFinished();
     queue_.push_back(connection);
-    if (idle_ < static_cast<int>(queue_.size()) && static_cast<int>(threads_.size()) < limit_)
-        threads_.emplace_back([this] { Run(); });
+    Grow();
+}
+
+bool WorkerPool::SubmitScript(Connection* connection, uint32_t now, unsigned long maxWait) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_ || static_cast<int>(scripts_.size()) >= kScriptWaitFactor * limit_) return false;
+    JoinFinished();
+    scripts_.push_back({connection, now, maxWait});
+    Grow();
+    return true;
+}
+
+void WorkerPool::Grow() {
+    const int room = std::max(0, limit_ - static_cast<int>(running_.size()));
+    const int runnable = static_cast<int>(queue_.size()) + std::min(static_cast<int>(scripts_.size()), room);
+    if (idle_ < runnable && static_cast<int>(threads_.size()) < 2 * limit_) threads_.emplace_back([this] { Run(); });
     wake_.notify_one();
+}
+
+int WorkerPool::ScriptCount() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return static_cast<int>(scripts_.size() + running_.size());
+}
+
+void WorkerPool::Flush() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Waiting& waiting : scripts_) waiting.connection->Tcp().Abort();
+    for (Connection* connection : running_) connection->Tcp().Abort();
+}
+
+void WorkerPool::LeaveLane(Connection* connection) {
+    std::lock_guard<std::mutex> guard(lock_);
+    running_.remove(connection);
 }
 
 void WorkerPool::Stop() {
@@ -62,6 +95,37 @@ void WorkerPool::JoinFinished() {
     finished_.clear();
 }
 
+bool WorkerPool::ScriptExpired(const Waiting& waiting, uint32_t now) {
+    return waiting.maxWait != 0 && now - waiting.since >= waiting.maxWait;
+}
+
+Connection* WorkerPool::Next(uint32_t now, Lane* lane) {
+    if (!queue_.empty()) {
+        Connection* connection = queue_.front();
+        queue_.pop_front();
+        *lane = Lane::General;
+        return connection;
+    }
+    if (scripts_.empty()) return nullptr;
+    // A request whose wait has run out is turned away even while the lane
+    // is full: that takes no script.
+    const bool expired = ScriptExpired(scripts_.front(), now);
+    if (!expired && !stopping_ && static_cast<int>(running_.size()) >= limit_) return nullptr;
+    Connection* connection = scripts_.front().connection;
+    scripts_.pop_front();
+    running_.push_back(connection);
+    *lane = stopping_ ? Lane::ScriptDropped : expired ? Lane::ScriptTurnedAway : Lane::Script;
+    return connection;
+}
+
+std::chrono::milliseconds WorkerPool::NextExpiry(uint32_t now) const {
+    if (scripts_.empty() || scripts_.front().maxWait == 0) return kIdleLife;
+    const unsigned long waited = now - scripts_.front().since;
+    const unsigned long maxWait = scripts_.front().maxWait;
+    const unsigned long left = waited >= maxWait ? 0 : maxWait - waited;
+    return std::min<std::chrono::milliseconds>(kIdleLife, std::chrono::milliseconds(left));
+}
+
 void WorkerPool::Run() {
     platform::SetCurrentThreadName("vv-worker");
     host_->ThreadStarting(false);
@@ -70,25 +134,34 @@ void WorkerPool::Run() {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         ++idle_;
-        const bool woken = wake_.wait_for(lock, kIdleLife, [this] { return stopping_ || !queue_.empty(); });
+        const auto wait = NextExpiry(platform::MillisecondClock());
+        const bool woken = wake_.wait_for(lock, wait, [this] { return stopping_ || HasWork(); });
         --idle_;
-        if (queue_.empty()) {
-            if (stopping_ || (!woken && idle_ >= kKeptIdle)) break;
+        Lane lane = Lane::General;
+        Connection* connection = Next(platform::MillisecondClock(), &lane);
+        if (!connection) {
+            if (stopping_ || (!woken && idle_ >= kKeptIdle && scripts_.empty())) break;
             continue;
         }
-        Connection* connection = queue_.front();
-        queue_.pop_front();
         const int priority = priority_;
         lock.unlock();
         if (priority != applied) {
             platform::SetThreadPriority(self, priority);
             applied = priority;
         }
-        listener_->ServeOnWorker(connection);
+        if (lane == Lane::General) listener_->ServeOnWorker(connection);
+        else listener_->ServeScript(connection, lane);
         lock.lock();
     }
     if (!stopping_) finished_.push_back(std::this_thread::get_id());
     lock.unlock();
     host_->ThreadEnding(false);
     platform::ReleaseFreeMemory();
+}
+
+bool WorkerPool::HasWork() const {
+    if (!queue_.empty()) return true;
+    if (scripts_.empty()) return false;
+    return static_cast<int>(running_.size()) < limit_ ||
+           ScriptExpired(scripts_.front(), platform::MillisecondClock());
 }

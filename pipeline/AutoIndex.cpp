@@ -1,5 +1,6 @@
 #include "pipeline/AutoIndex.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "http/Dates.h"
@@ -35,14 +36,16 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
     if (!entry || entry->hidden || platform::IsInBetweenCopy(entry->name)) return {};
     std::string date;
     FileTimeToHTTPTime(&entry->lastWrite, &date);
-    const unsigned size = static_cast<unsigned>(entry->size);
+    // The whole size, so a file of 4 GiB or more is not shown as its
+    // remainder; sizes that fit 32 bits look as they always did.
+    const uint64_t size = entry->size;
     // The link is %-escaped for the URL and then made safe inside the
     // attribute; the shown name is made safe as text.
     const std::string link = HTMLEscape(EncodePath(entry->name));
     std::string text;
     char number[32];
     if (setting & kAutoIndexTable) {
-        std::snprintf(number, sizeof number, "%u", size);
+        std::snprintf(number, sizeof number, "%" PRIu64, size);
         text = "<TR><TD>";
         text += entry->directory ? "[Directory]" : "[File]";
         text += "</TD><TD><A HREF=\"" + link + "\">" + HTMLEscape(entry->name) + "</A></TD><TD>" + date +
@@ -56,7 +59,7 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
     const std::string_view name = FirstCharacters(entry->name, kNameColumn, &characters);
     std::string shown = HTMLEscape(name) + "</A>";
     shown.append(kNameColumn - characters, ' ');
-    std::snprintf(number, sizeof number, "%16u", size);
+    std::snprintf(number, sizeof number, "%16" PRIu64, size);
     text = "<A HREF=\"" + link + "\">" + shown + " " + date + " " + number + "\n";
     return text;
 }

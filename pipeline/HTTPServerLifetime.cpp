@@ -19,12 +19,15 @@ public:
     bool AcceptsConnections() const override { return server_->AcceptsConnections(); }
     void SetOverloaded(bool overloaded) override { server_->SetOverloaded(overloaded); }
     void ReportOverload() override { server_->ReportOverload(); }
+    void ReportAcceptFailure(int error) override { server_->ReportAcceptFailure(error); }
     void RequestTitleUpdate() override { server_->RequestTitleUpdate(); }
     void RequestRepaint() override { server_->RequestRepaint(); }
-    Step Serve(Connection& connection, Reply* reply, After* after) override {
-        return server_->Serve(connection, reply, after);
+    Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) override {
+        return server_->Serve(connection, reply, after, turnAway);
     }
-    After ServeBlocking(Connection& connection) override { return server_->ServeBlocking(connection); }
+    After ServeBlocking(Connection& connection, bool turnAway) override {
+        return server_->ServeBlocking(connection, turnAway);
+    }
     void BatchStarting() override { server_->BatchStarting(); }
     void WriteLogLines() override { server_->WriteLogLines(); }
     void ThreadStarting(bool loop) override { server_->ThreadStarting(loop); }

@@ -71,12 +71,12 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
     const std::string& ifRange = request->Header[Hdr::IfRange];
     if (!ifRange.empty() && ifRange != response->Header[Hdr::LastModified]) return;
 
-    const uint32_t size = body.GetSize();
+    const uint64_t size = body.GetSize();
     const ByteRange range = ByteRange::Parse(header, size);
     const std::string total = std::to_string(size);
     switch (range.Result) {
         case ByteRange::Part:
-            body.SetOffset(static_cast<uint32_t>(range.First), range.Count);
+            body.SetOffset(range.First, range.Count);
             response->Status = 206;
             response->Reason = HTTPResponse::StandardReason(206);
             response->Header[Hdr::ContentLength] = std::to_string(range.Count);

@@ -21,6 +21,9 @@
 
 namespace {
 
+// Seconds a client turned away for overload is asked to wait.
+constexpr const char* kRetryAfterSeconds = "5";
+
 // The status line and headers at the start of a script's complete response
 // of its own (looked for in its first 8 KB), up to and with the empty line.
 std::string ScriptHead(const std::string& output) {
@@ -161,13 +164,21 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
     response->Protocol = request->Protocol;
     response->Header[Hdr::Date] = gm_timestr_822(static_cast<long>(platform::UnixTimeNow()));
     response->Header[Hdr::Server] = config.SendVersionInfo ? kServerVersionText : kServerPlainText;
-    if (Overloaded) {
+    if (Overloaded || request->TurnedAway) {
         response->SetStatus(503, "Server overloaded");
+        // The pool frees up in moments: a client that honours it comes back
+        // soon instead of hammering now.
+        response->Header[Hdr::RetryAfter] = kRetryAfterSeconds;
         LogError("Server overloaded, rejected request", nullptr);
         return 0;
     }
     if (!Available) {
         response->SetStatus(503, "Server not available");
+        return 0;
+    }
+    if (request->Fault != HeadFault::None) {
+        response->SetStatus(400);
+        LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
         return 0;
     }
     // A body in a transfer coding this server does not decode, and no

@@ -8,6 +8,7 @@
 #include "http/LetterCase.h"
 #include "net/Connection.h"
 #include "net/Reply.h"
+#include "platform/NetCalls.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"
 
@@ -48,15 +49,24 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
     response->TimeOut = config.SendTimeOut;
 }
 
-// Work that may block: a body to receive, a script to run, a file to write
-// or delete.
-bool NeedsWorker(const HTTPConfiguration& config, const HTTPRequest& request) {
-    if (request.BodyDeclared() || request.InputLeft()) return true;
-    if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE) return true;
-    // The pipeline's own normalisation and mapping decide what is a script.
+// Where a request must be served: at once on the loop; on a worker, as it
+// may block (a body to receive, a script to run, a file to write or
+// delete); or in the scripts' lane, when it waits on nothing but a script.
+enum class Blocking { No, Yes, OnlyOnScript };
+
+Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& request, const Socket& s) {
+    // A broken head is refused before anything could block.
+    if (request.Fault != HeadFault::None) return Blocking::No;
     std::string url = request.URL;
-    if (NormaliseURL(&url) != URLFault::None) return false;
-    return IsScriptKind(URLMapping::KindOf(config, url));
+    // The pipeline's own normalisation and mapping decide what is a script.
+    const bool script = NormaliseURL(&url) == URLFault::None && IsScriptKind(URLMapping::KindOf(config, url));
+    const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && s.Buffered().size() >= request.BodyLength
+                                                 : !request.InputLeft();
+    if (script && bodyHere) return Blocking::OnlyOnScript;
+    if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
+    if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE)
+        return Blocking::Yes;
+    return script ? Blocking::Yes : Blocking::No;
 }
 
 // How the connection goes on after the answer: kept for the next request
@@ -82,16 +92,23 @@ ConnectionHost::Settings HTTPServer::CoreSettings() const {
     settings.sendTimeOut = config->SendTimeOut;
     settings.keepAlive = config->KeepAlive;
     settings.reportOverload = config->TraceLogMask != 0;
+    settings.scriptTimeOut = config->CGITimeOut;
     return settings;
 }
 
 void HTTPServer::ReportOverload() { LogError("Server Overloaded", nullptr); }
 
-ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after) {
+void HTTPServer::ReportAcceptFailure(int error) {
+    LogError("Cannot accept connections (" + platform::net::ErrorText(error) +
+                 "): they wait until a connection ends",
+             nullptr);
+}
+
+ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after, bool turnAway) {
     RequestScope scope(this);
     const HTTPConfiguration& config = Config();
     // A name lookup may wait on the network.
-    if (config.ResolveName) return Step::Worker;
+    if (config.ResolveName && !turnAway) return Step::Worker;
     Socket& s = connection.Tcp();
     const ExchangeScope exchange;
     HTTPRequest& request = (*exchange).request;
@@ -106,24 +123,32 @@ ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, Aft
     // for here while it fits the connection's buffer, then used on a
     // worker. A client that sent the head alone may be waiting for the
     // answer first (a refusal needs no body): a worker serves it at once.
-    if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
-        s.Buffered().size() < request.BodyLength)
-        return Step::IncompleteBody;
-    if (NeedsWorker(config, request)) return Step::Worker;
+    request.TurnedAway = turnAway;
+    if (!turnAway) {
+        if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
+            s.Buffered().size() < request.BodyLength)
+            return Step::IncompleteBody;
+        switch (WhereToServe(config, request, s)) {
+            case Blocking::Yes: return Step::Worker;
+            case Blocking::OnlyOnScript: return Step::Script;
+            case Blocking::No: break;
+        }
+    }
     if (!ProcessRequest(&request, &response)) return Step::Drop;
     response.ComposeReply(reply);
     *after = AfterAnswer(request, response, s);
     return Step::Answer;
 }
 
-ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection) {
+ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection, bool turnAway) {
     RequestScope scope(this);
     const HTTPConfiguration& config = Config();
     Socket* s = &connection.Tcp();
     HTTPRequest request;
     HTTPResponse response;
     Prepare(config, &request, &response);
-    if (!request.Read(s, config.RecvTimeOut, config.ResolveName)) return After::Drop;
+    if (!request.Read(s, config.RecvTimeOut, config.ResolveName && !turnAway)) return After::Drop;
+    request.TurnedAway = turnAway;
     if (!ProcessRequest(&request, &response)) return After::Drop;
     if (!response.Write(s, config.SendTimeOut)) return After::Drop;
     RequestRepaint();

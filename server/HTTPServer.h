@@ -169,14 +169,18 @@ public:
     void SetOverloaded(bool overloaded) { Overloaded = overloaded ? 1 : 0; }
     // "Server Overloaded" in the error log.
     void ReportOverload();
+    // One error-log line: new connections wait for descriptors (or memory).
+    void ReportAcceptFailure(int error);
     // Serves at once a whole request that needs nothing that may block: a
     // document, a listing, a parsed page, a redirect, a refusal, /~stats.
-    // Scripts, PUT, DELETE and POST, requests with a body, and every request
-    // while ResolveName is on go to a worker.
-    Step Serve(Connection& connection, Reply* reply, After* after);
-    // Reads, serves and answers one request, waiting as long as the
-    // time-outs allow.
-    After ServeBlocking(Connection& connection);
+    // Scripts whose request has wholly arrived go to the scripts' lane;
+    // other scripts, PUT, DELETE and POST, requests with a body, and every
+    // request while ResolveName is on go to a worker. turnAway: answered
+    // at once as when overloaded.
+    Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway);
+    // Reads, serves (or turns away) and answers one request, waiting as
+    // long as the time-outs allow.
+    After ServeBlocking(Connection& connection, bool turnAway);
     // A loop thread's batch: its document cache rechecks what changed
     // before the batch, and its log lines are written together after its
     // answers have left (a file write is the dearest step of a small answer,

@@ -1,5 +1,6 @@
 #include "server/HTTPStatistics.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "http/Dates.h"
@@ -18,9 +19,11 @@ std::string MethodLabel(int slot) {
     return label;
 }
 
-void Line(std::string* page, const char* label, uint32_t value) {
+// A counter right-aligned in its 12-character column (wider only for a
+// number of more than 12 digits).
+void Line(std::string* page, const char* label, uint64_t value) {
     char text[256];
-    std::snprintf(text, sizeof text, "%s%12u\n", label, value);
+    std::snprintf(text, sizeof text, "%s%12" PRIu64 "\n", label, value);
     *page += text;
 }
 
@@ -32,9 +35,11 @@ HTTPStatistics::HTTPStatistics(HTTPServer* server)
       server_(server) {}
 
 void HTTPStatistics::Reset() {
-    for (auto* counter : {&TotalRequests, &BytesSent, &BytesReceived, &Redirections, &CacheAnswers,
-                          &AuthorizationFailures, &ScriptRequests, &Errors})
+    for (auto* counter :
+         {&TotalRequests, &Redirections, &CacheAnswers, &AuthorizationFailures, &ScriptRequests, &Errors})
         counter->store(0);
+    BytesSent.store(0);
+    BytesReceived.store(0);
     for (auto& counter : MethodCount) counter.store(0);
 }
 

@@ -2,7 +2,8 @@
 // What the server has done since it was created, and the statistics page.
 // Every finished request is counted once (LogStats, from any worker); the
 // page (GetStats) reads the counters at the same time on another worker.
-// Each counter is an atomic, wrapping at 32 bits; the page need not be a
+// Each counter is an atomic; the byte counters are 64-bit (one file can be
+// larger than 4 GiB), the others wrap at 32 bits. The page need not be a
 // consistent snapshot across counters.
 
 #include <atomic>
@@ -30,8 +31,8 @@ public:
     void GetStats(HTTPEntity* body);
 
     std::atomic<uint32_t> TotalRequests{0};
-    std::atomic<uint32_t> BytesSent{0};
-    std::atomic<uint32_t> BytesReceived{0};
+    std::atomic<uint64_t> BytesSent{0};
+    std::atomic<uint64_t> BytesReceived{0};
     std::atomic<uint32_t> MethodCount[kMethodSlots] = {};
     std::atomic<uint32_t> Redirections{0};
     std::atomic<uint32_t> CacheAnswers{0};

@@ -5,8 +5,8 @@
 // once it has arrived whole, one too long for the buffer as a worker reads
 // it. Every request found on the connection is read (pipelining,
 // bodies, header blocks) and normalised as the pipeline would; a body read
-// whole has exactly its declared length, and one whose framing was refused
-// is never read.
+// whole has exactly its declared length, one whose framing was refused is
+// never read, and a head broken off leaves the connection out of step.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -77,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.GetParents();
         // A body is read as a request that uses it would; a length that is
         // not sound is never read.
+        if (request.Fault != HeadFault::None && !(request.BadFraming && request.InputLeft())) std::abort();
         if (request.BadFraming && request.BodyDeclared() && request.ReadBody() != 0) std::abort();
         if (!request.BadFraming && request.ReadBody() == 1 && request.BodyDeclared() &&
             request.Entity.GetSize() != request.BodyLength)

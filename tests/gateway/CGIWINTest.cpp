@@ -106,9 +106,9 @@ TEST_F(WindowsCGI, PostFormFieldsLiteralAndExternal) {
 // every key is written whatever the client sent.
 TEST_F(WindowsCGI, ClientTextMakesNoKeyOrLineOfItsOwn) {
     Start();
-    const std::string body = Body(Get(t(), "/CGI-WIN/prog.py?a\rb",
+    const std::string body = Body(Get(t(), "/CGI-WIN/prog.py?a\x0b" "b",
                                       "Accept: Output File=/tmp/x, text/html;level=1; q=0.5, [System], image/gif\r\n"
-                                      "Cookie: c=1\rDebug Mode=Yes\r\n"
+                                      "Cookie: c=1\x0c" "Debug Mode=Yes\r\n"
                                       "Authorization: Basic dXMNCmVyOnBhCnNz\r\n"));  // "us\r\ner" and "pa\nss"
     EXPECT_NE(body.find("\nQuery String|a b\n"), std::string::npos) << body;
     EXPECT_NE(body.find("\nAuthenticated Username|us  er\nAuthenticated Password|pa ss\n"), std::string::npos)

@@ -1,6 +1,9 @@
 // What no client may do to the server: crash it by hanging up at the wrong
 // moment, or lock everyone else out by taking its answers in slowly.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -140,6 +143,138 @@ TEST(SlowClients, AClientThatTakesItsAnswerTooSlowlyGivesWayWhenThePoolIsFull) {
     EXPECT_EQ(t.Exchange("GET /n.txt HTTP/1.0\r\n\r\n", 1000), "");
     const size_t before = steadyGot;
     EXPECT_TRUE(WaitUntil([&] { return steadyGot > before + 65536; }, 3000)) << "the steady download goes on";
+}
+
+}  // namespace
+
+namespace {
+
+// A script that runs until the test opens its gate.
+void WriteGatedScript(TestServer& t) {
+    WriteScript(t, "CGI-BIN/gate.cgi",
+                "#!/bin/sh\nwhile [ ! -e '" + t.Site("gate") +
+                    "' ]; do sleep 0.02; done\nprintf 'Content-Type: text/plain\\n\\nran'\n");
+}
+
+std::unique_ptr<RawClient> AskForScript(TestServer& t) {
+    auto c = t.Connect();
+    c->Send("GET /CGI-BIN/gate.cgi HTTP/1.0\r\n\r\n");
+    return c;
+}
+
+TEST(ScriptFlood, ScriptsWaitTheirTurnApartFromThePoolAndTheRestAreTurnedAway) {
+    TestServer t;  // a pool of 8: eight scripts at once, sixty-four waiting
+    WriteGatedScript(t);
+    t.WriteSite("HTDOCS/d.txt", "document");
+    std::vector<std::unique_ptr<RawClient>> running, waiting;
+    for (int i = 0; i < 8; ++i) running.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }, 5000));
+    for (int i = 0; i < 64; ++i) waiting.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 72; }, 5000))
+        << t.Server().Listener.BusyCount();
+    // The scripts hold no slot: documents are served as ever.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(BodyOf(t.Exchange("GET /d.txt HTTP/1.0\r\n\r\n")), "document");
+    // One more finds the wait full: turned away at once, told when to retry.
+    const std::string refused = t.Exchange("GET /CGI-BIN/gate.cgi HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(StatusOf(refused), "HTTP/1.0 503 Server overloaded");
+    EXPECT_NE(refused.find("\r\nRetry-After: 5\r\n"), std::string::npos) << refused;
+    // Once the scripts may end, every waiting request runs in its turn.
+    t.WriteSite("gate", "");
+    for (auto& c : running) EXPECT_EQ(BodyOf(c->ReadAll()), "ran");
+    for (auto& c : waiting) EXPECT_EQ(BodyOf(c->ReadAll()), "ran");
+    EXPECT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; }, 3000));
+}
+
+TEST(ScriptFlood, AWaitLongerThanTheScriptTimeOutIsTurnedAway) {
+    TestServer t([](HTTPConfiguration& c) { c.CGITimeOut = 3000; });
+    WriteGatedScript(t);
+    // Eight run until the time-out ends them; the ninth waiting would have
+    // to wait two rounds.
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 8; ++i) clients.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 8; }, 5000)) << t.Server().Listener.BusyCount();
+    for (int i = 0; i < 9; ++i) clients.push_back(AskForScript(t));
+    const std::string answer = clients.back()->ReadAll(8000);
+    EXPECT_EQ(StatusOf(answer), "HTTP/1.0 503 Server overloaded") << answer;
+    clients.clear();
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; }, 5000));
+    // A flush reaches the requests of the scripts' lane too.
+    for (int i = 0; i < 9; ++i) clients.push_back(AskForScript(t));
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 9; }, 3000)) << t.Server().Listener.BusyCount();
+    t.Server().Listener.Flush();
+    EXPECT_EQ(clients.back()->ReadAll(3000), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Holds every descriptor the process may still open, and gives them back
+// one by one.
+class DescriptorSqueeze {
+public:
+    DescriptorSqueeze() {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && held_.size() < 4096;) held_.push_back(fd);
+        rlimit squeezed = saved_;
+        squeezed.rlim_cur = static_cast<rlim_t>(held_.back() + 1);
+        setrlimit(RLIMIT_NOFILE, &squeezed);
+    }
+    ~DescriptorSqueeze() {
+        for (int fd : held_) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    void Free(size_t count) {
+        for (; count > 0 && !held_.empty(); --count) {
+            close(held_.back());
+            held_.pop_back();
+        }
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> held_;
+};
+
+size_t Count(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
+TEST(Descriptors, ConnectionsWaitForDescriptorsAndTheShortageIsLoggedOnce) {
+    TestServer t;
+    t.WriteSite("HTDOCS/a.txt", "a");
+    EXPECT_EQ(BodyOf(t.Exchange("GET /a.txt HTTP/1.0\r\n\r\n")), "a");
+    // The error log is read through a descriptor opened beforehand.
+    const int logFd = open(t.Site("LOGS/ERROR.LOG").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(logFd, 0);
+    const auto errorLog = [logFd] {
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = pread(logFd, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    };
+    std::unique_ptr<RawClient> waiting;
+    {
+        DescriptorSqueeze squeeze;
+        // Room for the client's own socket only: the server cannot take it.
+        squeeze.Free(1);
+        waiting = t.Connect();
+        ASSERT_TRUE(waiting->IsOpen());
+        waiting->Send("GET /a.txt HTTP/1.0\r\n\r\n");
+        const auto shortage = [&] { return Count(errorLog(), "Cannot accept connections") > 0; };
+        ASSERT_TRUE(WaitUntil(shortage, 5000)) << errorLog();
+        EXPECT_EQ(waiting->ReadAll(300), "") << "not taken while there is no descriptor";
+        // Descriptors come back: the waiting connection is served.
+        squeeze.Free(4);
+        EXPECT_EQ(BodyOf(waiting->ReadAll()), "a");
+    }
+    close(logFd);
+    const std::string log = t.Log("ERROR.LOG");
+    EXPECT_EQ(Count(log, "Cannot accept connections (Too many open files): they wait until a connection ends"), 1u)
+        << log;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Where a request ends, seen from the client: bytes over a real connection
 // to a real server. Bodies are read only when used, within MaxBodySize;
 // lengths are strict; a short body runs nothing; what follows a body is the
-// next request; an over-long request line gets a status line.
+// next request; an over-long request line gets a status line; a header line
+// is read whole, and a head past its bounds or with bytes no head may hold
+// is refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 
 using testing_support::TestHome;
 using testing_support::TestServer;
+using testing_support::WaitUntil;
 using testing_support::WithoutDates;
 
 namespace {
@@ -22,6 +25,10 @@ const char* const kCountingScript =
     "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
     "printf 'length=%s got=%s' \"$CONTENT_LENGTH\" \"$(/usr/bin/wc -c | /usr/bin/tr -d ' ')\"\n";
 
+const char* const kCookieScript =
+    "#!/bin/sh\n"
+    "printf 'Content-Type: text/plain\\r\\n\\r\\n%s' \"$HTTP_COOKIE\"\n";
+
 struct Site {
     explicit Site(const std::function<void(HTTPConfiguration&)>& tweak = {}) : t([&](HTTPConfiguration& c) {
         c.UseKeepAlive = 1;
@@ -33,7 +40,9 @@ struct Site {
     }) {
         t.WriteSite("HTDOCS/k.txt", "known");
         t.WriteSite("CGI-BIN/count.cgi", kCountingScript);
+        t.WriteSite("CGI-BIN/cookie.cgi", kCookieScript);
         std::filesystem::permissions(t.Site("CGI-BIN/count.cgi"), std::filesystem::perms(0755));
+        std::filesystem::permissions(t.Site("CGI-BIN/cookie.cgi"), std::filesystem::perms(0755));
     }
     int Runs() const {
         const std::string runs = t.Home().FileExists(t.Site("CGI-BIN/runs.txt"))
@@ -166,6 +175,87 @@ TEST(RequestFraming, AnOverLongRequestLineGetsAStatusLine) {
         const std::string got = s.Exchange(line + "\r\nConnection: Keep-Alive\r\n\r\nGET /k.txt HTTP/1.0\r\n\r\n");
         EXPECT_EQ(StatusLineOf(got), "HTTP/1.0 400 Bad or corrupted request") << line.size();
         EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << line.size();
+    }
+}
+
+// A framing header far past the first columns is read whole: its body is
+// the body, never a request of its own, and a long cookie reaches a script.
+TEST(RequestFraming, LongHeaderLinesAreReadWhole) {
+    Site s;
+    std::string smuggled = "GET /k.txt HTTP/1.0\r\nAccept: ";
+    smuggled += std::string(47 - smuggled.size() - 4, 'x') + "\r\n\r\n";
+    for (const char fill : {'0', ' '}) {
+        for (const size_t size : {257u, 258u, 259u, 270u}) {  // the whole line, CR LF included
+            const std::string length = "Content-Length: " + std::string(size - 20, fill) + "47\r\n";
+            const std::string got = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n" +
+                                               length + "\r\n" + smuggled);
+            EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << fill << size << got;
+            EXPECT_TRUE(got.ends_with("length=47 got=47")) << fill << size << got;
+            const std::string coding = "Transfer-Encoding: " + std::string(size - 28, ' ') + "chunked\r\n";
+            const std::string refused = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n" +
+                                                   coding + "\r\n" + smuggled);
+            EXPECT_EQ(StatusLineOf(refused), "HTTP/1.0 411 Length Required") << size;
+            EXPECT_EQ(Count(refused, "HTTP/1.0 "), 1u) << size;
+        }
+    }
+    EXPECT_EQ(s.Runs(), 8);
+    std::string cookie;
+    // Longer than any one cookie a browser keeps; the whole environment of
+    // a script has 8 KiB.
+    while (cookie.size() < 6000) cookie += "k" + std::to_string(cookie.size()) + "=v; ";
+    EXPECT_TRUE(s.Exchange("GET /CGI-BIN/cookie.cgi HTTP/1.0\r\nCookie: " + cookie + "\r\n\r\n").ends_with(
+        "\r\n\r\n" + cookie));
+}
+
+// A head past its bounds, or with bytes that other readers take otherwise,
+// is refused with 400 whether a loop or a worker reads it (a worker reads
+// every head when names are looked up, and a head longer than a loop's
+// buffer); the client hears the answer, and nothing after it is a request.
+TEST(RequestFraming, BrokenHeadsAreRefused) {
+    const auto head = [](const std::string& line, const std::string& headers = {}) {
+        return line + "\r\nConnection: Keep-Alive\r\n" + headers + "\r\n";
+    };
+    const auto lines = [](int count, size_t size) {
+        std::string block;
+        for (int i = 0; i < count; ++i) block += "Accept: " + std::string(size - 8, 'a') + "\r\n";
+        return block;
+    };
+    const std::string nul(1, '\0');
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool refused;
+    } cases[] = {
+        {"NUL in a header", head("GET /k.txt HTTP/1.0", "Accept: a" + nul + "b\r\n"), true},
+        {"NUL in the request line", head("GET /k.txt" + nul + " HTTP/1.0"), true},
+        {"bare CR in a header", head("GET /k.txt HTTP/1.0", "Accept: a\rContent-Length: 5\r\n"), true},
+        {"bare CR in the request line", head("GET /k.txt HTTP/1.0\r"), true},
+        {"vertical tab before a length", head("POST /CGI-BIN/count.cgi HTTP/1.0", "Content-Length:\v5\r\n") + "hello",
+         true},
+        {"tabs between words", head("GET\t/k.txt\tHTTP/1.0"), true},
+        {"a tab before the version", head("GET /k.txt\tHTTP/1.0"), true},
+        {"two blanks before the URL", head("GET  /k.txt HTTP/1.0"), true},
+        {"two blanks before the version", head("GET /k.txt  HTTP/1.0"), true},
+        {"eight blank lines", std::string(8, '\n') + head("GET /k.txt HTTP/1.0"), false},
+        {"nine blank lines", std::string(9, '\n') + head("GET /k.txt HTTP/1.0"), true},
+        {"the longest line", head("GET /k.txt HTTP/1.0", lines(1, 8190)), false},
+        {"a longer line", head("GET /k.txt HTTP/1.0", lines(1, 8191)), true},
+        {"100 lines", head("GET /k.txt HTTP/1.0", lines(99, 20)), false},
+        {"101 lines", head("GET /k.txt HTTP/1.0", lines(100, 20)), true},
+        {"64 KiB of head", head("GET /k.txt HTTP/1.0", lines(8, 8000) + lines(1, 1473)), false},
+        {"a byte more", head("GET /k.txt HTTP/1.0", lines(8, 8000) + lines(1, 1474)), true},
+    };
+    for (const int resolve : {0, 1}) {
+        Site s([resolve](HTTPConfiguration& c) { c.ResolveName = resolve; });
+        for (const auto& c : cases) {
+            const std::string got = s.Exchange(c.bytes + "GET /k.txt HTTP/1.0\r\n\r\n");
+            EXPECT_EQ(StatusLineOf(got), c.refused ? "HTTP/1.0 400 Bad or corrupted request" : "HTTP/1.0 200 Document Follows")
+                << c.name << " resolve " << resolve;
+            EXPECT_EQ(Count(got, "HTTP/1.0 "), c.refused ? 1u : 2u) << c.name << " resolve " << resolve;
+        }
+        EXPECT_EQ(s.Runs(), 0);
+        EXPECT_TRUE(WaitUntil([&s] { return s.t.Log("ERROR.LOG").find("Bad request head: too many header lines") !=
+                                            std::string::npos; }));
     }
 }
 

@@ -509,10 +509,13 @@ TEST(Pool, OverloadAtNineTenthsAndRecovery) {
             << "connection " << i << ", busy " << t.Server().Listener.BusyCount();
     }
     EXPECT_EQ(t.Server().Overloaded.load(), 0);
-    // The eighth lands on worker 7, at nine tenths of the pool: answered 503.
+    // The eighth lands on worker 7, at nine tenths of the pool: answered 503,
+    // and asked to come back in a few seconds.
     auto eighth = t.Connect();
     eighth->Send("GET /o.txt HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(WithoutDates(eighth->ReadAll()), ErrorResponse(503, "Server overloaded"));
+    std::string overloaded = ErrorResponse(503, "Server overloaded");
+    overloaded.insert(overloaded.find("Server: "), "Retry-After: 5\r\n");
+    EXPECT_EQ(WithoutDates(eighth->ReadAll()), overloaded);
     // A ninth while all eight are busy is closed unanswered.
     ASSERT_TRUE(WaitForBusy(t, [](int busy) { return busy == 7; }));
     auto busy = t.Connect();

@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "net/Socket.h"
 
@@ -76,6 +78,22 @@ std::string RawClient::ReadExactly(size_t n, int timeoutMs) {
         out.resize(n);
     }
     return out;
+}
+
+uint64_t RawClient::Discard(uint64_t n, int timeoutMs) {
+    uint64_t got = std::min<uint64_t>(pending_.size(), n);
+    pending_.erase(0, static_cast<size_t>(got));
+    std::vector<char> buffer(1 << 20);
+    while (fd_ >= 0 && got < n) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) break;
+        // MSG_TRUNC: the kernel counts the bytes off without copying them.
+        const ssize_t r =
+            ::recv(fd_, buffer.data(), static_cast<size_t>(std::min<uint64_t>(n - got, buffer.size())), MSG_TRUNC);
+        if (r <= 0) break;
+        got += static_cast<uint64_t>(r);
+    }
+    return got;
 }
 
 std::string RawClient::ReadHead(int timeoutMs) {

@@ -4,6 +4,7 @@
 // server's socket layer, so a test can play any peer: slow, silent, or one
 // that closes half-way.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,10 @@ public:
     std::string ReadExactly(size_t n, int timeoutMs = 5000);
     // Reads up to and including the first "\r\n\r\n" (or what came).
     std::string ReadHead(int timeoutMs = 5000);
+    // Reads and throws away up to n bytes (what a body too large to keep
+    // would be), never more, stopping early if the peer closes or time runs
+    // out; how many came.
+    uint64_t Discard(uint64_t n, int timeoutMs = 5000);
     // Reads one HTTP/1.0 response: the head, then Content-Length bytes.
     std::string ReadResponse(int timeoutMs = 5000);
     // True when the peer has closed (a read returns end of file) within timeoutMs.
