@@ -8,6 +8,7 @@
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/PathText.h"
+#include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"
@@ -93,6 +94,16 @@ void CGIBase::ProcessScriptOutput() {
     HTTPEntity& body = response_->Entity;
     if (body.Type() != EntityTemp) {
         response_->SetStatus(500, "CGI Error");
+        return;
+    }
+    // A script cannot tell the server that its writes failed; a file that
+    // can grow no further (a full TMPDIR, the file-size limit) may hold only
+    // part of what it wrote, and part of an answer is no answer.
+    if (platform::CannotGrow(body.FileName())) {
+        response_->SetStatus(500, "CGI Output Cut Short");
+        server_->LogError("Script output cut short: no room left for " + body.FileName() + " (" +
+                              std::to_string(body.GetSize()) + " bytes written)",
+                          request_);
         return;
     }
     BlockReader output;

@@ -78,7 +78,9 @@ public:
     //     the body is the rest of the file (Offset), never read into memory;
     //   - a Location line makes the status 302 with its status document.
     // Status 500 "CGI Error" when the body is not a temporary file, "CGI
-    // Response Error" when it cannot be read.
+    // Response Error" when it cannot be read, "CGI Output Cut Short" (with
+    // an error-log line) when it can grow no further, so the script's
+    // writes may have failed.
     void ProcessScriptOutput();
 
 protected:

@@ -33,7 +33,7 @@ std::string_view FirstCharacters(std::string_view text, size_t max, size_t* coun
 }  // namespace
 
 std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
-    if (!entry || entry->hidden) return {};
+    if (!entry || entry->hidden || platform::IsInBetweenCopy(entry->name)) return {};
     std::string date;
     FileTimeToHTTPTime(&entry->lastWrite, &date);
     // The whole size, so a file of 4 GiB or more is not shown as its

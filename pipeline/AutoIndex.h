@@ -25,5 +25,6 @@ private:
 };
 
 // The page text of one entry for the AutoIndex setting; empty for a hidden
-// entry. Names are shown HTML-escaped and linked %-escaped.
+// entry and for a copy a PUT is writing. Names are shown HTML-escaped and
+// linked %-escaped.
 std::string GenerateEntry(const platform::FindData* entry, uint32_t setting);

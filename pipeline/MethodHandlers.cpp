@@ -146,7 +146,7 @@ int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
     return 1;
 }
 
-int MethodPut(HTTPServer*, HTTPRequest* request, HTTPResponse* response) {
+int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     // Without a length the body cannot be told from what follows it:
     // nothing is written. (A chunked upload was refused alike before.)
     if (!request->BodyDeclared()) {
@@ -154,12 +154,19 @@ int MethodPut(HTTPServer*, HTTPRequest* request, HTTPResponse* response) {
         return 1;
     }
     const std::string& body = request->Entity.FileName();
-    if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, true))
+    platform::CopyTrouble trouble;
+    if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, true, &trouble)) {
         response->SetStatus(201);
-    else if (!body.empty() && platform::CopyFile(body, request->PhysicalPath, false))
+    } else if (!body.empty() && !trouble.storage && platform::CopyFile(body, request->PhysicalPath, false, &trouble)) {
         response->SetStatus(200, "Document written");
-    else
+    } else if (trouble.storage) {
+        // Not a conflict the client could resolve: the server could not
+        // store what it was given (a full disk). The old document stays.
+        response->SetStatus(500, "PUT Write Error");
+        server->LogError("Unable to write " + request->PhysicalPath + ": " + trouble.reason, request);
+    } else {
         response->SetStatus(409, "PUT Conflict Error");
+    }
     return 1;
 }
 

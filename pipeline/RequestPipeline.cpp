@@ -281,6 +281,12 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
         LogError("Bad URL in request", request);
         return 0;
     }
+    // A copy a PUT is writing is no document until it has its name.
+    if (platform::IsInBetweenCopy(path)) {
+        response->SetStatus(404);
+        LogError("File not found: " + path, request);
+        return 0;
+    }
     platform::FileInfo info;
     const bool exists = LookupFileInfo(path, &info);
     if (request->Method != MethodPUT && !exists) {

@@ -136,6 +136,30 @@ void File::AdviseSequential() {
     if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
+size_t File::WriteAsMuch(const void* data, size_t size, std::string* reason) {
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = fd_ >= 0 ? ::write(fd_, p + done, size - done) : -1;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (reason) *reason = SystemErrorText(n < 0 ? errno : ENOSPC);
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+bool File::Truncate(uint64_t size) {
+    if (fd_ < 0) return false;
+    int r;
+    do {
+        r = ::ftruncate(fd_, static_cast<off_t>(size));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
 bool ReadWholeFile(std::string_view path, std::string* contents) {
     File file;
     if (!contents || !file.Open(path, File::Mode::Read)) return false;

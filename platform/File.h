@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/FileSystem.h"
@@ -57,6 +58,13 @@ public:
     bool Flush();
     // Tells the kernel the file will be read from start to end.
     void AdviseSequential();
+
+    // Writes as much of data as the file takes, in one or more writes: the
+    // bytes written, fewer than size when a write failed (a full disk, the
+    // file-size limit), with the system's words for the failure in *reason.
+    size_t WriteAsMuch(const void* data, size_t size, std::string* reason);
+    // Cuts the file to size bytes.
+    bool Truncate(uint64_t size);
 
     // The descriptor, for the platform layer's own use (sendfile, child
     // standard handles). Code outside platform/ never touches it.

@@ -38,13 +38,13 @@ std::string HostPath(std::string_view serverPath) {
     return out;
 }
 
-bool MakeDirectories(const std::string& hostPath) {
+bool MakeDirectories(const std::string& hostPath, unsigned mode) {
     if (hostPath.empty() || HasNul(hostPath)) return false;
     std::string partial;
     for (size_t i = 0; i <= hostPath.size(); ++i) {
         if (i == hostPath.size() || (hostPath[i] == '/' && i > 0)) {
             partial = hostPath.substr(0, i);
-            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            if (::mkdir(partial.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return false;
         }
     }
     struct stat st;

@@ -29,8 +29,8 @@ std::string HostPath(std::string_view serverPath);
 // True when the text holds a NUL byte.
 bool HasNul(std::string_view text);
 
-// Creates a directory and its missing parents (host path). True when it
-// exists afterwards.
-bool MakeDirectories(const std::string& hostPath);
+// Creates a directory and its missing parents (host path), each new one
+// with mode (less the umask). True when it exists afterwards.
+bool MakeDirectories(const std::string& hostPath, unsigned mode = 0755);
 
 }  // namespace platform

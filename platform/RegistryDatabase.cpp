@@ -1,6 +1,9 @@
 #include "platform/RegistryDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -31,6 +34,20 @@ constexpr const char* kSchema =
     "INSERT INTO keys(id, parent, name) VALUES(1, NULL, 'HKEY_LOCAL_MACHINE');"
     "INSERT INTO keys(parent, name) VALUES(1, 'SOFTWARE');"
     "PRAGMA user_version = 1;";
+
+// The store holds the master password: it is the owner's alone, whatever
+// the umask. SQLite gives its companions (-wal, -shm) the mode of the store
+// when it makes them; ones made before, under a looser mode, are tightened
+// with the store.
+void KeepPrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+        struct stat st;
+        if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077))
+            ::chmod(file.c_str(), st.st_mode & 0700);
+    }
+}
 
 }  // namespace
 
@@ -122,7 +139,9 @@ LONG RegistryDatabase::Open() {
     const std::string path = home + "/registry.db";
     if (db_ && (path == path_ || depth_ > 0)) return ERROR_SUCCESS;
     Close();
-    if (!MakeDirectories(home)) return ERROR_CANTOPEN;
+    // A home made here is private too: the drives below it hold the logs.
+    if (!MakeDirectories(home, 0700)) return ERROR_CANTOPEN;
+    KeepPrivate(path);
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         Close();

@@ -24,6 +24,8 @@ cmake --build --preset release
 
 home="${VAREVAVO_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/varevavo}"
 export VAREVAVO_HOME="$home"
+# A home made here is its owner's alone, as the programs make it.
+[ -d "$home" ] || (umask 077 && mkdir -p "$home")
 mkdir -p "$home/drive_c/HTTPD"
 cp -rn site/. "$home/drive_c/HTTPD/"
 

@@ -1,6 +1,7 @@
 #include "server/EventLog.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "http/Characters.h"
@@ -24,34 +25,58 @@ void EventLog::WaitForWriter(std::unique_lock<std::mutex>& lock) {
 }
 
 int EventLog::StartLogFile(const char* path) {
-    StopLogFile();
-    std::unique_lock<std::mutex> lock(lock_);
-    WaitForWriter(lock);
-    path_.assign(path ? path : "");
-    if (path_.size() > 259) path_.resize(259);
-    return file_.Open(path_, platform::File::Mode::Append) ? 1 : 0;
+    Notice notice;
+    int opened;
+    {
+        // Closing and opening happen under one hold of the lock: a line
+        // written between them would find no file and be dropped.
+        std::unique_lock<std::mutex> lock(lock_);
+        WaitForWriter(lock);
+        if (file_.IsOpen()) WriteOut(pending_, lock, false, &notice);
+        pending_.clear();
+        file_.Close();
+        path_.assign(path ? path : "");
+        if (path_.size() > 259) path_.resize(259);
+        opened = file_.Open(path_, platform::File::Mode::Append) ? 1 : 0;
+    }
+    Tell(notice);
+    return opened;
 }
 
 void EventLog::FlushLogFile() {
-    std::unique_lock<std::mutex> lock(lock_);
-    WaitForWriter(lock);
-    if (!file_.IsOpen()) return;
-    file_.WriteAll(pending_.data(), pending_.size());
-    pending_.clear();
-    file_.Flush();
+    Notice notice;
+    {
+        std::unique_lock<std::mutex> lock(lock_);
+        WaitForWriter(lock);
+        if (!file_.IsOpen()) return;
+        WriteOut(pending_, lock, false, &notice);
+        pending_.clear();
+        file_.Flush();
+    }
+    Tell(notice);
 }
 
 void EventLog::StopLogFile() {
-    std::unique_lock<std::mutex> lock(lock_);
-    WaitForWriter(lock);
-    if (file_.IsOpen()) file_.WriteAll(pending_.data(), pending_.size());
-    pending_.clear();
-    file_.Close();
+    Notice notice;
+    {
+        std::unique_lock<std::mutex> lock(lock_);
+        WaitForWriter(lock);
+        if (file_.IsOpen()) WriteOut(pending_, lock, false, &notice);
+        pending_.clear();
+        file_.Close();
+    }
+    Tell(notice);
 }
 
 bool EventLog::IsOpen() {
     std::lock_guard<std::mutex> guard(lock_);
     return file_.IsOpen();
+}
+
+void EventLog::ReportLossesTo(EventLog* log, std::string (*line)(const std::string& message)) {
+    std::lock_guard<std::mutex> guard(lock_);
+    reportTo_ = log;
+    reportLine_ = line;
 }
 
 void EventLog::BeginBatching(bool on) {
@@ -73,19 +98,64 @@ void EventLog::Write(std::string_view lines) {
     pending_.append(lines);
     if (writing_) return;  // the writer in flight takes them with its own
     writing_ = true;
+    Notice notice;
     std::string out;
     while (!pending_.empty() && file_.IsOpen()) {
         out.swap(pending_);
         pending_.clear();
         // The file stays open meanwhile: closing and reopening wait for the writer.
-        lock.unlock();
-        file_.WriteAll(out.data(), out.size());
+        WriteOut(out, lock, true, &notice);
         out.clear();
-        lock.lock();
     }
     writing_ = false;
     lock.unlock();
     writerDone_.notify_all();
+    Tell(notice);
+}
+
+void EventLog::WriteOut(std::string_view lines, std::unique_lock<std::mutex>& lock, bool unlockWhileWriting,
+                        Notice* notice) {
+    if (lines.empty()) return;
+    if (unlockWhileWriting) lock.unlock();
+    std::string reason;
+    const size_t written = file_.WriteAsMuch(lines.data(), lines.size(), &reason);
+    uint64_t lost = 0;
+    if (written < lines.size()) {
+        // The disk took part of a line: it is cut off again (the file ends
+        // where our write ended), so that the next line does not join it.
+        const size_t whole = written < 2 ? std::string_view::npos : lines.rfind("\r\n", written - 2);
+        const size_t kept = whole == std::string_view::npos ? 0 : whole + 2;
+        const uint64_t torn = written - kept;
+        const int64_t size = torn > 0 ? file_.Size() : -1;
+        if (size >= static_cast<int64_t>(torn) && torn > 0) file_.Truncate(static_cast<uint64_t>(size) - torn);
+        for (size_t at = lines.find("\r\n", kept); at != std::string_view::npos; at = lines.find("\r\n", at + 2))
+            ++lost;
+    }
+    if (unlockWhileWriting) lock.lock();
+    if (lost > 0) {
+        if (lost_ == 0) {
+            lossReason_ = reason;
+            notice->toOperator = "Varevavo: cannot write the log " + path_ + " (" + reason +
+                                 "): its lines are counted and dropped until it can be written again\n";
+        }
+        lost_ += lost;
+    } else if (lost_ > 0) {
+        if (reportTo_ && reportLine_) {
+            notice->reportTo = reportTo_;
+            notice->lossLine = reportLine_(std::to_string(lost_) + " lines could not be written to " + path_ + " (" +
+                                           lossReason_ + ")");
+            notice->lossLine += "\r\n";
+        }
+        lost_ = 0;
+    }
+}
+
+void EventLog::Tell(Notice& notice) {
+    if (!notice.toOperator.empty()) {
+        std::fputs(notice.toOperator.c_str(), stderr);
+        std::fflush(stderr);
+    }
+    if (notice.reportTo && !notice.lossLine.empty()) notice.reportTo->Write(notice.lossLine);
 }
 
 namespace {

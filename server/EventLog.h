@@ -11,6 +11,11 @@
 // (FlushBatch), once the batch's answers have left. Nothing waiting is lost
 // on a flush, a stop or a reopen.
 //
+// A line is written whole or not at all. When the disk is full, the lines
+// that cannot be written are counted and dropped: the operator is told once
+// on standard error when it starts, and when writing works again one line of
+// the log named by ReportLossesTo says how many were lost.
+//
 // Every line ends in exactly one CR LF. Text that may come from a client (a
 // request line, a Referer, a user name, a decoded URL in a message) goes
 // into a line through Escape, so that no client can forge or merge lines or
@@ -18,6 +23,7 @@
 // bytes above 0x7E as \xHH.
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -48,6 +54,10 @@ public:
     // Escape and known text): LogAsIs without the second look at each byte.
     void LogEscaped(std::string&& line);
     bool IsOpen();
+    // Where this log tells of the lines it lost once writing works again:
+    // a line made by line from the message, written to log at once (never
+    // kept in a batch). None by default.
+    void ReportLossesTo(EventLog* log, std::string (*line)(const std::string& message));
 
     // The text with control bytes and bytes above 0x7E written as \xHH.
     static std::string Sanitize(std::string_view text);
@@ -67,17 +77,37 @@ public:
     static void FlushBatch();
 
 private:
+    // What a write of lines brought about that must be told once the lock
+    // is released.
+    struct Notice {
+        std::string toOperator;  // for standard error: lines began to be lost
+        std::string lossLine;    // for the report log: writing works again
+        EventLog* reportTo = nullptr;
+    };
+
     void WriteLine(std::string&& line);
+    // Writes lines (whole, each with its CR LF) to file_, leaving no part of
+    // a line behind when the disk takes only some, and keeps count of the
+    // lines lost. lock is held on entry and on return; it is released
+    // during the write when unlockWhileWriting (a writer in flight keeps
+    // file_ open meanwhile).
+    void WriteOut(std::string_view lines, std::unique_lock<std::mutex>& lock, bool unlockWhileWriting,
+                  Notice* notice);
+    static void Tell(Notice& notice);
     // Appends lines (whole, each with its CR LF) and writes them unless a
     // write is in flight.
     void Write(std::string_view lines);
     // Waits until no write is in flight; lock_ is held.
     void WaitForWriter(std::unique_lock<std::mutex>& lock);
 
-    std::mutex lock_;  // guards path_, file_, pending_ and writing_
+    std::mutex lock_;  // guards everything below
     std::condition_variable writerDone_;
     std::string path_;
     platform::File file_;
     std::string pending_;   // lines waiting for the writer
     bool writing_ = false;  // a write of file_ is in flight (outside the lock)
+    uint64_t lost_ = 0;       // lines lost since writing last worked
+    std::string lossReason_;  // why the first of them was lost
+    EventLog* reportTo_ = nullptr;
+    std::string (*reportLine_)(const std::string&) = nullptr;
 };

@@ -44,6 +44,14 @@ HTTPServer::~HTTPServer() {
 
 void HTTPServer::StartServer() {
     ReplaceConfiguration(LoadLiveSetup(setupName_));
+    {
+        // Every folder a PUT may write into.
+        const auto config = Snapshot();
+        std::vector<std::string> published{config->DocRoot};
+        for (const auto* list : {&config->Alias, &config->CgiBin, &config->CgiWin})
+            for (const Mapping& entry : *list) published.push_back(entry.second);
+        homeLock_.Take(published);
+    }
     std::vector<std::string> failures;
     InitializeLogs(&failures);
     Listener.Start();
@@ -121,11 +129,14 @@ void HTTPServer::ShutdownServer() {
     Accepting = 0;
     Available = 0;
     platform::SleepMilliseconds(500);
+    // The loops write the lines they keep for their last batches as they
+    // end: the logs close after them, so that none of those lines is lost.
+    Listener.Stop();
     AccessLog.StopLogFile();
     ErrorLog.StopLogFile();
     ReferrerLog.StopLogFile();
     TraceLog.StopLogFile();
-    Listener.Stop();
+    homeLock_.Release();
     shutDown_ = true;
 }
 

@@ -29,6 +29,7 @@
 #include "config/HTTPConfiguration.h"
 #include "net/ConnectionHost.h"
 #include "net/ListenThread.h"
+#include "platform/FileSystem.h"
 #include "server/EventLog.h"
 #include "server/HTTPStatistics.h"
 
@@ -223,5 +224,8 @@ private:
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     std::atomic<bool> shutDown_{false};
+    // Held from the start to the stop: the first server on a home clears
+    // what earlier runs left (temporary files, copies cut short).
+    platform::HomeLock homeLock_;
     const std::thread::id frontEnd_ = std::this_thread::get_id();  // the thread that made the server
 };

@@ -24,11 +24,24 @@ void OpenOrClose(EventLog& log, uint32_t mask, const std::string& fileName, cons
     else platform::ShowMessage("Error", failure, platform::MB_ICONERROR);
 }
 
+// An error line without a request: who, the bracketed time, the message.
+std::string SystemErrorLine(const std::string& message) {
+    std::string line = "LOCAL SYSTEM ERROR  [";
+    line += LogTime();
+    line += "] ";
+    line += EventLog::Escape(message);
+    return line;
+}
+
 }  // namespace
 
 void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
     std::shared_ptr<const HTTPConfiguration> hold;
     const HTTPConfiguration& config = LogRecord(&hold);
+    // A log that lost lines to a full disk says so in the error log once it
+    // can write again.
+    for (EventLog* log : {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog})
+        log->ReportLossesTo(&ErrorLog, SystemErrorLine);
     OpenOrClose(AccessLog, config.AccessLogMask, config.AccessLogFileName, "Error opening access log.  Check setup.",
                 failures);
     OpenOrClose(ErrorLog, config.ErrorLogMask, config.ErrorLogFileName, "Error opening error log.  Check setup.",

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/FileTime.h"
 #include "tests/support/TestHome.h"
@@ -286,10 +287,32 @@ TEST(Files, MakeTempFileNamesAndPlace) {
     const std::string b = MakeTempFile();
     ASSERT_FALSE(a.empty());
     EXPECT_NE(a, b);
-    EXPECT_EQ(a.rfind(home.TempDir() + "/ZAD", 0), 0u) << a;
-    EXPECT_TRUE(a.ends_with(".TMP"));
+    // In the home's own folder of TMPDIR, which only its owner may enter,
+    // so that a server can tell its leftovers from another home's.
+    const std::filesystem::path folder = std::filesystem::path(a).parent_path();
+    EXPECT_EQ(folder.parent_path().string(), home.TempDir()) << a;
+    EXPECT_TRUE(folder.filename().string().starts_with("varevavo-")) << a;
+    EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    const std::string name = std::filesystem::path(a).filename().string();
+    EXPECT_TRUE(name.starts_with("ZAD") && name.ends_with(".TMP") && name.size() == 13) << name;
     EXPECT_TRUE(TestHome::FileExists(a));
     EXPECT_EQ(FileSize(a), 0u);
+    {
+        TestHome other;  // the same TMPDIR would hold another home's folder beside it
+        const std::string c = MakeTempFile();
+        EXPECT_NE(std::filesystem::path(c).parent_path().filename(), folder.filename());
+    }
+    // The folder's name is known to every user: one that others may enter,
+    // or a link put there first, is not used.
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(home.TempDir() + "/elsewhere");
+    std::filesystem::create_directory_symlink(home.TempDir() + "/elsewhere", folder);
+    EXPECT_EQ(std::filesystem::path(MakeTempFile()).parent_path().string(), home.TempDir());
+    std::filesystem::remove(folder);
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms(0777));
+    EXPECT_EQ(std::filesystem::path(MakeTempFile()).parent_path().string(), home.TempDir());
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -226,6 +229,33 @@ TEST(RegistryStore, ANewHomeOpensItsOwnStore) {
     EXPECT_EQ(RegQueryInfoKey(first, nullptr, nullptr), ERROR_INVALID_HANDLE);
     ScopedKey key;
     EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\OnlyHere", key.Receive()), ERROR_FILE_NOT_FOUND);
+}
+
+// The store holds the master password in plain text: whatever the umask,
+// no other user may read it or what SQLite keeps beside it.
+TEST(RegistryStore, TheStoreAndANewHomeAreTheOwnersAlone) {
+    namespace fs = std::filesystem;
+    const auto modeOf = [](const std::string& path) { return fs::status(path).permissions() & fs::perms::all; };
+    const mode_t oldMask = ::umask(022);
+    TestHome home;
+    const std::string fresh = home.Path() + "/new/home";
+    ::setenv("VAREVAVO_HOME", fresh.c_str(), 1);
+    {
+        ScopedKey key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Secret");
+        SetNumber(key.get(), "MasterPassword", 7);  // the write-ahead log and shared memory are open now
+        EXPECT_EQ(modeOf(fresh), fs::perms::owner_all) << "a home the store makes";
+        for (const char* file : {"/registry.db", "/registry.db-wal", "/registry.db-shm"}) {
+            ASSERT_TRUE(TestHome::FileExists(fresh + file)) << file;
+            EXPECT_EQ(modeOf(fresh + file), fs::perms::owner_read | fs::perms::owner_write) << file;
+        }
+    }
+    // A store an earlier version left readable is made private when opened.
+    TestHome older;
+    TestHome::WriteFile(older.Path() + "/registry.db", "");
+    fs::permissions(older.Path() + "/registry.db", fs::perms(0644));
+    ScopedKey key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\X");
+    EXPECT_EQ(modeOf(older.Path() + "/registry.db"), fs::perms::owner_read | fs::perms::owner_write);
+    ::umask(oldMask);
 }
 
 TEST(RegistryStore, AHomeThatCannotHoldAStoreFailsEveryOperation) {

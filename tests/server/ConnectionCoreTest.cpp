@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/HTTPServer.h"
+#include "tests/support/TestHome.h"
 #include "tests/support/TestServer.h"
 
 using testing_support::RawClient;
@@ -186,28 +187,97 @@ TEST(DocumentCache, EveryChangeIsSeenByTheVeryNextRequest) {
 }
 
 TEST(GroupedLogs, NoLineIsLostAcrossReloadsFlushesAndTheStop) {
+    // Clients send requests four at a time, so the loops keep batches of
+    // lines, while the logs are reopened (as a reload does) and flushed
+    // without pause: every batch written races a reopen.
+    constexpr int kClients = 6, kRounds = 50, kPipelined = 4;  // six: below the pool's overload mark
+    constexpr int kLines = kClients * kRounds * kPipelined;
     auto t = std::make_unique<TestServer>([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
     t->WriteSite("HTDOCS/l.txt", "logged");
     std::atomic<int> answered{0};
+    std::atomic<int> running{kClients};
     std::vector<std::thread> clients;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&] {
             auto c = t->Connect();
-            for (int n = 0; n < 50; ++n) {
-                c->Send("GET /l.txt" + kKeepAlive);
-                if (BodyOf(c->ReadResponse()) == "logged") ++answered;
+            std::string requests;
+            for (int n = 0; n < kPipelined; ++n) requests += "GET /l.txt" + kKeepAlive;
+            for (int round = 0; round < kRounds; ++round) {
+                c->Send(requests);
+                for (int n = 0; n < kPipelined; ++n)
+                    if (BodyOf(c->ReadResponse()) == "logged") ++answered;
+            }
+            --running;
+        });
+    }
+    int reopens = 0;
+    while (running.load() > 0) {
+        if (++reopens % 50 == 0) t->Server().ReloadConfiguration();
+        else t->Server().InitializeLogs();
+        if (reopens % 3 == 0) t->Server().FlushLogs();
+    }
+    for (auto& c : clients) c.join();
+    clients.clear();
+    EXPECT_EQ(answered.load(), kLines);
+    EXPECT_TRUE(WaitUntil([&] { return LineCount(t->Log("ACCESS.LOG")) == kLines; }, 3000))
+        << LineCount(t->Log("ACCESS.LOG")) << " lines after " << reopens << " reopens";
+
+    // The stop: clients go on asking while the server shuts down. Every
+    // document a client received has its line.
+    std::atomic<int> received{0};
+    std::atomic<bool> stopped{false};
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&] {
+            while (!stopped.load()) {
+                auto c = t->Connect();
+                for (;;) {
+                    if (!c->Send("GET /l.txt" + kKeepAlive)) break;
+                    const std::string response = c->ReadResponse(2000);
+                    if (response.empty()) break;
+                    if (BodyOf(response) == "logged") ++received;
+                    if (response.find("Connection: Keep-Alive") == std::string::npos) break;
+                }
             }
         });
     }
-    for (int i = 0; i < 5; ++i) {
-        t->Server().ReloadConfiguration();
-        t->Server().FlushLogs();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    for (auto& c : clients) c.join();
-    EXPECT_EQ(answered.load(), 300);
+    ASSERT_TRUE(WaitUntil([&] { return received.load() > 20; }));
     t->Shutdown();
-    EXPECT_EQ(LineCount(t->Log("ACCESS.LOG")), 300u);
+    stopped = true;
+    for (auto& c : clients) c.join();
+    EXPECT_GE(LineCount(t->Log("ACCESS.LOG")), static_cast<size_t>(kLines + received.load()));
+}
+
+// The same race without the network in between, at the rate only threads
+// writing straight into a log reach: lines written at once and in batches
+// while another thread reopens and flushes the log.
+TEST(GroupedLogs, ReopeningNeverDropsALineWrittenMeanwhile) {
+    testing_support::TestHome home;
+    const std::string path = home.Path() + "/busy.log";
+    EventLog log;
+    ASSERT_EQ(log.StartLogFile(path.c_str()), 1);
+    constexpr int kWriters = 4, kLinesEach = 60000;
+    std::atomic<int> running{kWriters};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            EventLog::BeginBatching(w % 2 == 0);
+            for (int n = 0; n < kLinesEach; ++n) {
+                log.LogAsIs("line");
+                if (n % 8 == 7) EventLog::FlushBatch();
+            }
+            EventLog::BeginBatching(false);
+            --running;
+        });
+    }
+    int reopens = 0;
+    while (running.load() > 0) {
+        ASSERT_EQ(log.StartLogFile(path.c_str()), 1);
+        if (++reopens % 4 == 0) log.FlushLogFile();
+    }
+    for (auto& w : writers) w.join();
+    log.StopLogFile();
+    EXPECT_EQ(LineCount(testing_support::TestHome::ReadFile(path)), static_cast<size_t>(kWriters * kLinesEach))
+        << "after " << reopens << " reopens";
 }
 
 TEST(SlowClients, AConnectionWaitingForFiveSecondsGivesWayWhenThePoolIsFull) {

@@ -75,7 +75,8 @@ bool TestHome::FileExists(const std::string& hostPath) { return fs::exists(hostP
 
 std::vector<std::string> TestHome::TempFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(TempDir())) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::recursive_directory_iterator(TempDir()))
+        if (!entry.is_directory()) names.push_back(entry.path().filename().string());
     return names;
 }
 

@@ -27,7 +27,8 @@ public:
     static void WriteFile(const std::string& hostPath, const std::string& contents);
     static std::string ReadFile(const std::string& hostPath);
     static bool FileExists(const std::string& hostPath);
-    // Names of the files in the temporary folder.
+    // Names of the files in the temporary folder and its folders (the
+    // server's temporary files lie in a folder of their home's there).
     std::vector<std::string> TempFiles() const;
 
 private:
