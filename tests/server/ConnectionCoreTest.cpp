@@ -17,17 +17,12 @@ using testing_support::RawClient;
 using testing_support::TestServer;
 using testing_support::WaitUntil;
 using testing_support::WithoutDates;
+using testing_support::BodyOf;
+using testing_support::StatusOf;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string BodyOf(const std::string& response) {
-    const size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-
-std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
 
 size_t LineCount(const std::string& text) {
     size_t lines = 0;

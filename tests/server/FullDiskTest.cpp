@@ -20,12 +20,12 @@
 using testing_support::TestHome;
 using testing_support::TestServer;
 using testing_support::WaitUntil;
+using testing_support::Occurrences;
+using testing_support::StatusOf;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
 
 // Writes past bytes fail (EFBIG) in this process and the scripts it starts.
 class FileSizeLimit {
@@ -79,12 +79,6 @@ std::string Printer(int bytes) {
            " /dev/zero | tr '\\000' x\n";
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 }  // namespace
 
 TEST(FullDisk, ALogLineIsWrittenWholeOrNotAtAllAndTheLossesAreReported) {
@@ -92,7 +86,7 @@ TEST(FullDisk, ALogLineIsWrittenWholeOrNotAtAllAndTheLossesAreReported) {
     t.WriteSite("HTDOCS/l.txt", "logged");
     const auto get = [&] { return StatusOf(t.Exchange("GET /l.txt HTTP/1.0\r\n\r\n")); };
     ASSERT_EQ(get(), "HTTP/1.0 200 Document Follows");
-    ASSERT_TRUE(WaitUntil([&] { return Count(t.Log("ACCESS.LOG"), "\r\n") == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(t.Log("ACCESS.LOG"), "\r\n") == 1; }));
     const size_t lineSize = t.Log("ACCESS.LOG").size();
     int sent = 1;
     {
@@ -101,11 +95,11 @@ TEST(FullDisk, ALogLineIsWrittenWholeOrNotAtAllAndTheLossesAreReported) {
         testing::internal::CaptureStderr();
         for (; sent < 30; ++sent) EXPECT_EQ(get(), "HTTP/1.0 200 Document Follows");
         const std::string told = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(Count(told, "cannot write the log"), 1u) << "told once, not per line: " << told;
+        EXPECT_EQ(Occurrences(told, "cannot write the log"), 1u) << "told once, not per line: " << told;
         const std::string log = t.Log("ACCESS.LOG");
-        EXPECT_EQ(Count(log, "\r\n"), 3u);
+        EXPECT_EQ(Occurrences(log, "\r\n"), 3u);
         EXPECT_TRUE(log.ends_with("\r\n")) << "no part of a line is left";
-        EXPECT_EQ(Count(log, "GET /l.txt"), 3u);
+        EXPECT_EQ(Occurrences(log, "GET /l.txt"), 3u);
     }
     // Space again: the next line is written on a line of its own, and the
     // error log tells how many were lost.
@@ -115,11 +109,11 @@ TEST(FullDisk, ALogLineIsWrittenWholeOrNotAtAllAndTheLossesAreReported) {
     const std::string errors = t.Log("ERROR.LOG");
     const size_t at = errors.find("] ") + 2;
     const int lost = std::stoi(errors.substr(at));
-    EXPECT_EQ(Count(errors, "could not be written"), 1u) << errors;
+    EXPECT_EQ(Occurrences(errors, "could not be written"), 1u) << errors;
     EXPECT_NE(errors.find("File too large"), std::string::npos) << errors;
     const std::string log = t.Log("ACCESS.LOG");
-    EXPECT_EQ(static_cast<int>(Count(log, "\r\n")) + lost, sent) << log;
-    EXPECT_EQ(Count(log, "\r\n"), Count(log, "HTTP/1.0\" 200 6 - -\r\n")) << "every line whole: " << log;
+    EXPECT_EQ(static_cast<int>(Occurrences(log, "\r\n")) + lost, sent) << log;
+    EXPECT_EQ(Occurrences(log, "\r\n"), Occurrences(log, "HTTP/1.0\" 200 6 - -\r\n")) << "every line whole: " << log;
 }
 
 TEST(FullDisk, ScriptOutputOrInputCutShortIsAnErrorNotASuccess) {

@@ -13,6 +13,9 @@
 #include "tests/support/TestServer.h"
 
 using testing_support::TestServer;
+using testing_support::BodyOf;
+using testing_support::HeaderOf;
+using testing_support::StatusOf;
 
 namespace {
 
@@ -35,26 +38,12 @@ void MakeLargeFile(const std::string& path, uint64_t size) {
     file.write("XYZ", 3);
 }
 
-std::string HeaderOf(const std::string& response, const std::string& name) {
-    const size_t at = response.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return {};
-    const size_t start = at + name.size() + 4;
-    return response.substr(start, response.find("\r\n", start) - start);
-}
-
-std::string StatusLine(const std::string& response) { return response.substr(0, response.find("\r\n")); }
-
-std::string Body(const std::string& response) {
-    const size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-
 void ExpectPart(const std::string& response, const std::string& contentRange, const std::string& bytes,
                 const std::string& what) {
-    EXPECT_EQ(StatusLine(response), "HTTP/1.0 206 Partial Content") << what;
+    EXPECT_EQ(StatusOf(response), "HTTP/1.0 206 Partial Content") << what;
     EXPECT_EQ(HeaderOf(response, "Content-Range"), contentRange) << what;
     EXPECT_EQ(HeaderOf(response, "Content-Length"), std::to_string(bytes.size())) << what;
-    EXPECT_EQ(Body(response), bytes) << what;
+    EXPECT_EQ(BodyOf(response), bytes) << what;
 }
 
 }  // namespace
@@ -75,30 +64,30 @@ TEST(LargeFiles, WholeAndInRangesPastFourGiB) {
     };
     ASSERT_TRUE(client->Send("GET /four.bin HTTP/1.0\r\n" + kKeepAlive + "\r\n"));
     const std::string head = client->ReadHead();
-    ASSERT_EQ(StatusLine(head), "HTTP/1.0 200 Document Follows");
+    ASSERT_EQ(StatusOf(head), "HTTP/1.0 200 Document Follows");
     ASSERT_EQ(HeaderOf(head, "Content-Length"), "4294967296");
     EXPECT_EQ(client->Discard(kFourGiB, 30000), kFourGiB) << "the whole body arrives";
     ExpectPart(ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967294-\r\n"), "bytes 4294967294-4294967295/4294967296",
                "YZ", "the last bytes, right after the whole");
     const std::string past = ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967296-\r\n");
-    EXPECT_EQ(StatusLine(past), "HTTP/1.0 416 Requested Range Not Satisfiable");
+    EXPECT_EQ(StatusOf(past), "HTTP/1.0 416 Requested Range Not Satisfiable");
     EXPECT_EQ(HeaderOf(past, "Content-Range"), "bytes */4294967296");
 
     const std::string five = ask("HEAD /big/five.bin HTTP/1.0");
-    EXPECT_EQ(StatusLine(five), "HTTP/1.0 200 Document Follows");
+    EXPECT_EQ(StatusOf(five), "HTTP/1.0 200 Document Follows");
     EXPECT_EQ(HeaderOf(five, "Content-Length"), "5368709120");
     ExpectPart(ask("GET /big/five.bin HTTP/1.0", "Range: bytes=4294967296-4294967300\r\n"),
                "bytes 4294967296-4294967300/5368709120", "ABCDE", "a range at 4 GiB");
     ExpectPart(ask("GET /big/five.bin HTTP/1.0", "Range: bytes=-3\r\n"), "bytes 5368709117-5368709119/5368709120", "XYZ",
                "the last bytes");
 
-    const uint64_t sent = kFourGiB + 2 + Body(past).size() + 5 + 3;
+    const uint64_t sent = kFourGiB + 2 + BodyOf(past).size() + 5 + 3;
     const std::string stats = ask("GET /~stats HTTP/1.0");
     EXPECT_NE(stats.find("\nBytes sent:                     " + std::to_string(sent) +
                          "\nBytes received:                          0\n"),
               std::string::npos)
         << stats;
-    EXPECT_EQ(t.Server().Statistics.BytesSent.load(), sent + Body(stats).size());
+    EXPECT_EQ(t.Server().Statistics.BytesSent.load(), sent + BodyOf(stats).size());
     const std::string log = t.Log("ACCESS.LOG");
     EXPECT_NE(log.find("\"GET /four.bin HTTP/1.0\" 200 4294967296 -"), std::string::npos) << log;
     EXPECT_NE(log.find("\"HEAD /big/five.bin HTTP/1.0\" 200 5368709120 -"), std::string::npos) << log;
@@ -111,7 +100,7 @@ TEST(LargeFiles, ListingsIncludesAndScriptsShowTheWholeSize) {
         TestServer t([index](HTTPConfiguration& c) { c.AutoIndex = index; });
         MakeLargeFile(t.Site("HTDOCS/big/five.bin"), kFiveGiB);
         t.WriteSite("HTDOCS/big/small.txt", "12345");
-        const std::string page = Body(t.Exchange("GET /big/ HTTP/1.0\r\n\r\n"));
+        const std::string page = BodyOf(t.Exchange("GET /big/ HTTP/1.0\r\n\r\n"));
         if (index == 1) {
             EXPECT_NE(page.find(" GMT       5368709120\n"), std::string::npos) << page;
             EXPECT_NE(page.find(" GMT                5\n"), std::string::npos) << "small sizes as before: " << page;
@@ -124,7 +113,7 @@ TEST(LargeFiles, ListingsIncludesAndScriptsShowTheWholeSize) {
         t.WriteSite("HTDOCS/size.shtml",
                     "<!--#fsize virtual=\"/big/five.bin\" -->|<!--#config sizefmt=\"abbrev\" -->"
                     "<!--#fsize virtual=\"/big/five.bin\" -->");
-        EXPECT_EQ(Body(t.Exchange("GET /size.shtml HTTP/1.0\r\n\r\n")), "5368709120|5120M");
+        EXPECT_EQ(BodyOf(t.Exchange("GET /size.shtml HTTP/1.0\r\n\r\n")), "5368709120|5120M");
 
         // The script's output file is its standard output; it grows it to
         // 5 GiB after its header line and the blank line (28 bytes), which stay skipped.
@@ -132,7 +121,7 @@ TEST(LargeFiles, ListingsIncludesAndScriptsShowTheWholeSize) {
                     "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\n'\ntruncate -s 5368709148 /dev/stdout\n");
         std::filesystem::permissions(t.Site("CGI-BIN/grow.cgi"), std::filesystem::perms(0755));
         const std::string script = t.Exchange("HEAD /cgi-bin/grow.cgi HTTP/1.0\r\n\r\n", 30000);
-        EXPECT_EQ(StatusLine(script), "HTTP/1.0 200 Document Follows") << script;
+        EXPECT_EQ(StatusOf(script), "HTTP/1.0 200 Document Follows") << script;
         EXPECT_EQ(HeaderOf(script, "Content-Length"), "5368709120") << script;
     }
 }

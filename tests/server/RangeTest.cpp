@@ -10,6 +10,9 @@
 
 using testing_support::TestServer;
 using testing_support::WithoutDates;
+using testing_support::BodyOf;
+using testing_support::HeaderOf;
+using testing_support::StatusOf;
 
 namespace {
 
@@ -21,39 +24,25 @@ std::string Get(TestServer& t, const std::string& path, const std::string& heade
 
 std::string Range(const std::string& value) { return "Range: " + value + "\r\n"; }
 
-std::string Body(const std::string& response) {
-    const size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-
-std::string HeaderOf(const std::string& response, const std::string& name) {
-    const size_t at = response.find("\r\n" + name + ": ");
-    if (at == std::string::npos) return {};
-    const size_t start = at + name.size() + 4;
-    return response.substr(start, response.find("\r\n", start) - start);
-}
-
-std::string StatusLine(const std::string& response) { return response.substr(0, response.find("\r\n")); }
-
 // A 206 with its part: status, Content-Range, Content-Length and the bytes.
 void ExpectPart(const std::string& response, const std::string& contentRange, const std::string& bytes,
                 const std::string& what) {
-    EXPECT_EQ(StatusLine(response), "HTTP/1.0 206 Partial Content") << what;
+    EXPECT_EQ(StatusOf(response), "HTTP/1.0 206 Partial Content") << what;
     EXPECT_EQ(HeaderOf(response, "Content-Range"), contentRange) << what;
     EXPECT_EQ(HeaderOf(response, "Content-Length"), std::to_string(bytes.size())) << what;
     EXPECT_EQ(HeaderOf(response, "Accept-Ranges"), "bytes") << what;
-    const std::string body = Body(response);
+    const std::string body = BodyOf(response);
     EXPECT_TRUE(body == bytes) << what << ": " << body.size() << " bytes, differing from byte "
                                << std::mismatch(body.begin(), body.end(), bytes.begin(), bytes.end()).first -
                                       body.begin();
 }
 
 void ExpectUnsatisfiable(const std::string& response, const std::string& contentRange, const std::string& what) {
-    EXPECT_EQ(StatusLine(response), "HTTP/1.0 416 Requested Range Not Satisfiable") << what;
+    EXPECT_EQ(StatusOf(response), "HTTP/1.0 416 Requested Range Not Satisfiable") << what;
     EXPECT_EQ(HeaderOf(response, "Content-Range"), contentRange) << what;
     EXPECT_EQ(HeaderOf(response, "Content-Type"), "text/html") << what;
     EXPECT_EQ(HeaderOf(response, "Last-Modified"), "") << what;
-    EXPECT_NE(Body(response).find("<H1>Requested Range Not Satisfiable</H1>"), std::string::npos) << what;
+    EXPECT_NE(BodyOf(response).find("<H1>Requested Range Not Satisfiable</H1>"), std::string::npos) << what;
 }
 
 }  // namespace
@@ -121,11 +110,11 @@ TEST(Ranges, IfRangeAndIfModifiedSince) {
     ExpectPart(Get(t, "/d.txt", Range("bytes=8-") + "If-Range: " + stamp + "\r\n"), "bytes 8-9/10", "89",
                "the document is as the client knows it");
     const std::string changed = Get(t, "/d.txt", Range("bytes=8-") + "If-Range: Sun, 06 Nov 1994 08:49:37 GMT\r\n");
-    EXPECT_EQ(StatusLine(changed), "HTTP/1.0 200 Document Follows");
-    EXPECT_EQ(Body(changed), kDigits) << "a document changed since gives the whole";
-    EXPECT_EQ(Body(Get(t, "/d.txt", Range("bytes=8-") + "If-Range: \"an-etag\"\r\n")), kDigits);
+    EXPECT_EQ(StatusOf(changed), "HTTP/1.0 200 Document Follows");
+    EXPECT_EQ(BodyOf(changed), kDigits) << "a document changed since gives the whole";
+    EXPECT_EQ(BodyOf(Get(t, "/d.txt", Range("bytes=8-") + "If-Range: \"an-etag\"\r\n")), kDigits);
     const std::string cached = Get(t, "/d.txt", Range("bytes=8-") + "If-Modified-Since: " + stamp + "\r\n");
-    EXPECT_EQ(StatusLine(cached), "HTTP/1.0 304 Use Cache");
+    EXPECT_EQ(StatusOf(cached), "HTTP/1.0 304 Use Cache");
     EXPECT_EQ(HeaderOf(cached, "Content-Range"), "");
 }
 
@@ -137,11 +126,11 @@ TEST(Ranges, ParsedPagesScriptsListingsAndStatisticsIgnoreThem) {
     std::filesystem::permissions(t.Site("CGI-BIN/s.cgi"), std::filesystem::perms(0755));
     for (const char* path : {"/p.shtml", "/cgi-bin/s.cgi", "/list/", "/~stats"}) {
         const std::string got = Get(t, path, Range("bytes=0-0"));
-        EXPECT_EQ(StatusLine(got), "HTTP/1.0 200 Document Follows") << path;
+        EXPECT_EQ(StatusOf(got), "HTTP/1.0 200 Document Follows") << path;
         EXPECT_EQ(HeaderOf(got, "Content-Range"), "") << path;
-        EXPECT_EQ(HeaderOf(got, "Content-Length"), std::to_string(Body(got).size())) << path;
+        EXPECT_EQ(HeaderOf(got, "Content-Length"), std::to_string(BodyOf(got).size())) << path;
     }
-    EXPECT_EQ(Body(Get(t, "/cgi-bin/s.cgi", Range("bytes=0-0"))), kDigits);
+    EXPECT_EQ(BodyOf(Get(t, "/cgi-bin/s.cgi", Range("bytes=0-0"))), kDigits);
     EXPECT_EQ(t.Exchange("GET /list/a.txt\r\n"), "a") << "a simple request has no headers";
 }
 

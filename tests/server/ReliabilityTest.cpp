@@ -18,15 +18,11 @@
 using testing_support::RawClient;
 using testing_support::TestServer;
 using testing_support::WaitUntil;
+using testing_support::BodyOf;
+using testing_support::Occurrences;
+using testing_support::StatusOf;
 
 namespace {
-
-std::string BodyOf(const std::string& response) {
-    const size_t end = response.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-
-std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
 
 void WriteScript(TestServer& t, const std::string& relative, const std::string& text) {
     t.WriteSite(relative, text);
@@ -237,12 +233,6 @@ private:
     std::vector<int> held_;
 };
 
-size_t Count(const std::string& text, const std::string& piece) {
-    size_t n = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-    return n;
-}
-
 TEST(Descriptors, ConnectionsWaitForDescriptorsAndTheShortageIsLoggedOnce) {
     TestServer t;
     t.WriteSite("HTDOCS/a.txt", "a");
@@ -265,7 +255,7 @@ TEST(Descriptors, ConnectionsWaitForDescriptorsAndTheShortageIsLoggedOnce) {
         waiting = t.Connect();
         ASSERT_TRUE(waiting->IsOpen());
         waiting->Send("GET /a.txt HTTP/1.0\r\n\r\n");
-        const auto shortage = [&] { return Count(errorLog(), "Cannot accept connections") > 0; };
+        const auto shortage = [&] { return Occurrences(errorLog(), "Cannot accept connections") > 0; };
         ASSERT_TRUE(WaitUntil(shortage, 5000)) << errorLog();
         EXPECT_EQ(waiting->ReadAll(300), "") << "not taken while there is no descriptor";
         // Descriptors come back: the waiting connection is served.
@@ -274,7 +264,7 @@ TEST(Descriptors, ConnectionsWaitForDescriptorsAndTheShortageIsLoggedOnce) {
     }
     close(logFd);
     const std::string log = t.Log("ERROR.LOG");
-    EXPECT_EQ(Count(log, "Cannot accept connections (Too many open files): they wait until a connection ends"), 1u)
+    EXPECT_EQ(Occurrences(log, "Cannot accept connections (Too many open files): they wait until a connection ends"), 1u)
         << log;
 }
 

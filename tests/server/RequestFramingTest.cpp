@@ -14,6 +14,8 @@ using testing_support::TestHome;
 using testing_support::TestServer;
 using testing_support::WaitUntil;
 using testing_support::WithoutDates;
+using testing_support::Occurrences;
+using testing_support::StatusOf;
 
 namespace {
 
@@ -55,14 +57,6 @@ struct Site {
     mutable TestServer t;
 };
 
-std::string StatusLineOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 TEST(RequestFraming, ABodyIsFollowedByTheNextRequest) {
     Site s;
     const std::string keep = "Connection: Keep-Alive\r\n";
@@ -80,7 +74,7 @@ TEST(RequestFraming, ABodyIsFollowedByTheNextRequest) {
     };
     for (const auto& c : cases) {
         const std::string got = s.Exchange(c.first + next);
-        EXPECT_EQ(Count(got, "HTTP/1.0 "), 2u) << c.name << "\n" << got;
+        EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), 2u) << c.name << "\n" << got;
         EXPECT_TRUE(got.ends_with("\r\n\r\nknown")) << c.name << "\n" << got;
     }
     EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/new.txt")), "new");
@@ -95,15 +89,15 @@ TEST(RequestFraming, LengthsThatAreNotOneNumberAreRefused) {
     for (const char* length : lengths) {
         const std::string got = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n"
                                            "Content-Length: " + std::string(length) + "\r\n\r\nhelloGET /k.txt HTTP/1.0\r\n\r\n");
-        EXPECT_EQ(StatusLineOf(got), "HTTP/1.0 400 Bad or corrupted request") << length;
-        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << length;
+        EXPECT_EQ(StatusOf(got), "HTTP/1.0 400 Bad or corrupted request") << length;
+        EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), 1u) << length;
     }
     const std::string chunked = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n"
                                            "5\r\nhello\r\n0\r\n\r\n");
-    EXPECT_EQ(StatusLineOf(chunked), "HTTP/1.0 411 Length Required") << "no transfer coding is decoded";
+    EXPECT_EQ(StatusOf(chunked), "HTTP/1.0 411 Length Required") << "no transfer coding is decoded";
     const std::string both = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nTransfer-Encoding: chunked\r\n"
                                         "Content-Length: 10\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
-    EXPECT_EQ(StatusLineOf(both), "HTTP/1.0 400 Bad or corrupted request") << "a coding and a length: which ends it?";
+    EXPECT_EQ(StatusOf(both), "HTTP/1.0 400 Bad or corrupted request") << "a coding and a length: which ends it?";
     EXPECT_EQ(s.Runs(), 0);
     const std::string same = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 5\r\nContent-Length: 5"
                                         "\r\n\r\nhello");
@@ -131,8 +125,8 @@ TEST(RequestFraming, BodiesAreStoredOnlyWhenUsedAndWithinTheLimit) {
     Site s([](HTTPConfiguration& c) { c.MaxBodySize = 100; });
     const std::string tooLarge = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 101\r\n\r\n" +
                                             std::string(101, 'x'));
-    EXPECT_EQ(StatusLineOf(tooLarge), "HTTP/1.0 413 Request Entity Too Large");
-    EXPECT_EQ(StatusLineOf(s.Exchange("PUT /big.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n"
+    EXPECT_EQ(StatusOf(tooLarge), "HTTP/1.0 413 Request Entity Too Large");
+    EXPECT_EQ(StatusOf(s.Exchange("PUT /big.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n"
                                       "Content-Length: 1000000\r\n\r\n")),
               "HTTP/1.0 413 Request Entity Too Large");
     EXPECT_EQ(s.Runs(), 0);
@@ -150,7 +144,7 @@ TEST(RequestFraming, BodiesAreStoredOnlyWhenUsedAndWithinTheLimit) {
         auto client = s.t.Connect();
         client->Send(head + announced + smuggled);
         const std::string got = WithoutDates(client->ReadAll(5000));
-        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << head << got;
+        EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), 1u) << head << got;
         EXPECT_EQ(got.find("Connection: Keep-Alive"), std::string::npos) << head;
         EXPECT_TRUE(s.t.Home().TempFiles().empty()) << head;
     }
@@ -173,8 +167,8 @@ TEST(RequestFraming, AnOverLongRequestLineGetsAStatusLine) {
                                    "GET /k.txt " + std::string(9000, 'v'), "GET /" + std::string(8186, 'a'),
                                    "GET /" + std::string(20000, 'a')}) {
         const std::string got = s.Exchange(line + "\r\nConnection: Keep-Alive\r\n\r\nGET /k.txt HTTP/1.0\r\n\r\n");
-        EXPECT_EQ(StatusLineOf(got), "HTTP/1.0 400 Bad or corrupted request") << line.size();
-        EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << line.size();
+        EXPECT_EQ(StatusOf(got), "HTTP/1.0 400 Bad or corrupted request") << line.size();
+        EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), 1u) << line.size();
     }
 }
 
@@ -189,13 +183,13 @@ TEST(RequestFraming, LongHeaderLinesAreReadWhole) {
             const std::string length = "Content-Length: " + std::string(size - 20, fill) + "47\r\n";
             const std::string got = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n" +
                                                length + "\r\n" + smuggled);
-            EXPECT_EQ(Count(got, "HTTP/1.0 "), 1u) << fill << size << got;
+            EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), 1u) << fill << size << got;
             EXPECT_TRUE(got.ends_with("length=47 got=47")) << fill << size << got;
             const std::string coding = "Transfer-Encoding: " + std::string(size - 28, ' ') + "chunked\r\n";
             const std::string refused = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nConnection: Keep-Alive\r\n" +
                                                    coding + "\r\n" + smuggled);
-            EXPECT_EQ(StatusLineOf(refused), "HTTP/1.0 411 Length Required") << size;
-            EXPECT_EQ(Count(refused, "HTTP/1.0 "), 1u) << size;
+            EXPECT_EQ(StatusOf(refused), "HTTP/1.0 411 Length Required") << size;
+            EXPECT_EQ(Occurrences(refused, "HTTP/1.0 "), 1u) << size;
         }
     }
     EXPECT_EQ(s.Runs(), 8);
@@ -249,9 +243,9 @@ TEST(RequestFraming, BrokenHeadsAreRefused) {
         Site s([resolve](HTTPConfiguration& c) { c.ResolveName = resolve; });
         for (const auto& c : cases) {
             const std::string got = s.Exchange(c.bytes + "GET /k.txt HTTP/1.0\r\n\r\n");
-            EXPECT_EQ(StatusLineOf(got), c.refused ? "HTTP/1.0 400 Bad or corrupted request" : "HTTP/1.0 200 Document Follows")
+            EXPECT_EQ(StatusOf(got), c.refused ? "HTTP/1.0 400 Bad or corrupted request" : "HTTP/1.0 200 Document Follows")
                 << c.name << " resolve " << resolve;
-            EXPECT_EQ(Count(got, "HTTP/1.0 "), c.refused ? 1u : 2u) << c.name << " resolve " << resolve;
+            EXPECT_EQ(Occurrences(got, "HTTP/1.0 "), c.refused ? 1u : 2u) << c.name << " resolve " << resolve;
         }
         EXPECT_EQ(s.Runs(), 0);
         EXPECT_TRUE(WaitUntil([&s] { return s.t.Log("ERROR.LOG").find("Bad request head: too many header lines") !=

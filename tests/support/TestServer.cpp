@@ -99,4 +99,24 @@ std::string WithoutDates(std::string response) {
     return response;
 }
 
+std::string StatusOf(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+std::string BodyOf(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+std::string HeaderOf(const std::string& response, const std::string& name) {
+    const size_t at = response.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return {};
+    const size_t start = at + name.size() + 4;
+    return response.substr(start, response.find("\r\n", start) - start);
+}
+
+size_t Occurrences(const std::string& text, const std::string& piece) {
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
 }  // namespace testing_support

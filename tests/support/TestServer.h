@@ -72,4 +72,12 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 // so that whole responses can be compared byte for byte.
 std::string WithoutDates(std::string response);
 
+// The parts of a response: its status line, its body (empty without a
+// whole head), and the value of a header (empty when absent).
+std::string StatusOf(const std::string& response);
+std::string BodyOf(const std::string& response);
+std::string HeaderOf(const std::string& response, const std::string& name);
+// How often piece occurs in text.
+size_t Occurrences(const std::string& text, const std::string& piece);
+
 }  // namespace testing_support
