@@ -122,15 +122,14 @@ int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
     if (const std::string& cookie = request_->Header[Hdr::Cookie]; !cookie.empty())
         profile.WriteString("Extra Headers", "Cookie", ValueForScript(cookie));
 
-    if (CGIRequest_Method() == "POST") ProcessForm(&profile);
-    profile.Flush();
-    return 1;
+    if (CGIRequest_Method() == "POST" && !ProcessForm(&profile)) return 0;
+    return profile.Flush() ? 1 : 0;
 }
 
 int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
     const HTTPEntity& body = request_->Entity;
     BlockReader form;
-    if (!body.IsFile() || !form.Open(body.FileName())) return 0;
+    if (!body.IsFile() || !form.Open(body.FileName())) return 1;
     const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
     std::string name;
     std::string value;
@@ -164,9 +163,11 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
         platform::File out;
         if (file.empty() || !out.Open(file, platform::File::Mode::CreateAlways) ||
             !out.WriteAll(value.data(), value.size())) {
+            // The program would read a form without this field as if the
+            // client had not sent it.
             if (!file.empty()) platform::DeleteFile(file);
             server_->LogError("(CGI-WIN) Unable to write external file", request_);
-            continue;
+            return 0;
         }
         externalFiles_[externalCount_++] = file;
         if (!profile->WriteString("Form External", name, HostForm(file) + ' ' + std::to_string(value.size())))
@@ -181,7 +182,13 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     const TempFile profile;
     const TempFile spare;
     const std::string output = response->Entity.SetTemp();
-    MakeCGIFile(profile.Name());
+    if (!MakeCGIFile(profile.Name())) {
+        // A program handed a profile cut short would answer a request that
+        // was never made.
+        server_->LogError("WinCGI: the request's profile or form files could not be written whole", request);
+        response->SetStatus(500, "CGI Input Cut Short");
+        return 1;
+    }
 
     const std::string program = request->PhysicalPath;
     const std::string& content = request->Entity.FileName().empty() ? spare.Name() : request->Entity.FileName();

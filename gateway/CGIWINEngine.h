@@ -59,7 +59,8 @@ public:
     // without an Accept header), "System", "Extra Headers", and for a POST
     // the form sections (ProcessForm); then writes the file. Keys naming
     // files hold host paths. Values from the client go in as ValueForScript
-    // makes them, so every key is written. Always 1.
+    // makes them, so every key is written. 1, or 0 when the profile or a
+    // form value's file could not be written whole.
     int MakeCGIFile(const std::string& profileName);
 
     // Decodes the request body as a URL-encoded form into *profile: each
@@ -68,9 +69,10 @@ public:
     // "Form External" as "file length", any other value to "Form Literal".
     // The field names are not decoded; a field whose name holds a control
     // character, or cannot be a profile key, is dropped with an error-log
-    // line. Past 256 external values, and when a value file cannot be
-    // written, the value is dropped with an error-log line. 1 when the body
-    // could be read, 0 otherwise (nothing is written then).
+    // line. Past 256 external values, the value is dropped with an
+    // error-log line. 0 when a value's file cannot be written whole (with an
+    // error-log line; the fields after it are not read); otherwise 1, also
+    // when there is no body to read (nothing is written then).
     int ProcessForm(platform::ProfileWriter* profile);
 
 private:

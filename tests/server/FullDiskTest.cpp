@@ -21,6 +21,7 @@ using testing_support::TestHome;
 using testing_support::TestServer;
 using testing_support::WaitUntil;
 using testing_support::Occurrences;
+using testing_support::BodyOf;
 using testing_support::StatusOf;
 
 namespace {
@@ -133,6 +134,24 @@ TEST(FullDisk, ScriptOutputOrInputCutShortIsAnErrorNotASuccess) {
     EXPECT_EQ(StatusOf(post), "HTTP/1.0 500 Request body not stored");
     EXPECT_TRUE(
         WaitUntil([&] { return t.Log("ERROR.LOG").find("Unable to store the request body") != std::string::npos; }));
+}
+
+TEST(FullDisk, AWindowsProgramsProfileCutShortIsAnErrorAndTheProgramDoesNotRun) {
+    TestServer t;
+    t.WriteSite("CGI-WIN/prog.sh", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nran' > \"$3\"\n");
+    std::filesystem::permissions(t.Site("CGI-WIN/prog.sh"), std::filesystem::perms(0755));
+    // The form and the body fit; the profile, which also holds the cookie, does not.
+    std::string form;
+    for (int i = 0; form.size() < 6000; ++i) form += "field" + std::to_string(i) + "=value&";
+    const std::string post = "POST /CGI-WIN/prog.sh HTTP/1.0\r\nCookie: " + std::string(4000, 'c') +
+                             "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                             std::to_string(form.size()) + "\r\n\r\n" + form;
+    {
+        FileSizeLimit limit(8 * 1024);
+        EXPECT_EQ(StatusOf(t.Exchange(post)), "HTTP/1.0 500 CGI Input Cut Short");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return t.Log("ERROR.LOG").find("profile or form files") != std::string::npos; }));
+    EXPECT_EQ(BodyOf(t.Exchange(post)), "ran") << "with room, the same request runs";
 }
 
 TEST(FullDisk, ScriptOutputCutShortByAFullTempFolder) {
