@@ -155,7 +155,7 @@ TEST(Directories, PreformattedListing) {
     EXPECT_NE(page.find("<A HREF=\"%3Cb%3E%26.txt\">&lt;b&gt;&amp;.txt</A>                       "), std::string::npos)
         << page;
     EXPECT_EQ(page.find("hidden"), std::string::npos);
-    EXPECT_NE(page.find("<A HREF=\"..\">..</A>"), std::string::npos) << "dot entries are listed";
+    EXPECT_NE(page.find("<A HREF=\"../\">..</A>"), std::string::npos) << "dot entries are listed";
 }
 
 TEST(Directories, TableListing) {
@@ -172,7 +172,7 @@ TEST(Directories, TableListing) {
         << page;
     EXPECT_NE(page.find("<TR><TD>[File]</TD><TD><A HREF=\"x%20y.txt\">x y.txt</A></TD><TD>"), std::string::npos);
     EXPECT_NE(page.find("</TD><TD ALIGN=RIGHT>3</TD></TR>\n"), std::string::npos);
-    EXPECT_NE(page.find("<TR><TD>[Directory]</TD><TD><A HREF=\"sub\">sub</A></TD>"), std::string::npos);
+    EXPECT_NE(page.find("<TR><TD>[Directory]</TD><TD><A HREF=\"sub/\">sub</A></TD>"), std::string::npos);
     EXPECT_TRUE(page.ends_with("</TABLE></BODY></HTML>"));
 }
 
