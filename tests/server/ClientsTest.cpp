@@ -65,7 +65,7 @@ TEST(ContentTypes, TheSystemTableFillsWhatTheSetupLacks) {
         {"app.js", "text/javascript"},       {"logo.png", "image/png"},       {"icon.SVG", "image/svg+xml"},
         {"data.json", "application/json"},   {"paper.pdf", "application/pdf"}, {"font.woff2", "font/woff2"},
         {"code.wasm", "application/wasm"},   {"clip.mp4", "video/mp4"},
-        {"notes.txt", "text/plain"},         {"old.exe", "application/exe"},   // the 43 entries come first
+        {"notes.txt", "text/plain; charset=utf-8"}, {"old.exe", "application/exe"},   // the 43 entries come first
         {"mystery.zzqx", "text/html"},       {".png", "text/html"},            // known to neither
     };
     for (const auto& [name, type] : expected) {
@@ -80,6 +80,35 @@ TEST(ContentTypes, EveryReloadReadsTheSystemTableAfresh) {
     ASSERT_TRUE(first && first->Size() > 500u) << "media-types installs " << SystemMIMETable::kSystemPath;
     t.Server().ReloadConfiguration();
     EXPECT_NE(t.Server().Snapshot()->SystemTypes, first);
+}
+
+// Plain text documents name the setup's charset; HTML, types that name
+// their own, status documents and what scripts say are left as they are.
+TEST(ContentTypes, PlainTextNamesTheSetupsCharset) {
+    TestServer t([](HTTPConfiguration& c) { c.Types.emplace_back("text/plain; charset=iso-8859-1", ".lat"); });
+    t.WriteSite("HTDOCS/caf\xC3\xA9.txt", "caf\xC3\xA9\n");
+    t.WriteSite("HTDOCS/page.html", "<p>caf\xC3\xA9</p>");
+    t.WriteSite("HTDOCS/old.lat", "caf\xE9\n");
+    t.WriteSite("CGI-BIN/plain.cgi", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nplain'\n");
+    std::filesystem::permissions(t.Site("CGI-BIN/plain.cgi"), std::filesystem::perms(0755));
+    const struct {
+        const char* setting;
+        const char* text;  // the type of the .txt document
+    } settings[] = {{"utf-8", "text/plain; charset=utf-8"}, {"", "text/plain"},
+                    {"iso-8859-15", "text/plain; charset=iso-8859-15"}};
+    for (const auto& setting : settings) {
+        // The server's record changes under the workers' remembered types.
+        Reconfigure(t, [&](HTTPConfiguration& c) { c.DefaultCharset = setting.setting; });
+        SCOPED_TRACE(setting.setting);
+        EXPECT_EQ(HeaderOf(Get(t, "/caf%C3%A9.txt"), "Content-Type"), setting.text);
+        EXPECT_EQ(HeaderOf(WithoutDates(t.Exchange("HEAD /caf%C3%A9.txt HTTP/1.0\r\n\r\n")), "Content-Type"),
+                  setting.text);
+        EXPECT_EQ(HeaderOf(Get(t, "/caf%C3%A9.txt", "Range: bytes=0-2\r\n"), "Content-Type"), setting.text);
+        EXPECT_EQ(HeaderOf(Get(t, "/page.html"), "Content-Type"), "text/html");
+        EXPECT_EQ(HeaderOf(Get(t, "/old.lat"), "Content-Type"), "text/plain; charset=iso-8859-1");
+        EXPECT_EQ(HeaderOf(Get(t, "/missing.txt"), "Content-Type"), "text/html");
+        EXPECT_EQ(HeaderOf(Get(t, "/CGI-BIN/plain.cgi"), "Content-Type"), "text/plain");
+    }
 }
 
 TEST(SystemMIMETable, ReadsTypesExtensionsAndComments) {

@@ -70,7 +70,7 @@ TEST(Documents, FileWithItsHeadersInTableOrder) {
     EXPECT_EQ(Get(t, "/hello.txt"),
               "HTTP/1.0 200 Document Follows\r\n"
               "Content-Length: 13\r\n"
-              "Content-Type: text/plain\r\n"
+              "Content-Type: text/plain; charset=utf-8\r\n"
               "Date: <date>\r\n"
               "Last-Modified: <date>\r\n" +
                   kServer + "\r\nhello, world\n");
