@@ -16,8 +16,9 @@ public:
 
     // Writes the listing of directory (a path ending in a backslash) for the
     // URL path url into the file output, entries in the order of the
-    // directory search ("." and ".." first, then the names in byte order). 1 when the page was written (or indexing is off), 0 when
-    // the output cannot be created or the directory cannot be listed.
+    // directory search ("." and ".." first, then the names in byte order).
+    // 1 when the page was written (or indexing is off), 0 when the output
+    // cannot be created or the directory cannot be listed.
     int Generate(const std::string& url, const std::string& directory, const std::string& output);
 
 private:
