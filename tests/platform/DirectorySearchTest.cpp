@@ -1,5 +1,5 @@
 // The directory search: "." and ".." first, then byte order, whatever order
-// the file system keeps, with each entry's attributes.
+// the file system keeps.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -53,36 +53,4 @@ TEST(DirectorySearch, DotsFirstThenByteOrder) {
         }
         EXPECT_EQ(Listed(directory), c.listed) << c.name;
     }
-}
-
-TEST(DirectorySearch, EachEntryCarriesItsOwnAttributes) {
-    TestHome home;
-    const std::string directory = home.Path() + "/attributes";
-    std::filesystem::create_directories(directory + "/folder");
-    TestHome::WriteFile(directory + "/file", "12345");
-    TestHome::WriteFile(directory + "/.secret", "x");
-    std::filesystem::create_symlink(directory + "/gone", directory + "/link");
-    platform::DirectorySearch search(directory);
-    ASSERT_TRUE(search.IsOpen());
-    platform::FindData entry;
-    const struct {
-        const char* name;
-        bool directory;
-        bool hidden;
-        uint64_t size;
-    } expected[] = {{".", true, false, 0},      {"..", true, false, 0},   {".secret", false, true, 1},
-                    {"file", false, false, 5}, {"folder", true, false, 0}, {"link", false, false, 0}};
-    for (const auto& e : expected) {
-        ASSERT_TRUE(search.Next(&entry)) << e.name;
-        EXPECT_EQ(entry.name, e.name);
-        EXPECT_EQ(entry.directory, e.directory) << e.name;
-        EXPECT_EQ(entry.hidden, e.hidden) << e.name;
-        EXPECT_EQ(entry.size, e.size) << e.name;
-    }
-    EXPECT_FALSE(search.Next(&entry));
-    EXPECT_FALSE(search.Next(&entry)) << "the end stays the end";
-
-    platform::DirectorySearch missing(directory + "/none");
-    EXPECT_FALSE(missing.IsOpen());
-    EXPECT_FALSE(missing.Next(&entry));
 }
