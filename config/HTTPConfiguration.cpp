@@ -46,6 +46,9 @@ constexpr Setting Text(Section section, const char* name, std::string Config::*f
 // is set from construction on: a setup made by hand without it must still
 // look for an index file, not for the directory itself.
 constexpr const char* kDefaultIndex = "index.html";
+// Likewise the charset of plain text: a setup saved before the setting
+// existed serves its text as a new one does.
+constexpr const char* kDefaultCharset = "utf-8";
 
 // Every scalar of a setup, in the order it is read and written.
 constexpr Setting kSettings[] = {
@@ -70,6 +73,7 @@ constexpr Setting kSettings[] = {
     Text(kServer, "AdminEmail", &Config::AdminEmail, "webmaster@localhost"),
     Text(kServer, "DocRoot", &Config::DocRoot, "C:\\HTTPD\\HTDOCS"),
     Text(kServer, "DefaultIndex", &Config::DefaultIndex, kDefaultIndex),
+    Text(kServer, "DefaultCharset", &Config::DefaultCharset, kDefaultCharset),
     Number(kIndex, "AutoIndex", &Config::AutoIndex, kAutoIndexOn),
     Number(kLog, "AccessLogMask", &Config::AccessLogMask, 1),
     Number(kLog, "ErrorLogMask", &Config::ErrorLogMask, 1),
@@ -165,7 +169,9 @@ constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwor
 
 }  // namespace
 
-HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex) { SetDefaults(this, false); }
+HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex), DefaultCharset(kDefaultCharset) {
+    SetDefaults(this, false);
+}
 
 void HTTPConfiguration::FlushAllLists() {
     Alias.clear();

@@ -11,7 +11,7 @@
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
 //              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
 //              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
-//              DefaultIndex
+//              DefaultIndex DefaultCharset
 //   Index      AutoIndex
 //   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
 //              AccessLogFileName ErrorLogFileName ReferrerLogFileName
@@ -43,9 +43,9 @@ constexpr uint32_t kAutoIndexTable = 2;  // lay the listing out as a table
 
 class HTTPConfiguration {
 public:
-    // Numeric fields and DefaultIndex get the defaults of a new setup; the
-    // other texts and the lists are empty until DefaultConfiguration or
-    // LoadConfiguration.
+    // Numeric fields, DefaultIndex and DefaultCharset get the defaults of a
+    // new setup; the other texts and the lists are empty until
+    // DefaultConfiguration or LoadConfiguration.
     HTTPConfiguration();
 
     int ResolveName;       // look up the host name of each client address
@@ -78,6 +78,9 @@ public:
     std::string MasterPassword;
     std::string DocRoot;       // document root, without a trailing backslash
     std::string DefaultIndex;  // file served for a directory request
+    // The charset named in the type of a text/plain document whose type
+    // names none ("utf-8" in a new setup); empty: none is named.
+    std::string DefaultCharset;
     std::string PerlCmdLine;
     std::string AccessLogFileName;
     std::string ErrorLogFileName;

@@ -39,6 +39,42 @@ std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types,
     return "text/html";
 }
 
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool IsToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        const bool alnum = (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+        if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TypeWithCharset(std::string type, std::string_view charset) {
+    if (!IsToken(charset)) return type;
+    std::string_view rest = type;
+    size_t end = rest.find(';');
+    if (!EqualNoCase(TrimBlanks(rest.substr(0, end)), "text/plain")) return type;
+    while (end != std::string_view::npos) {
+        rest.remove_prefix(end + 1);
+        end = rest.find(';');
+        const std::string_view parameter = rest.substr(0, end);
+        if (EqualNoCase(TrimBlanks(parameter.substr(0, parameter.find('='))), "charset")) return type;
+    }
+    while (!type.empty() && (type.back() == ';' || type.back() == ' ' || type.back() == '\t')) type.pop_back();
+    type += "; charset=";
+    type += charset;
+    return type;
+}
+
 const Mapping* FindFirst(const std::vector<Mapping>& list, int (*match)(const Mapping&, std::string_view),
                          std::string_view value) {
     for (const Mapping& entry : list)

@@ -44,6 +44,12 @@ int MatchExtension(const Mapping& entry, std::string_view name);
 std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types,
                        const SystemMIMETable* system = nullptr);
 
+// type with "; charset=" and charset added when it is text/plain (without
+// regard to case, with or without parameters) and names no charset of its
+// own; any other type, an empty charset, or one that is not an HTTP token
+// (which could break the header) leaves type as it is.
+std::string TypeWithCharset(std::string type, std::string_view charset);
+
 // The first entry of list for which match(entry, value) is non-zero, or null.
 const Mapping* FindFirst(const std::vector<Mapping>& list, int (*match)(const Mapping&, std::string_view),
                          std::string_view value);

@@ -6,29 +6,13 @@
 #include "http/Dates.h"
 #include "http/Escapes.h"
 #include "http/LetterCase.h"
+#include "http/TextWidth.h"
 #include "platform/File.h"
 #include "server/HTTPServer.h"
 
 namespace {
 
 constexpr size_t kNameColumn = 30;
-
-// The longest start of text that holds at most max UTF-8 characters (a
-// character being a byte that does not continue a sequence, with the bytes
-// that continue it); their count goes to *count.
-std::string_view FirstCharacters(std::string_view text, size_t max, size_t* count) {
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-        if (n == max) {
-            *count = n;
-            return text.substr(0, i);
-        }
-        ++n;
-    }
-    *count = n;
-    return text;
-}
 
 }  // namespace
 
@@ -40,8 +24,11 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
     // remainder; sizes that fit 32 bits look as they always did.
     const uint64_t size = entry->size;
     // The link is %-escaped for the URL and then made safe inside the
-    // attribute; the shown name is made safe as text.
-    const std::string link = HTMLEscape(EncodePath(entry->name));
+    // attribute; the shown name is made safe as text. A folder's link ends
+    // in a slash, the form its own listing is served under: no redirect on
+    // the way, and a mirroring client saves the listing as the folder's page.
+    std::string link = HTMLEscape(EncodePath(entry->name));
+    if (entry->directory) link += '/';
     std::string text;
     char number[32];
     if (setting & kAutoIndexTable) {
@@ -52,13 +39,14 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
                 "</TD><TD ALIGN=RIGHT>" + number + "</TD></TR>\n";
         return text;
     }
-    // The name column is 30 characters as a reader sees them: UTF-8
-    // sequences and HTML escapes take one place each, and the name is cut
-    // between characters, never inside one.
-    size_t characters = 0;
-    const std::string_view name = FirstCharacters(entry->name, kNameColumn, &characters);
+    // The name column is 30 columns as a reader sees them: a character
+    // takes one (an HTML escape too), an East Asian wide one two, so that
+    // the dates line up under CJK names; the name is cut between
+    // characters, never inside one.
+    size_t width = 0;
+    const std::string_view name = FitColumns(entry->name, kNameColumn, &width);
     std::string shown = HTMLEscape(name) + "</A>";
-    shown.append(kNameColumn - characters, ' ');
+    shown.append(kNameColumn - width, ' ');
     std::snprintf(number, sizeof number, "%16" PRIu64, size);
     text = "<A HREF=\"" + link + "\">" + shown + " " + date + " " + number + "\n";
     return text;

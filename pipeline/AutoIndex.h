@@ -15,9 +15,10 @@ public:
     explicit AutoIndex(HTTPServer* server) : server_(server) {}
 
     // Writes the listing of directory (a path ending in a backslash) for the
-    // URL path url into the file output, entries in the order the file system
-    // returns them. 1 when the page was written (or indexing is off), 0 when
-    // the output cannot be created or the directory cannot be listed.
+    // URL path url into the file output, entries in the order of the
+    // directory search ("." and ".." first, then the names in byte order).
+    // 1 when the page was written (or indexing is off), 0 when the output
+    // cannot be created or the directory cannot be listed.
     int Generate(const std::string& url, const std::string& directory, const std::string& output);
 
 private:
@@ -26,5 +27,5 @@ private:
 
 // The page text of one entry for the AutoIndex setting; empty for a hidden
 // entry and for a copy a PUT is writing. Names are shown HTML-escaped and
-// linked %-escaped.
+// linked %-escaped, a folder's link with a trailing slash.
 std::string GenerateEntry(const platform::FindData* entry, uint32_t setting);

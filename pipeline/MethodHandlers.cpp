@@ -18,10 +18,16 @@ namespace {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 
+// The type a file is sent with: its MIME type, with the setup's charset
+// when it is plain text.
+std::string DocumentType(const HTTPConfiguration& config, const std::string& file) {
+    return TypeWithCharset(MIMELookup(file, &config.Types, config.SystemTypes.get()), config.DefaultCharset);
+}
+
 // The type of a file, remembered per thread for the configuration record
-// it was found in: the lists are searched once per file name, not once per
-// request. The memory holds that record, so no later record can take its
-// address and pass for it.
+// it was found in: the lists are searched, and the charset added, once per
+// file name, not once per request. The memory holds that record, so no
+// later record can take its address and pass for it.
 const std::string& ContentType(const HTTPServer* server, const HTTPConfiguration& config, const std::string& file) {
     static constexpr size_t kMostNames = 512;
     thread_local std::shared_ptr<const HTTPConfiguration> record;
@@ -33,12 +39,11 @@ const std::string& ContentType(const HTTPServer* server, const HTTPConfiguration
     }
     if (!record) {
         thread_local std::string type;
-        type = MIMELookup(file, &config.Types, config.SystemTypes.get());
+        type = DocumentType(config, file);
         return type;
     }
     auto found = types.find(file);
-    if (found == types.end())
-        found = types.emplace(file, MIMELookup(file, &config.Types, config.SystemTypes.get())).first;
+    if (found == types.end()) found = types.emplace(file, DocumentType(config, file)).first;
     return found->second;
 }
 

@@ -24,6 +24,9 @@ namespace {
 // Seconds a client turned away for overload is asked to wait.
 constexpr int kRetryAfterSeconds = 5;
 
+// What a client without the master key's credentials is asked for.
+constexpr const char* kBasicChallenge = "Basic realm=\"Varevavo\"";
+
 // The status line and headers at the start of a script's complete response
 // of its own (looked for in its first 8 KB), up to and with the empty line.
 std::string ScriptHead(const std::string& output) {
@@ -247,6 +250,8 @@ int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
     const bool password = EqualSecret(config.MasterPassword, request->Password);
     if (user && password) return 1;
     response->SetStatus(401, "Access Denied");
+    // Without a challenge no browser or client asks its user for the password.
+    response->Header[Hdr::WWWAuthenticate] = kBasicChallenge;
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -308,11 +309,27 @@ bool HomeLock::Take(const std::vector<std::string>& publishedFolders) {
     return true;
 }
 
+namespace {
+
+// "." first, ".." second, then byte order (unsigned, as the bytes of UTF-8
+// sort by code point).
+int DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+bool ListedBefore(const std::string& a, const std::string& b) {
+    const int rankA = DotRank(a), rankB = DotRank(b);
+    if (rankA != rankB) return rankA < rankB;
+    return a < b;
+}
+
+}  // namespace
+
 DirectorySearch::DirectorySearch(std::string_view directory) {
-    hostPath_ = HostPath(directory);
-    if (hostPath_.empty()) return;
-    handle_ = ::opendir(hostPath_.c_str());
-    if (!hostPath_.empty() && hostPath_.back() != '/') hostPath_ += '/';
+    const std::string host = HostPath(directory);
+    if (host.empty()) return;
+    DIR* dir = ::opendir(host.c_str());
+    if (!dir) return;
+    handle_ = dir;
+    while (struct dirent* d = ::readdir(dir)) names_.emplace_back(d->d_name);
+    std::sort(names_.begin(), names_.end(), ListedBefore);
 }
 
 DirectorySearch::~DirectorySearch() {
@@ -320,25 +337,22 @@ DirectorySearch::~DirectorySearch() {
 }
 
 bool DirectorySearch::Next(FindData* entry) {
-    if (!handle_) return false;
+    if (!handle_ || next_ >= names_.size()) return false;
     DIR* dir = static_cast<DIR*>(handle_);
-    while (struct dirent* d = ::readdir(dir)) {
-        entry->name = d->d_name;
-        struct stat st;
-        if (::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0) {
-            // A dangling link or a file that vanished: list it as an empty file.
-            st = {};
-            st.st_mode = S_IFREG;
-        }
-        FileInfo info;
-        FillInfo(st, entry->name, &info);
-        entry->directory = info.directory;
-        entry->hidden = info.hidden;
-        entry->size = info.size;
-        entry->lastWrite = info.lastWrite;
-        return true;
+    entry->name = std::move(names_[next_++]);
+    struct stat st;
+    if (::fstatat(::dirfd(dir), entry->name.c_str(), &st, 0) != 0) {
+        // A dangling link or a file that vanished: list it as an empty file.
+        st = {};
+        st.st_mode = S_IFREG;
     }
-    return false;
+    FileInfo info;
+    FillInfo(st, entry->name, &info);
+    entry->directory = info.directory;
+    entry->hidden = info.hidden;
+    entry->size = info.size;
+    entry->lastWrite = info.lastWrite;
+    return true;
 }
 
 }  // namespace platform

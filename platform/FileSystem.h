@@ -100,8 +100,11 @@ struct FindData {
     FILETIME lastWrite;
 };
 
-// Lists a directory in the order the file system returns its entries, "."
-// and ".." included. Owns the open directory.
+// Lists a directory: "." and ".." first, then every other name in byte
+// order, whatever order the file system keeps them in, so that every
+// listing reads alike. The names are read when the search starts; an entry's
+// attributes when it is handed out (a name gone by then is handed out as an
+// empty file). Owns the open directory.
 class DirectorySearch {
 public:
     explicit DirectorySearch(std::string_view directory);
@@ -115,7 +118,8 @@ public:
 
 private:
     void* handle_ = nullptr;
-    std::string hostPath_;
+    std::vector<std::string> names_;  // in the order they are handed out
+    size_t next_ = 0;
 };
 
 }  // namespace platform

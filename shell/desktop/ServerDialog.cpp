@@ -36,6 +36,7 @@ ServerDialog::ServerDialog(HTTPConfiguration* config) {
     form->addRow(FlagBox(112, "Lookup Site Address (Dynamic)", &config->ResolveLocal));
     AddRow(form, "Server Root", TextField(102, &config->DocRoot));
     AddRow(form, "Default Index", TextField(103, &config->DefaultIndex));
+    AddRow(form, "Default Charset (plain text)", TextField(113, &config->DefaultCharset));
     AddRow(form, "Admin Email", TextField(111, &config->AdminEmail));
     form->addRow(FlagBox(104, "Enable DNS Name Resolution", &config->ResolveName));
     form->addRow(FlagBox(105, "Send Version Information", &config->SendVersionInfo));

@@ -1,9 +1,10 @@
 #pragma once
 // The "Server" page: site address and its dynamic lookup, document root,
-// default index, admin e-mail, name resolution, version information and
-// the workers' priority. Opening checks Low for 0, High for 2, Critical for
-// 3 and Medium for any other value; closing stores the checked button's
-// level (0 to 3) and leaves the value alone when none is checked.
+// default index, the charset of plain text, admin e-mail, name resolution,
+// version information and the workers' priority. Opening checks Low for 0,
+// High for 2, Critical for 3 and Medium for any other value; closing stores
+// the checked button's level (0 to 3) and leaves the value alone when none
+// is checked.
 
 #include "shell/desktop/PropertyPage.h"
 

@@ -67,6 +67,7 @@ HTTPConfiguration Unusual() {
     c.MasterPassword = "s\"e\\cret";
     c.DocRoot = "D:\\WWW";
     c.DefaultIndex = "default.htm";
+    c.DefaultCharset = "iso-8859-1";
     c.PerlCmdLine = "/usr/bin/perl";
     c.AccessLogFileName = "D:\\LOGS\\A.LOG";
     c.ErrorLogFileName = "D:\\LOGS\\E.LOG";
@@ -141,6 +142,7 @@ void ExpectSameSettings(const HTTPConfiguration& a, const HTTPConfiguration& b) 
     EXPECT_EQ(a.MasterPassword, b.MasterPassword);
     EXPECT_EQ(a.DocRoot, b.DocRoot);
     EXPECT_EQ(a.DefaultIndex, b.DefaultIndex);
+    EXPECT_EQ(a.DefaultCharset, b.DefaultCharset);
     EXPECT_EQ(a.PerlCmdLine, b.PerlCmdLine);
     EXPECT_EQ(a.AccessLogFileName, b.AccessLogFileName);
     EXPECT_EQ(a.ErrorLogFileName, b.ErrorLogFileName);
@@ -181,6 +183,8 @@ TEST(HTTPConfigurationModel, AFreshRecordHasTheNumbersOfANewSetup) {
     defaults.DefaultConfiguration();
     ExpectSameNumbers(fresh, defaults);
     EXPECT_EQ(fresh.DefaultIndex, defaults.DefaultIndex);
+    EXPECT_EQ(fresh.DefaultCharset, "utf-8");
+    EXPECT_EQ(fresh.DefaultCharset, defaults.DefaultCharset);
     EXPECT_TRUE(fresh.DocRoot.empty());
     EXPECT_TRUE(fresh.Alias.empty());
     EXPECT_TRUE(fresh.Types.empty());
@@ -233,7 +237,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 6}, {"Server", 15}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 6}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
@@ -320,6 +324,26 @@ TEST(HTTPConfigurationPersistence, AMissingValueKeepsTheFieldsEarlierValue) {
     EXPECT_EQ(loaded.DocRoot, "D:\\SITE");
     EXPECT_EQ(loaded.Alias.size(), 1u);  // lists are emptied before reading
     EXPECT_EQ(loaded.Alias[0].first, "/ICONS");
+}
+
+// A setup saved before DefaultCharset existed serves plain text as a new
+// one does; one that empties it names no charset.
+TEST(HTTPConfigurationPersistence, AnEmptyCharsetIsKeptAndAMissingOneIsTheDefault) {
+    TestHome home;
+    HTTPConfiguration c;
+    c.DefaultConfiguration();
+    c.DefaultCharset = "";
+    ASSERT_TRUE(c.SaveConfiguration("Test"));
+    HTTPConfiguration emptied;
+    ASSERT_TRUE(emptied.LoadConfiguration("Test"));
+    EXPECT_EQ(emptied.DefaultCharset, "");
+    {
+        RegistryKey server(HKEY_LOCAL_MACHINE, kSetupPath + "\\Server");
+        ASSERT_EQ(RegDeleteValue(server.KeyHandle, "DefaultCharset"), ERROR_SUCCESS);
+    }
+    HTTPConfiguration older;
+    ASSERT_TRUE(older.LoadConfiguration("Test"));
+    EXPECT_EQ(older.DefaultCharset, "utf-8");
 }
 
 TEST(HTTPConfigurationPersistence, TrailingSeparatorsAreTrimmedOnLoading) {

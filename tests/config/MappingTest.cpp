@@ -69,3 +69,28 @@ TEST(Mapping, FindFirstAndEquality) {
     const Mapping empty;
     EXPECT_TRUE(empty.first.empty() && empty.second.empty() && empty.attribute == 0);
 }
+
+TEST(Mapping, TypeWithCharsetNamesItOnlyForPlainTextThatNamesNone) {
+    const struct {
+        const char* name;
+        const char* type;
+        const char* charset;
+        const char* expected;
+    } cases[] = {
+        {"plain text", "text/plain", "utf-8", "text/plain; charset=utf-8"},
+        {"letter case of the type", "Text/PLAIN", "utf-8", "Text/PLAIN; charset=utf-8"},
+        {"another parameter", "text/plain; format=flowed", "utf-8", "text/plain; format=flowed; charset=utf-8"},
+        {"a dangling semicolon", "text/plain ;", "utf-8", "text/plain; charset=utf-8"},
+        {"its own charset", "text/plain; charset=iso-8859-1", "utf-8", "text/plain; charset=iso-8859-1"},
+        {"its own charset, other spelling", "text/plain;CHARSET = latin1", "utf-8", "text/plain;CHARSET = latin1"},
+        {"its own charset after another", "text/plain; format=fixed; charset=x", "utf-8",
+         "text/plain; format=fixed; charset=x"},
+        {"HTML declares its own", "text/html", "utf-8", "text/html"},
+        {"another text type", "text/css", "utf-8", "text/css"},
+        {"a longer name", "text/plainer", "utf-8", "text/plainer"},
+        {"no charset set", "text/plain", "", "text/plain"},
+        {"a charset that would break the header", "text/plain", "utf-8\r\nX-Evil: 1", "text/plain"},
+        {"a charset with a blank", "text/plain", "utf 8", "text/plain"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TypeWithCharset(c.type, c.charset), c.expected) << c.name;
+}

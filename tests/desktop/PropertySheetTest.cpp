@@ -101,6 +101,7 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.ResolveLocal = 0;
     c.DocRoot = "D:\\WWW";
     c.DefaultIndex = "home.htm";
+    c.DefaultCharset = "iso-8859-1";
     c.AdminEmail = "admin@site.test";
     c.ResolveName = 1;
     c.SendVersionInfo = 0;
@@ -160,6 +161,9 @@ const std::vector<ControlCase>& ControlCases() {
          [](C c) { return c.DocRoot == "/srv/www"; }},
         {"DefaultIndex", kServer, 103, Kind::Edit, "Default Index", "home.htm", "index.htm",
          [](C c) { return c.DefaultIndex == "index.htm"; }},
+        // Emptied, the setting names no charset; it must not come back as the default.
+        {"DefaultCharset", kServer, 113, Kind::Edit, "Default Charset (plain text)", "iso-8859-1", "",
+         [](C c) { return c.DefaultCharset.empty(); }},
         {"AdminEmail", kServer, 111, Kind::Edit, "Admin Email", "admin@site.test", "web@www.test",
          [](C c) { return c.AdminEmail == "web@www.test"; }},
         {"ResolveName", kServer, 104, Kind::Box, "Enable DNS Name Resolution", "1", "0",

@@ -5,6 +5,7 @@
 #include "http/FileTests.h"
 #include "http/LetterCase.h"
 #include "http/PathText.h"
+#include "http/TextWidth.h"
 
 #include <gtest/gtest.h>
 
@@ -316,3 +317,59 @@ TEST(Files, MakeTempFileNamesAndPlace) {
 }
 
 }  // namespace
+
+TEST(TextWidth, ColumnsOfCharacters) {
+    const struct {
+        const char* name;
+        char32_t character;
+        int columns;
+    } cases[] = {
+        {"ASCII letter", U'a', 1},
+        {"accented Latin", U'\u00E9', 1},
+        {"Greek", U'\u03A9', 1},
+        {"first Hangul Jamo", U'\u1100', 2},
+        {"last wide Hangul Jamo", U'\u115F', 2},
+        {"narrow Hangul Jamo after them", U'\u1160', 1},
+        {"ideographic space", U'\u3000', 2},
+        {"hiragana", U'\u3042', 2},
+        {"CJK ideograph", U'\u6F22', 2},
+        {"Hangul syllable", U'\uD55C', 2},
+        {"last Hangul syllable", U'\uD7A3', 2},
+        {"fullwidth Latin capital", U'\uFF21', 2},
+        {"halfwidth katakana", U'\uFF71', 1},
+        {"emoji", U'\U0001F600', 2},
+        {"CJK extension B", U'\U00020000', 2},
+        {"last of plane 3", U'\U0003FFFD', 2},
+        {"beyond the table", U'\U000E0001', 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CharacterColumns(c.character), c.columns) << c.name;
+}
+
+TEST(TextWidth, WidthsAndCutsOfUTF8Text) {
+    const struct {
+        const char* name;
+        std::string text;
+        size_t columns;     // the room given to FitColumns
+        std::string fits;   // what fits in it
+        size_t fitWidth;
+        size_t wholeWidth;  // DisplayWidth of the whole text
+    } cases[] = {
+        {"ASCII", "abc.txt", 5, "abc.t", 5, 7},
+        {"two-byte characters count one", "\xC3\xBC\xC3\xBC.txt", 30, "\xC3\xBC\xC3\xBC.txt", 6, 6},
+        {"CJK counts two", "\xE6\xBC\xA2\xE5\xAD\x97.txt", 30, "\xE6\xBC\xA2\xE5\xAD\x97.txt", 8, 8},
+        {"a wide character that does not fit stays out", "ab\xE6\xBC\xA2", 3, "ab", 2, 4},
+        {"a wide character that just fits", "ab\xE6\xBC\xA2", 4, "ab\xE6\xBC\xA2", 4, 4},
+        {"four-byte emoji", "\xF0\x9F\x98\x80!", 2, "\xF0\x9F\x98\x80", 2, 3},
+        {"a stray continuation byte is one column", "a\x80" "b", 2, "a\x80", 2, 3},
+        {"a cut-short sequence is one column a byte", "a\xE6\xBC", 2, "a\xE6", 2, 3},
+        {"an impossible lead byte", "\xFF" "z", 1, "\xFF", 1, 2},
+        {"nothing fits in no room", "abc", 0, "", 0, 3},
+        {"empty text", "", 5, "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        size_t width = 99;
+        EXPECT_EQ(FitColumns(c.text, c.columns, &width), c.fits) << c.name;
+        EXPECT_EQ(width, c.fitWidth) << c.name;
+        EXPECT_EQ(DisplayWidth(c.text), c.wholeWidth) << c.name;
+    }
+}

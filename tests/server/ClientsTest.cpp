@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -40,6 +41,23 @@ std::string HeaderOf(const std::string& response, const std::string& name) {
 
 std::string Body(const std::string& response) { return response.substr(response.find("\r\n\r\n") + 4); }
 
+// The link targets of a listing page, in page order.
+std::vector<std::string> Links(const std::string& page) {
+    std::vector<std::string> links;
+    for (size_t at = page.find("<A HREF=\""); at != std::string::npos; at = page.find("<A HREF=\"", at)) {
+        at += 9;
+        links.push_back(page.substr(at, page.find('"', at) - at));
+    }
+    return links;
+}
+
+// Gives the running server a copy of its setup changed by tweak.
+void Reconfigure(TestServer& t, const std::function<void(HTTPConfiguration&)>& tweak) {
+    HTTPConfiguration config = *t.Server().Snapshot();
+    tweak(config);
+    t.Server().ReplaceConfiguration(config);
+}
+
 TEST(ContentTypes, TheSystemTableFillsWhatTheSetupLacks) {
     TestServer t([](HTTPConfiguration& c) { c.Types.emplace_back("text/x-own-css", ".css"); });
     const std::map<std::string, std::string> expected = {
@@ -47,7 +65,7 @@ TEST(ContentTypes, TheSystemTableFillsWhatTheSetupLacks) {
         {"app.js", "text/javascript"},       {"logo.png", "image/png"},       {"icon.SVG", "image/svg+xml"},
         {"data.json", "application/json"},   {"paper.pdf", "application/pdf"}, {"font.woff2", "font/woff2"},
         {"code.wasm", "application/wasm"},   {"clip.mp4", "video/mp4"},
-        {"notes.txt", "text/plain"},         {"old.exe", "application/exe"},   // the 43 entries come first
+        {"notes.txt", "text/plain; charset=utf-8"}, {"old.exe", "application/exe"},   // the 43 entries come first
         {"mystery.zzqx", "text/html"},       {".png", "text/html"},            // known to neither
     };
     for (const auto& [name, type] : expected) {
@@ -62,6 +80,35 @@ TEST(ContentTypes, EveryReloadReadsTheSystemTableAfresh) {
     ASSERT_TRUE(first && first->Size() > 500u) << "media-types installs " << SystemMIMETable::kSystemPath;
     t.Server().ReloadConfiguration();
     EXPECT_NE(t.Server().Snapshot()->SystemTypes, first);
+}
+
+// Plain text documents name the setup's charset; HTML, types that name
+// their own, status documents and what scripts say are left as they are.
+TEST(ContentTypes, PlainTextNamesTheSetupsCharset) {
+    TestServer t([](HTTPConfiguration& c) { c.Types.emplace_back("text/plain; charset=iso-8859-1", ".lat"); });
+    t.WriteSite("HTDOCS/caf\xC3\xA9.txt", "caf\xC3\xA9\n");
+    t.WriteSite("HTDOCS/page.html", "<p>caf\xC3\xA9</p>");
+    t.WriteSite("HTDOCS/old.lat", "caf\xE9\n");
+    t.WriteSite("CGI-BIN/plain.cgi", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nplain'\n");
+    std::filesystem::permissions(t.Site("CGI-BIN/plain.cgi"), std::filesystem::perms(0755));
+    const struct {
+        const char* setting;
+        const char* text;  // the type of the .txt document
+    } settings[] = {{"utf-8", "text/plain; charset=utf-8"}, {"", "text/plain"},
+                    {"iso-8859-15", "text/plain; charset=iso-8859-15"}};
+    for (const auto& setting : settings) {
+        // The server's record changes under the workers' remembered types.
+        Reconfigure(t, [&](HTTPConfiguration& c) { c.DefaultCharset = setting.setting; });
+        SCOPED_TRACE(setting.setting);
+        EXPECT_EQ(HeaderOf(Get(t, "/caf%C3%A9.txt"), "Content-Type"), setting.text);
+        EXPECT_EQ(HeaderOf(WithoutDates(t.Exchange("HEAD /caf%C3%A9.txt HTTP/1.0\r\n\r\n")), "Content-Type"),
+                  setting.text);
+        EXPECT_EQ(HeaderOf(Get(t, "/caf%C3%A9.txt", "Range: bytes=0-2\r\n"), "Content-Type"), setting.text);
+        EXPECT_EQ(HeaderOf(Get(t, "/page.html"), "Content-Type"), "text/html");
+        EXPECT_EQ(HeaderOf(Get(t, "/old.lat"), "Content-Type"), "text/plain; charset=iso-8859-1");
+        EXPECT_EQ(HeaderOf(Get(t, "/missing.txt"), "Content-Type"), "text/html");
+        EXPECT_EQ(HeaderOf(Get(t, "/CGI-BIN/plain.cgi"), "Content-Type"), "text/plain");
+    }
 }
 
 TEST(SystemMIMETable, ReadsTypesExtensionsAndComments) {
@@ -145,6 +192,55 @@ TEST(Listings, PlainColumnsCountWhatAReaderSees) {
     EXPECT_TRUE(column("a&amp;b&lt;c&gt;.txt", 10)) << page;
     EXPECT_TRUE(column("\xC3\xBC\xC3\xBC\xC3\xBC.txt", 7)) << page;
     EXPECT_TRUE(column(cut, 30)) << "a long name is cut between characters";
+}
+
+TEST(Listings, DotsFirstThenNamesInByteOrderAndFoldersLinkWithASlash) {
+    TestServer t;
+    for (const char* name : {"b.txt", "B.txt", "_z", "~end", "10.txt", "9.txt", "\xC3\xA9.txt", ".hidden"})
+        t.WriteSite("HTDOCS/ord/" + std::string(name), "x");
+    for (const char* folder : {"a dir", "Z", "sub"})
+        std::filesystem::create_directories(t.Site("HTDOCS/ord/") + folder);
+    t.WriteSite("HTDOCS/ord/a dir/inner.txt", "inner");
+    const std::vector<std::string> expected = {"./", "../",      "10.txt", "9.txt", "B.txt", "Z/",
+                                               "_z", "a%20dir/", "b.txt",  "sub/",  "~end",  "%C3%A9.txt"};
+    for (const uint32_t form : {1u, 3u}) {
+        Reconfigure(t, [&](HTTPConfiguration& c) { c.AutoIndex = form; });
+        const std::string page = Body(Get(t, "/ord/"));
+        EXPECT_EQ(Links(page), expected) << "form " << form;
+        EXPECT_NE(page.find(">a dir</A>"), std::string::npos) << "the shown name stays as it is";
+        // A folder's link is the address of its listing: no redirect on the way.
+        const std::string folder = Get(t, "/ord/a%20dir/");
+        EXPECT_EQ(folder.substr(0, folder.find("\r\n")), "HTTP/1.0 200 Document Follows") << form;
+        EXPECT_EQ(Links(Body(folder)), (std::vector<std::string>{"./", "../", "inner.txt"})) << form;
+    }
+}
+
+TEST(Listings, WideCharactersTakeTwoColumns) {
+    TestServer t;
+    const std::string kanji = "\xE6\xBC\xA2";    // one character, two columns
+    const std::string hangul = "\xED\x95\x9C";   // likewise
+    std::string thirty, crossing = "a";
+    for (int i = 0; i < 15; ++i) thirty += kanji;
+    for (int i = 0; i < 15; ++i) crossing += hangul;  // 31 columns
+    const std::string fullwidth = "\xEF\xBC\xA1\xEF\xBC\xA2";  // two fullwidth capitals, four columns
+    const std::string halfwidth = "\xEF\xBD\xB1\xEF\xBD\xB2";  // two halfwidth katakana, two columns
+    for (const std::string& name : {kanji + kanji + ".txt", thirty, crossing, fullwidth, halfwidth})
+        t.WriteSite("HTDOCS/cjk/" + name, "1");
+    const std::string page = Body(Get(t, "/cjk/"));
+    // The shown name, then as many blanks as bring it to 30 columns and one
+    // more, then the date.
+    const auto padded = [&](const std::string& shown, size_t blanks) {
+        const size_t at = page.find(">" + shown + "</A>" + std::string(blanks, ' '));
+        return at != std::string::npos && page[at + shown.size() + 5 + blanks] != ' ';
+    };
+    EXPECT_TRUE(padded(kanji + kanji + ".txt", 31 - 8)) << page;
+    EXPECT_TRUE(padded(thirty, 1)) << "thirty columns fill the name column";
+    EXPECT_TRUE(padded(crossing.substr(0, 1 + 14 * 3), 2)) << "a wide character that would cross the column is cut";
+    EXPECT_TRUE(padded(fullwidth, 31 - 4)) << page;
+    EXPECT_TRUE(padded(halfwidth, 31 - 2)) << page;
+    std::string whole = "a";
+    for (int i = 0; i < 15; ++i) whole += "%ED%95%9C";
+    EXPECT_NE(page.find("<A HREF=\"" + whole + "\">"), std::string::npos) << "the link keeps the whole name";
 }
 
 TEST(Connections, EveryClosingAnswerSaysSoToClientsThatExpectMore) {

@@ -55,7 +55,7 @@ TEST(Ranges, ThePartWithTheHeadersOfTheWhole) {
               "Accept-Ranges: bytes\r\n"
               "Content-Length: 3\r\n"
               "Content-Range: bytes 2-4/10\r\n"
-              "Content-Type: text/plain\r\n"
+              "Content-Type: text/plain; charset=utf-8\r\n"
               "Date: <date>\r\n"
               "Last-Modified: <date>\r\n"
               "Server: Varevavo/1.0b3A (Win32; i386)\r\n\r\n234");

@@ -28,11 +28,14 @@ std::string StatusDocument(const std::string& reason, const std::string& admin =
            "&gt;</i></A>\n<hr><i>Varevavo/1.0b3A (Win32; i386)</i>";
 }
 
-std::string ErrorResponse(int code, const std::string& reason) {
+std::string ErrorResponse(int code, const std::string& reason, const std::string& more = "") {
     const std::string doc = StatusDocument(reason);
     return "HTTP/1.0 " + std::to_string(code) + " " + reason + "\r\nContent-Length: " + std::to_string(doc.size()) +
-           "\r\nContent-Type: text/html\r\nDate: <date>\r\n" + kServer + "\r\n" + doc;
+           "\r\nContent-Type: text/html\r\nDate: <date>\r\n" + kServer + more + "\r\n" + doc;
 }
+
+// The challenge that comes with a refusal of the master key.
+const std::string kChallenge = "WWW-Authenticate: Basic realm=\"Varevavo\"\r\n";
 
 std::string Get(TestServer& t, const std::string& path, const std::string& headers = "") {
     return WithoutDates(t.Exchange("GET " + path + " HTTP/1.0\r\n" + headers + "\r\n"));
@@ -67,7 +70,7 @@ TEST(Documents, FileWithItsHeadersInTableOrder) {
     EXPECT_EQ(Get(t, "/hello.txt"),
               "HTTP/1.0 200 Document Follows\r\n"
               "Content-Length: 13\r\n"
-              "Content-Type: text/plain\r\n"
+              "Content-Type: text/plain; charset=utf-8\r\n"
               "Date: <date>\r\n"
               "Last-Modified: <date>\r\n" +
                   kServer + "\r\nhello, world\n");
@@ -155,7 +158,7 @@ TEST(Directories, PreformattedListing) {
     EXPECT_NE(page.find("<A HREF=\"%3Cb%3E%26.txt\">&lt;b&gt;&amp;.txt</A>                       "), std::string::npos)
         << page;
     EXPECT_EQ(page.find("hidden"), std::string::npos);
-    EXPECT_NE(page.find("<A HREF=\"..\">..</A>"), std::string::npos) << "dot entries are listed";
+    EXPECT_NE(page.find("<A HREF=\"../\">..</A>"), std::string::npos) << "dot entries are listed";
 }
 
 TEST(Directories, TableListing) {
@@ -172,7 +175,7 @@ TEST(Directories, TableListing) {
         << page;
     EXPECT_NE(page.find("<TR><TD>[File]</TD><TD><A HREF=\"x%20y.txt\">x y.txt</A></TD><TD>"), std::string::npos);
     EXPECT_NE(page.find("</TD><TD ALIGN=RIGHT>3</TD></TR>\n"), std::string::npos);
-    EXPECT_NE(page.find("<TR><TD>[Directory]</TD><TD><A HREF=\"sub\">sub</A></TD>"), std::string::npos);
+    EXPECT_NE(page.find("<TR><TD>[Directory]</TD><TD><A HREF=\"sub/\">sub</A></TD>"), std::string::npos);
     EXPECT_TRUE(page.ends_with("</TABLE></BODY></HTML>"));
 }
 
@@ -225,10 +228,28 @@ protected:
 
 TEST_F(MasterKey, APutWithoutTheKeyOrWithAWrongOneWritesNothing) {
     EXPECT_EQ(WithoutDates(t.Exchange("PUT /new.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello")),
-              ErrorResponse(401, "Access Denied"));
+              ErrorResponse(401, "Access Denied", kChallenge));
     EXPECT_EQ(Ask("PUT /new.txt", "Content-Length: 5\r\n\r\nhello", "YWRtaW46d3Jvbmc="),  // admin:wrong
-              ErrorResponse(401, "Access Denied"));
+              ErrorResponse(401, "Access Denied", kChallenge));
     EXPECT_EQ(Stored("new.txt"), "<none>");
+}
+
+// Only a refusal that credentials can lift asks for them.
+TEST_F(MasterKey, ARefusedPutOrDeleteAsksForTheKey) {
+    t.WriteSite("HTDOCS/keep.txt", "kept");
+    EXPECT_EQ(WithoutDates(t.Exchange("DELETE /keep.txt HTTP/1.0\r\n\r\n")),
+              ErrorResponse(401, "Access Denied", kChallenge));
+    EXPECT_EQ(Ask("DELETE /keep.txt", "\r\n", "Zm9vOmJhcg=="),  // foo:bar
+              ErrorResponse(401, "Access Denied", kChallenge));
+    EXPECT_EQ(Stored("keep.txt"), "kept");
+    EXPECT_EQ(Ask("PUT /keep.txt", "Content-Length: 3\r\n\r\nnew"), ErrorResponse(200, "Document written"))
+        << "the right key is not challenged";
+
+    HTTPConfiguration config = *t.Server().Snapshot();
+    config.UseMasterKey = 0;
+    t.Server().ReplaceConfiguration(config);
+    EXPECT_EQ(WithoutDates(t.Exchange("DELETE /keep.txt HTTP/1.0\r\n\r\n")), ErrorResponse(403, "Access Denied"))
+        << "with the master key off no password helps: no challenge";
 }
 
 TEST_F(MasterKey, ThePasswordIsComparedExactly) {

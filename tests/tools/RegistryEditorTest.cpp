@@ -165,7 +165,7 @@ TEST(RegistryEditor, TheDefaultSetupExportsWhole) {
     for (const char* line : {"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Raziduzovo\\Varevavo\\Primary\\Network]\n"
                              "\"Port\"=dword:00000050\n\"SendTimeOut\"=dword:0000afc8\n",
                              "\"DocRoot\"=\"C:\\\\HTTPD\\\\HTDOCS\"\n", "\"MasterPassword\"=\"\"\n",
-                             "\"MaxBodySize\"=dword:04000000\n",
+                             "\"MaxBodySize\"=dword:04000000\n", "\"DefaultCharset\"=\"utf-8\"\n",
                              "\"/CGI-BIN\"=\"C:\\\\HTTPD\\\\CGI-BIN\"\n",
                              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Raziduzovo\\Varevavo\\Primary\\Types]\n"
                              "\".ai\"=\"application/postscript\"\n\".eps\"=\"application/postscript\"\n",
