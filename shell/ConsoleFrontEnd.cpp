@@ -30,19 +30,18 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
     // on a line of their own. The handler goes before the window, whose
     // server may still talk while it shuts down.
     struct MessageRoute {
-        explicit MessageRoute(ConsoleFrontEnd* frontEnd) {
-            if (frontEnd->events_.IsTerminal())
+        explicit MessageRoute(ConsoleFrontEnd* frontEnd) : routed(frontEnd->events_.IsTerminal()) {
+            if (routed)
                 previous = platform::SetMessageHandler(
                     [frontEnd](const std::string& caption, const std::string& text, unsigned) {
                         frontEnd->events_.Say(caption + ": " + text, true);
                     });
-            routed = frontEnd->events_.IsTerminal();
         }
         ~MessageRoute() {
             if (routed) platform::SetMessageHandler(std::move(previous));
         }
+        bool routed;
         platform::MessageHandler previous;
-        bool routed = false;
     } route(this);
     MainWindow window(setupName, this);
     window.SetupTray();
