@@ -92,7 +92,9 @@ start() {
   if taken "$port"; then
     port=$(free_port)
     echo "(port $3 is taken here: the new setup gets port $port)"
-    "${as[@]}" "$bin/tools/varevavo-setup" Primary "$port"
+    (umask 077 && mkdir -p "$home/.local/share/varevavo")
+    VAREVAVO_HOME="$home/.local/share/varevavo" "$bin/tools/varevavo-setup" Primary "$port"
+    chown -R "$user:" "$home"
   fi
   (cd "$tree" && exec "${as[@]}" ./scripts/run.sh) </dev/null >"$work/$name.out" 2>&1 &
   pid=$!
@@ -191,9 +193,9 @@ printf 'Published by curl.\n' >"$work/page.html"
 put() { curl -s -o /dev/null -w '%{http_code}' --max-time 10 -T "$work/page.html" "$@" "$site/page.html"; }
 check "PUT while publishing is off (no master key): 403" test "$(put)" = 403
 S='HKLM\SOFTWARE\Raziduzovo\Varevavo\Primary\Server'
-"${as[@]}" "$bin/tools/varevavo-reg" add "$S" /v UseMasterKey /t REG_DWORD /d 1 /f >/dev/null
-"${as[@]}" "$bin/tools/varevavo-reg" add "$S" /v MasterUser /d publisher /f >/dev/null
-"${as[@]}" "$bin/tools/varevavo-reg" add "$S" /v MasterPassword /d 'open sesame' /f >/dev/null
+"${as[@]}" "$tree/build/release/tools/varevavo-reg" add "$S" /v UseMasterKey /t REG_DWORD /d 1 /f >/dev/null
+"${as[@]}" "$tree/build/release/tools/varevavo-reg" add "$S" /v MasterUser /d publisher /f >/dev/null
+"${as[@]}" "$tree/build/release/tools/varevavo-reg" add "$S" /v MasterPassword /d 'open sesame' /f >/dev/null
 kill -HUP "$pid"  # run.sh passes it on: the server re-reads the setup
 code=401
 for _ in $(seq 100); do
