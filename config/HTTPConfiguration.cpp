@@ -50,6 +50,11 @@ constexpr const char* kDefaultIndex = "index.html";
 // existed serves its text as a new one does.
 constexpr const char* kDefaultCharset = "utf-8";
 
+// What a setup made for a person has instead of the defaults (see
+// PersonalSettings). Perl is part of every Debian system (perl-base).
+constexpr uint32_t kPersonalThreads = 64;
+constexpr const char* kSystemPerl = "/usr/bin/perl";
+
 // Every scalar of a setup, in the order it is read and written.
 constexpr Setting kSettings[] = {
     Signed(kNetwork, "Port", &Config::Port, 80),
@@ -316,12 +321,23 @@ bool HTTPConfiguration::DeleteConfiguration(const std::string& setup) {
     return opened && transaction.Commit() == platform::reg::ERROR_SUCCESS;
 }
 
-bool HTTPConfiguration::PrepareSetup(const std::string& setup, int port) {
+void HTTPConfiguration::PersonalSettings() {
+    UseKeepAlive = 1;
+    NumThreads = kPersonalThreads;
+    ResolveLocal = 0;
+    PerlCmdLine = kSystemPerl;
+}
+
+bool HTTPConfiguration::PrepareSetup(const std::string& setup, int port, bool personal) {
     Transaction transaction(Transaction::Write);
+    platform::reg::ScopedKey existing;
+    const bool fresh = platform::reg::RegOpenKeyEx(platform::reg::HKEY_LOCAL_MACHINE, SetupPath(setup),
+                                                   existing.Receive()) == platform::reg::ERROR_FILE_NOT_FOUND;
+    existing.Reset();
     if (!LoadConfiguration(setup)) return false;
-    if (port != 0) {
-        Port = port;
-        if (!SaveConfiguration(setup)) return false;
-    }
+    const bool personalize = personal && fresh;
+    if (personalize) PersonalSettings();
+    if (port != 0) Port = port;
+    if ((port != 0 || personalize) && !SaveConfiguration(setup)) return false;
     return transaction.Commit() == platform::reg::ERROR_SUCCESS;
 }

@@ -134,12 +134,21 @@ public:
     // Deletes every subkey of the setup key, which stays (and is created
     // when missing). True when the setup key could be opened.
     bool DeleteConfiguration(const std::string& setup);
+    // What a setup made for a person (by the run script, varevavo-setup or
+    // the package's first start) has over the defaults of a new setup, which
+    // stay as they were designed: persistent connections (UseKeepAlive 1)
+    // with 64 slots, since a browser holds several connections open; no
+    // address lookup at start (ResolveLocal 0), which needs the internet and
+    // complains without it, while redirects follow the Host header anyway;
+    // and this system's Perl as PerlCmdLine.
+    void PersonalSettings();
     // Loads the named setup, creating it with the defaults when it does not
-    // exist, and with a port other than 0 stores that port in it: all as one
-    // transaction, so that no moment of the store (a crash, another reader)
-    // shows a new setup with the default port. False when the store could
-    // not be read or written; nothing is changed then.
-    bool PrepareSetup(const std::string& setup, int port);
+    // exist (with personal, the personal settings too), and with a port
+    // other than 0 stores that port in it: all as one transaction, so that
+    // no moment of the store (a crash, another reader) shows a new setup
+    // with the default port. A setup that exists keeps its settings. False
+    // when the store could not be read or written; nothing is changed then.
+    bool PrepareSetup(const std::string& setup, int port, bool personal = false);
 
 private:
     bool ReadSetup(const std::string& setup);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -92,7 +93,20 @@ ConsoleEvents::Event ConsoleEvents::Wait(int timeoutMs, bool wakes) {
     return event;
 }
 
-void ConsoleEvents::ShowStatusLine(const std::string& text) { WriteAll(STDOUT_FILENO, "\r" + text + "\x1b[K"); }
+void ConsoleEvents::ShowStatusLine(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lineLock_);
+    status_ = text;
+    WriteAll(STDOUT_FILENO, "\r" + text + "\x1b[K");
+}
+
+void ConsoleEvents::Say(const std::string& text, bool error) {
+    std::lock_guard<std::mutex> guard(lineLock_);
+    // The status line has no line end, so the text would run into it: it
+    // gives way to the text and comes back below it.
+    if (!status_.empty()) WriteAll(STDOUT_FILENO, "\r\x1b[K");
+    WriteAll(error ? STDERR_FILENO : STDOUT_FILENO, text + "\n");
+    if (!status_.empty()) WriteAll(STDOUT_FILENO, status_ + "\x1b[K");
+}
 
 void ConsoleEvents::PrintLine(const std::string& text) { WriteAll(STDOUT_FILENO, text + "\n"); }
 

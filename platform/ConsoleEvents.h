@@ -8,6 +8,7 @@
 // are then delivered only through Wait, never to a worker thread.
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/SignalDescriptor.h"
@@ -36,15 +37,23 @@ public:
     // The next event, or Timeout after timeoutMs (-1: no limit). With
     // wakes false, posted wake-ups wait for a later call.
     Event Wait(int timeoutMs, bool wakes = true);
-    // Rewrites the terminal's current line with text.
+    // Rewrites the terminal's current line with text, the status line,
+    // which stays there without a line end.
     void ShowStatusLine(const std::string& text);
-    // Writes a line of text on standard output.
+    // Writes a line of text on standard output, or with error on standard
+    // error, on a line of its own: a status line shown gives way to it and
+    // is shown again below. Safe from any thread.
+    void Say(const std::string& text, bool error = false);
+    // Writes a line of text on standard output, for a program that shows
+    // no status line.
     static void PrintLine(const std::string& text);
 
 private:
     SignalDescriptor signals_;
     struct Saved;  // the terminal settings to restore
     std::unique_ptr<Saved> saved_;
+    std::mutex lineLock_;  // guards status_ and orders every write of a status line or a said line
+    std::string status_;   // the status line shown last, empty while none is
     int wakeFd_ = -1;
     bool terminal_ = false;
 };

@@ -143,6 +143,14 @@ index="$state/drive_c/HTTPD/HTDOCS/index.html"
 check "ExecStartPre lays out the default site" "${as_service[@]}" $pre
 check "the welcome page is in the home" test -f "$index"
 check "the site belongs to varevavo" test "$(stat -c %U "$index")" = varevavo
+setup_value() {  # setup_value SECTION NAME: a value of the setup Primary as varevavo-reg shows it
+  "${as_service[@]}" varevavo-reg query "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\Primary\\$1" /v "$2" |
+    awk -v name="$2" '$1 == name { print $3 }'
+}
+check "ExecStartPre makes the setup Primary for a person: keep-alive on" test "$(setup_value Network UseKeepAlive)" = 0x1
+check "... with 64 connections" test "$(setup_value Server NumThreads)" = 0x40
+check "... no address lookup at start" test "$(setup_value Server ResolveLocal)" = 0x0
+check "... and /usr/bin/perl" test "$(setup_value External PerlCmdLine)" = /usr/bin/perl
 echo "Edited" >"$index"
 "${as_service[@]}" $pre
 check "a second start keeps an edited page" grep -q Edited "$index"
@@ -158,7 +166,8 @@ check "a shipped CGI program is linked in as probe and probe.exe" \
   test -L "$state/drive_c/HTTPD/CGI-BIN/probe" -a -L "$state/drive_c/HTTPD/CGI-BIN/probe.exe"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-check "varevavo-setup creates the setup Primary on port $port" "${as_service[@]}" varevavo-setup Primary "$port"
+check "varevavo-setup gives the setup Primary port $port" "${as_service[@]}" varevavo-setup Primary "$port"
+check "... and keeps the rest of it" test "$(setup_value Network UseKeepAlive)" = 0x1
 
 # The notify socket: every message the server sends, one per line.
 notify="$work/notify"

@@ -7,10 +7,13 @@
 # CGI-WIN. Files already there are never overwritten, except an earlier copy
 # of the visitor counter (CGI-BIN/visitor and visitor.exe).
 #
-# Port 80 needs privileges. A user who is not root and cannot bind low ports
-# gets the setup created with port 8080 instead; every other setting keeps
-# its default. Arguments name the setup to run ("Primary" by default). The
-# server stops on Control-C or SIGTERM and re-reads its setup on SIGHUP.
+# A setup that does not exist yet is made for a person (varevavo-setup):
+# keep-alive on, no address lookup at start, this system's Perl. It listens
+# on port 80, which needs privileges: a user who is not root and cannot bind
+# low ports gets port 8080 instead. Arguments name the setup to run
+# ("Primary" by default). The script says where the server serves once it
+# listens. The server stops on Control-C or SIGTERM and re-reads its setup
+# on SIGHUP.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # With a display the desktop front end is built too (Qt 6 Widgets).
@@ -45,24 +48,27 @@ for name in visitor visitor.exe; do
     echo "Kept $target: it is not the visitor counter of this build."
   fi
 done
-if ! "$bin/tools/varevavo-reg" query "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup" >/dev/null 2>&1; then
+key="HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup"
+if ! "$bin/tools/varevavo-reg" query "$key" >/dev/null 2>&1; then
   low_ports=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)
   if [[ $(id -u) -ne 0 && $low_ports -gt 80 ]]; then
     "$bin/tools/varevavo-setup" "$setup" 8080
     echo "Port 80 needs root here: the new setup \"$setup\" listens on port 8080."
+  else
+    "$bin/tools/varevavo-setup" "$setup"
   fi
 fi
 echo "Home: $home"
 
-key="HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\$setup"
-# A value of the setup as the registry editor prints it, or nothing.
+# A value of the setup as the registry editor prints it, or nothing (the
+# server writes a missing setup whole when it starts).
 value() {
-  "$bin/tools/varevavo-reg" query "$key\\$1" /v "$2" 2>/dev/null | awk -v name="$2" '$1 == name { print $3 }'
+  { "$bin/tools/varevavo-reg" query "$key\\$1" /v "$2" 2>/dev/null || true; } |
+    awk -v name="$2" '$1 == name { print $3 }'
 }
 port=$(value Network Port)
 port=$((${port:-80}))
 site=$(value Server SiteAddress)
-echo "Serving http://${site:-localhost}:$port/ - stop the server with Control-C."
 
 # The server runs as a child, so that this script can explain a port it
 # could not bind; the signals a user sends the script go on to it. A child
@@ -73,6 +79,32 @@ pid=$!
 signalled=0
 for signal in TERM HUP USR1; do trap "signalled=1; kill -$signal $pid 2>/dev/null" "$signal"; done
 trap "signalled=1; kill -TERM $pid 2>/dev/null" INT
+
+# True when the server holds a socket that listens on the port: another
+# program that holds the port does not count.
+listening() {
+  local hex inode held
+  hex=$(printf '%04X' "$port")
+  held=$(ls -l "/proc/$pid/fd" 2>/dev/null || true)
+  for inode in $(awk -v end=":$hex" '$4 == "0A" && substr($2, length($2) - 4) == end { print $10 }' \
+                   /proc/net/tcp /proc/net/tcp6 2>/dev/null); do
+    [[ $held == *"socket:[$inode]"* ]] && return 0
+  done
+  return 1
+}
+# Says where the server serves once it listens; a server that ends first
+# (a port it cannot bind) or a signal says nothing here.
+for _ in $(seq 600); do
+  [[ $signalled -eq 0 ]] && kill -0 "$pid" 2>/dev/null || break
+  if listening; then
+    # The console server keeps its title on the terminal's last line,
+    # without a line end: this line takes its place.
+    [[ -t 1 ]] && printf '\r\033[K'
+    echo "Serving http://${site:-localhost}:$port/ - stop the server with Control-C."
+    break
+  fi
+  sleep 0.1
+done
 while :; do
   signalled=0
   status=0

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a purpose needs. Purposes: build (always),
-# test, desktop, package (build and check the Debian packages), fuzz, bench.
+# test, desktop, package (build and check the Debian packages), fuzz, bench,
+# browser (the headless browser of scripts/first-minutes.sh --browser).
 # As root the missing packages are installed with apt-get; otherwise the
 # script names them and stops.
 set -euo pipefail
 
 declare -A packages=(
   [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types"
-  [test]="googletest libgtest-dev python3 perl tmux wget"
+  [test]="googletest libgtest-dev python3 perl tmux wget curl"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="nginx-light lighttpd apache2-utils linux-perf"
+  [browser]="chromium"
 )
 
 wanted="${packages[build]}"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then builds and checks the Debian packages
-# (scripts/package-test.sh, as root). Usage: scripts/test.sh [ctest
+# (scripts/package-test.sh, as root) and does what a newcomer does with the
+# README's first command, as root and as an ordinary user
+# (scripts/first-minutes.sh, as root). Usage: scripts/test.sh [ctest
 # arguments]; with arguments only the tests they choose run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,4 +17,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN
 ctest --preset debug -j2 "$@"
 if [[ $# -eq 0 ]]; then
   ./scripts/package-test.sh
+  ./scripts/first-minutes.sh
 fi

@@ -1,5 +1,6 @@
 #include "server/HTTPServer.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "net/Socket.h"
@@ -44,6 +45,7 @@ HTTPServer::~HTTPServer() {
 
 void HTTPServer::StartServer() {
     ReplaceConfiguration(LoadLiveSetup(setupName_));
+    startedPort_ = Config().Port;
     {
         // Every folder a PUT may write into.
         const auto config = Snapshot();
@@ -73,7 +75,8 @@ void HTTPServer::EditProperties() {
     HTTPConfiguration edited = LoadSetup(setupName_);
     ShellLink* shell = Shell();
     if (shell && shell->RunPropertySheet("Varevavo", &edited)) {
-        shell->ShowOwnedMessage("Varevavo", "Some changes do not take effect until server is restarted.");
+        if (NeedsRestart(edited))
+            shell->ShowOwnedMessage("Varevavo", "Some changes do not take effect until server is restarted.");
         {
             std::lock_guard<std::mutex> guard(recordLock_);
             edited.SaveConfiguration(setupName_);
@@ -82,6 +85,14 @@ void HTTPServer::EditProperties() {
         ApplyRecord();
     }
     sheetOpen_ = false;
+}
+
+bool HTTPServer::NeedsRestart(const HTTPConfiguration& edited) {
+    // The listener holds the slot count to its range, so a count it would
+    // hold to the same number changes nothing.
+    const int threads = static_cast<int>(std::clamp<uint32_t>(edited.NumThreads, ListenThread::kMinThreads,
+                                                              ListenThread::kMaxThreads));
+    return edited.Port != startedPort_ || threads != Listener.ThreadCount();
 }
 
 void HTTPServer::ReloadConfiguration() {

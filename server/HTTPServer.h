@@ -68,8 +68,9 @@ public:
     void StartServer();
     // Shows the property sheet on a fresh copy of the setup (one sheet at a
     // time); when it is accepted, tells the user that some changes wait for a
-    // restart, saves the copy, reloads the live record, reopens the logs and
-    // applies the priority. Nothing happens on Cancel.
+    // restart when the port or the number of connections now differs from
+    // what the listener runs with, saves the copy, reloads the live record,
+    // reopens the logs and applies the priority. Nothing happens on Cancel.
     void EditProperties();
     // Reloads the live record from the store, reopens the logs and applies
     // the priority: what an accepted property sheet does after saving (the
@@ -207,6 +208,9 @@ public:
 private:
     // Opens the logs and applies the priority of the live record.
     void ApplyRecord();
+    // True when the edited setup names another port or number of slots
+    // than the listener took at start: those wait for a restart.
+    bool NeedsRestart(const HTTPConfiguration& edited);
 
     const std::string setupName_;
     mutable std::mutex configLock_;  // guards config_ and retired_ (the pointers, not the records, which never change)
@@ -223,6 +227,7 @@ private:
     std::atomic<uint64_t> configVersion_{0};
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
+    int startedPort_ = 0;  // the port the listener was started on; front end's thread only
     std::atomic<bool> shutDown_{false};
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).

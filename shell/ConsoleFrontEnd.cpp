@@ -25,6 +25,24 @@ unsigned CommandOfKey(char key) {
 }  // namespace
 
 int ConsoleFrontEnd::Run(const std::string& setupName) {
+    // On a terminal the title stays on the current line; messages (written
+    // "Caption: text" on standard error, as the console default does) start
+    // on a line of their own. The handler goes before the window, whose
+    // server may still talk while it shuts down.
+    struct MessageRoute {
+        explicit MessageRoute(ConsoleFrontEnd* frontEnd) : routed(frontEnd->events_.IsTerminal()) {
+            if (routed)
+                previous = platform::SetMessageHandler(
+                    [frontEnd](const std::string& caption, const std::string& text, unsigned) {
+                        frontEnd->events_.Say(caption + ": " + text, true);
+                    });
+        }
+        ~MessageRoute() {
+            if (routed) platform::SetMessageHandler(std::move(previous));
+        }
+        bool routed;
+        platform::MessageHandler previous;
+    } route(this);
     MainWindow window(setupName, this);
     window.SetupTray();
     HTTPServer* server = window.Server();
@@ -36,10 +54,10 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
     const auto config = server->Snapshot();
     serving_ = "Varevavo serves setup \"" + server->SetupName() + "\" at http://" + config->SiteAddress + ":" +
                std::to_string(config->Port) + "/";
-    platform::ConsoleEvents::PrintLine(serving_);
+    events_.Say(serving_);
     platform::NotifyReady(serving_);
     if (events_.IsTerminal())
-        platform::ConsoleEvents::PrintLine(
+        events_.Say(
             "Keys: a accept, v available, r resolve address, f flush, p re-read setup, s shut down");
     window.UpdateTitle();
 
@@ -91,7 +109,7 @@ void ConsoleFrontEnd::SetMenuCheck(unsigned id, bool checked) {
     shownTitle_.clear();
 }
 
-void ConsoleFrontEnd::ShowAbout() { platform::ConsoleEvents::PrintLine(MainWindow::kAboutLine); }
+void ConsoleFrontEnd::ShowAbout() { events_.Say(MainWindow::kAboutLine); }
 
 void ConsoleFrontEnd::PostTitleUpdate() {
     // Only a terminal shows the title; one wake-up covers any number of posts.

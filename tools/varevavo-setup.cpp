@@ -1,11 +1,13 @@
-// varevavo-setup: creates a setup with the defaults of a new setup when it
-// does not exist yet, and optionally sets its port.
+// varevavo-setup: creates a setup for a person when it does not exist yet,
+// and optionally sets its port.
 //
 //   varevavo-setup NAME [PORT]
 //
-// An administrator (or the run script, for a user who may not bind port
-// 80) uses it before the first start; the server itself would create the
-// same defaults on its first start.
+// An administrator, the run script and the package's first start use it
+// before the server first runs. The setup it makes has the defaults of a
+// new setup (what the server itself would write on its first start) with
+// the personal settings over them: persistent connections with 64 slots,
+// no address lookup at start, and this system's Perl.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,10 +19,13 @@ namespace {
 
 const platform::ProgramUsage kUsage = {
     "varevavo-setup", "NAME [PORT]",
-    "Creates the setup NAME with the defaults of a new setup when it does not\n"
-    "exist yet, and with PORT sets the port it listens on (1 to 65535). The\n"
-    "store is $VAREVAVO_HOME/registry.db (default ~/.local/share/varevavo). A\n"
-    "name that has spaces is one argument here; it cannot start with \"--\".\n",
+    "Creates the setup NAME when it does not exist yet: every default of a new\n"
+    "setup, but with keep-alive on (UseKeepAlive 1, NumThreads 64), no address\n"
+    "lookup at start (ResolveLocal 0) and PerlCmdLine /usr/bin/perl. With PORT\n"
+    "it sets the port the setup listens on (1 to 65535); an existing setup keeps\n"
+    "everything else. The store is $VAREVAVO_HOME/registry.db (default\n"
+    "~/.local/share/varevavo). A name that has spaces is one argument here; it\n"
+    "cannot start with \"--\".\n",
     "varevavo-setup(8)"};
 
 }  // namespace
@@ -39,7 +44,7 @@ int main(int argc, char** argv) {
         }
     }
     HTTPConfiguration config;
-    if (!config.PrepareSetup(name, static_cast<int>(port))) {
+    if (!config.PrepareSetup(name, static_cast<int>(port), true)) {
         std::fprintf(stderr, "varevavo-setup: the setup could not be read or saved\n");
         return 1;
     }

@@ -34,7 +34,9 @@ NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
     layout->addWidget(timeouts);
     layout->addWidget(Note("When nine in ten connections are busy, the server reports itself "
                            "overloaded and turns new requests away until connections are free again."));
-    layout->addWidget(Note("Every connection is a thread that holds memory even while it waits, so "
-                           "allow no more than the site needs. A CGI Script time-out of 0 means no limit."));
+    layout->addWidget(Note("A few event loops wait on every connection, so one that waits costs little "
+                           "more than its socket; each holds one of these slots until it ends, and one "
+                           "that has waited five seconds gives its slot up to a newcomer. A CGI Script "
+                           "time-out of 0 means no limit."));
     layout->addStretch();
 }

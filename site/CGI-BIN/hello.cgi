@@ -31,10 +31,14 @@ row QUERY_STRING "$QUERY_STRING"
 row REMOTE_ADDR "$REMOTE_ADDR"
 row HTTP_USER_AGENT "$HTTP_USER_AGENT"
 row Arguments "$*"
-cat <<'TAIL'
+# The links name the script by its whole path: relative to a page that has
+# extra path, they would grow it at every click (and a crawler would follow
+# them to its depth limit).
+self=$(html "$SCRIPT_NAME")
+cat <<TAIL
 </table>
-<p>Try <a href="hello.cgi/some/path?one+two">extra path and arguments</a>
-or <a href="hello.cgi?name=value">a query with a value</a>.</p>
+<p>Try <a href="$self/some/path?one+two">extra path and arguments</a>
+or <a href="$self?name=value">a query with a value</a>.</p>
 <p><a href="/">Back to the welcome page</a></p>
 </body>
 </html>

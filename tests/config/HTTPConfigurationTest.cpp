@@ -508,6 +508,34 @@ TEST(HTTPConfigurationPersistence, ANewSetupGetsItsPortInOneTransaction) {
     EXPECT_EQ(again.Port, 8080) << "without a port the setup stays as it is";
 }
 
+// A setup made for a person differs from a new setup in four settings, and
+// only when it is new: one that exists keeps its own, but for the port.
+TEST(HTTPConfigurationPersistence, APersonalSetupGetsItsSettingsOnlyWhenNew) {
+    TestHome home;
+    HTTPConfiguration made;
+    ASSERT_TRUE(made.PrepareSetup("Test", 8080, true));
+    HTTPConfiguration expected;
+    expected.DefaultConfiguration();
+    expected.Port = 8080;
+    expected.UseKeepAlive = 1;
+    expected.NumThreads = 64;
+    expected.ResolveLocal = 0;
+    expected.PerlCmdLine = "/usr/bin/perl";
+    ExpectSameSettings(made, expected);
+    ExpectStoredSetup(expected);
+
+    HTTPConfiguration changed = made;
+    changed.UseKeepAlive = 0;
+    changed.ResolveLocal = 1;
+    changed.NumThreads = 16;
+    changed.PerlCmdLine = "perl -T";
+    ASSERT_TRUE(changed.SaveConfiguration("Test"));
+    HTTPConfiguration again;
+    ASSERT_TRUE(again.PrepareSetup("Test", 8081, true));
+    changed.Port = 8081;
+    ExpectStoredSetup(changed);
+}
+
 // Where no store can be opened, loading only empties the lists.
 TEST(HTTPConfigurationPersistence, LoadingWithoutAStoreEmptiesOnlyTheLists) {
     TestHome home;

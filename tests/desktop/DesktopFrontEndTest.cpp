@@ -296,6 +296,7 @@ TEST(DesktopFrontEnd, PropertiesAcceptedSaveShowTheMessageOnceAndTakeEffect) {
     f.OnSheet(
         [](PropertySheet& sheet) {
             PageControl<QCheckBox>(sheet, 3, 104)->setChecked(false);  // access log off
+            PageControl<QLineEdit>(sheet, 0, 17)->setText("20");        // connections: after a restart
             PageControl<QLineEdit>(sheet, 4, 101)->setText("/new");
             PageControl<QLineEdit>(sheet, 4, 102)->setText("C:\\HTTPD\\NEW");
             PageControl<QPushButton>(sheet, 4, 103)->click();
@@ -317,6 +318,40 @@ TEST(DesktopFrontEnd, PropertiesAcceptedSaveShowTheMessageOnceAndTakeEffect) {
     EXPECT_EQ(answer.substr(0, 12), "HTTP/1.0 200");
     EXPECT_EQ(answer.substr(answer.size() - 4), "new\n");
     EXPECT_EQ(testing_support::TestHome::ReadFile(accessLog), logged) << "the access log is off at once";
+}
+
+// The notice speaks of what the listener took at start: only another port
+// or another number of slots waits for a restart.
+TEST(DesktopFrontEnd, PropertiesSayRestartOnlyWhenThePortOrTheConnectionsChange) {
+    FrontEnd f;
+    const std::string running = std::to_string(f.site.Port());
+    const std::string other = std::to_string(testing_support::TestServer::FreePort());
+    const struct {
+        const char* name;
+        std::function<void(PropertySheet&)> act;
+        size_t messages;
+    } rounds[] = {
+        {"settings taken at once",
+         [](PropertySheet& sheet) {
+             PageControl<QCheckBox>(sheet, 0, 15)->setChecked(true);
+             PageControl<QLineEdit>(sheet, 1, 103)->setText("home.html");
+         },
+         0},
+        {"another port",
+         [&](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 10)->setText(QString::fromStdString(other)); }, 1},
+        {"the running port again",
+         [&](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 10)->setText(QString::fromStdString(running)); }, 1},
+    };
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.name);
+        f.OnSheet(round.act, true);
+        f.Action(CmdProperties)->trigger();
+        EXPECT_EQ(f.recorder.messages.size(), round.messages);
+    }
+    const HTTPConfiguration stored = DesktopSite::Stored();
+    EXPECT_EQ(stored.UseKeepAlive, 1);
+    EXPECT_EQ(stored.DefaultIndex, "home.html");
+    EXPECT_EQ(std::to_string(stored.Port), running);
 }
 
 TEST(DesktopFrontEnd, PropertiesCancelledChangeNothing) {

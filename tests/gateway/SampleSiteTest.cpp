@@ -20,7 +20,9 @@ TEST(SampleSite, ScriptsAndParsedPageAnswer) {
         std::vector<std::string> shows;
     } cases[] = {
         {"standard CGI script", Get(t, "/CGI-BIN/hello.cgi/x?one+two", "User-Agent: <b>\r\n"),
-         {"<td>/CGI-BIN/hello.cgi</td>", "<td>&lt;b&gt;</td>", "Arguments</th><td>one two</td>"}},
+         {"<td>/CGI-BIN/hello.cgi</td>", "<td>&lt;b&gt;</td>", "Arguments</th><td>one two</td>",
+          // Whole paths: relative ones would grow the extra path at each click.
+          "<a href=\"/CGI-BIN/hello.cgi/some/path?one+two\">", "<a href=\"/CGI-BIN/hello.cgi?name=value\">"}},
         {"Windows CGI program",
          Post(t, "/CGI-WIN/hello.sh", "name=A+%3Cb%3E&city=M%C3%BCnchen+%26+%3Cmore%3E", "User-Agent: tester\r\n"),
          {"<td>CGI/1.3a (Win)</td>", "<td>tester</td>", "name=A &lt;b&gt;\n",

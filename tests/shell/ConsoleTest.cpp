@@ -1,13 +1,18 @@
 // The console front end: the real ruvuzerar program, driven with signals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "config/HTTPConfiguration.h"
 #include "net/Socket.h"
@@ -159,6 +164,108 @@ TEST(Console, TellsTheServiceManagerWhenThePortAcceptsReloadsAndStops) {
     c.child.Signal(SIGTERM);
     EXPECT_EQ(manager.Receive(), "STOPPING=1");
     EXPECT_EQ(c.child.Wait(), 0);
+}
+
+// A program on a terminal of its own (a pseudo-terminal), as a user runs
+// it: its standard input, output and error are all the terminal.
+class TerminalChild {
+public:
+    ~TerminalChild() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0) ::close(master_);
+    }
+    bool Start(const std::vector<std::string>& argv) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
+        const std::string terminal = ::ptsname(master_);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid();
+            const int fd = ::open(terminal.c_str(), O_RDWR);
+            if (fd < 0) ::_exit(127);
+            ::dup2(fd, 0);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        return pid_ > 0;
+    }
+    // Reads what the terminal shows until it holds text after from (true),
+    // or the time-out passes (false).
+    bool WaitForOutput(const std::string& text, size_t from = 0, int timeoutMs = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (out_.find(text, from) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd ready = {master_, POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(left.count())) != 1) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            out_.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+    void Type(const std::string& keys) { EXPECT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+    // Ends the program with SIGTERM; its exit status, 128 + the signal that
+    // ended it, or -1 when it does not end.
+    int Stop() {
+        ::kill(pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            // The terminal is kept drained, so that the program never waits to write.
+            if (!WaitForOutput("\x01", out_.size(), 100))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+    const std::string& Output() const { return out_; }
+
+private:
+    int pid_ = -1;
+    int master_ = -1;
+    std::string out_;
+};
+
+// The title stays on the terminal's last line without a line end; a message
+// must not run into it ("Varevavo [80] idleResolveLocal: ..."), and the title
+// comes back below it.
+TEST(Console, MessagesStartOnALineOfTheirOwnOnATerminal) {
+    Console c(TestServer::FreePort());
+    HTTPConfiguration config;
+    ASSERT_TRUE(config.LoadConfiguration("Night Shift"));
+    config.BounceSite = "127.0.0.1";
+    config.BouncePort = TestServer::FreePort();  // nobody listens: the lookup fails at once
+    ASSERT_TRUE(config.SaveConfiguration("Night Shift"));
+    TerminalChild terminal;
+    ASSERT_TRUE(terminal.Start({RUVUZERAR_PATH, "Night", "Shift"}));
+    const std::string title = "Varevavo [" + std::to_string(c.port) + "] idle";
+    ASSERT_TRUE(terminal.WaitForOutput(title)) << terminal.Output();
+    const size_t before = terminal.Output().size();
+    terminal.Type("r");  // resolve the address: the lookup fails and says so
+    const std::string says = "ResolveLocal: Could not resolve local name";
+    ASSERT_TRUE(terminal.WaitForOutput(says, before)) << terminal.Output();
+    const std::string& out = terminal.Output();
+    const size_t at = out.find(says, before);
+    const size_t newline = out.rfind('\n', at);
+    std::string line = out.substr(newline == std::string::npos ? 0 : newline + 1);
+    line.resize(at - (newline == std::string::npos ? 0 : newline + 1));
+    if (const size_t cr = line.rfind('\r'); cr != std::string::npos) line.erase(0, cr + 1);
+    EXPECT_TRUE(line.empty() || line == "\x1b[K") << "before the message: " << line;
+    ASSERT_TRUE(terminal.WaitForOutput(title, at)) << "the title comes back below: " << terminal.Output();
+    EXPECT_EQ(terminal.Stop(), 0) << terminal.Output();
 }
 
 }  // namespace

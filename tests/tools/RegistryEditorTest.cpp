@@ -283,3 +283,22 @@ TEST(SetupTool, ABadPortCreatesNothing) {
     ASSERT_TRUE(c.LoadConfiguration("Fresh"));
     EXPECT_EQ(c.Port, 8080);
 }
+
+// The setup it makes is one for a person: keep-alive on with room for a
+// browser's connections, no address lookup, this system's Perl; the port
+// of a new setup stays 80 when none is given.
+TEST(SetupTool, MakesASetupForAPerson) {
+    TestHome home;
+    const RunResult made = RunProgram({VAREVAVO_SETUP, "Night Shift"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const RunResult network = Reg({"query", "HKLM\\SOFTWARE\\Raziduzovo\\Varevavo\\Night Shift\\Network"});
+    EXPECT_NE(network.out.find("    UseKeepAlive    REG_DWORD    0x1\n"), std::string::npos) << network.out;
+    EXPECT_NE(network.out.find("    Port    REG_DWORD    0x50\n"), std::string::npos) << network.out;
+    HTTPConfiguration c;
+    ASSERT_TRUE(c.LoadConfiguration("Night Shift"));
+    EXPECT_EQ(c.NumThreads, 64u);
+    EXPECT_EQ(c.ResolveLocal, 0);
+    EXPECT_EQ(c.PerlCmdLine, "/usr/bin/perl");
+    EXPECT_EQ(c.KeepAlive, 10000u) << "the rest is the defaults";
+    EXPECT_EQ(c.DocRoot, "C:\\HTTPD\\HTDOCS");
+}
