@@ -39,15 +39,7 @@ purposes=(test)
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-check() {  # check DESCRIPTION COMMAND...: passes when the command succeeds
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source scripts/checks.sh
 
 bin=$PWD/build/release
 kept=$PWD/build/first-minutes
@@ -229,5 +221,4 @@ check "as $user: SIGTERM stops it with status 0" stop "$pid"
 echo "--- run.sh said:"
 grep -v '^\[' "$work/user.out" | tail -6
 
-echo "first-minutes: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report first-minutes

@@ -35,15 +35,7 @@ cmake --build "$build" --target package
 server_deb=$(ls "$build"/varevavo_*.deb)
 desktop_deb=$(ls "$build"/varevavo-desktop_*.deb)
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-check() {  # check DESCRIPTION COMMAND...: passes when the command succeeds
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source scripts/checks.sh
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -264,5 +256,4 @@ check "dpkg --purge purges both packages" dpkg --purge varevavo-desktop varevavo
 check "the data are gone" test ! -e "$state"
 check "the conffile is gone" test ! -e /etc/logrotate.d/varevavo
 
-echo "package: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report package
