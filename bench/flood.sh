@@ -35,6 +35,9 @@ reg=build/release/tools/varevavo-reg
 key='HKLM\SOFTWARE\Raziduzovo\Varevavo\Flood'
 build/release/tools/varevavo-setup Flood "$port" >/dev/null
 $reg add "$key\Server" /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
+# The server's own defaults, not the personal ones varevavo-setup gives.
+$reg add "$key\Server" /v NumThreads /t REG_DWORD /d 16 /f >/dev/null
+$reg add "$key\Network" /v UseKeepAlive /t REG_DWORD /d 0 /f >/dev/null
 
 start() {  # [ulimit -n]
   (

@@ -35,6 +35,9 @@ head -c 4194304 /dev/urandom > "$VAREVAVO_HOME/drive_c/HTTPD/HTDOCS/big.bin"
 port=18090
 build/release/tools/varevavo-setup Slow "$port" >/dev/null
 build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Server' /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
+# The server's own defaults, not the personal ones varevavo-setup gives.
+build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Server' /v NumThreads /t REG_DWORD /d 16 /f >/dev/null
+build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Network' /v UseKeepAlive /t REG_DWORD /d 0 /f >/dev/null
 VAREVAVO_SHELL=console build/release/shell/ruvuzerar Slow > "$work/server.out" 2>&1 &
 pids+=($!)
 sleep 1
