@@ -99,6 +99,8 @@ private:
     Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in
     bool polled_ = false;        // registered in its loop's poll
+    uint32_t pollSlot_ = 0;      // its tag's slot in the loop, while polled
+    void* pollTag_ = nullptr;    // its tag in the poll, while polled
     ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left
     uint64_t dropped_ = 0;       // bytes dropped while lingering
     bool peerClosed_ = false;    // the client will send nothing more

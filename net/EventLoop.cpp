@@ -99,7 +99,8 @@ void EventLoop::Run() {
             } else if (e.tag == listener_) {
                 Accept(now);
             } else {
-                Connection* c = static_cast<Connection*>(e.tag);
+                Connection* c = ConnectionOf(e.tag);
+                if (!c) continue;  // late news of a connection that has ended
                 if (c->phase_ == Connection::Sending) {
                     if (e.writable || e.hangup) Send(c, now);
                 } else if (e.readable || e.hangup) {
@@ -415,8 +416,43 @@ void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
     Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
 }
 
+void* EventLoop::TakePollTag(Connection* c) {
+    uint32_t index;
+    if (freePollSlots_.empty()) {
+        index = static_cast<uint32_t>(pollSlots_.size());
+        pollSlots_.emplace_back();
+    } else {
+        index = freePollSlots_.back();
+        freePollSlots_.pop_back();
+    }
+    PollSlot& slot = pollSlots_[index];
+    slot.connection = c;
+    c->pollSlot_ = index;
+    // Odd, so that it cannot be the address of the wake event or the listener.
+    const uint64_t tag = (static_cast<uint64_t>(index) << 32) | (static_cast<uint64_t>(slot.generation) << 1) | 1;
+    c->pollTag_ = reinterpret_cast<void*>(static_cast<uintptr_t>(tag));
+    return c->pollTag_;
+}
+
+void EventLoop::ReleasePollTag(Connection* c) {
+    PollSlot& slot = pollSlots_[c->pollSlot_];
+    slot.connection = nullptr;
+    slot.generation = (slot.generation + 1) & 0x7fffffff;
+    freePollSlots_.push_back(c->pollSlot_);
+    c->pollTag_ = nullptr;
+}
+
+Connection* EventLoop::ConnectionOf(void* tag) const {
+    const auto value = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(tag));
+    const auto index = static_cast<uint32_t>(value >> 32);
+    if (index >= pollSlots_.size()) return nullptr;
+    const PollSlot& slot = pollSlots_[index];
+    return slot.generation == ((value & 0xffffffff) >> 1) ? slot.connection : nullptr;
+}
+
 bool EventLoop::Register(Connection* c) {
-    if (poller_.Add(c->Tcp().Handle, Poller::Readable, c) != 0) {
+    if (poller_.Add(c->Tcp().Handle, Poller::Readable, TakePollTag(c)) != 0) {
+        ReleasePollTag(c);
         End(c, false);
         return false;
     }
@@ -425,23 +461,25 @@ bool EventLoop::Register(Connection* c) {
     return true;
 }
 
-void EventLoop::Unregister(Connection* c) {
+void EventLoop::Unregister(Connection* c, bool closing) {
     if (!c->polled_) return;
-    poller_.Remove(c->Tcp().Handle);
+    // A descriptor about to close leaves the poll by itself: no system call.
+    if (!closing) poller_.Remove(c->Tcp().Handle);
+    ReleasePollTag(c);
     c->polled_ = false;
     c->interest_ = 0;
 }
 
 void EventLoop::ToWorker(Connection* c) {
     Disarm(c);
-    Unregister(c);
+    Unregister(c, false);
     c->phase_ = Connection::Working;
     owner_->Workers().Submit(c);
 }
 
 void EventLoop::ToScript(Connection* c, uint32_t now) {
     Disarm(c);
-    Unregister(c);
+    Unregister(c, false);
     c->phase_ = Connection::Working;
     owner_->LeaveSlot(c);
     if (owner_->Workers().SubmitScript(c, now, settings_.scriptTimeOut)) return;
@@ -460,11 +498,11 @@ void EventLoop::ToScript(Connection* c, uint32_t now) {
 
 void EventLoop::End(Connection* c, bool orderly) {
     Disarm(c);
-    // The poll lets go before the descriptor closes: a registration lives
-    // as long as the open socket, and a script started meanwhile may hold
-    // a copy of it for a moment, so a closed descriptor could still report
-    // events for a connection that is gone.
-    Unregister(c);
+    // Its poll tag is retired before the descriptor closes. A registration
+    // lives as long as the open socket, not the descriptor, and a script
+    // being started may hold a copy of the socket for a moment: events the
+    // poll still reports then carry a retired tag and are dropped.
+    Unregister(c, true);
     if (c->ready_) ready_.erase(std::find(ready_.begin(), ready_.end(), c));
     load_.fetch_sub(1, std::memory_order_relaxed);
     owner_->End(c, orderly);
@@ -475,7 +513,7 @@ void EventLoop::End(Connection* c, bool orderly) {
 
 void EventLoop::SetInterest(Connection* c, unsigned interest) {
     if (c->interest_ == interest) return;
-    poller_.Modify(c->Tcp().Handle, interest, c);
+    poller_.Modify(c->Tcp().Handle, interest, c->pollTag_);
     c->interest_ = interest;
 }
 

@@ -84,9 +84,15 @@ private:
     // the scripts' lane, or is turned away when that is full.
     void ToScript(Connection* c, uint32_t now);
     // Into the poll, waiting to read (false: it could not, and has ended) /
-    // out of it.
+    // out of it (closing: its descriptor is about to close).
     bool Register(Connection* c);
-    void Unregister(Connection* c);
+    void Unregister(Connection* c, bool closing);
+    // A connection's tag in the poll: a slot and the slot's generation, so
+    // that an event reported after the connection ended is recognised.
+    void* TakePollTag(Connection* c);
+    void ReleasePollTag(Connection* c);
+    // The connection a tag stands for, or null for a retired tag.
+    Connection* ConnectionOf(void* tag) const;
     void End(Connection* c, bool orderly);
     void SetInterest(Connection* c, unsigned interest);
     void TakeAdopted(uint32_t now);
@@ -111,6 +117,12 @@ private:
     bool stopped_ = false;
 
     // Loop-thread state.
+    struct PollSlot {
+        Connection* connection = nullptr;
+        uint32_t generation = 0;  // 31 bits, advanced each time the slot is let go
+    };
+    std::vector<PollSlot> pollSlots_;
+    std::vector<uint32_t> freePollSlots_;
     std::vector<Connection*> ready_;    // connections with bytes to serve
     std::vector<Connection*> ending_;   // answered, to end once the log lines are written
     Connection* head_[Connection::TimerCount] = {};
