@@ -159,7 +159,7 @@ int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 
 int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     // Without a length the body cannot be told from what follows it:
-    // nothing is written. (A chunked upload was refused alike before.)
+    // nothing is written.
     if (!request->BodyDeclared()) {
         response->SetStatus(411, "Length Required");
         return 1;
