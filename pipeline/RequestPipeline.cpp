@@ -346,7 +346,9 @@ int HTTPServer::DropHeadBody(HTTPRequest* request, HTTPResponse* response) {
     // refused with a status document that is worth showing.
     if (request->Method != MethodHEAD || request->Protocol == HTTP09) return 1;
     // A script's complete response of its own keeps its head.
-    if (response->Raw && response->Entity.IsFile()) response->Entity.SetData(CGIBase::ScriptHead(response->Entity.FileName()));
-    else response->Entity.Discard();
+    if (response->Raw && response->Entity.IsFile())
+        response->Entity.SetData(CGIBase::ScriptHead(response->Entity.FileName()));
+    else
+        response->Entity.Discard();
     return 1;
 }
