@@ -1,9 +1,9 @@
 #pragma once
 // One slot of the pool. The waiting is done by a few event loops, and a
-// slot is what a connection occupies from its hand-over until it ends: NumThreads slots, handed out
-// in index order, whose count of Busy ones is the server's busy count and
-// whose index at hand-over decides the overload flag. No thread belongs to
-// a slot.
+// slot is what a connection occupies from its hand-over until it ends:
+// NumThreads slots, handed out in index order, whose count of Busy ones is
+// the server's busy count and whose index at hand-over decides the
+// overload flag. No thread belongs to a slot.
 //
 // The owner of a connection (its loop, or a worker serving it) is the only
 // one that ends it. Other threads reach the connection of a slot only under
