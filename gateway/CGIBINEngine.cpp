@@ -92,7 +92,6 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     } else {
         start.arguments.push_back(script);
     }
-    request->ScriptCommand = command;
 
     std::string commandLine = command;
     if (request->Query.find('=') == std::string::npos) commandLine += ' ' + PlusToSpace(request->Query);

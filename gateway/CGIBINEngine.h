@@ -24,7 +24,7 @@ public:
     //   - working directory: the script's folder;
     //   - command: the quoted path, or PerlCmdLine, a space and the quoted
     //     path when PerlCGI is set and the name ends in ".pl" (exact case);
-    //     kept in the request's ScriptCommand;
+    //     its log lines quote it;
     //   - arguments: a query without "=" with its plus signs made blanks,
     //     split by the Windows rules (no %-decoding);
     //   - a trace line "(CGI-BIN Launch) WorkPath: ... CmdLine: ... Args: ...".

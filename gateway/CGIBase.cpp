@@ -8,9 +8,11 @@
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "http/PathText.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "server/HTTPServer.h"
+#include "server/ServerSoftware.h"
 #include "server/URLMapping.h"
 
 namespace {
@@ -22,7 +24,7 @@ constexpr size_t kScriptLine = 255;
 }  // namespace
 
 std::string CGIBase::CGIServer_Software() const {
-    return server_->Config().SendVersionInfo ? kServerVersionText : kServerPlainText;
+    return ServerSoftware(server_->Config());
 }
 
 std::string CGIBase::CGIServer_Name() const { return server_->Config().SiteAddress; }
@@ -143,6 +145,22 @@ void CGIBase::ProcessScriptOutput() {
     }
     body.SetOffset(output.Position());
     if (redirect) response_->SetStatus(302);
+}
+
+std::string CGIBase::ScriptHead(const std::string& output) {
+    platform::File file;
+    std::string head;
+    if (file.Open(output, platform::File::Mode::Read)) {
+        char buffer[8192];
+        const long n = file.Read(buffer, sizeof buffer);
+        if (n > 0) head.assign(buffer, static_cast<size_t>(n));
+    }
+    size_t end = head.find("\r\n\r\n");
+    if (end != std::string::npos) end += 4;
+    else if ((end = head.find("\n\n")) != std::string::npos) end += 2;
+    else end = head.size();
+    head.resize(end);
+    return head;
 }
 
 bool CGIBase::RunScript(const platform::ChildStart& start, const std::string& timedOutMessage, unsigned long* error) {

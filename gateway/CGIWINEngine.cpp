@@ -196,7 +196,6 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     start.workingDirectory = ScriptDirectory(program);
     start.arguments = {program, HostForm(profile.Name()), HostForm(content), HostForm(output)};
     const std::string quoted = '"' + program + '"';
-    request->ScriptCommand = quoted;
 
     std::string commandLine = quoted + ' ' + profile.Name() + ' ' + content + ' ' + output;
     if (commandLine.size() > kMaxCommandLine) commandLine.resize(kMaxCommandLine);

@@ -43,7 +43,7 @@ public:
     std::string CGIGateway_Interface() const override;
 
     // Runs the program of the request's PhysicalPath in its folder, with the
-    // command line: the quoted path (kept in ScriptCommand), the
+    // command line: the quoted path (which its log lines quote), the
     // profile file, the content file (the request body, or an empty spare
     // file), the output file (the response's body). File names reach the
     // program in host form. Traces "(CGI-WIN Launch)  WorkPath: ... CmdLine:

@@ -158,7 +158,3 @@ int HTTPEntity::Write(Socket* s, unsigned long timeout, std::string head) {
     if (reply.Size() == 0) return 1;
     return s->SendAll(reply, timeout);
 }
-
-int HTTPEntity::WriteFile(Socket* s, unsigned long timeout) { return IsFile() ? Write(s, timeout) : 0; }
-
-int HTTPEntity::WriteBuffer(Socket* s, unsigned long timeout) { return type_ == EntityData ? Write(s, timeout) : 0; }

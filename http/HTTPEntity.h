@@ -84,10 +84,6 @@ public:
     // each pause). 1 when all of it left, or when there was nothing to send;
     // 0 when a file body cannot be opened or the connection failed.
     int Write(Socket* s, unsigned long timeout, std::string head = {});
-    // Write for a file body only (0 for any other type), and for a memory
-    // body only.
-    int WriteFile(Socket* s, unsigned long timeout);
-    int WriteBuffer(Socket* s, unsigned long timeout);
 
 private:
     // A file body is opened once, when first needed, and the same open file

@@ -98,9 +98,3 @@ void HTTPMessage::AppendHeaders(std::string* out) const {
     }
     put("\r\n");
 }
-
-void HTTPMessage::WriteHeaders(Socket* s, unsigned long timeout) {
-    std::string block;
-    AppendHeaders(&block);
-    s->Send(block.data(), static_cast<int>(block.size()), timeout);
-}

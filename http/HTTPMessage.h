@@ -68,10 +68,8 @@ public:
     // unread), or HeadFault::None: then the block ended at its empty line
     // or at a failed read, which is not reported.
     HeadFault ReadHeaders(Socket* s, unsigned long timeout, size_t* headBytes);
-    // Sends the non-empty headers in table order and the empty line, in one
-    // send. Failures are left to the caller's next socket operation.
-    void WriteHeaders(Socket* s, unsigned long timeout);
-    // Appends the header block text (as WriteHeaders sends it) to *out.
+    // Appends the non-empty headers in table order and the empty line to
+    // *out.
     void AppendHeaders(std::string* out) const;
 
 protected:

@@ -116,6 +116,7 @@ void HTTPRequest::Reset() {
     AllowIndex = 1;
     ResourceKind = ResourceUnset;
     PhysicalPath.clear();
+    RedirectURL.clear();
     ScriptName.clear();
     PathInfo.clear();
     ResourceInfo = platform::FileInfo();
@@ -271,4 +272,3 @@ void NormalisePath(std::string* path) {
     getparents(path);
 }
 
-void HTTPRequest::GetParents() { NormalisePath(&URL); }

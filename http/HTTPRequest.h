@@ -63,10 +63,9 @@ public:
     int AllowIndex = 1;
     int ResourceKind = ResourceUnset;
     std::string PhysicalPath;
-    // The command a gateway ran for this request (the quoted program, after
-    // the Perl command line when one was used), which its log lines quote;
-    // PhysicalPath keeps naming the file.
-    std::string ScriptCommand;
+    // Where the client is sent instead (ResourceRedirect): the Location of
+    // the answer.
+    std::string RedirectURL;
     std::string ScriptName;
     std::string PathInfo;
     // What the pipeline learned of the file at PhysicalPath when it checked
@@ -140,9 +139,6 @@ public:
     // under 1.0 (the version the server answers in): such a client counts
     // on the connection staying open unless told otherwise.
     bool NamesHTTP11() const;
-
-    // Normalises URL in place (NormalisePath).
-    void GetParents();
 
 private:
     Socket* source_ = nullptr;  // the connection Read came from; not owned

@@ -48,6 +48,7 @@ void HTTPResponse::Reset() {
     HTTPMessage::Reset();
     Status = 500;
     Raw = 0;
+    KeepAlive = false;
     Reason.clear();
 }
 

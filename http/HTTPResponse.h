@@ -15,11 +15,15 @@ public:
     int Raw = 0;        // the body is a complete response already
     int Status = 500;
     std::string Reason;
+    // Whether the connection stays open for the next request once this
+    // response has left. Decided once, by PostProcess, which writes the
+    // Connection header from it; the connection core reads it here.
+    bool KeepAlive = false;
 
     HTTPResponse();
     ~HTTPResponse() = default;
 
-    // Also Status 500, Raw 0, an empty Reason.
+    // Also Status 500, Raw 0, an empty Reason, KeepAlive false.
     void Reset() override;
 
     // The standard reason of a code ("Unclassified Error" for codes without one).

@@ -71,8 +71,6 @@ public:
 private:
     friend class EventLoop;
     friend class ListenThread;
-    friend class ServerThread;
-    friend class WorkerPool;
 
     // The lists of the loop's timers.
     enum Timer : uint8_t { NoTimer, ReadTimer, IdleTimer, SendTimer, TimerCount };

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/ListenThread.h"
+#include "net/LoopOwner.h"
 #include "net/ServerThread.h"
 #include "net/Socket.h"
+#include "net/WorkerPool.h"
 #include "platform/Clock.h"
 #include "platform/NetCalls.h"
 #include "platform/Threads.h"
@@ -39,7 +40,7 @@ bool Passed(uint32_t deadline, uint32_t now) { return static_cast<int32_t>(now -
 
 }  // namespace
 
-EventLoop::EventLoop(ListenThread* owner, ConnectionHost* host, Socket* listener)
+EventLoop::EventLoop(LoopOwner* owner, ConnectionHost* host, Socket* listener)
     : owner_(owner), host_(host), listener_(listener) {
     poller_.Add(wake_.Handle(), Poller::Readable, &wake_);
     if (listener_) poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_);
@@ -63,57 +64,82 @@ bool EventLoop::Adopt(Connection* connection) {
 }
 
 void EventLoop::Run() {
+    Begin();
+    Poller::Event events[kEventsPerWait];
+    while (!stop_) {
+        ApplyPriority();
+        const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
+        const uint32_t now = platform::MillisecondClock();
+        TrimWhenQuiet(n > 0, now);
+        RefreshSettings(now);
+        Dispatch(events, n, now);
+        FinishTurn();
+    }
+    EndAll();
+}
+
+void EventLoop::Begin() {
     host_->ThreadStarting(true);
     settings_ = host_->CoreSettings();
     settingsRead_ = platform::MillisecondClock();
     // What start-up used and freed goes back once the loop has been quiet.
     lastActive_ = settingsRead_;
     trimDue_ = true;
-    Poller::Event events[kEventsPerWait];
-    const int self = platform::CurrentThreadId();
-    int applied = 0;
-    while (!stop_) {
-        if (const int priority = priority_; priority != applied) {
-            platform::SetThreadPriority(self, priority);
-            applied = priority;
-        }
-        const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
-        const uint32_t now = platform::MillisecondClock();
-        if (n > 0) {
-            lastActive_ = now;
-            trimDue_ = true;
-        } else if (trimDue_ && now - lastActive_ >= kQuietTime) {
-            Socket::DropSpareBuffers();
-            platform::ReleaseFreeMemory();
-            trimDue_ = false;
-        }
-        if (now - settingsRead_ >= kSettingsAge) {
-            settings_ = host_->CoreSettings();
-            settingsRead_ = now;
-        }
-        for (int i = 0; i < n; ++i) {
-            const Poller::Event& e = events[i];
-            if (e.tag == &wake_) {
-                wake_.Clear();
-                TakeAdopted(now);
-            } else if (e.tag == listener_) {
-                Accept(now);
-            } else {
-                Connection* c = ConnectionOf(e.tag);
-                if (!c) continue;  // late news of a connection that has ended
-                if (c->phase_ == Connection::Sending) {
-                    if (e.writable || e.hangup) Send(c, now);
-                } else if (e.readable || e.hangup) {
-                    Receive(c, now);
-                }
+}
+
+void EventLoop::ApplyPriority() {
+    if (const int priority = priority_; priority != appliedPriority_) {
+        platform::SetThreadPriority(platform::CurrentThreadId(), priority);
+        appliedPriority_ = priority;
+    }
+}
+
+void EventLoop::TrimWhenQuiet(bool active, uint32_t now) {
+    if (active) {
+        lastActive_ = now;
+        trimDue_ = true;
+    } else if (trimDue_ && now - lastActive_ >= kQuietTime) {
+        Socket::DropSpareBuffers();
+        platform::ReleaseFreeMemory();
+        trimDue_ = false;
+    }
+}
+
+void EventLoop::RefreshSettings(uint32_t now) {
+    if (now - settingsRead_ < kSettingsAge) return;
+    settings_ = host_->CoreSettings();
+    settingsRead_ = now;
+}
+
+void EventLoop::Dispatch(const Poller::Event* events, int n, uint32_t now) {
+    for (int i = 0; i < n; ++i) {
+        const Poller::Event& e = events[i];
+        if (e.tag == &wake_) {
+            wake_.Clear();
+            TakeAdopted(now);
+        } else if (e.tag == listener_) {
+            Accept(now);
+        } else {
+            Connection* c = ConnectionOf(e.tag);
+            if (!c) continue;  // late news of a connection that has ended
+            if (c->phase_ == Connection::Sending) {
+                if (e.writable || e.hangup) Send(c, now);
+            } else if (e.readable || e.hangup) {
+                Receive(c, now);
             }
         }
-        ServeBatch();
-        Expire(platform::MillisecondClock());
-        if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
-        host_->WriteLogLines();
-        FinishEndings();
     }
+}
+
+void EventLoop::FinishTurn() {
+    ServeBatch();
+    Expire(platform::MillisecondClock());
+    if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
+    host_->WriteLogLines();
+    FinishEndings();
+}
+
+void EventLoop::EndAll() {
     // Every connection still here is reset, as a flush would.
     {
         std::lock_guard<std::mutex> guard(adoptLock_);

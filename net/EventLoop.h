@@ -24,14 +24,14 @@
 #include "net/ConnectionHost.h"
 #include "platform/Poller.h"
 
-class ListenThread;
+class LoopOwner;
 class Socket;
 
 class EventLoop {
 public:
     // listener: the listening socket, shared by every loop (null when the
     // port could not be opened).
-    EventLoop(ListenThread* owner, ConnectionHost* host, Socket* listener);
+    EventLoop(LoopOwner* owner, ConnectionHost* host, Socket* listener);
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
@@ -56,6 +56,20 @@ public:
     }
 
 private:
+    // The steps of Run. Begin and EndAll frame the loop; each turn applies
+    // a changed priority, hands back memory once the loop has been quiet
+    // for a while, re-reads the host's settings when they are old, acts on
+    // what the poll reported, then serves the requests that came whole,
+    // expires timers, writes the turn's log lines and ends what was
+    // answered. EndAll resets every connection still held.
+    void Begin();
+    void ApplyPriority();
+    void TrimWhenQuiet(bool active, uint32_t now);
+    void RefreshSettings(uint32_t now);
+    void Dispatch(const platform::net::Poller::Event* events, int n, uint32_t now);
+    void FinishTurn();
+    void EndAll();
+
     void Accept(uint32_t now);
     // Out of descriptors (error: the accept's): the listener leaves the
     // poll for a moment; the host is told once per shortage.
@@ -103,7 +117,7 @@ private:
     void Expire(uint32_t now);
     int NextTimeout(uint32_t now) const;
 
-    ListenThread* owner_;
+    LoopOwner* owner_;
     ConnectionHost* host_;
     Socket* listener_;
     platform::net::Poller poller_;
@@ -111,6 +125,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> load_{0};
     std::atomic<int> priority_{0};
+    int appliedPriority_ = 0;  // what the loop's thread runs at; loop thread only
 
     std::mutex adoptLock_;            // guards adopted_ and stopped_
     std::vector<Connection*> adopted_;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/LoopOwner.h"
 #include "net/WorkerPool.h"
 
 class Connection;
@@ -29,7 +30,7 @@ class EventLoop;
 class ServerThread;
 class Socket;
 
-class ListenThread {
+class ListenThread final : public LoopOwner, public WorkerPool::Serving {
 public:
     static constexpr int kMinThreads = 8;
     static constexpr int kMaxThreads = 512;
@@ -76,26 +77,22 @@ public:
     // The listener's thread body.
     int Run();
 
-    // --- For the loops and workers ---------------------------------------
-    // Gives a new connection a slot (see above). False: no slot, the caller
-    // closes the connection unanswered.
-    bool HandOver(Connection* connection);
-    // The loop holding the fewest connections.
-    EventLoop* LeastLoaded();
-    WorkerPool& Workers() { return workers_; }
+    // --- For the loops (LoopOwner) ----------------------------------------
+    // A new connection gets a slot as said above.
+    bool HandOver(Connection* connection) override;
+    EventLoop* LeastLoaded() override;
+    WorkerPool& Workers() override { return workers_; }
+    void LeaveSlot(Connection* connection) override;
+    void End(Connection* connection, bool orderly) override;
+
+    // --- For the workers (WorkerPool::Serving) ---------------------------
     // Serves a connection on the calling worker, then gives it back to its
     // loop or ends it.
-    void ServeOnWorker(Connection* connection);
+    void ServeOnWorker(Connection* connection) override;
     // Serves a request of the scripts' lane as lane says, on the calling
     // worker; then the connection takes a slot again to wait for its next
     // request, or ends.
-    void ServeScript(Connection* connection, WorkerPool::Lane lane);
-    // The connection gives up its slot to wait for its script apart from
-    // the pool (see WorkerPool).
-    void LeaveSlot(Connection* connection);
-    // Ends a connection: its slot is released, then it is shut down (when
-    // orderly) and closed, and deleted.
-    void End(Connection* connection, bool orderly);
+    void ServeScript(Connection* connection, WorkerPool::Lane lane) override;
 
 private:
     bool EvictOldest();

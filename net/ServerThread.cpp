@@ -69,5 +69,5 @@ bool ServerThread::Evict(uint32_t now, uint32_t minimumAge) {
 }
 
 void ServerThread::EndThread() {
-    if (State != Ended) State = NotReady;
+    State = NotReady;
 }

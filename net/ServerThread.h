@@ -1,10 +1,9 @@
 #pragma once
-// One slot of the pool. The pool used to be a thread per connection; now
-// the waiting is done by a few event loops and a slot is what a connection
-// occupies from its hand-over until it ends: NumThreads slots, handed out
-// in index order, whose count of Busy ones is the server's busy count and
-// whose index at hand-over decides the overload flag. No thread belongs to
-// a slot.
+// One slot of the pool. The waiting is done by a few event loops, and a
+// slot is what a connection occupies from its hand-over until it ends:
+// NumThreads slots, handed out in index order, whose count of Busy ones is
+// the server's busy count and whose index at hand-over decides the
+// overload flag. No thread belongs to a slot.
 //
 // The owner of a connection (its loop, or a worker serving it) is the only
 // one that ends it. Other threads reach the connection of a slot only under
@@ -21,7 +20,7 @@ class Connection;
 
 class ServerThread {
 public:
-    enum StateCode : int { NotReady = 0, Idle = 1, Busy = 2, Ended = 3 };
+    enum StateCode : int { NotReady = 0, Idle = 1, Busy = 2 };
 
     std::atomic<int> State{NotReady};
 

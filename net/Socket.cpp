@@ -105,9 +105,6 @@ int Socket::NoBlock(int on) {
     const int was = noWait_ ? 1 : 0;
     noWait_ = on != 0;
     starved_ = false;
-    // A descriptor that blocks would make the kernel wait: NoWait makes it
-    // non-blocking for good.
-    if (noWait_ && KernelBlocks() && sys::SetBlocking(Handle, false) == 0) kernelReceiveTimeout_ = 0;
     return was;
 }
 
@@ -132,11 +129,10 @@ int Socket::WaitFor(bool forWrite, unsigned long remaining) {
 
 std::unique_ptr<Socket> Socket::Accept() {
     for (;;) {
-        const int c = sys::Accept(Handle, childReceiveTimeout_ != 0);
+        const int c = sys::Accept(Handle);
         if (c >= 0) {
             auto connection = std::make_unique<Socket>();
             connection->Handle = c;
-            connection->kernelReceiveTimeout_ = childReceiveTimeout_;  // it blocks, as said there
             return connection;
         }
         if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) {
@@ -147,14 +143,6 @@ std::unique_ptr<Socket> Socket::Accept() {
         // wait and the next accept then fails.
         if (WaitFor(false, kNoTimeout) < 0) return nullptr;
     }
-}
-
-int Socket::SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout) {
-    // A zero time-out would mean "wait for ever" to the kernel.
-    if (receiveTimeout == 0 || sendTimeout == 0) return -1;
-    if (sys::SetTimeouts(Handle, receiveTimeout, sendTimeout) != 0) return Fail();
-    childReceiveTimeout_ = receiveTimeout;
-    return 0;
 }
 
 int Socket::SetNoDelay(int on) { return sys::SetNoDelay(Handle, on) == 0 ? 0 : Fail(); }
@@ -473,22 +461,7 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
 int Socket::ReadReady(unsigned long timeout) {
     if (!IsOpen()) return 0;
     if (inputStart_ < inputEnd_) return 1;
-    if (!KernelBlocks() || timeout == 0 || timeout == kNoTimeout) return WaitFor(false, timeout) > 0 ? 1 : 0;
-    // The wait and the data in one receive: the request that ends the wait
-    // is buffered for the reader.
-    if (timeout != kernelReceiveTimeout_) {
-        if (sys::SetReceiveTimeout(Handle, timeout) != 0) return WaitFor(false, timeout) > 0 ? 1 : 0;
-        kernelReceiveTimeout_ = timeout;
-    }
-    if (!input_) input_ = TakeBuffer();
-    const long n = sys::WaitingRecv(Handle, input_.get(), kInputSize);
-    if (n < 0) {
-        Fail();
-        return 0;
-    }
-    inputStart_ = 0;
-    inputEnd_ = static_cast<uint32_t>(n);
-    return 1;  // data, or the peer's end of the stream, which the next read meets again
+    return WaitFor(false, timeout) > 0 ? 1 : 0;
 }
 
 int Socket::WriteReady(unsigned long timeout) {

@@ -23,9 +23,7 @@
 // ReceiveMore, DropArrived and SendSome never wait, and ReadReady and
 // WriteReady wait as asked, in either mode. The descriptor itself never
 // blocks, so a mode change costs no system call and a waiting operation
-// wakes when another thread shuts the socket down. The one exception is a
-// connection of a listener given SetChildTimeouts: its descriptor blocks
-// with the kernel's time-outs (see there) until it is put in NoWait mode.
+// wakes when another thread shuts the socket down.
 //
 // Time-outs are in milliseconds. A timed Recv or Send restarts its clock at
 // every chunk that moves, so the time-out bounds a pause, not the transfer;
@@ -153,12 +151,6 @@ public:
     // error or time-out.
     int SendAll(Reply& reply, unsigned long timeout);
 
-    // For a listener: the connections it accepts from now on have
-    // descriptors that block, with these kernel time-outs, so that they
-    // wait for the next request in the receive itself (ReadReady costs one
-    // system call instead of two) and send files under sendTimeout. 0 or
-    // -1 (also for a zero time-out, which the kernel takes as none).
-    int SetChildTimeouts(unsigned long receiveTimeout, unsigned long sendTimeout);
     // The bytes of this connection the peer has acknowledged, or -1. Safe
     // from another thread while the socket stays open.
     int64_t Acknowledged() const { return platform::net::Acknowledged(Handle); }
@@ -191,7 +183,6 @@ private:
     int Fail();
     int Starve();  // a NoWait read that found nothing buffered
     int WouldWait();  // a NoWait operation that would have to wait
-    bool KernelBlocks() const { return kernelReceiveTimeout_ != 0; }
     // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
     long Fill();
     int WaitFor(bool forWrite, unsigned long remaining);
@@ -199,11 +190,6 @@ private:
     int Handle = platform::net::kInvalidSocket;
     bool noWait_ = false;   // the mode: NoWait, or Waiting
     bool starved_ = false;  // a NoWait read ran out of buffered bytes
-    // Non-zero only while the descriptor itself blocks (a connection of a
-    // listener given SetChildTimeouts): its kernel receive time-out.
-    unsigned long kernelReceiveTimeout_ = 0;
-    // A listener's: non-zero when its connections get blocking descriptors.
-    unsigned long childReceiveTimeout_ = 0;
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
     std::unique_ptr<char[]> input_;

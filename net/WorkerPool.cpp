@@ -4,7 +4,6 @@
 #include <chrono>
 
 #include "net/ConnectionHost.h"
-#include "net/ListenThread.h"
 #include "net/Connection.h"
 #include "platform/Clock.h"
 #include "platform/Threads.h"
@@ -18,7 +17,7 @@ constexpr int kKeptIdle = 1;
 
 }  // namespace
 
-WorkerPool::WorkerPool(ListenThread* listener, ConnectionHost* host) : listener_(listener), host_(host) {}
+WorkerPool::WorkerPool(Serving* server, ConnectionHost* host) : server_(server), host_(host) {}
 
 WorkerPool::~WorkerPool() { Stop(); }
 
@@ -149,8 +148,8 @@ void WorkerPool::Run() {
             platform::SetThreadPriority(self, priority);
             applied = priority;
         }
-        if (lane == Lane::General) listener_->ServeOnWorker(connection);
-        else listener_->ServeScript(connection, lane);
+        if (lane == Lane::General) server_->ServeOnWorker(connection);
+        else server_->ServeScript(connection, lane);
         lock.lock();
     }
     if (!stopping_) finished_.push_back(std::this_thread::get_id());

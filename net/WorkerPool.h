@@ -28,11 +28,13 @@
 
 class Connection;
 class ConnectionHost;
-class ListenThread;
 
 class WorkerPool {
 public:
-    WorkerPool(ListenThread* listener, ConnectionHost* host);
+    class Serving;
+    // server: serves what a worker takes (the listener); host: the server
+    // the worker threads report their start and end to.
+    WorkerPool(Serving* server, ConnectionHost* host);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -59,10 +61,19 @@ public:
     void LeaveLane(Connection* connection);
     // How a worker is to serve what it took.
     enum class Lane {
-        General,           // ListenThread::ServeOnWorker
+        General,           // Serving::ServeOnWorker
         Script,            // run the script
         ScriptTurnedAway,  // its wait ran out: the overload answer
         ScriptDropped,     // the pool stops: ended unanswered
+    };
+    // What a worker asks of the listener: to serve what it took.
+    class Serving {
+    public:
+        virtual ~Serving() = default;
+        // Lane::General: the connection's next request.
+        virtual void ServeOnWorker(Connection* connection) = 0;
+        // Any other lane: a request of the scripts' lane, as lane says.
+        virtual void ServeScript(Connection* connection, Lane lane) = 0;
     };
     // Lets the work in hand finish and ends every thread; script requests
     // still waiting are ended unanswered.
@@ -88,7 +99,7 @@ private:
     // How long an idle thread may sleep before a wait runs out.
     std::chrono::milliseconds NextExpiry(uint32_t now) const;
 
-    ListenThread* listener_;
+    Serving* server_;
     ConnectionHost* host_;
     std::mutex lock_;  // guards everything below
     std::condition_variable wake_;

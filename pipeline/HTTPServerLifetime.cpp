@@ -41,7 +41,6 @@ private:
 
 HTTPServer::HTTPServer(const std::string& setupName)
     : host_(std::make_unique<ServerHost>(this)),
-      Statistics(this),
       Listener(host_.get()),
       setupName_(setupName.empty() ? "Primary" : setupName),
       config_(std::make_shared<const HTTPConfiguration>()) {

@@ -47,6 +47,14 @@ const std::string& ContentType(const HTTPServer* server, const HTTPConfiguration
     return found->second;
 }
 
+}  // namespace
+
+bool IsParsedPage(const HTTPConfiguration& config, const HTTPResponse& response) {
+    return config.ProcessSSI && EqualNoCase(response.Header[Hdr::ContentType], "text/x-server-parsed-html");
+}
+
+namespace {
+
 void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     response->Header[Hdr::Connection].clear();
     if (request->ResourceKind == ResourceCGIBin) {
@@ -70,9 +78,7 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
     if (header.empty() || request->Protocol == HTTP09 || request->ResourceKind != ResourceDocument ||
         response->Status != 200 || response->Raw || body.Type() != EntityFile)
         return;
-    if (server->Config().ProcessSSI &&
-        EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html"))
-        return;
+    if (IsParsedPage(server->Config(), *response)) return;
     const std::string& ifRange = request->Header[Hdr::IfRange];
     if (!ifRange.empty() && ifRange != response->Header[Hdr::LastModified]) return;
 
@@ -153,7 +159,7 @@ int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 
 int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
     // Without a length the body cannot be told from what follows it:
-    // nothing is written. (A chunked upload was refused alike before.)
+    // nothing is written.
     if (!request->BodyDeclared()) {
         response->SetStatus(411, "Length Required");
         return 1;

@@ -4,9 +4,15 @@
 // ResourceKind and its PhysicalPath (backslashes, default index applied),
 // and for PUT and DELETE the master key has been verified. All return 1.
 
+class HTTPConfiguration;
 class HTTPServer;
 class HTTPRequest;
 class HTTPResponse;
+
+// Whether the server expands the server-side includes of response before
+// sending it: the setup processes them and the body is typed as a parsed
+// page.
+bool IsParsedPage(const HTTPConfiguration& config, const HTTPResponse& response);
 
 // A document becomes the body (or 304 when unchanged since If-Modified-Since,
 // compared to the second, as Last-Modified shows it); a script runs through

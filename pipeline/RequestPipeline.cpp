@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "auth/AuthDecode.h"
+#include "gateway/CGIBase.h"
 #include "gateway/SSIEngine.h"
 #include "http/Dates.h"
 #include "http/Escapes.h"
@@ -17,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "server/HTTPServer.h"
+#include "server/ServerSoftware.h"
 #include "server/URLMapping.h"
 
 namespace {
@@ -26,24 +28,6 @@ constexpr int kRetryAfterSeconds = 5;
 
 // What a client without the master key's credentials is asked for.
 constexpr const char* kBasicChallenge = "Basic realm=\"Varevavo\"";
-
-// The status line and headers at the start of a script's complete response
-// of its own (looked for in its first 8 KB), up to and with the empty line.
-std::string ScriptHead(const std::string& output) {
-    platform::File file;
-    std::string head;
-    if (file.Open(output, platform::File::Mode::Read)) {
-        char buffer[8192];
-        const long n = file.Read(buffer, sizeof buffer);
-        if (n > 0) head.assign(buffer, static_cast<size_t>(n));
-    }
-    size_t end = head.find("\r\n\r\n");
-    if (end != std::string::npos) end += 4;
-    else if ((end = head.find("\n\n")) != std::string::npos) end += 2;
-    else end = head.size();
-    head.resize(end);
-    return head;
-}
 
 // A body is stored only where it is used: as the input of a script that
 // runs, or as the document a PUT writes (RunResource comes after
@@ -166,7 +150,7 @@ int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
     const HTTPConfiguration& config = Config();
     response->Protocol = request->Protocol;
     response->Header[Hdr::Date] = gm_timestr_822(static_cast<long>(platform::UnixTimeNow()));
-    response->Header[Hdr::Server] = config.SendVersionInfo ? kServerVersionText : kServerPlainText;
+    response->Header[Hdr::Server] = ServerSoftware(config);
     if (Overloaded || request->TurnedAway) {
         response->SetStatus(503, "Server overloaded");
         // The pool frees up in moments: a client that honours it comes back
@@ -257,7 +241,7 @@ int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
 
 int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
     if (EqualNoCase(request->URL, "/~stats")) {
-        Statistics.GetStats(&response->Entity);
+        Statistics.GetStats(&response->Entity, *Snapshot(), static_cast<uint32_t>(Listener.BusyCount()));
         response->SetStatus(200);
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
         response->Header[Hdr::ContentType] = "text/html";
@@ -266,6 +250,7 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
     URLMapping mapping(Config(), request->URL);
     request->ResourceKind = mapping.Kind;
     request->PhysicalPath = std::move(mapping.PhysicalPath);
+    if (mapping.Kind == ResourceRedirect) request->RedirectURL = std::move(mapping.RedirectURL);
     if (mapping.SplitsPathInfo) {
         request->ScriptName = request->URL;
         FindPathInfo(&request->PhysicalPath, &request->ScriptName, &request->PathInfo);
@@ -276,7 +261,7 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
 int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     if (request->ResourceKind == ResourceRedirect) {
         response->SetStatus(302);
-        response->Header[Hdr::Location] = request->PhysicalPath;
+        response->Header[Hdr::Location] = request->RedirectURL;
         return 0;
     }
     request->PhysicalPath = SlashesBack(std::move(request->PhysicalPath));
@@ -301,9 +286,9 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     }
     if (path.back() != '\\' && exists && info.directory) {
         request->ResourceKind = ResourceRedirect;
-        path = SiteURL(request->Header[Hdr::Host], Config()) + EncodePath(request->URL + "/");
+        request->RedirectURL = SiteURL(request->Header[Hdr::Host], Config()) + EncodePath(request->URL + "/");
         response->SetStatus(302);
-        response->Header[Hdr::Location] = path;
+        response->Header[Hdr::Location] = request->RedirectURL;
         return 0;
     }
     request->ResourceInfo = info;
@@ -328,8 +313,7 @@ int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
 
 int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed) {
     const HTTPConfiguration& config = Config();
-    if (completed && config.ProcessSSI &&
-        EqualNoCase(response->Header[Hdr::ContentType], "text/x-server-parsed-html")) {
+    if (completed && IsParsedPage(config, *response)) {
         response->Header[Hdr::ContentType] = "text/html";
         const std::string page = response->Entity.FileName();
         SSIEngine engine(this);
@@ -341,13 +325,17 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     }
     // Bytes of this request left unread (a body, a body in a transfer
     // coding) would be taken for the next one.
-    if (completed && config.UseKeepAlive && EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
-        !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft())
-        response->Header[Hdr::Connection] = "Keep-Alive";
+    const bool granted = completed && config.UseKeepAlive &&
+                         EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
+                         !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft();
+    // A script's own "Connection: Keep-Alive" header stands as it wrote it
+    // and keeps the connection too.
+    response->KeepAlive = granted || EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive");
+    if (granted) response->Header[Hdr::Connection] = "Keep-Alive";
     // A client that counts on the connection staying open (HTTP/1.1 by
     // default, others when they asked) must hear that it closes, or it sends
     // its next request into a closed connection.
-    if (request->Protocol != HTTP09 && !EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive") &&
+    if (request->Protocol != HTTP09 && !response->KeepAlive &&
         (ContainsNoCase(request->Header[Hdr::Connection], "Keep-Alive") || request->NamesHTTP11()))
         response->Header[Hdr::Connection] = "close";
     return 1;
@@ -358,7 +346,9 @@ int HTTPServer::DropHeadBody(HTTPRequest* request, HTTPResponse* response) {
     // refused with a status document that is worth showing.
     if (request->Method != MethodHEAD || request->Protocol == HTTP09) return 1;
     // A script's complete response of its own keeps its head.
-    if (response->Raw && response->Entity.IsFile()) response->Entity.SetData(ScriptHead(response->Entity.FileName()));
-    else response->Entity.Discard();
+    if (response->Raw && response->Entity.IsFile())
+        response->Entity.SetData(CGIBase::ScriptHead(response->Entity.FileName()));
+    else
+        response->Entity.Discard();
     return 1;
 }

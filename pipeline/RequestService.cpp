@@ -5,7 +5,6 @@
 #include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
-#include "http/LetterCase.h"
 #include "net/Connection.h"
 #include "net/Reply.h"
 #include "platform/NetCalls.h"
@@ -74,7 +73,7 @@ Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& reques
 // may still be sending (a body left unread, bytes after the request, a
 // client that asked to keep the connection and may pipeline).
 ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, Socket& s) {
-    if (EqualNoCase(response.Header[Hdr::Connection], "Keep-Alive")) return ConnectionHost::After::KeepAlive;
+    if (response.KeepAlive) return ConnectionHost::After::KeepAlive;
     if (request.InputLeft() || !s.Buffered().empty() || !request.Header[Hdr::Connection].empty() ||
         request.NamesHTTP11())
         return ConnectionHost::After::Linger;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/Paths.h"
@@ -171,6 +172,12 @@ bool ReadWholeFile(std::string_view path, std::string* contents) {
         if (n == 0) return true;
         contents->append(buffer, static_cast<size_t>(n));
     }
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    // The GNU form: the text may be a constant rather than the buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace platform

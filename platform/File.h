@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/FileSystem.h"
+#include "platform/FileInfo.h"
 #include "platform/FileTime.h"
 
 namespace platform {
@@ -78,5 +78,9 @@ private:
 
 // Reads a whole file into text; false when it cannot be opened or read.
 bool ReadWholeFile(std::string_view path, std::string* contents);
+
+// The system's words for an error number of this host, as a failed file
+// operation gives its reason.
+std::string SystemErrorText(int error);
 
 }  // namespace platform

@@ -269,12 +269,6 @@ bool CannotGrow(std::string_view path) {
            static_cast<rlim_t>(st.st_size) >= limit.rlim_cur;
 }
 
-std::string SystemErrorText(int error) {
-    char buffer[256];
-    // The GNU form: the text may be a constant rather than the buffer.
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
-
 HomeLock::~HomeLock() { Release(); }
 
 void HomeLock::Release() {

@@ -8,16 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileInfo.h"
 #include "platform/FileTime.h"
 
 namespace platform {
-
-struct FileInfo {
-    bool directory = false;
-    bool hidden = false;      // the name starts with a dot (other than . and ..)
-    uint64_t size = 0;        // 0 for directories
-    FILETIME lastWrite;       // UTC
-};
 
 // Attributes of a path. False (and *info untouched) when it cannot be read.
 bool GetFileInfo(std::string_view path, FileInfo* info);
@@ -65,9 +59,6 @@ std::string CreateTempFile();
 // file system has no block left for this process, or it has reached this
 // process's file-size limit (the scripts it starts inherit both).
 bool CannotGrow(std::string_view path);
-
-// The system's words for an error number of this host.
-std::string SystemErrorText(int error);
 
 // Held by a running server from its start to its stop, so that a server
 // starting on a home can tell whether another runs on it.

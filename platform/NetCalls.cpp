@@ -1,7 +1,6 @@
 #include "platform/NetCalls.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,7 +8,6 @@
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -151,8 +149,8 @@ int Bind(int s, uint16_t port) {
 
 int Listen(int s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
 
-int Accept(int s, bool blockingChild) {
-    const int flags = SOCK_CLOEXEC | (blockingChild ? 0 : SOCK_NONBLOCK);
+int Accept(int s) {
+    const int flags = SOCK_CLOEXEC | SOCK_NONBLOCK;
     for (;;) {
         const int c = ::accept4(s, nullptr, nullptr, flags);
         if (c >= 0) return c;
@@ -174,29 +172,6 @@ int SetLinger(int s, int on, int seconds) {
     l.l_onoff = on ? 1 : 0;
     l.l_linger = static_cast<int16_t>(seconds);
     return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0 ? 0 : Fail();
-}
-
-namespace {
-bool SetTimeout(int s, int option, unsigned long ms) {
-    timeval tv;
-    tv.tv_sec = static_cast<time_t>(ms / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    return ::setsockopt(s, SOL_SOCKET, option, &tv, sizeof tv) == 0;
-}
-}  // namespace
-
-int SetTimeouts(int s, unsigned long receiveMs, unsigned long sendMs) {
-    return SetTimeout(s, SO_RCVTIMEO, receiveMs) && SetTimeout(s, SO_SNDTIMEO, sendMs) ? 0 : Fail();
-}
-
-int SetReceiveTimeout(int s, unsigned long receiveMs) { return SetTimeout(s, SO_RCVTIMEO, receiveMs) ? 0 : Fail(); }
-
-int SetBlocking(int s, bool blocking) {
-    const int flags = ::fcntl(s, F_GETFL);
-    if (flags < 0) return Fail();
-    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-    if (wanted != flags && ::fcntl(s, F_SETFL, wanted) != 0) return Fail();
-    return 0;
 }
 
 int Connect(int s, const SocketAddress& to) {
@@ -252,14 +227,6 @@ long SendTwo(int s, const void* first, size_t firstSize, const void* second, siz
 long Recv(int s, void* buffer, size_t size) {
     for (;;) {
         const ssize_t n = ::recv(s, buffer, size, MSG_DONTWAIT);
-        if (n >= 0) return n;
-        if (errno != EINTR) return Fail();
-    }
-}
-
-long WaitingRecv(int s, void* buffer, size_t size) {
-    for (;;) {
-        const ssize_t n = ::recv(s, buffer, size, 0);
         if (n >= 0) return n;
         if (errno != EINTR) return Fail();
     }

@@ -81,10 +81,8 @@ int Create(int type);                       // 1 stream, 2 datagram; IPv4
 int Close(int s);
 int Bind(int s, uint16_t port);             // all local addresses
 int Listen(int s, int backlog);
-// The next connection. A listener given SetTimeouts hands out connections
-// whose descriptor blocks (with those time-outs, inherited from it) so that
-// WaitingRecv can wait in the receive itself; others are non-blocking.
-int Accept(int s, bool blockingChild = false);
+// The next connection, with a non-blocking descriptor.
+int Accept(int s);
 int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
 int SetKeepAlive(int s, int on);
@@ -95,14 +93,6 @@ int SetNoDelay(int s, int on);
 // them in), or -1.
 int64_t Acknowledged(int s);
 int SetLinger(int s, int on, int seconds);
-// The longest a blocking receive or send on s waits (milliseconds; 0
-// means without limit). Connections accepted later inherit them.
-int SetTimeouts(int s, unsigned long receiveMs, unsigned long sendMs);
-int SetReceiveTimeout(int s, unsigned long receiveMs);
-// Makes the descriptor itself block (or not). Only the connections of a
-// listener given SetTimeouts block; every other call here stays
-// non-blocking.
-int SetBlocking(int s, bool blocking);
 int Connect(int s, const SocketAddress& to);  // WSAEWOULDBLOCK while in progress
 int ConnectResult(int s);                      // after Wait for writing: 0 or -1
 int GetName(int s, SocketAddress* out);
@@ -114,9 +104,6 @@ int GetPeer(int s, SocketAddress* out);
 long Send(int s, const void* data, size_t size, bool more = false);
 long SendTwo(int s, const void* first, size_t firstSize, const void* second, size_t secondSize, bool more = false);
 long Recv(int s, void* buffer, size_t size);
-// A receive that waits, on a blocking descriptor, up to its receive time-out
-// (then WSAEWOULDBLOCK): one system call for the wait and the data.
-long WaitingRecv(int s, void* buffer, size_t size);
 // Sends up to count bytes of file from *offset (advanced by what was sent).
 long SendFile(int s, const platform::File& file, uint64_t* offset, size_t count);
 

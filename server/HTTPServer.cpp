@@ -8,9 +8,6 @@
 #include "platform/MessageDisplay.h"
 #include "server/ShellLink.h"
 
-const char* const kServerVersionText = "Varevavo/1.0b3A (Win32; i386)";
-const char* const kServerPlainText = "Varevavo (Win32; i386)";
-
 namespace {
 
 // The record pinned for the calling thread by a RequestScope.
@@ -139,14 +136,14 @@ void HTTPServer::ShutdownServer() {
     Overloaded = 1;
     Accepting = 0;
     Available = 0;
+    // New connections are dropped and requests still coming are answered
+    // 503 from now on; the requests already being served get half a second
+    // to finish before the listener resets whatever connection is left.
     platform::SleepMilliseconds(500);
     // The loops write the lines they keep for their last batches as they
     // end: the logs close after them, so that none of those lines is lost.
     Listener.Stop();
-    AccessLog.StopLogFile();
-    ErrorLog.StopLogFile();
-    ReferrerLog.StopLogFile();
-    TraceLog.StopLogFile();
+    for (EventLog* log : Logs()) log->StopLogFile();
     homeLock_.Release();
     shutDown_ = true;
 }

@@ -19,6 +19,7 @@
 // a RequestScope), so it sees one whole record, before or after a reload,
 // never a mix and never a freed one.
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -36,10 +37,6 @@
 class HTTPRequest;
 class HTTPResponse;
 class ShellLink;
-
-// The Server header and SERVER_SOFTWARE, with and without the version.
-extern const char* const kServerVersionText;
-extern const char* const kServerPlainText;
 
 class HTTPServer {
 public:
@@ -100,8 +97,9 @@ public:
     int RunResource(HTTPRequest* request, HTTPResponse* response);
     // Runs after every request, completed meaning that no stage stopped it.
     // Only a completed request has its server-side includes expanded and
-    // may be granted "Keep-Alive"; any response that closes the connection
-    // says "Connection: close" to a client that expected it to stay open.
+    // may be granted "Keep-Alive" (response->KeepAlive, and the header
+    // written from it); any response that closes the connection says
+    // "Connection: close" to a client that expected it to stay open.
     int PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed = true);
     // The last stage: a HEAD answer keeps the headers of the GET it mirrors
     // and loses its body (a script's complete response of its own keeps its
@@ -206,6 +204,8 @@ public:
     ListenThread Listener;
 
 private:
+    // The four logs, in the order they are opened, flushed and stopped.
+    std::array<EventLog*, 4> Logs() { return {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog}; }
     // Opens the logs and applies the priority of the live record.
     void ApplyRecord();
     // True when the edited setup names another port or number of slots

@@ -40,23 +40,26 @@ void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
     const HTTPConfiguration& config = LogRecord(&hold);
     // A log that lost lines to a full disk says so in the error log once it
     // can write again.
-    for (EventLog* log : {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog})
-        log->ReportLossesTo(&ErrorLog, SystemErrorLine);
-    OpenOrClose(AccessLog, config.AccessLogMask, config.AccessLogFileName, "Error opening access log.  Check setup.",
-                failures);
-    OpenOrClose(ErrorLog, config.ErrorLogMask, config.ErrorLogFileName, "Error opening error log.  Check setup.",
-                failures);
-    OpenOrClose(ReferrerLog, config.ReferrerLogMask, config.ReferrerLogFileName,
-                "Error opening referrer log.  Check setup.", failures);
-    OpenOrClose(TraceLog, config.TraceLogMask, config.TraceLogFileName, "Error opening trace log.  Check setup.",
-                failures);
+    const auto logs = Logs();
+    for (EventLog* log : logs) log->ReportLossesTo(&ErrorLog, SystemErrorLine);
+    // The settings of each log, in the order of Logs().
+    const struct {
+        uint32_t mask;
+        const std::string& fileName;
+        const char* failure;
+    } settings[] = {
+        {config.AccessLogMask, config.AccessLogFileName, "Error opening access log.  Check setup."},
+        {config.ErrorLogMask, config.ErrorLogFileName, "Error opening error log.  Check setup."},
+        {config.ReferrerLogMask, config.ReferrerLogFileName, "Error opening referrer log.  Check setup."},
+        {config.TraceLogMask, config.TraceLogFileName, "Error opening trace log.  Check setup."},
+    };
+    static_assert(std::size(settings) == std::tuple_size_v<decltype(logs)>);
+    for (size_t i = 0; i < logs.size(); ++i)
+        OpenOrClose(*logs[i], settings[i].mask, settings[i].fileName, settings[i].failure, failures);
 }
 
 void HTTPServer::FlushLogs() {
-    AccessLog.FlushLogFile();
-    ErrorLog.FlushLogFile();
-    ReferrerLog.FlushLogFile();
-    TraceLog.FlushLogFile();
+    for (EventLog* log : Logs()) log->FlushLogFile();
 }
 
 namespace {

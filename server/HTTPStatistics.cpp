@@ -3,11 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "config/HTTPConfiguration.h"
 #include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "platform/Clock.h"
-#include "server/HTTPServer.h"
+#include "server/ServerSoftware.h"
 
 namespace {
 
@@ -29,10 +30,8 @@ void Line(std::string* page, const char* label, uint64_t value) {
 
 }  // namespace
 
-HTTPStatistics::HTTPStatistics(HTTPServer* server)
-    : StartText(gm_timestr_822(static_cast<long>(platform::UnixTimeNow()))),
-      StartTime(platform::UnixTimeNow()),
-      server_(server) {}
+HTTPStatistics::HTTPStatistics()
+    : StartText(gm_timestr_822(static_cast<long>(platform::UnixTimeNow()))), StartTime(platform::UnixTimeNow()) {}
 
 void HTTPStatistics::Reset() {
     for (auto* counter :
@@ -68,13 +67,12 @@ void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
     }
 }
 
-void HTTPStatistics::GetStats(HTTPEntity* body) {
-    const auto config = server_->Snapshot();
-    const char* version = config->SendVersionInfo ? kServerVersionText : kServerPlainText;
+void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections) {
+    const char* version = ServerSoftware(config);
     std::string page;
     page.reserve(2048);
-    page += "<HTML><HEAD><TITLE>Varevavo Statistics for " + config->SiteAddress + "</TITLE></HEAD>\n";
-    page += "<BODY BGCOLOR=\"#FFFFFF\"><CENTER><H1>Web Server Statistics for " + config->SiteAddress +
+    page += "<HTML><HEAD><TITLE>Varevavo Statistics for " + config.SiteAddress + "</TITLE></HEAD>\n";
+    page += "<BODY BGCOLOR=\"#FFFFFF\"><CENTER><H1>Web Server Statistics for " + config.SiteAddress +
             "</H1></CENTER><HR>\n";
     page += "<PRE>\n";
     char text[256];
@@ -87,7 +85,7 @@ void HTTPStatistics::GetStats(HTTPEntity* body) {
                   static_cast<int>(s / 2592000), static_cast<int>((s / 86400) % 30), static_cast<int>((s / 3600) % 24),
                   static_cast<int>((s / 60) % 60), static_cast<int>(s % 60));
     page += text;
-    Line(&page, "Active connections:           ", static_cast<uint32_t>(server_->Listener.BusyCount()));
+    Line(&page, "Active connections:           ", activeConnections);
     Line(&page, "Total requests:               ", TotalRequests);
     Line(&page, "Bytes sent:                   ", BytesSent);
     Line(&page, "Bytes received:               ", BytesReceived);
@@ -102,7 +100,7 @@ void HTTPStatistics::GetStats(HTTPEntity* body) {
     page += "\n";
     Line(&page, "Total Errors:                 ", Errors);
     page += "</PRE><HR>";
-    page += "<A HREF=\"mailto:" + config->AdminEmail + "\"><ADDRESS>&lt;" + config->AdminEmail +
+    page += "<A HREF=\"mailto:" + config.AdminEmail + "\"><ADDRESS>&lt;" + config.AdminEmail +
             "&gt;</ADDRESS></A>";
     page += "</BODY></HTML>";
     body->SetData(std::move(page));

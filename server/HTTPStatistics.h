@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-class HTTPServer;
+class HTTPConfiguration;
 class HTTPRequest;
 class HTTPResponse;
 class HTTPEntity;
@@ -20,15 +20,16 @@ public:
     // Method slots: 0 for a method not recognised, then OPTIONS .. TRACE.
     static constexpr int kMethodSlots = 8;
 
-    explicit HTTPStatistics(HTTPServer* server);
+    HTTPStatistics();
 
     // Every counter to 0; the start time stays.
     void Reset();
     // Counts one finished request: body sizes, method, redirections, "Use
     // Cache" answers, authorization failures, script requests and errors.
     void LogStats(HTTPRequest* request, HTTPResponse* response);
-    // Makes body a memory body holding the statistics page.
-    void GetStats(HTTPEntity* body);
+    // Makes body a memory body holding the statistics page of the site
+    // config describes, with activeConnections as the connections open now.
+    void GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections);
 
     std::atomic<uint32_t> TotalRequests{0};
     std::atomic<uint64_t> BytesSent{0};
@@ -41,7 +42,4 @@ public:
     std::atomic<uint32_t> Errors{0};
     const std::string StartText;  // the creation time, RFC 822 form
     const int64_t StartTime;      // seconds since 1970
-
-private:
-    HTTPServer* server_;
 };

@@ -35,8 +35,9 @@ URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : 
         if (const Mapping* entry = FindFirst(config.*list.list, HasVirtual, url)) {
             Kind = list.kind;
             SplitsPathInfo = list.splitsPathInfo;
-            PhysicalPath = entry->second;
-            PhysicalPath += url.substr(std::min(entry->first.size(), url.size()));
+            std::string& target = Kind == ResourceRedirect ? RedirectURL : PhysicalPath;
+            target = entry->second;
+            target += url.substr(std::min(entry->first.size(), url.size()));
             return;
         }
     }

@@ -32,9 +32,10 @@ public:
     // ResourceDocument, ResourceCGIBin, ResourceCGIWin or ResourceRedirect.
     int Kind;
     // The target with the rest of the URL after it, slashes as they came:
-    // a file path for documents and scripts, the redirection's URL for
-    // ResourceRedirect.
+    // the file path of a document or script in PhysicalPath, the URL of a
+    // redirection (ResourceRedirect) in RedirectURL; the other stays empty.
     std::string PhysicalPath;
+    std::string RedirectURL;
     // A script's URL may go on past the script: the rest is its PATH_INFO.
     bool SplitsPathInfo = false;
 

@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!request.Read(server.get(), 200, 0)) break;
         }
         ++pass;
-        request.GetParents();
+        NormalisePath(&request.URL);
         // A body is read as a request that uses it would; a length that is
         // not sound is never read.
         if (request.Fault != HeadFault::None && !(request.BadFraming && request.InputLeft())) std::abort();

@@ -222,10 +222,9 @@ TEST(Parents, Normalisation) {
         getparents(&path);
         EXPECT_EQ(path, c.out) << c.in;
     }
-    HTTPRequest r;
-    r.URL = "\\a\\..\\b";
-    r.GetParents();
-    EXPECT_EQ(r.URL, "/b") << "backslashes are slashes first";
+    std::string url = "\\a\\..\\b";
+    NormalisePath(&url);
+    EXPECT_EQ(url, "/b") << "backslashes are slashes first";
 }
 
 TEST(Parents, GetWord) {

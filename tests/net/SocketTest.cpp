@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/File.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestHome.h"
 
@@ -279,65 +278,6 @@ TEST(SocketLifecycle, DrainDiscardsWhatIsWaiting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     p.server->Drain();
     EXPECT_EQ(p.server->ReadReady(100), 0);
-}
-
-}  // namespace
-
-namespace {
-
-// Connections of a listener that hands out blocking descriptors wait for a
-// request in the receive itself; every time-out must hold all the same.
-struct BlockingPair {
-    BlockingPair(unsigned long receive = 300, unsigned long send = 300) : listener(0, 1) {
-        listener.Listen(5);
-        EXPECT_EQ(listener.SetChildTimeouts(receive, send), 0);
-        SocketAddress name;
-        listener.GetName(&name);
-        client = std::make_unique<RawClient>(name.port);
-        server = listener.Accept();
-    }
-    Socket listener;
-    std::unique_ptr<RawClient> client;
-    std::unique_ptr<Socket> server;
-};
-
-TEST(SocketBlockingChildren, WaitForTheNextRequestInTheReceive) {
-    BlockingPair p;
-    std::thread later([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        p.client->Send("GET / HTTP/1.0\r\n");
-    });
-    EXPECT_EQ(p.server->ReadReady(2000), 1);
-    later.join();
-    EXPECT_EQ(Line(*p.server), "GET / HTTP/1.0") << "the waiting receive buffered the request";
-    const uint32_t start = platform::MillisecondClock();
-    EXPECT_EQ(p.server->ReadReady(400), 0);
-    EXPECT_GE(Elapsed(start), 350u);
-    EXPECT_LT(Elapsed(start), 3000u);
-    p.client->Close();
-    EXPECT_EQ(p.server->ReadReady(2000), 1) << "the end of the stream counts as readable";
-    EXPECT_EQ(Line(*p.server), "<fail>");
-}
-
-TEST(SocketBlockingChildren, ShutdownWakesTheWait) {
-    BlockingPair p(30000, 30000);
-    std::thread flusher = AbortSoon(*p.server);
-    const uint32_t start = platform::MillisecondClock();
-    p.server->ReadReady(30000);
-    EXPECT_LT(Elapsed(start), 5000u);
-    flusher.join();
-}
-
-TEST(SocketBlockingChildren, FileSendToAReaderThatNeverReadsTimesOut) {
-    testing_support::TestHome home;
-    testing_support::TestHome::WriteFile(home.DriveC("big.bin"), std::string(32 << 20, 'f'));
-    platform::File file;
-    ASSERT_TRUE(file.Open("C:\\big.bin", platform::File::Mode::Read));
-    BlockingPair p(300, 300);
-    const uint32_t start = platform::MillisecondClock();
-    EXPECT_EQ(p.server->SendFile(file, 0, 32 << 20, 300), -1);
-    EXPECT_EQ(p.server->LastError.load(), 10060);
-    EXPECT_LT(Elapsed(start), 5000u);
 }
 
 }  // namespace

@@ -96,4 +96,27 @@ TEST(Pipeline, OverloadIsReportedFirst) {
     EXPECT_TRUE(r.Header[Hdr::Connection].empty());
 }
 
+// Keep-alive is one decision, and the Connection header says that decision.
+TEST(Pipeline, KeepAliveIsDecidedOnceAndTheHeaderSaysIt) {
+    Pipeline p;
+    HTTPConfiguration config = *p.server.Snapshot();
+    config.UseKeepAlive = 1;
+    p.server.ReplaceConfiguration(config);
+    TestHome::WriteFile(p.home.DriveC("HTTPD/HTDOCS/a.txt"), "a");
+    p.request.Header[Hdr::Connection] = "keep-alive";
+    HTTPResponse& granted = p.Run("/a.txt");
+    ASSERT_EQ(granted.Status, 200) << granted.Reason;
+    EXPECT_TRUE(granted.KeepAlive);
+    EXPECT_EQ(granted.Header[Hdr::Connection], "Keep-Alive");
+
+    p.request.Reset();
+    p.response.Reset();
+    EXPECT_FALSE(p.response.KeepAlive) << "a reset response keeps nothing";
+    p.server.Overloaded = 1;
+    p.request.Header[Hdr::Connection] = "Keep-Alive";
+    HTTPResponse& refused = p.Run("/a.txt");
+    EXPECT_FALSE(refused.KeepAlive);
+    EXPECT_EQ(refused.Header[Hdr::Connection], "close") << "the client that asked hears that it closes";
+}
+
 }  // namespace
