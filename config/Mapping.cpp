@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/SystemMIMETable.h"
+#include "http/Characters.h"
 #include "http/LetterCase.h"
 
 Mapping::Mapping() = default;
@@ -38,25 +39,6 @@ std::string MIMELookup(std::string_view name, const std::vector<Mapping>* types,
         return std::string(type);
     return "text/html";
 }
-
-namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool IsToken(std::string_view text) {
-    if (text.empty()) return false;
-    for (const char c : text) {
-        const bool alnum = (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-        if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string TypeWithCharset(std::string type, std::string_view charset) {
     if (!IsToken(charset)) return type;

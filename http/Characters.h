@@ -18,3 +18,22 @@ inline std::string_view TrimSpaces(std::string_view text) {
     if (first == std::string_view::npos) return {};
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
+
+// The text without the blanks (spaces and tabs) at its ends: HTTP's
+// optional white space around values and parameters.
+inline std::string_view TrimBlanks(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// True when text is an HTTP token: one or more letters, digits or
+// !#$%&'*+-.^_`|~ (so it can stand in a header unquoted).
+inline bool IsToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        const bool alnum = (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+        if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) return false;
+    }
+    return true;
+}

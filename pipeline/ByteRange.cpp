@@ -1,5 +1,6 @@
 #include "pipeline/ByteRange.h"
 
+#include "http/Characters.h"
 #include "http/LetterCase.h"
 
 namespace {
@@ -25,11 +26,8 @@ ByteRange ByteRange::Parse(std::string_view header, uint64_t size) {
     ByteRange range;
     constexpr std::string_view kUnit = "bytes=";
     if (!StartsWithNoCase(header, kUnit)) return range;
-    std::string_view text = header.substr(kUnit.size());
-    const size_t start = text.find_first_not_of(" \t");
-    const size_t end = text.find_last_not_of(" \t");
-    if (start == std::string_view::npos) return range;
-    text = text.substr(start, end - start + 1);
+    std::string_view text = TrimBlanks(header.substr(kUnit.size()));
+    if (text.empty()) return range;
 
     uint64_t first = 0;
     uint64_t last = UINT64_MAX;

@@ -31,10 +31,7 @@ int EventLog::StartLogFile(const char* path) {
         // Closing and opening happen under one hold of the lock: a line
         // written between them would find no file and be dropped.
         std::unique_lock<std::mutex> lock(lock_);
-        WaitForWriter(lock);
-        if (file_.IsOpen()) WriteOut(pending_, lock, false, &notice);
-        pending_.clear();
-        file_.Close();
+        WriteAndClose(lock, &notice);
         path_.assign(path ? path : "");
         if (path_.size() > 259) path_.resize(259);
         opened = file_.Open(path_, platform::File::Mode::Append) ? 1 : 0;
@@ -60,12 +57,16 @@ void EventLog::StopLogFile() {
     Notice notice;
     {
         std::unique_lock<std::mutex> lock(lock_);
-        WaitForWriter(lock);
-        if (file_.IsOpen()) WriteOut(pending_, lock, false, &notice);
-        pending_.clear();
-        file_.Close();
+        WriteAndClose(lock, &notice);
     }
     Tell(notice);
+}
+
+void EventLog::WriteAndClose(std::unique_lock<std::mutex>& lock, Notice* notice) {
+    WaitForWriter(lock);
+    if (file_.IsOpen()) WriteOut(pending_, lock, false, notice);
+    pending_.clear();
+    file_.Close();
 }
 
 bool EventLog::IsOpen() {

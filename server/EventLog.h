@@ -94,6 +94,8 @@ private:
     void WriteOut(std::string_view lines, std::unique_lock<std::mutex>& lock, bool unlockWhileWriting,
                   Notice* notice);
     static void Tell(Notice& notice);
+    // Writes what waits and closes the file; lock_ is held.
+    void WriteAndClose(std::unique_lock<std::mutex>& lock, Notice* notice);
     // Appends lines (whole, each with its CR LF) and writes them unless a
     // write is in flight.
     void Write(std::string_view lines);
