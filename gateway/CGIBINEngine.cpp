@@ -7,7 +7,8 @@
 #include "http/HTTPResponse.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
-#include "server/HTTPServer.h"
+#include "config/HTTPConfiguration.h"
+#include "server/RequestContext.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void AppendQueryArguments(std::string_view query, std::vector<std::string>* argu
 
 }  // namespace
 
-CGIBINEngine::CGIBINEngine(HTTPServer* server) : CGIBase(server) {}
+CGIBINEngine::CGIBINEngine(const RequestContext& context) : CGIBase(context) {}
 
 std::string CGIBINEngine::CGIGateway_Interface() const { return "CGI/1.1"; }
 
@@ -69,7 +70,7 @@ void CGIBINEngine::SetEnvironment() {
 int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     request_ = request;
     response_ = response;
-    const HTTPConfiguration& config = server_->Config();
+    const HTTPConfiguration& config = context_.config;
 
     platform::ChildStart start;
     start.output = response->Entity.SetTemp();
@@ -99,7 +100,7 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     if (commandLine.size() > command.size())
         AppendQueryArguments(std::string_view(commandLine).substr(command.size() + 1), &start.arguments);
 
-    server_->Trace("(CGI-BIN Launch) WorkPath: " + start.workingDirectory + " CmdLine: " + commandLine +
+    context_.Trace("(CGI-BIN Launch) WorkPath: " + start.workingDirectory + " CmdLine: " + commandLine +
                        " Args: " + request->Query,
                    request);
     SetEnvironment();
@@ -111,7 +112,7 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
         return 1;
     }
     if (error == kFileNotFound) return 0;
-    server_->LogError("Standard CGI Launch " + command + ": CreateProcess failed; error code = " +
+    context_.LogError("Standard CGI Launch " + command + ": CreateProcess failed; error code = " +
                           std::to_string(error),
                       request);
     response->SetStatus(500, "Standard CGI Launch Error");

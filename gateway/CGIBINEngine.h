@@ -15,7 +15,7 @@ class CGIBINEngine final : public CGIBase {
 public:
     static constexpr int kEnvironmentSize = 8192;
 
-    explicit CGIBINEngine(HTTPServer* server);
+    explicit CGIBINEngine(const RequestContext& context);
 
     // "CGI/1.1".
     std::string CGIGateway_Interface() const override;

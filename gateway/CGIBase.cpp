@@ -11,7 +11,8 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
-#include "server/HTTPServer.h"
+#include "config/HTTPConfiguration.h"
+#include "server/RequestContext.h"
 #include "server/ServerSoftware.h"
 #include "server/URLMapping.h"
 
@@ -24,12 +25,12 @@ constexpr size_t kScriptLine = 255;
 }  // namespace
 
 std::string CGIBase::CGIServer_Software() const {
-    return ServerSoftware(server_->Config());
+    return ServerSoftware(context_.config);
 }
 
-std::string CGIBase::CGIServer_Name() const { return server_->Config().SiteAddress; }
+std::string CGIBase::CGIServer_Name() const { return context_.config.SiteAddress; }
 
-std::string CGIBase::CGIServer_Port() const { return std::to_string(server_->Config().Port); }
+std::string CGIBase::CGIServer_Port() const { return std::to_string(context_.config.Port); }
 
 std::string CGIBase::CGIServer_Protocol() const {
     switch (request_->Protocol) {
@@ -85,7 +86,7 @@ std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
     *kind = ResourceUnset;
     std::string path = url;
     if (path.empty() || NormaliseURL(&path) != URLFault::None) return {};
-    URLMapping mapping(server_->Config(), path);
+    URLMapping mapping(context_.config, path);
     // A redirection names another URL, not a file.
     if (mapping.Kind == ResourceRedirect) return {};
     *kind = mapping.Kind;
@@ -103,7 +104,7 @@ void CGIBase::ProcessScriptOutput() {
     // part of what it wrote, and part of an answer is no answer.
     if (platform::CannotGrow(body.FileName())) {
         response_->SetStatus(500, "CGI Output Cut Short");
-        server_->LogError("Script output cut short: no room left for " + body.FileName() + " (" +
+        context_.LogError("Script output cut short: no room left for " + body.FileName() + " (" +
                               std::to_string(body.GetSize()) + " bytes written)",
                           request_);
         return;
@@ -169,8 +170,8 @@ bool CGIBase::RunScript(const platform::ChildStart& start, const std::string& ti
         *error = script.LastError();
         return false;
     }
-    if (!script.Wait(server_->Config().CGITimeOut)) {
-        server_->LogError(timedOutMessage, request_);
+    if (!script.Wait(context_.config.CGITimeOut)) {
+        context_.LogError(timedOutMessage, request_);
         script.Terminate();
     }
     return true;

@@ -5,15 +5,15 @@
 // that turns a script's output file into the response.
 //
 // An engine lives on a worker's stack for one request: it is constructed
-// with the server, Process is called once, and it is destroyed at once. It
-// reads the configuration pinned for the current request (HTTPServer::Config)
-// and never keeps it. Engines are created and destroyed by their exact type,
+// with the request's context, Process is called once, and it is destroyed
+// at once. It reads the configuration and writes the logs through that
+// context, and never keeps either. Engines are created and destroyed by their exact type,
 // so the destructor is not virtual.
 
 #include <string>
 #include <string_view>
 
-class HTTPServer;
+struct RequestContext;
 class HTTPRequest;
 class HTTPResponse;
 
@@ -23,8 +23,8 @@ struct ChildStart;
 
 class CGIBase {
 public:
-    // server: the owning server, never owned.
-    explicit CGIBase(HTTPServer* server) : server_(server) {}
+    // context: the request's, never owned; it outlives the engine.
+    explicit CGIBase(const RequestContext& context) : context_(context) {}
     CGIBase(const CGIBase&) = delete;
     CGIBase& operator=(const CGIBase&) = delete;
 
@@ -111,7 +111,7 @@ protected:
     // ResourceUnset when refused).
     std::string TranslatePath(const std::string& url, int* kind) const;
 
-    HTTPServer* server_;
+    const RequestContext& context_;
     HTTPResponse* response_ = nullptr;  // not owned; set by Process
     HTTPRequest* request_ = nullptr;    // not owned; set by Process
 };

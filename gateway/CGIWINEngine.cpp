@@ -12,7 +12,8 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/ProfileWriter.h"
-#include "server/HTTPServer.h"
+#include "config/HTTPConfiguration.h"
+#include "server/RequestContext.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ long GMTOffsetSeconds(const platform::TimeZoneInfo& zone) {
     return -60 * zone.Bias - (zone.DaylightInEffect ? 60 * zone.DaylightBias : 0);
 }
 
-CGIWINEngine::CGIWINEngine(HTTPServer* server) : CGIBase(server) {}
+CGIWINEngine::CGIWINEngine(const RequestContext& context) : CGIBase(context) {}
 
 CGIWINEngine::~CGIWINEngine() {
     for (int i = 0; i < externalCount_; ++i) platform::DeleteFile(externalFiles_[i]);
@@ -72,7 +73,7 @@ CGIWINEngine::~CGIWINEngine() {
 std::string CGIWINEngine::CGIGateway_Interface() const { return "CGI/1.3a (Win)"; }
 
 int CGIWINEngine::MakeCGIFile(const std::string& profileName) {
-    const HTTPConfiguration& config = server_->Config();
+    const HTTPConfiguration& config = context_.config;
     const std::string contentFile = HostForm(request_->Entity.FileName());
     platform::ProfileWriter profile(profileName);
     // Every value goes in as ValueForScript makes it, so none can fail to be
@@ -130,7 +131,7 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
     const HTTPEntity& body = request_->Entity;
     BlockReader form;
     if (!body.IsFile() || !form.Open(body.FileName())) return 1;
-    const auto dropBadName = [this] { server_->LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
+    const auto dropBadName = [this] { context_.LogError("(CGI-WIN) Form field with a bad name dropped", request_); };
     std::string name;
     std::string value;
     for (;;) {
@@ -156,7 +157,7 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
             continue;
         }
         if (externalCount_ >= kMaxExternal) {
-            server_->LogError("(CGI-WIN) Too many external values", request_);
+            context_.LogError("(CGI-WIN) Too many external values", request_);
             continue;
         }
         const std::string file = MakeTempFile();
@@ -166,7 +167,7 @@ int CGIWINEngine::ProcessForm(platform::ProfileWriter* profile) {
             // The program would read a form without this field as if the
             // client had not sent it.
             if (!file.empty()) platform::DeleteFile(file);
-            server_->LogError("(CGI-WIN) Unable to write external file", request_);
+            context_.LogError("(CGI-WIN) Unable to write external file", request_);
             return 0;
         }
         externalFiles_[externalCount_++] = file;
@@ -185,7 +186,7 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     if (!MakeCGIFile(profile.Name())) {
         // A program handed a profile cut short would answer a request that
         // was never made.
-        server_->LogError("WinCGI: the request's profile or form files could not be written whole", request);
+        context_.LogError("WinCGI: the request's profile or form files could not be written whole", request);
         response->SetStatus(500, "CGI Input Cut Short");
         return 1;
     }
@@ -199,13 +200,13 @@ int CGIWINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
 
     std::string commandLine = quoted + ' ' + profile.Name() + ' ' + content + ' ' + output;
     if (commandLine.size() > kMaxCommandLine) commandLine.resize(kMaxCommandLine);
-    server_->Trace("(CGI-WIN Launch)  WorkPath: " + start.workingDirectory + " CmdLine: " + commandLine, request);
+    context_.Trace("(CGI-WIN Launch)  WorkPath: " + start.workingDirectory + " CmdLine: " + commandLine, request);
 
     unsigned long error = 0;
     if (RunScript(start, "WinCGI Launch " + quoted + ": Process timed out", &error)) {
         ProcessScriptOutput();
     } else {
-        server_->LogError("WinCGI Launch " + quoted + ": CreateProcess failed; error code = " + std::to_string(error),
+        context_.LogError("WinCGI Launch " + quoted + ": CreateProcess failed; error code = " + std::to_string(error),
                           request);
         response->SetStatus(500, "WinCGI Launch Error");
     }

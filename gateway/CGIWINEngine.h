@@ -35,7 +35,7 @@ class CGIWINEngine final : public CGIBase {
 public:
     static constexpr int kMaxExternal = 256;
 
-    explicit CGIWINEngine(HTTPServer* server);
+    explicit CGIWINEngine(const RequestContext& context);
     // Deletes the external value files.
     ~CGIWINEngine();
 

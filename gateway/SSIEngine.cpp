@@ -75,7 +75,7 @@ std::string SSIVirtualURL(std::string_view value) {
     return url;
 }
 
-SSIEngine::SSIEngine(HTTPServer* server) : CGIBase(server) {}
+SSIEngine::SSIEngine(const RequestContext& context) : CGIBase(context) {}
 
 std::string SSIEngine::CGIGateway_Interface() const { return "Standard SSI"; }
 

@@ -56,7 +56,7 @@ std::string SSIVirtualURL(std::string_view value);
 
 class SSIEngine final : public CGIBase {
 public:
-    explicit SSIEngine(HTTPServer* server);
+    explicit SSIEngine(const RequestContext& context);
 
     // "Standard SSI".
     std::string CGIGateway_Interface() const override;

@@ -6,8 +6,6 @@
 
 namespace {
 
-thread_local FileCache* current = nullptr;
-
 // The components of an absolute host path; false for a path the cache
 // does not take (relative, or with "." and ".." steps that a watch would
 // see through differently).
@@ -31,13 +29,7 @@ bool Components(const std::string& host, std::vector<std::string_view>* parts) {
 
 FileCache::FileCache() = default;
 
-FileCache::~FileCache() {
-    if (current == this) current = nullptr;
-}
-
-void FileCache::SetCurrent(FileCache* cache) { current = cache; }
-
-FileCache* FileCache::Current() { return current; }
+FileCache::~FileCache() = default;
 
 void FileCache::ApplyChanges() {
     mustCheck_ = false;
@@ -206,13 +198,14 @@ bool FileCache::Open(const std::string& path, Document* document) {
     return true;
 }
 
-bool LookupFileInfo(const std::string& path, platform::FileInfo* info) {
-    if (FileCache* cache = FileCache::Current()) return cache->Info(path, info);
+bool LookupFileInfo(FileCache* cache, const std::string& path, platform::FileInfo* info) {
+    if (cache) return cache->Info(path, info);
     return platform::GetFileInfo(path, info);
 }
 
-bool OpenDocument(const std::string& path, const platform::FileInfo* known, FileCache::Document* document) {
-    if (FileCache* cache = FileCache::Current()) return cache->Open(path, document);
+bool OpenDocument(FileCache* cache, const std::string& path, const platform::FileInfo* known,
+                  FileCache::Document* document) {
+    if (cache) return cache->Open(path, document);
     auto file = std::make_shared<platform::File>();
     if (!(known ? file->OpenKnown(path, *known) : file->Open(path, platform::File::Mode::Read))) return false;
     *document = FileCache::Document{std::move(file), nullptr};

@@ -10,9 +10,9 @@
 // write, a rename, a touch, a folder renamed above it) is seen by that very
 // request. Paths that cannot be watched are not cached.
 //
-// One cache per thread, installed with SetCurrent; the free functions below
-// use the calling thread's cache when it has one and the file system
-// directly otherwise.
+// A cache belongs to one thread, which alone uses it; the free functions
+// below use the cache they are given, or the file system directly without
+// one.
 
 #include <cstdint>
 #include <list>
@@ -44,10 +44,6 @@ public:
     ~FileCache();
     FileCache(const FileCache&) = delete;
     FileCache& operator=(const FileCache&) = delete;
-
-    // The calling thread's cache (null: none).
-    static void SetCurrent(FileCache* cache);
-    static FileCache* Current();
 
     // Every request served from now on was received before this call.
     void BeginBatch() { mustCheck_ = true; }
@@ -87,8 +83,9 @@ private:
     std::unordered_map<int, int> watchUses_;                         // watch -> entries using it
 };
 
-// As platform::GetFileInfo, through the calling thread's cache.
-bool LookupFileInfo(const std::string& path, platform::FileInfo* info);
-// Opens a document through the calling thread's cache, or directly; known:
-// its facts when the caller has just read them.
-bool OpenDocument(const std::string& path, const platform::FileInfo* known, FileCache::Document* document);
+// As platform::GetFileInfo, through cache when there is one.
+bool LookupFileInfo(FileCache* cache, const std::string& path, platform::FileInfo* info);
+// Opens a document through cache, or directly without one; known: its facts
+// when the caller has just read them.
+bool OpenDocument(FileCache* cache, const std::string& path, const platform::FileInfo* known,
+                  FileCache::Document* document);

@@ -24,6 +24,7 @@ void HTTPEntity::Discard() {
     if (type_ == EntityTemp && !fileName_.empty()) platform::DeleteFile(fileName_);
     type_ = EntityNone;
     knownValid_ = false;
+    cache_ = nullptr;
     data_.clear();
     offset_ = 0;
     limit_ = kWholeFile;
@@ -38,9 +39,10 @@ std::string HTTPEntity::SetTemp() {
     return fileName_;
 }
 
-void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known) {
+void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known, FileCache* cache) {
     Discard();
     type_ = EntityFile;
+    cache_ = cache;
     fileName_ = std::move(name);
     knownValid_ = known != nullptr;
     if (known) known_ = *known;
@@ -68,7 +70,7 @@ bool HTTPEntity::EnsureOpen() {
     if (file_) return true;
     if (type_ == EntityFile) {
         FileCache::Document document;
-        if (!OpenDocument(fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
+        if (!OpenDocument(cache_, fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
         file_ = std::move(document.file);
         bytes_ = std::move(document.bytes);
         return true;

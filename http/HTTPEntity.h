@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/FileTime.h"
 
+class FileCache;
 class Reply;
 class Socket;
 
@@ -49,7 +50,9 @@ public:
     std::string SetTemp();
     // Makes the body the existing file name (not owned). known: what the
     // caller has just learned of the file, so it is not looked up again.
-    void SetFile(std::string name, const platform::FileInfo* known = nullptr);
+    // cache: the serving thread's document cache it is opened through, which
+    // must outlive this body's use (null: opened directly).
+    void SetFile(std::string name, const platform::FileInfo* known = nullptr, FileCache* cache = nullptr);
     // Makes the body a copy of size bytes of data (or takes the text).
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
@@ -100,4 +103,5 @@ private:
     std::shared_ptr<const std::string> bytes_;
     platform::FileInfo known_;
     bool knownValid_ = false;
+    FileCache* cache_ = nullptr;  // what an EntityFile opens through (null: directly)
 };

@@ -7,12 +7,23 @@
 // from its worker threads, which may; every call may come from several
 // threads at once.
 
+#include <memory>
+
 class Connection;
 class Reply;
 
 class ConnectionHost {
 public:
     virtual ~ConnectionHost() = default;
+
+    // What the host keeps for one thread of the core (a loop's document
+    // cache and log lines, what a thread remembers between requests): made
+    // when the thread starts, handed back with every call that thread makes
+    // for serving, and used by that thread alone.
+    class ThreadState {
+    public:
+        virtual ~ThreadState() = default;
+    };
 
     // The settings the core reads, as they are now. Time-outs in ms.
     struct Settings {
@@ -70,21 +81,22 @@ public:
     // was read, so the request is read again when it is served. turnAway:
     // the core has no room for the request; it is answered at once as when
     // the server is overloaded.
-    virtual Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) = 0;
+    virtual Step Serve(ThreadState* thread, Connection& connection, Reply* reply, After* after, bool turnAway) = 0;
     // On a worker thread (may block): reads one request from the
     // connection, serves it (or turns it away, as Serve) and sends the
     // answer.
-    virtual After ServeBlocking(Connection& connection, bool turnAway) = 0;
+    virtual After ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of
     // which was received before this call.
-    virtual void BatchStarting() = 0;
+    virtual void BatchStarting(ThreadState* thread) = 0;
     // A loop thread writes the log lines it has kept: once it has sent the
     // answers of a batch and before it closes the connections that end,
     // closes a connection it refused, or waits again.
-    virtual void WriteLogLines() = 0;
-    // A thread of the core starts or ends (loop: a loop thread, else a
-    // worker), for state the host keeps per thread.
-    virtual void ThreadStarting(bool loop) = 0;
-    virtual void ThreadEnding(bool loop) = 0;
+    virtual void WriteLogLines(ThreadState* thread) = 0;
+    // A thread of the core starts (loop: a loop thread, else a worker): its
+    // state, which the thread keeps until it ends, then hands to
+    // ThreadEnding.
+    virtual std::unique_ptr<ThreadState> ThreadStarting(bool loop) = 0;
+    virtual void ThreadEnding(std::unique_ptr<ThreadState> thread) = 0;
 };

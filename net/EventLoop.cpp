@@ -79,7 +79,7 @@ void EventLoop::Run() {
 }
 
 void EventLoop::Begin() {
-    host_->ThreadStarting(true);
+    thread_ = host_->ThreadStarting(true);
     settings_ = host_->CoreSettings();
     settingsRead_ = platform::MillisecondClock();
     // What start-up used and freed goes back once the loop has been quiet.
@@ -135,7 +135,7 @@ void EventLoop::FinishTurn() {
     ServeBatch();
     Expire(platform::MillisecondClock());
     if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
-    host_->WriteLogLines();
+    host_->WriteLogLines(thread_.get());
     FinishEndings();
 }
 
@@ -152,7 +152,7 @@ void EventLoop::EndAll() {
             End(c, false);
         }
     }
-    host_->ThreadEnding(true);
+    host_->ThreadEnding(std::move(thread_));
 }
 
 void EventLoop::TakeAdopted(uint32_t now) {
@@ -186,7 +186,7 @@ void EventLoop::Accept(uint32_t now) {
         if (!host_->AcceptsConnections()) continue;
         auto* c = new Connection(std::move(socket), this, now);
         if (!owner_->HandOver(c)) {
-            host_->WriteLogLines();
+            host_->WriteLogLines(thread_.get());
             delete c;  // closed unanswered
             continue;
         }
@@ -270,7 +270,7 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
 
 void EventLoop::ServeBatch() {
     if (ready_.empty()) return;
-    host_->BatchStarting();
+    host_->BatchStarting(thread_.get());
     std::vector<Connection*> batch;
     while (!ready_.empty()) {
         batch.clear();
@@ -281,7 +281,7 @@ void EventLoop::ServeBatch() {
             Serve(c, now);
         }
     }
-    host_->WriteLogLines();
+    host_->WriteLogLines(thread_.get());
     FinishEndings();
 }
 
@@ -290,7 +290,7 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
     const uint32_t mark = s.Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
-    const ConnectionHost::Step step = host_->Serve(*c, &c->reply_, &after, false);
+    const ConnectionHost::Step step = host_->Serve(thread_.get(), *c, &c->reply_, &after, false);
     c->inBody_ = false;
     switch (step) {
         case ConnectionHost::Step::IncompleteBody:
@@ -514,7 +514,7 @@ void EventLoop::ToScript(Connection* c, uint32_t now) {
     const uint32_t mark = c->Tcp().Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
-    if (host_->Serve(*c, &c->reply_, &after, true) != ConnectionHost::Step::Answer) {
+    if (host_->Serve(thread_.get(), *c, &c->reply_, &after, true) != ConnectionHost::Step::Answer) {
         c->Tcp().Rewind(mark);
         End(c, false);
         return;

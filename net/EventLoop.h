@@ -119,6 +119,7 @@ private:
 
     LoopOwner* owner_;
     ConnectionHost* host_;
+    std::unique_ptr<ConnectionHost::ThreadState> thread_;  // the host's state for this loop's thread, while it runs
     Socket* listener_;
     platform::net::Poller poller_;
     platform::net::WakeEvent wake_;

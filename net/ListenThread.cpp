@@ -196,8 +196,8 @@ EventLoop* ListenThread::LeastLoaded() {
     return best;
 }
 
-void ListenThread::ServeOnWorker(Connection* connection) {
-    const ConnectionHost::After after = Server->ServeBlocking(*connection, false);
+void ListenThread::ServeOnWorker(ConnectionHost::ThreadState* thread, Connection* connection) {
+    const ConnectionHost::After after = Server->ServeBlocking(thread, *connection, false);
     connection->after_ = after;
     // Waiting for the next request, or for the client to stop sending, is
     // the loop's work again.
@@ -207,10 +207,11 @@ void ListenThread::ServeOnWorker(Connection* connection) {
     End(connection, after != ConnectionHost::After::Drop);
 }
 
-void ListenThread::ServeScript(Connection* connection, WorkerPool::Lane lane) {
-    const ConnectionHost::After after = lane == WorkerPool::Lane::ScriptDropped
-                                            ? ConnectionHost::After::Drop
-                                            : Server->ServeBlocking(*connection, lane == WorkerPool::Lane::ScriptTurnedAway);
+void ListenThread::ServeScript(ConnectionHost::ThreadState* thread, Connection* connection, WorkerPool::Lane lane) {
+    const ConnectionHost::After after =
+        lane == WorkerPool::Lane::ScriptDropped
+            ? ConnectionHost::After::Drop
+            : Server->ServeBlocking(thread, *connection, lane == WorkerPool::Lane::ScriptTurnedAway);
     workers_.LeaveLane(connection);
     connection->after_ = after;
     // Waiting for the next request needs a slot again; taking in what the

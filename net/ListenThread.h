@@ -88,11 +88,11 @@ public:
     // --- For the workers (WorkerPool::Serving) ---------------------------
     // Serves a connection on the calling worker, then gives it back to its
     // loop or ends it.
-    void ServeOnWorker(Connection* connection) override;
+    void ServeOnWorker(ConnectionHost::ThreadState* thread, Connection* connection) override;
     // Serves a request of the scripts' lane as lane says, on the calling
     // worker; then the connection takes a slot again to wait for its next
     // request, or ends.
-    void ServeScript(Connection* connection, WorkerPool::Lane lane) override;
+    void ServeScript(ConnectionHost::ThreadState* thread, Connection* connection, WorkerPool::Lane lane) override;
 
 private:
     bool EvictOldest();

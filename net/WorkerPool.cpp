@@ -127,7 +127,7 @@ std::chrono::milliseconds WorkerPool::NextExpiry(uint32_t now) const {
 
 void WorkerPool::Run() {
     platform::SetCurrentThreadName("vv-worker");
-    host_->ThreadStarting(false);
+    std::unique_ptr<ConnectionHost::ThreadState> thread = host_->ThreadStarting(false);
     const int self = platform::CurrentThreadId();
     int applied = 0;
     std::unique_lock<std::mutex> lock(lock_);
@@ -148,13 +148,13 @@ void WorkerPool::Run() {
             platform::SetThreadPriority(self, priority);
             applied = priority;
         }
-        if (lane == Lane::General) server_->ServeOnWorker(connection);
-        else server_->ServeScript(connection, lane);
+        if (lane == Lane::General) server_->ServeOnWorker(thread.get(), connection);
+        else server_->ServeScript(thread.get(), connection, lane);
         lock.lock();
     }
     if (!stopping_) finished_.push_back(std::this_thread::get_id());
     lock.unlock();
-    host_->ThreadEnding(false);
+    host_->ThreadEnding(std::move(thread));
     platform::ReleaseFreeMemory();
 }
 

@@ -26,8 +26,9 @@
 #include <mutex>
 #include <thread>
 
+#include "net/ConnectionHost.h"
+
 class Connection;
-class ConnectionHost;
 
 class WorkerPool {
 public:
@@ -70,10 +71,11 @@ public:
     class Serving {
     public:
         virtual ~Serving() = default;
+        // thread: the host's state for the calling worker.
         // Lane::General: the connection's next request.
-        virtual void ServeOnWorker(Connection* connection) = 0;
+        virtual void ServeOnWorker(ConnectionHost::ThreadState* thread, Connection* connection) = 0;
         // Any other lane: a request of the scripts' lane, as lane says.
-        virtual void ServeScript(Connection* connection, Lane lane) = 0;
+        virtual void ServeScript(ConnectionHost::ThreadState* thread, Connection* connection, Lane lane) = 0;
     };
     // Lets the work in hand finish and ends every thread; script requests
     // still waiting are ended unanswered.

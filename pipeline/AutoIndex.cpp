@@ -3,12 +3,12 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "config/HTTPConfiguration.h"
 #include "http/Dates.h"
 #include "http/Escapes.h"
 #include "http/LetterCase.h"
 #include "http/TextWidth.h"
 #include "platform/File.h"
-#include "server/HTTPServer.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ std::string GenerateEntry(const platform::FindData* entry, uint32_t setting) {
 }
 
 int AutoIndex::Generate(const std::string& url, const std::string& directory, const std::string& output) {
-    const uint32_t setting = server_->Config().AutoIndex;
+    const uint32_t setting = config_.AutoIndex;
     if (!(setting & kAutoIndexOn)) return 1;
     const std::string title = HTMLEscape(ToLower(url));
     platform::File out;

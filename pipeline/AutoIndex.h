@@ -8,11 +8,12 @@
 
 #include "platform/FileSystem.h"
 
-class HTTPServer;
+class HTTPConfiguration;
 
 class AutoIndex {
 public:
-    explicit AutoIndex(HTTPServer* server) : server_(server) {}
+    // config: the record of the request listed, which outlives this object.
+    explicit AutoIndex(const HTTPConfiguration& config) : config_(config) {}
 
     // Writes the listing of directory (a path ending in a backslash) for the
     // URL path url into the file output, entries in the order of the
@@ -22,7 +23,7 @@ public:
     int Generate(const std::string& url, const std::string& directory, const std::string& output);
 
 private:
-    HTTPServer* server_;
+    const HTTPConfiguration& config_;
 };
 
 // The page text of one entry for the AutoIndex setting; empty for a hidden

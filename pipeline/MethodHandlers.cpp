@@ -1,8 +1,6 @@
 #include "pipeline/MethodHandlers.h"
 
-#include <memory>
-#include <unordered_map>
-
+#include "config/HTTPConfiguration.h"
 #include "config/Mapping.h"
 #include "gateway/CGIBINEngine.h"
 #include "gateway/CGIWINEngine.h"
@@ -11,41 +9,13 @@
 #include "http/HTTPResponse.h"
 #include "http/LetterCase.h"
 #include "pipeline/ByteRange.h"
+#include "pipeline/MIMEMemo.h"
 #include "platform/FileSystem.h"
-#include "server/HTTPServer.h"
+#include "server/RequestContext.h"
 
 namespace {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
-
-// The type a file is sent with: its MIME type, with the setup's charset
-// when it is plain text.
-std::string DocumentType(const HTTPConfiguration& config, const std::string& file) {
-    return TypeWithCharset(MIMELookup(file, &config.Types, config.SystemTypes.get()), config.DefaultCharset);
-}
-
-// The type of a file, remembered per thread for the configuration record
-// it was found in: the lists are searched, and the charset added, once per
-// file name, not once per request. The memory holds that record, so no
-// later record can take its address and pass for it.
-const std::string& ContentType(const HTTPServer* server, const HTTPConfiguration& config, const std::string& file) {
-    static constexpr size_t kMostNames = 512;
-    thread_local std::shared_ptr<const HTTPConfiguration> record;
-    thread_local std::unordered_map<std::string, std::string> types;
-    if (record.get() != &config || types.size() >= kMostNames) {
-        types.clear();
-        record = server->Snapshot();
-        if (record.get() != &config) record.reset();  // another record is pinned: remember nothing
-    }
-    if (!record) {
-        thread_local std::string type;
-        type = DocumentType(config, file);
-        return type;
-    }
-    auto found = types.find(file);
-    if (found == types.end()) found = types.emplace(file, DocumentType(config, file)).first;
-    return found->second;
-}
 
 }  // namespace
 
@@ -55,14 +25,14 @@ bool IsParsedPage(const HTTPConfiguration& config, const HTTPResponse& response)
 
 namespace {
 
-void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    response->Header[Hdr::Connection].clear();
-    if (request->ResourceKind == ResourceCGIBin) {
-        CGIBINEngine engine(server);
-        engine.Process(request, response);
+void RunScript(RequestContext& c) {
+    c.response->Header[Hdr::Connection].clear();
+    if (c.request->ResourceKind == ResourceCGIBin) {
+        CGIBINEngine engine(c);
+        engine.Process(c.request, c.response);
     } else {
-        CGIWINEngine engine(server);
-        engine.Process(request, response);
+        CGIWINEngine engine(c);
+        engine.Process(c.request, c.response);
     }
 }
 
@@ -72,13 +42,15 @@ void RunScript(HTTPServer* server, HTTPRequest* request, HTTPResponse* response)
 // statistics page and redirects never reach here; scripts, parsed pages and
 // answers other than 200 (304 among them) keep their answer, and so does a
 // document changed since the If-Range date the client holds.
-void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+void AnswerRange(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     const std::string& header = request->Header[Hdr::Range];
     HTTPEntity& body = response->Entity;
     if (header.empty() || request->Protocol == HTTP09 || request->ResourceKind != ResourceDocument ||
         response->Status != 200 || response->Raw || body.Type() != EntityFile)
         return;
-    if (IsParsedPage(server->Config(), *response)) return;
+    if (IsParsedPage(c.config, *response)) return;
     const std::string& ifRange = request->Header[Hdr::IfRange];
     if (!ifRange.empty() && ifRange != response->Header[Hdr::LastModified]) return;
 
@@ -107,17 +79,19 @@ void AnswerRange(HTTPServer* server, HTTPRequest* request, HTTPResponse* respons
 
 }  // namespace
 
-int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+int MethodGet(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     switch (request->ResourceKind) {
         case ResourceDocument:
             if (response->Entity.Type() == EntityNone) {
                 response->Entity.SetFile(request->PhysicalPath,
-                                         request->ResourceInfoKnown ? &request->ResourceInfo : nullptr);
+                                         request->ResourceInfoKnown ? &request->ResourceInfo : nullptr, c.cache);
                 response->SetStatus(200);
             }
             break;
         case ResourceCGIBin:
-        case ResourceCGIWin: RunScript(server, request, response); break;
+        case ResourceCGIWin: RunScript(c); break;
         default: break;
     }
     HTTPEntity& body = response->Entity;
@@ -138,26 +112,27 @@ int MethodGet(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
         FileTimeToHTTPTime(&modified, &response->Header[Hdr::LastModified]);
     }
     if (body.Type() == EntityFile) {
-        response->Header[Hdr::ContentType] = ContentType(server, server->Config(), body.FileName());
+        if (c.types) response->Header[Hdr::ContentType] = c.types->TypeOf(body.FileName());
+        else response->Header[Hdr::ContentType] = DocumentType(c.config, body.FileName());
     }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
-    AnswerRange(server, request, response);
+    AnswerRange(c);
     return 1;
 }
 
-int MethodHead(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    return MethodGet(server, request, response);
-}
+int MethodHead(RequestContext& c) { return MethodGet(c); }
 
-int MethodPost(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    if (IsScriptKind(request->ResourceKind))
-        RunScript(server, request, response);
+int MethodPost(RequestContext& c) {
+    if (IsScriptKind(c.request->ResourceKind))
+        RunScript(c);
     else
-        response->SetStatus(500, "Bad POST");
+        c.response->SetStatus(500, "Bad POST");
     return 1;
 }
 
-int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
+int MethodPut(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     // Without a length the body cannot be told from what follows it:
     // nothing is written.
     if (!request->BodyDeclared()) {
@@ -174,20 +149,22 @@ int MethodPut(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) 
         // Not a conflict the client could resolve: the server could not
         // store what it was given (a full disk). The old document stays.
         response->SetStatus(500, "PUT Write Error");
-        server->LogError("Unable to write " + request->PhysicalPath + ": " + trouble.reason, request);
+        c.LogError("Unable to write " + request->PhysicalPath + ": " + trouble.reason, request);
     } else {
         response->SetStatus(409, "PUT Conflict Error");
     }
     return 1;
 }
 
-int MethodDelete(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    server->Trace("MethodDelete(): " + request->PhysicalPath, request);
+int MethodDelete(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    c.Trace("MethodDelete(): " + request->PhysicalPath, request);
     if (platform::DeleteFile(request->PhysicalPath)) {
         response->SetStatus(200, "Resource deleted");
     } else {
         response->SetStatus(409, "DELETE Conflict Error");
-        server->LogError("Unable to delete: " + request->PhysicalPath, request);
+        c.LogError("Unable to delete: " + request->PhysicalPath, request);
     }
     return 1;
 }

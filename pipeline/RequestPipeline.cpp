@@ -1,6 +1,5 @@
-// The request pipeline: a fixed chain of stages, each with its own rules.
-// ProcessRequest only runs them in order and stops at the first that says
-// stop; a stage that stops has already set the final status.
+#include "pipeline/RequestPipeline.h"
+
 #include <algorithm>
 
 #include "auth/AuthDecode.h"
@@ -18,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "server/HTTPServer.h"
+#include "server/RequestContext.h"
 #include "server/ServerSoftware.h"
 #include "server/URLMapping.h"
 
@@ -41,11 +41,13 @@ bool UsesBody(const HTTPRequest& request) {
 // Receives the body of a request that uses it, within MaxBodySize. 0 when
 // the request goes no further: answered 413 or 500, or, for a body that
 // never came whole, made invalid so that nothing is answered.
-int ReceiveBody(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    const uint32_t limit = server->Config().MaxBodySize;
+int ReceiveBody(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const uint32_t limit = c.config.MaxBodySize;
     if (limit != 0 && request->BodyLength > limit) {
         response->SetStatus(413, "Request Entity Too Large");
-        server->LogError("Request body of " + std::to_string(request->BodyLength) + " bytes refused", request);
+        c.LogError("Request body of " + std::to_string(request->BodyLength) + " bytes refused", request);
         return 0;
     }
     switch (request->ReadBody()) {
@@ -53,7 +55,7 @@ int ReceiveBody(HTTPServer* server, HTTPRequest* request, HTTPResponse* response
         case 0: request->Valid = 0; return 0;
         default:
             response->SetStatus(500, "Request body not stored");
-            server->LogError("Unable to store the request body", request);
+            c.LogError("Unable to store the request body", request);
             return 0;
     }
 }
@@ -94,9 +96,11 @@ std::string SiteURL(const std::string& hostHeader, const HTTPConfiguration& conf
 
 // The generated listing of directory as the whole answer, or 500 when it
 // cannot be made. 0: the request goes no further either way.
-int AnswerListing(HTTPServer* server, HTTPRequest* request, HTTPResponse* response, const std::string& directory) {
+int AnswerListing(RequestContext& c, const std::string& directory) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     const std::string output = response->Entity.SetTemp();
-    AutoIndex index(server);
+    AutoIndex index(c.config);
     if (index.Generate(request->URL, directory, output)) {
         response->SetStatus(200);
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
@@ -105,7 +109,7 @@ int AnswerListing(HTTPServer* server, HTTPRequest* request, HTTPResponse* respon
     } else {
         response->Entity.Discard();
         response->SetStatus(500, "Indexing Error");
-        server->LogError("Auto-Indexing Error on " + directory, request);
+        c.LogError("Auto-Indexing Error on " + directory, request);
     }
     return 0;
 }
@@ -113,118 +117,134 @@ int AnswerListing(HTTPServer* server, HTTPRequest* request, HTTPResponse* respon
 // A GET or HEAD of a directory path (ending in a backslash): its default
 // index file goes on as the resource; without one the directory is listed
 // when listings are on, else the answer is 404.
-int AnswerDirectory(HTTPServer* server, HTTPRequest* request, HTTPResponse* response) {
-    const HTTPConfiguration& config = server->Config();
+int AnswerDirectory(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const HTTPConfiguration& config = c.config;
     const std::string directory = request->PhysicalPath;
     request->PhysicalPath = directory + config.DefaultIndex;
     // Only a file is an index: an empty DefaultIndex, or one naming a
     // folder, would otherwise serve a directory as a document.
-    if (LookupFileInfo(request->PhysicalPath, &request->ResourceInfo) && !request->ResourceInfo.directory) {
+    if (LookupFileInfo(c.cache, request->PhysicalPath, &request->ResourceInfo) && !request->ResourceInfo.directory) {
         request->ResourceInfoKnown = true;
         return 1;
     }
     if (request->ResourceKind == ResourceDocument && (config.AutoIndex & kAutoIndexOn) && request->AllowIndex)
-        return AnswerListing(server, request, response, directory);
+        return AnswerListing(c, directory);
     response->SetStatus(404);
-    server->LogError("Default file not found: " + directory, request);
+    c.LogError("Default file not found: " + directory, request);
     return 0;
 }
 
 }  // namespace
 
-int HTTPServer::ProcessRequest(HTTPRequest* request, HTTPResponse* response) {
-    if (!request || !response || !request->Valid) return 0;
-    const bool completed = PreliminaryCheck(request, response) && FixupURL(request, response) &&
-                           AccessControl(request, response) && LookupResource(request, response) &&
-                           CheckResource(request, response) && RunResource(request, response);
+int RequestPipeline::ProcessRequest(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    if (!request || !c.response || !request->Valid) return 0;
+    const bool completed = PreliminaryCheck(c) && FixupURL(c) && AccessControl(c) && LookupResource(c) &&
+                           CheckResource(c) && RunResource(c);
     // A body that never came whole leaves a request that was never read:
     // nothing is answered or logged.
     if (!request->Valid) return 0;
-    PostProcess(request, response, completed);
-    DropHeadBody(request, response);
-    LogTransaction(request, response);
+    PostProcess(c, completed);
+    DropHeadBody(c);
+    c.server.LogTransaction(c.config, c.logBatch, request, c.response);
     return 1;
 }
 
-int HTTPServer::PreliminaryCheck(HTTPRequest* request, HTTPResponse* response) {
-    const HTTPConfiguration& config = Config();
+int RequestPipeline::PreliminaryCheck(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const HTTPConfiguration& config = c.config;
     response->Protocol = request->Protocol;
     response->Header[Hdr::Date] = gm_timestr_822(static_cast<long>(platform::UnixTimeNow()));
     response->Header[Hdr::Server] = ServerSoftware(config);
-    if (Overloaded || request->TurnedAway) {
+    if (c.server.Overloaded || request->TurnedAway) {
         response->SetStatus(503, "Server overloaded");
         // The pool frees up in moments: a client that honours it comes back
         // soon instead of hammering now.
         response->Header[Hdr::RetryAfter] = std::to_string(kRetryAfterSeconds);
-        LogError("Server overloaded, rejected request", nullptr);
+        c.LogError("Server overloaded, rejected request", nullptr);
         return 0;
     }
-    if (!Available) {
+    if (!c.server.Available) {
         response->SetStatus(503, "Server not available");
         return 0;
     }
     if (request->Fault != HeadFault::None) {
         response->SetStatus(400);
-        LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
+        c.LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
         return 0;
     }
     // A body in a transfer coding this server does not decode, and no
     // length: the client may send it again with one.
     if (request->BadFraming && !request->BodyDeclared() && !request->Header[Hdr::TransferEncoding].empty()) {
         response->SetStatus(411, "Length Required");
-        LogError("Request body without a length (Transfer-Encoding)", request);
+        c.LogError("Request body without a length (Transfer-Encoding)", request);
         return 0;
     }
     if (request->BadFraming) {
         response->SetStatus(400);
-        LogError("Bad request body framing (Content-Length or Transfer-Encoding)", request);
+        c.LogError("Bad request body framing (Content-Length or Transfer-Encoding)", request);
         return 0;
     }
     if (request->Protocol == HTTP09 && request->Method != MethodGET) {
         response->SetStatus(400, "Invalid HTTP/0.9 method");
-        LogError("Invalid HTTP/0.9 method", request);
+        c.LogError("Invalid HTTP/0.9 method", request);
         return 0;
     }
     if (request->Method == MethodUnknown) {
         response->SetStatus(501, "Method not implemented");
-        LogError("Unknown method", request);
+        c.LogError("Unknown method", request);
         return 0;
     }
     return 1;
 }
 
-int HTTPServer::FixupURL(HTTPRequest* request, HTTPResponse* response) {
+void RequestPipeline::ResolveURL(RequestContext& c) {
+    if (c.urlResolved) return;
+    c.urlResolved = true;
+    c.urlFault = NormaliseURL(&c.request->URL);
+    if (c.urlFault == URLFault::None) c.mapping.emplace(c.config, c.request->URL);
+}
+
+int RequestPipeline::FixupURL(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     if (request->URLTooLong) {
         response->SetStatus(400);
-        LogError("URL too long", request);
+        c.LogError("URL too long", request);
         return 0;
     }
-    switch (NormaliseURL(&request->URL)) {
+    ResolveURL(c);
+    switch (c.urlFault) {
         case URLFault::None: return 1;
         case URLFault::Traversal:
             response->SetStatus(400);
-            LogError("Upward tree traversal attempted", request);
+            c.LogError("Upward tree traversal attempted", request);
             return 0;
         case URLFault::Empty:
             response->SetStatus(400);
-            LogError("No URL in request", request);
+            c.LogError("No URL in request", request);
             return 0;
         case URLFault::NotAbsolute:
             response->SetStatus(501);
-            LogError("Proxy module unavailable", request);
+            c.LogError("Proxy module unavailable", request);
             return 0;
         case URLFault::BadByte: break;
     }
     response->SetStatus(400);
-    LogError("Bad URL in request", request);
+    c.LogError("Bad URL in request", request);
     return 0;
 }
 
-int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
+int RequestPipeline::AccessControl(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     AuthDecode decoder;
-    if (!decoder.Decode(request, response)) LogError("Unable to decode authentication information", request);
+    if (!decoder.Decode(request, response)) c.LogError("Unable to decode authentication information", request);
     if (request->Method == MethodGET || request->Method == MethodHEAD || request->Method == MethodPOST) return 1;
-    const HTTPConfiguration& config = Config();
+    const HTTPConfiguration& config = c.config;
     if (!config.UseMasterKey) {
         response->SetStatus(403, "Access Denied");
         return 0;
@@ -239,15 +259,21 @@ int HTTPServer::AccessControl(HTTPRequest* request, HTTPResponse* response) {
     return 0;
 }
 
-int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
+int RequestPipeline::LookupResource(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     if (EqualNoCase(request->URL, "/~stats")) {
-        Statistics.GetStats(&response->Entity, *Snapshot(), static_cast<uint32_t>(Listener.BusyCount()));
+        c.server.Statistics.GetStats(&response->Entity, c.config,
+                                     static_cast<uint32_t>(c.server.Listener.BusyCount()));
         response->SetStatus(200);
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
         response->Header[Hdr::ContentType] = "text/html";
         return 0;
     }
-    URLMapping mapping(Config(), request->URL);
+    ResolveURL(c);
+    // Only a URL that FixupURL let pass comes here.
+    if (!c.mapping) return 0;
+    URLMapping& mapping = *c.mapping;
     request->ResourceKind = mapping.Kind;
     request->PhysicalPath = std::move(mapping.PhysicalPath);
     if (mapping.Kind == ResourceRedirect) request->RedirectURL = std::move(mapping.RedirectURL);
@@ -258,7 +284,9 @@ int HTTPServer::LookupResource(HTTPRequest* request, HTTPResponse* response) {
     return 1;
 }
 
-int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
+int RequestPipeline::CheckResource(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     if (request->ResourceKind == ResourceRedirect) {
         response->SetStatus(302);
         response->Header[Hdr::Location] = request->RedirectURL;
@@ -268,25 +296,25 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     std::string& path = request->PhysicalPath;
     if (path.empty()) {
         response->SetStatus(400);
-        LogError("Bad URL in request", request);
+        c.LogError("Bad URL in request", request);
         return 0;
     }
     // A copy a PUT is writing is no document until it has its name.
     if (platform::IsInBetweenCopy(path)) {
         response->SetStatus(404);
-        LogError("File not found: " + path, request);
+        c.LogError("File not found: " + path, request);
         return 0;
     }
     platform::FileInfo info;
-    const bool exists = LookupFileInfo(path, &info);
+    const bool exists = LookupFileInfo(c.cache, path, &info);
     if (request->Method != MethodPUT && !exists) {
         response->SetStatus(404);
-        LogError("File not found: " + path, request);
+        c.LogError("File not found: " + path, request);
         return 0;
     }
     if (path.back() != '\\' && exists && info.directory) {
         request->ResourceKind = ResourceRedirect;
-        request->RedirectURL = SiteURL(request->Header[Hdr::Host], Config()) + EncodePath(request->URL + "/");
+        request->RedirectURL = SiteURL(request->Header[Hdr::Host], c.config) + EncodePath(request->URL + "/");
         response->SetStatus(302);
         response->Header[Hdr::Location] = request->RedirectURL;
         return 0;
@@ -294,32 +322,34 @@ int HTTPServer::CheckResource(HTTPRequest* request, HTTPResponse* response) {
     request->ResourceInfo = info;
     request->ResourceInfoKnown = exists;
     if ((request->Method == MethodGET || request->Method == MethodHEAD) && path.back() == '\\')
-        return AnswerDirectory(this, request, response);
+        return AnswerDirectory(c);
     return 1;
 }
 
-int HTTPServer::RunResource(HTTPRequest* request, HTTPResponse* response) {
-    if (UsesBody(*request) && !ReceiveBody(this, request, response)) return 0;
-    switch (request->Method) {
-        case MethodGET: MethodGet(this, request, response); break;
-        case MethodHEAD: MethodHead(this, request, response); break;
-        case MethodPOST: MethodPost(this, request, response); break;
-        case MethodPUT: MethodPut(this, request, response); break;
-        case MethodDELETE: MethodDelete(this, request, response); break;
-        default: response->SetStatus(501, "Method not available"); break;
+int RequestPipeline::RunResource(RequestContext& c) {
+    if (UsesBody(*c.request) && !ReceiveBody(c)) return 0;
+    switch (c.request->Method) {
+        case MethodGET: MethodGet(c); break;
+        case MethodHEAD: MethodHead(c); break;
+        case MethodPOST: MethodPost(c); break;
+        case MethodPUT: MethodPut(c); break;
+        case MethodDELETE: MethodDelete(c); break;
+        default: c.response->SetStatus(501, "Method not available"); break;
     }
     return 1;
 }
 
-int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed) {
-    const HTTPConfiguration& config = Config();
+int RequestPipeline::PostProcess(RequestContext& c, bool completed) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const HTTPConfiguration& config = c.config;
     if (completed && IsParsedPage(config, *response)) {
         response->Header[Hdr::ContentType] = "text/html";
         const std::string page = response->Entity.FileName();
-        SSIEngine engine(this);
+        SSIEngine engine(c);
         if (!engine.Process(request, response)) {
             response->SetStatus(500, "SSI Processing Error");
-            LogError("SSI Processing Error on " + page, request);
+            c.LogError("SSI Processing Error on " + page, request);
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
@@ -327,7 +357,7 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     // coding) would be taken for the next one.
     const bool granted = completed && config.UseKeepAlive &&
                          EqualNoCase(request->Header[Hdr::Connection], "Keep-Alive") &&
-                         !response->Header[Hdr::ContentLength].empty() && !Overloaded && !request->InputLeft();
+                         !response->Header[Hdr::ContentLength].empty() && !c.server.Overloaded && !request->InputLeft();
     // A script's own "Connection: Keep-Alive" header stands as it wrote it
     // and keeps the connection too.
     response->KeepAlive = granted || EqualNoCase(response->Header[Hdr::Connection], "Keep-Alive");
@@ -341,7 +371,9 @@ int HTTPServer::PostProcess(HTTPRequest* request, HTTPResponse* response, bool c
     return 1;
 }
 
-int HTTPServer::DropHeadBody(HTTPRequest* request, HTTPResponse* response) {
+int RequestPipeline::DropHeadBody(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
     // A simple (0.9) request has no headers to keep in step; its HEAD is
     // refused with a status document that is worth showing.
     if (request->Method != MethodHEAD || request->Protocol == HTTP09) return 1;

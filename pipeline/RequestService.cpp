@@ -1,44 +1,29 @@
-// Serving requests on the connections the connection core holds: at once on
-// a loop thread when nothing can block, or on a worker thread otherwise.
-#include <memory>
+#include "pipeline/RequestService.h"
 
-#include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "net/Connection.h"
 #include "net/Reply.h"
+#include "pipeline/RequestPipeline.h"
+#include "pipeline/ServingThread.h"
 #include "platform/NetCalls.h"
 #include "server/HTTPServer.h"
+#include "server/RequestContext.h"
 #include "server/URLMapping.h"
 
 namespace {
 
-// The document cache of a loop thread.
-thread_local std::unique_ptr<FileCache> loopCache;
-
-// The request and response a loop thread serves every request with, reset
-// after each: their strings keep their memory from one request to the next.
-struct Exchange {
-    HTTPRequest request;
-    HTTPResponse response;
-};
-thread_local std::unique_ptr<Exchange> loopExchange;
-
-// Resets a loop's exchange when serving one request ends, whichever way.
-class ExchangeScope {
+// Resets a loop's request and response when serving one request ends,
+// whichever way: their strings keep their memory for the next.
+class ExchangeReset {
 public:
-    ExchangeScope() : fresh_(loopExchange ? nullptr : std::make_unique<Exchange>()) {}
-    ~ExchangeScope() {
-        if (fresh_) return;
-        loopExchange->request.Reset();
-        loopExchange->response.Reset();
-    }
-    ExchangeScope(const ExchangeScope&) = delete;
-    ExchangeScope& operator=(const ExchangeScope&) = delete;
-    Exchange& operator*() const { return fresh_ ? *fresh_ : *loopExchange; }
+    explicit ExchangeReset(ServingThread& thread) : thread_(thread) {}
+    ~ExchangeReset() { thread_.ResetExchange(); }
+    ExchangeReset(const ExchangeReset&) = delete;
+    ExchangeReset& operator=(const ExchangeReset&) = delete;
 
 private:
-    std::unique_ptr<Exchange> fresh_;  // when the thread has no exchange of its own
+    ServingThread& thread_;
 };
 
 void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse* response) {
@@ -53,12 +38,14 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 // delete); or in the scripts' lane, when it waits on nothing but a script.
 enum class Blocking { No, Yes, OnlyOnScript };
 
-Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& request, const Socket& s) {
+Blocking WhereToServe(RequestContext& c, const Socket& s) {
+    const HTTPRequest& request = *c.request;
     // A broken head is refused before anything could block.
     if (request.Fault != HeadFault::None) return Blocking::No;
-    std::string url = request.URL;
-    // The pipeline's own normalisation and mapping decide what is a script.
-    const bool script = NormaliseURL(&url) == URLFault::None && IsScriptKind(URLMapping::KindOf(config, url));
+    // The pipeline's own normalisation and mapping decide what is a script;
+    // a request served here keeps them for the pipeline.
+    RequestPipeline::ResolveURL(c);
+    const bool script = c.mapping && IsScriptKind(c.mapping->Kind);
     const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && s.Buffered().size() >= request.BodyLength
                                                  : !request.InputLeft();
     if (script && bodyHere) return Blocking::OnlyOnScript;
@@ -82,8 +69,8 @@ ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse
 
 }  // namespace
 
-ConnectionHost::Settings HTTPServer::CoreSettings() const {
-    const auto config = Snapshot();
+ConnectionHost::Settings RequestService::CoreSettings() const {
+    const auto config = server_.Snapshot();
     Settings settings;
     settings.port = static_cast<int>(config->Port);
     settings.numThreads = static_cast<int>(std::min<uint32_t>(config->NumThreads, 0x7fffffff));
@@ -95,29 +82,41 @@ ConnectionHost::Settings HTTPServer::CoreSettings() const {
     return settings;
 }
 
-void HTTPServer::ReportOverload() { LogError("Server Overloaded", nullptr); }
+bool RequestService::AcceptsConnections() const { return server_.Accepting != 0; }
 
-void HTTPServer::ReportAcceptFailure(int error) {
-    LogError("Cannot accept connections (" + platform::net::ErrorText(error) +
-                 "): they wait until a connection ends",
-             nullptr);
+void RequestService::SetOverloaded(bool overloaded) { server_.Overloaded = overloaded ? 1 : 0; }
+
+void RequestService::ReportOverload() { server_.LogError("Server Overloaded", nullptr); }
+
+void RequestService::ReportAcceptFailure(int error) {
+    server_.LogError("Cannot accept connections (" + platform::net::ErrorText(error) +
+                         "): they wait until a connection ends",
+                     nullptr);
 }
 
-ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after, bool turnAway) {
-    RequestScope scope(this);
-    const HTTPConfiguration& config = Config();
-    // A name lookup may wait on the network.
-    if (config.ResolveName && !turnAway) return Step::Worker;
+void RequestService::RequestTitleUpdate() { server_.RequestTitleUpdate(); }
+
+void RequestService::RequestRepaint() { server_.RequestRepaint(); }
+
+ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& connection, Reply* reply, After* after,
+                                           bool turnAway) {
+    ServingThread& serving = static_cast<ServingThread&>(*thread);
+    const HTTPConfiguration& config = serving.Pin(server_);
+    // A name lookup may wait on the network; so may a thread without a
+    // loop's exchange, which is no loop.
+    if ((config.ResolveName && !turnAway) || !serving.LoopRequest()) return Step::Worker;
     Socket& s = connection.Tcp();
-    const ExchangeScope exchange;
-    HTTPRequest& request = (*exchange).request;
-    HTTPResponse& response = (*exchange).response;
+    const ExchangeReset reset(serving);
+    HTTPRequest& request = *serving.LoopRequest();
+    HTTPResponse& response = *serving.LoopResponse();
     Prepare(config, &request, &response);
     switch (request.ReadArrived(&s, config.RecvTimeOut)) {
         case HTTPRequest::Arrival::Partial: return Step::Incomplete;
         case HTTPRequest::Arrival::Failed: return Step::Drop;
         case HTTPRequest::Arrival::Whole: break;
     }
+    RequestContext c(server_, config, &request, &response);
+    serving.Equip(&c);
     // A body that is on its way (part of it came with the head) is waited
     // for here while it fits the connection's buffer, then used on a
     // worker. A client that sent the head alone may be waiting for the
@@ -127,51 +126,46 @@ ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, Aft
         if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
             s.Buffered().size() < request.BodyLength)
             return Step::IncompleteBody;
-        switch (WhereToServe(config, request, s)) {
+        switch (WhereToServe(c, s)) {
             case Blocking::Yes: return Step::Worker;
             case Blocking::OnlyOnScript: return Step::Script;
             case Blocking::No: break;
         }
     }
-    if (!ProcessRequest(&request, &response)) return Step::Drop;
+    if (!RequestPipeline::ProcessRequest(c)) return Step::Drop;
     response.ComposeReply(reply);
     *after = AfterAnswer(request, response, s);
     return Step::Answer;
 }
 
-ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection, bool turnAway) {
-    RequestScope scope(this);
-    const HTTPConfiguration& config = Config();
+ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) {
+    ServingThread& serving = static_cast<ServingThread&>(*thread);
+    const HTTPConfiguration& config = serving.Pin(server_);
     Socket* s = &connection.Tcp();
     HTTPRequest request;
     HTTPResponse response;
     Prepare(config, &request, &response);
     if (!request.Read(s, config.RecvTimeOut, config.ResolveName && !turnAway)) return After::Drop;
     request.TurnedAway = turnAway;
-    if (!ProcessRequest(&request, &response)) return After::Drop;
+    RequestContext c(server_, config, &request, &response);
+    serving.Equip(&c);
+    if (!RequestPipeline::ProcessRequest(c)) return After::Drop;
     if (!response.Write(s, config.SendTimeOut)) return After::Drop;
-    RequestRepaint();
+    server_.RequestRepaint();
     return AfterAnswer(request, response, *s);
 }
 
-void HTTPServer::BatchStarting() {
-    if (loopCache) loopCache->BeginBatch();
+void RequestService::BatchStarting(ThreadState* thread) {
+    if (thread) static_cast<ServingThread*>(thread)->BatchStarting();
 }
 
-void HTTPServer::WriteLogLines() { EventLog::FlushBatch(); }
-
-void HTTPServer::ThreadStarting(bool loop) {
-    if (!loop) return;
-    loopCache = std::make_unique<FileCache>();
-    FileCache::SetCurrent(loopCache.get());
-    loopExchange = std::make_unique<Exchange>();
-    EventLog::BeginBatching(true);
+void RequestService::WriteLogLines(ThreadState* thread) {
+    if (thread) static_cast<ServingThread*>(thread)->WriteLogLines();
 }
 
-void HTTPServer::ThreadEnding(bool loop) {
-    if (!loop) return;
-    EventLog::BeginBatching(false);
-    loopExchange.reset();
-    FileCache::SetCurrent(nullptr);
-    loopCache.reset();
+std::unique_ptr<ConnectionHost::ThreadState> RequestService::ThreadStarting(bool loop) {
+    return std::make_unique<ServingThread>(loop);
 }
+
+// The thread's state goes with it; a loop's writes the lines it still keeps.
+void RequestService::ThreadEnding(std::unique_ptr<ThreadState> thread) { thread.reset(); }

@@ -7,17 +7,6 @@
 #include "http/Characters.h"
 #include "platform/Clock.h"
 
-namespace {
-
-// The lines a batching thread keeps, per log (a server has four).
-struct ThreadBatch {
-    bool on = false;
-    std::vector<std::pair<EventLog*, std::string>> kept;
-};
-thread_local ThreadBatch batch;
-
-}  // namespace
-
 EventLog::~EventLog() { StopLogFile(); }
 
 void EventLog::WaitForWriter(std::unique_lock<std::mutex>& lock) {
@@ -80,13 +69,8 @@ void EventLog::ReportLossesTo(EventLog* log, std::string (*line)(const std::stri
     reportLine_ = line;
 }
 
-void EventLog::BeginBatching(bool on) {
-    if (!on) FlushBatch();
-    batch.on = on;
-}
-
-void EventLog::FlushBatch() {
-    for (auto& [log, lines] : batch.kept) {
+void EventLog::Batch::Flush() {
+    for (auto& [log, lines] : kept_) {
         if (lines.empty()) continue;
         log->Write(lines);
         lines.clear();
@@ -212,34 +196,34 @@ void EventLog::AppendEscaped(std::string* out, std::string_view text, bool blank
     AppendEscapedBytes(out, text, static_cast<unsigned char>(kUnprintable | kQuoting | (blanks ? kBlank : 0)));
 }
 
-void EventLog::WriteLine(std::string&& line) {
+void EventLog::WriteLine(std::string&& line, Batch* batch) {
     line += "\r\n";
-    if (!batch.on) {
+    if (!batch) {
         Write(line);
         return;
     }
-    for (auto& [log, lines] : batch.kept) {
+    for (auto& [log, lines] : batch->kept_) {
         if (log != this) continue;
         lines += line;
         return;
     }
-    batch.kept.emplace_back(this, std::move(line));
+    batch->kept_.emplace_back(this, std::move(line));
 }
 
-void EventLog::LogAsIs(std::string_view text) {
+void EventLog::LogAsIs(std::string_view text, Batch* batch) {
     std::string line;
     line.reserve(text.size() + 2);  // and the line end
     AppendEscapedBytes(&line, text, kUnprintable);
-    WriteLine(std::move(line));
+    WriteLine(std::move(line), batch);
 }
 
-void EventLog::LogEscaped(std::string&& line) { WriteLine(std::move(line)); }
+void EventLog::LogEscaped(std::string&& line, Batch* batch) { WriteLine(std::move(line), batch); }
 
-void EventLog::Log(std::string_view text) {
+void EventLog::Log(std::string_view text, Batch* batch) {
     std::tm now{};
     platform::BreakDownTime(platform::UnixTimeNow(), false, &now);
     std::string line = platform::FormatTime("%a %b %e %H:%M:%S %Y", now);
     line += ' ';
     line += Sanitize(text);
-    WriteLine(std::move(line));
+    WriteLine(std::move(line), batch);
 }

@@ -7,9 +7,9 @@
 // line waiting, and one that finds a write in flight leaves its lines to
 // that writer. An idle server thus writes each line at once, and a busy one
 // writes many lines with one system call. A thread serving batches of
-// requests (BeginBatching) keeps its lines until it ends the batch
-// (FlushBatch), once the batch's answers have left. Nothing waiting is lost
-// on a flush, a stop or a reopen.
+// requests keeps its lines in a Batch of its own until it ends the batch
+// (Batch::Flush), once the batch's answers have left. Nothing waiting is
+// lost on a flush, a stop or a reopen.
 //
 // A line is written whole or not at all. When the disk is full, the lines
 // that cannot be written are counted and dropped: the operator is told once
@@ -27,11 +27,30 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/File.h"
 
 class EventLog {
 public:
+    // The lines one thread keeps for any number of logs until it flushes
+    // them. Owned and used by that thread alone; it must be flushed (or
+    // destroyed, which flushes) before the logs it names are destroyed.
+    class Batch {
+    public:
+        Batch() = default;
+        ~Batch() { Flush(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        // Writes what is kept, log by log.
+        void Flush();
+
+    private:
+        friend class EventLog;
+        std::vector<std::pair<EventLog*, std::string>> kept_;  // per log, its lines with their CR LF
+    };
+
     EventLog() = default;
     ~EventLog();
     EventLog(const EventLog&) = delete;
@@ -45,14 +64,16 @@ public:
     void FlushLogFile();
     // Closes the log; a line being written is finished first.
     void StopLogFile();
+    // Each writer below keeps its line in batch when one is given, and
+    // writes it at once otherwise.
     // Writes the current local time in the 24-character ctime form, a
     // blank and the text (the referrer log's lines).
-    void Log(std::string_view text);
+    void Log(std::string_view text, Batch* batch = nullptr);
     // Writes the text as one line (access, error and trace logs).
-    void LogAsIs(std::string_view text);
+    void LogAsIs(std::string_view text, Batch* batch = nullptr);
     // Writes a line whose every piece is printable already (built with
     // Escape and known text): LogAsIs without the second look at each byte.
-    void LogEscaped(std::string&& line);
+    void LogEscaped(std::string&& line, Batch* batch = nullptr);
     bool IsOpen();
     // Where this log tells of the lines it lost once writing works again:
     // a line made by line from the message, written to log at once (never
@@ -70,12 +91,6 @@ public:
     // Escape's text appended to *out.
     static void AppendEscaped(std::string* out, std::string_view text, bool blanks = false);
 
-    // The calling thread keeps the lines it writes to any log from now on
-    // (on) or writes them at once (off, the default).
-    static void BeginBatching(bool on);
-    // Writes what the calling thread has kept.
-    static void FlushBatch();
-
 private:
     // What a write of lines brought about that must be told once the lock
     // is released.
@@ -85,7 +100,7 @@ private:
         EventLog* reportTo = nullptr;
     };
 
-    void WriteLine(std::string&& line);
+    void WriteLine(std::string&& line, Batch* batch);
     // Writes lines (whole, each with its CR LF) to file_, leaving no part of
     // a line behind when the disk takes only some, and keeps count of the
     // lines lost. lock is held on entry and on return; it is released

@@ -1,7 +1,6 @@
 #include "server/HTTPServer.h"
 
 #include <algorithm>
-#include <cassert>
 
 #include "net/Socket.h"
 #include "platform/Clock.h"
@@ -9,9 +8,6 @@
 #include "server/ShellLink.h"
 
 namespace {
-
-// The record pinned for the calling thread by a RequestScope.
-thread_local const HTTPConfiguration* pinnedConfig = nullptr;
 
 // How long the bounce site may take to answer before start-up goes on.
 constexpr unsigned long kBounceTimeout = 5000;
@@ -42,10 +38,10 @@ HTTPServer::~HTTPServer() {
 
 void HTTPServer::StartServer() {
     ReplaceConfiguration(LoadLiveSetup(setupName_));
-    startedPort_ = Config().Port;
+    const auto config = Snapshot();
+    startedPort_ = config->Port;
     {
         // Every folder a PUT may write into.
-        const auto config = Snapshot();
         std::vector<std::string> published{config->DocRoot};
         for (const auto* list : {&config->Alias, &config->CgiBin, &config->CgiWin})
             for (const Mapping& entry : *list) published.push_back(entry.second);
@@ -54,8 +50,8 @@ void HTTPServer::StartServer() {
     std::vector<std::string> failures;
     InitializeLogs(&failures);
     Listener.Start();
-    Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
-    const bool resolve = Config().ResolveLocal != 0;
+    Listener.SetPriority(static_cast<int>(config->PriorityLevel));
+    const bool resolve = config->ResolveLocal != 0;
     if (failures.empty() && !resolve) return;
     // A message may wait for a user's click and a lookup for an absent
     // network; neither may keep the port closed.
@@ -102,7 +98,7 @@ void HTTPServer::ReloadConfiguration() {
 
 void HTTPServer::ApplyRecord() {
     InitializeLogs();
-    Listener.SetPriority(static_cast<int>(Config().PriorityLevel));
+    Listener.SetPriority(static_cast<int>(Snapshot()->PriorityLevel));
 }
 
 int HTTPServer::ResolveDynamicIP() {
@@ -148,19 +144,6 @@ void HTTPServer::ShutdownServer() {
     shutDown_ = true;
 }
 
-const HTTPConfiguration& HTTPServer::Config() const {
-    if (pinnedConfig) return *pinnedConfig;
-    assert(std::this_thread::get_id() == frontEnd_ && "an unpinned Config() off the front end's thread: use Snapshot()");
-    std::lock_guard<std::mutex> guard(configLock_);
-    return *config_;
-}
-
-const HTTPConfiguration& HTTPServer::LogRecord(std::shared_ptr<const HTTPConfiguration>* hold) const {
-    if (pinnedConfig) return *pinnedConfig;
-    *hold = Snapshot();
-    return **hold;
-}
-
 std::shared_ptr<const HTTPConfiguration> HTTPServer::Snapshot() const {
     std::lock_guard<std::mutex> guard(configLock_);
     return config_;
@@ -175,31 +158,14 @@ void HTTPServer::ReplaceConfiguration(HTTPConfiguration fresh) {
     // The record retired before is freed here unless a request still holds it.
 }
 
-namespace {
-
-// The record a worker pinned last, kept between its requests while no
-// newer one is live: a request then pins it without touching anything
-// that other workers write.
-struct PinnedRecord {
-    const HTTPServer* server = nullptr;
-    uint64_t version = ~0ULL;
-    std::shared_ptr<const HTTPConfiguration> record;
-};
-thread_local PinnedRecord lastPinned;
-
-}  // namespace
-
-HTTPServer::RequestScope::RequestScope(const HTTPServer* server) : previous_(pinnedConfig) {
-    const uint64_t version = server->configVersion_.load(std::memory_order_acquire);
-    if (lastPinned.server != server || lastPinned.version != version) {
-        lastPinned.record = server->Snapshot();
-        lastPinned.server = server;
-        lastPinned.version = version;
+const HTTPConfiguration& HTTPServer::Pin(PinnedRecord* held) const {
+    const uint64_t version = configVersion_.load(std::memory_order_acquire);
+    if (held->version != version) {
+        held->record = Snapshot();
+        held->version = version;
     }
-    pinnedConfig = lastPinned.record.get();
+    return *held->record;
 }
-
-HTTPServer::RequestScope::~RequestScope() { pinnedConfig = previous_; }
 
 void HTTPServer::RequestTitleUpdate() {
     if (ShellLink* shell = Shell()) shell->RequestTitleUpdate();

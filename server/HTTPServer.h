@@ -2,22 +2,21 @@
 // The one object that stands for a running web server: it owns the
 // configuration, the statistics, the four logs and the listener with its
 // pool, and carries the three flags the listener and the pipeline consult
-// on every connection and request. It serves the connection core: the core
-// waits on connections and asks the server, through a ConnectionHost that
-// the constructor makes, to serve the requests on them.
+// on every connection and request.
 //
-// Its members live in several files. In this folder, the server's own
-// library, which the gateways use: the configuration and the lifecycle in
-// HTTPServer.cpp, the logs in HTTPServerLogs.cpp. In pipeline/, whose
-// library a program that makes a server links: the constructor (with the
-// ConnectionHost it makes) in HTTPServerLifetime.cpp, serving a request on
-// a connection in RequestService.cpp, the pipeline (ProcessRequest and its
-// stages) in RequestPipeline.cpp.
+// Serving is not its job: the listener serves connections through the
+// ConnectionHost the constructor makes, a RequestService (pipeline/), which
+// runs each request through the RequestPipeline. That is why the
+// constructor lives beside them, in pipeline/HTTPServerLifetime.cpp; the
+// rest of the server lives in this folder, the server's own library, which
+// the gateways use: the configuration and the lifecycle in HTTPServer.cpp,
+// the logs in HTTPServerLogs.cpp.
 //
-// The live configuration is an immutable record exchanged whole on reload:
-// each request works with the record that was live when it began (pinned by
-// a RequestScope), so it sees one whole record, before or after a reload,
-// never a mix and never a freed one.
+// The live configuration is an immutable record exchanged whole on reload.
+// A thread serving a request takes the live record once (Pin) and hands it
+// to everything that serves the request in its RequestContext, so a request
+// sees one whole record, before or after a reload, never a mix and never a
+// freed one. Threads that do not serve a request take a Snapshot.
 
 #include <array>
 #include <atomic>
@@ -83,73 +82,41 @@ public:
     // logs and stops the listener.
     void ShutdownServer();
 
-    // --- The request pipeline (RequestPipeline.cpp) -----------------------
-    // ProcessRequest runs the stages in order, stops at the first that says
-    // stop, and logs the transaction; 0 when the request was not read whole
-    // (nothing is logged then), else 1. Each stage returns non-zero to go
-    // on, 0 to stop (having set the final status).
-    int ProcessRequest(HTTPRequest* request, HTTPResponse* response);
-    int PreliminaryCheck(HTTPRequest* request, HTTPResponse* response);
-    int FixupURL(HTTPRequest* request, HTTPResponse* response);
-    int AccessControl(HTTPRequest* request, HTTPResponse* response);
-    int LookupResource(HTTPRequest* request, HTTPResponse* response);
-    int CheckResource(HTTPRequest* request, HTTPResponse* response);
-    int RunResource(HTTPRequest* request, HTTPResponse* response);
-    // Runs after every request, completed meaning that no stage stopped it.
-    // Only a completed request has its server-side includes expanded and
-    // may be granted "Keep-Alive" (response->KeepAlive, and the header
-    // written from it); any response that closes the connection says
-    // "Connection: close" to a client that expected it to stay open.
-    int PostProcess(HTTPRequest* request, HTTPResponse* response, bool completed = true);
-    // The last stage: a HEAD answer keeps the headers of the GET it mirrors
-    // and loses its body (a script's complete response of its own keeps its
-    // head). A simple (0.9) request's HEAD keeps its status document.
-    int DropHeadBody(HTTPRequest* request, HTTPResponse* response);
-
     // --- Logs (HTTPServerLogs.cpp) -----------------------------------------
-    // LogError and Trace take a request that may be null.
+    // LogError and Trace take a request that may be null. While a request is
+    // served they follow its record and keep their lines in the serving
+    // thread's batch (null: written at once); RequestContext calls them so.
+    // Elsewhere they follow the live record and write at once.
     // InitializeLogs shows a message for each log it cannot open, or with
     // failures set, adds the message's text there instead.
     void InitializeLogs(std::vector<std::string>* failures = nullptr);
     void FlushLogs();
     void LogError(const std::string& message, const HTTPRequest* request);
     void Trace(const std::string& message, const HTTPRequest* request);
-    void LogTransaction(HTTPRequest* request, HTTPResponse* response);
+    void LogError(const HTTPConfiguration& config, EventLog::Batch* batch, const std::string& message,
+                  const HTTPRequest* request);
+    void Trace(const HTTPConfiguration& config, EventLog::Batch* batch, const std::string& message,
+               const HTTPRequest* request);
+    // Counts the transaction and writes its access and referrer lines.
+    void LogTransaction(const HTTPConfiguration& config, EventLog::Batch* batch, HTTPRequest* request,
+                        HTTPResponse* response);
 
     // --- Configuration and the front end's link (HTTPServer.cpp) ----------
-    // The configuration this thread works with: the record pinned by the
-    // RequestScope around the current request, or else the live record. A
-    // record replaced while an unpinned thread holds it stays alive until
-    // the replacement after, so the front end's thread, which makes every
-    // replacement but the start-up thread's one, never sees it freed; any
-    // other thread outside a RequestScope takes a Snapshot (debug builds
-    // assert that an unpinned call comes from the thread that made the
-    // server, the front end's). The logs, written from every thread, read
-    // LogRecord alone.
-    const HTTPConfiguration& Config() const;
     // The live record, for threads that hold it only briefly.
     std::shared_ptr<const HTTPConfiguration> Snapshot() const;
-    // The record a log line follows: the calling thread's pinned one while it
-    // serves a request (no lock: every request writes an access line), else
-    // the live one, which *hold keeps for the caller.
-    const HTTPConfiguration& LogRecord(std::shared_ptr<const HTTPConfiguration>* hold) const;
     // Makes fresh the live record.
     void ReplaceConfiguration(HTTPConfiguration fresh);
 
-    // Pins the live record for the calling thread while it lives. The
-    // thread keeps the record (it stays alive at least until the thread's
-    // next scope begins), so pinning costs no shared write while no reload
-    // has happened.
-    class RequestScope {
-    public:
-        explicit RequestScope(const HTTPServer* server);
-        ~RequestScope();
-        RequestScope(const RequestScope&) = delete;
-        RequestScope& operator=(const RequestScope&) = delete;
-
-    private:
-        const HTTPConfiguration* previous_;
+    // The record a serving thread took last, kept between its requests.
+    struct PinnedRecord {
+        uint64_t version = ~0ULL;
+        std::shared_ptr<const HTTPConfiguration> record;
     };
+    // The record a request about to be served works with: held's, while no
+    // newer record has been made live (no lock and no shared write, so
+    // pinning costs nothing between reloads), else the live one, which held
+    // then keeps. The record stays alive while held keeps it.
+    const HTTPConfiguration& Pin(PinnedRecord* held) const;
 
     // The front end asks to hear of title and repaint needs; null to stop.
     void SetShell(ShellLink* shell) { shell_.store(shell); }
@@ -157,38 +124,6 @@ public:
     // Both cost nothing while no front end listens.
     void RequestTitleUpdate();
     void RequestRepaint();
-
-    // --- Serving connections for the connection core ---------------------
-    // What the server's ConnectionHost asks of it, call for call.
-    using Settings = ConnectionHost::Settings;
-    using Step = ConnectionHost::Step;
-    using After = ConnectionHost::After;
-    Settings CoreSettings() const;
-    bool AcceptsConnections() const { return Accepting != 0; }
-    void SetOverloaded(bool overloaded) { Overloaded = overloaded ? 1 : 0; }
-    // "Server Overloaded" in the error log.
-    void ReportOverload();
-    // One error-log line: new connections wait for descriptors (or memory).
-    void ReportAcceptFailure(int error);
-    // Serves at once a whole request that needs nothing that may block: a
-    // document, a listing, a parsed page, a redirect, a refusal, /~stats.
-    // Scripts whose request has wholly arrived go to the scripts' lane;
-    // other scripts, PUT, DELETE and POST, requests with a body, and every
-    // request while ResolveName is on go to a worker. turnAway: answered
-    // at once as when overloaded.
-    Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway);
-    // Reads, serves (or turns away) and answers one request, waiting as
-    // long as the time-outs allow.
-    After ServeBlocking(Connection& connection, bool turnAway);
-    // A loop thread's batch: its document cache rechecks what changed
-    // before the batch, and its log lines are written together after its
-    // answers have left (a file write is the dearest step of a small answer,
-    // so a kept-alive client is not kept waiting for it).
-    void BatchStarting();
-    void WriteLogLines();
-    // A loop thread gets a document cache and keeps its log lines per batch.
-    void ThreadStarting(bool loop);
-    void ThreadEnding(bool loop);
 
 private:
     // The connection core's view of this server; before the listener, which
@@ -222,8 +157,8 @@ private:
     std::mutex recordLock_;
     std::thread startup_;  // shows start-up messages and learns the address once the listener is up
     std::atomic<bool> stopping_{false};
-    // Counts replacements, so that a worker can keep the record it pinned
-    // last and take the lock only when a newer one is live.
+    // Counts replacements, so that a serving thread can keep the record it
+    // pinned last and take the lock only when a newer one is live.
     std::atomic<uint64_t> configVersion_{0};
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
@@ -232,5 +167,4 @@ private:
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).
     platform::HomeLock homeLock_;
-    const std::thread::id frontEnd_ = std::this_thread::get_id();  // the thread that made the server
 };

@@ -36,8 +36,8 @@ std::string SystemErrorLine(const std::string& message) {
 }  // namespace
 
 void HTTPServer::InitializeLogs(std::vector<std::string>* failures) {
-    std::shared_ptr<const HTTPConfiguration> hold;
-    const HTTPConfiguration& config = LogRecord(&hold);
+    const auto record = Snapshot();
+    const HTTPConfiguration& config = *record;
     // A log that lost lines to a full disk says so in the error log once it
     // can write again.
     const auto logs = Logs();
@@ -65,7 +65,8 @@ void HTTPServer::FlushLogs() {
 namespace {
 
 // An error or trace line: who, the bracketed time, the message.
-void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& message, const HTTPRequest* request) {
+void Diagnostic(EventLog& log, EventLog::Batch* batch, const char* withoutRequest, const std::string& message,
+                const HTTPRequest* request) {
     std::string line;
     if (request) AppendWho(&line, request);
     else line = withoutRequest;
@@ -73,25 +74,32 @@ void Diagnostic(EventLog& log, const char* withoutRequest, const std::string& me
     line += LogTime();
     line += "] ";
     line += EventLog::Escape(message);
-    log.LogAsIs(line);
+    log.LogAsIs(line, batch);
 }
 
 }  // namespace
 
 void HTTPServer::LogError(const std::string& message, const HTTPRequest* request) {
-    std::shared_ptr<const HTTPConfiguration> hold;
-    if (LogRecord(&hold).ErrorLogMask) Diagnostic(ErrorLog, "LOCAL SYSTEM ERROR ", message, request);
+    LogError(*Snapshot(), nullptr, message, request);
 }
 
 void HTTPServer::Trace(const std::string& message, const HTTPRequest* request) {
-    std::shared_ptr<const HTTPConfiguration> hold;
-    if (LogRecord(&hold).TraceLogMask) Diagnostic(TraceLog, "No Request Data", message, request);
+    Trace(*Snapshot(), nullptr, message, request);
 }
 
-void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
+void HTTPServer::LogError(const HTTPConfiguration& config, EventLog::Batch* batch, const std::string& message,
+                          const HTTPRequest* request) {
+    if (config.ErrorLogMask) Diagnostic(ErrorLog, batch, "LOCAL SYSTEM ERROR ", message, request);
+}
+
+void HTTPServer::Trace(const HTTPConfiguration& config, EventLog::Batch* batch, const std::string& message,
+                       const HTTPRequest* request) {
+    if (config.TraceLogMask) Diagnostic(TraceLog, batch, "No Request Data", message, request);
+}
+
+void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch* batch, HTTPRequest* request,
+                                HTTPResponse* response) {
     Statistics.LogStats(request, response);
-    std::shared_ptr<const HTTPConfiguration> hold;
-    const HTTPConfiguration& config = LogRecord(&hold);
     if (config.AccessLogMask) {
         std::string line;
         line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
@@ -121,9 +129,10 @@ void HTTPServer::LogTransaction(HTTPRequest* request, HTTPResponse* response) {
         quotedOrHyphen(response->Header[Hdr::ContentLength], false);
         quotedOrHyphen(request->Header[Hdr::Referer], true);
         quotedOrHyphen(request->Header[Hdr::UserAgent], true);
-        AccessLog.LogEscaped(std::move(line));
+        AccessLog.LogEscaped(std::move(line), batch);
     }
     const std::string& referer = request->Header[Hdr::Referer];
     if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))
-        ReferrerLog.Log(EventLog::Escape(referer, true) + " -> \"" + EventLog::Escape(request->RequestLine) + "\"");
+        ReferrerLog.Log(EventLog::Escape(referer, true) + " -> \"" + EventLog::Escape(request->RequestLine) + "\"",
+                        batch);
 }

@@ -44,9 +44,3 @@ URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : 
     PhysicalPath = config.DocRoot;
     PhysicalPath += url;
 }
-
-int URLMapping::KindOf(const HTTPConfiguration& config, std::string_view url) {
-    for (const auto& list : kLists)
-        if (FindFirst(config.*list.list, HasVirtual, url)) return list.kind;
-    return ResourceDocument;
-}

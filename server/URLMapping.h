@@ -43,6 +43,4 @@ public:
     // the first match replaces the matched prefix with its target. Without a
     // match, DocRoot followed by url names a document.
     URLMapping(const HTTPConfiguration& config, std::string_view url);
-    // The Kind alone, without composing the path.
-    static int KindOf(const HTTPConfiguration& config, std::string_view url);
 };

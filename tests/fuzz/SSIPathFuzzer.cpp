@@ -10,6 +10,7 @@
 
 #include "gateway/SSIEngine.h"
 #include "server/HTTPServer.h"
+#include "server/RequestContext.h"
 
 namespace {
 
@@ -59,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return s;
     }();
     const std::string_view value(reinterpret_cast<const char*>(data), size);
-    SSIEngine engine(server);
+    const auto record = server->Snapshot();
+    const RequestContext context(*server, *record, nullptr, nullptr);
+    SSIEngine engine(context);
     const std::string path = engine.TranslatePath(SSIVirtualURL(value));
-    if (!path.empty()) CheckInsideRoots(server->Config(), path);
+    if (!path.empty()) CheckInsideRoots(*record, path);
     return 0;
 }

@@ -255,12 +255,13 @@ TEST(GroupedLogs, ReopeningNeverDropsALineWrittenMeanwhile) {
     std::vector<std::thread> writers;
     for (int w = 0; w < kWriters; ++w) {
         writers.emplace_back([&, w] {
-            EventLog::BeginBatching(w % 2 == 0);
+            EventLog::Batch batch;
+            EventLog::Batch* kept = w % 2 == 0 ? &batch : nullptr;
             for (int n = 0; n < kLinesEach; ++n) {
-                log.LogAsIs("line");
-                if (n % 8 == 7) EventLog::FlushBatch();
+                log.LogAsIs("line", kept);
+                if (n % 8 == 7) batch.Flush();
             }
-            EventLog::BeginBatching(false);
+            batch.Flush();
             --running;
         });
     }

@@ -1,12 +1,19 @@
-// The pipeline's stages on requests built in memory, for the rules that do
-// not need a connection (a port-80 setup, the stage order).
+// The pipeline's stages on requests built in memory, run through a
+// RequestPipeline with no socket and no listening server, for the rules
+// that do not need a connection (a port-80 setup, the stage order).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "http/HTTPRequest.h"
+#include "http/FileCache.h"
 #include "http/HTTPResponse.h"
+#include "pipeline/MIMEMemo.h"
+#include "pipeline/RequestPipeline.h"
 #include "server/HTTPServer.h"
+#include "server/RequestContext.h"
 #include "tests/support/TestHome.h"
 
 using testing_support::TestHome;
@@ -30,8 +37,14 @@ struct Pipeline {
         request.Method = method;
         request.URL = url;
         request.RemoteAddr = "127.0.0.1";
-        EXPECT_EQ(server.ProcessRequest(&request, &response), 1);
+        EXPECT_EQ(Process(&request, &response), 1);
         return response;
+    }
+    // Runs the pipeline as a serving thread does: under the record live now.
+    int Process(HTTPRequest* r, HTTPResponse* a) {
+        const auto record = server.Snapshot();
+        RequestContext c(server, *record, r, a);
+        return RequestPipeline::ProcessRequest(c);
     }
     TestHome home;
     HTTPServer server;
@@ -55,8 +68,8 @@ TEST(Pipeline, RequestNotReadIsRefused) {
     Pipeline p;
     HTTPRequest unread;
     HTTPResponse response;
-    EXPECT_EQ(p.server.ProcessRequest(&unread, &response), 0);
-    EXPECT_EQ(p.server.ProcessRequest(nullptr, &response), 0);
+    EXPECT_EQ(p.Process(&unread, &response), 0);
+    EXPECT_EQ(p.Process(nullptr, &response), 0);
     EXPECT_EQ(p.server.Statistics.TotalRequests.load(), 0u) << "nothing is counted";
 }
 
@@ -64,7 +77,9 @@ TEST(Pipeline, ScriptPathsSplitIntoScriptAndPathInfo) {
     Pipeline p;
     TestHome::WriteFile(p.home.DriveC("HTTPD/CGI-BIN/prog.cgi"), "#!/bin/sh\n");
     p.request.URL = "/cgi-bin/prog.cgi/extra/path";
-    ASSERT_EQ(p.server.LookupResource(&p.request, &p.response), 1);
+    const auto record = p.server.Snapshot();
+    RequestContext c(p.server, *record, &p.request, &p.response);
+    ASSERT_EQ(RequestPipeline::LookupResource(c), 1);
     EXPECT_EQ(p.request.ResourceKind, ResourceCGIBin);
     EXPECT_EQ(p.request.PhysicalPath.rfind("C:\\HTTPD\\CGI-BIN\\prog.cgi", 0), 0u) << p.request.PhysicalPath;
     EXPECT_EQ(p.request.ScriptName, "/cgi-bin/prog.cgi");
@@ -117,6 +132,81 @@ TEST(Pipeline, KeepAliveIsDecidedOnceAndTheHeaderSaysIt) {
     HTTPResponse& refused = p.Run("/a.txt");
     EXPECT_FALSE(refused.KeepAlive);
     EXPECT_EQ(refused.Header[Hdr::Connection], "close") << "the client that asked hears that it closes";
+}
+
+// A request works with the record in its context from start to end, not
+// with whatever the server holds live by then.
+TEST(Pipeline, StagesReadTheRecordOfTheirContextOnly) {
+    Pipeline p;
+    HTTPConfiguration moved = *p.server.Snapshot();
+    moved.Redir.emplace_back("/old", "http://elsewhere.example/new");
+    const auto record = std::make_shared<const HTTPConfiguration>(moved);
+    p.request.Valid = 1;
+    p.request.Protocol = HTTP10;
+    p.request.Method = MethodGET;
+    p.request.URL = "/old/page.html";
+    RequestContext c(p.server, *record, &p.request, &p.response);
+    ASSERT_EQ(RequestPipeline::ProcessRequest(c), 1);
+    EXPECT_EQ(p.response.Status, 302);
+    EXPECT_EQ(p.response.Header[Hdr::Location], "http://elsewhere.example/new/page.html");
+    EXPECT_TRUE(p.server.Snapshot()->Redir.empty()) << "the live record never had the entry";
+}
+
+// A serving thread's services reach the stages through the context: the
+// document comes through its cache, its type from its memory, and its
+// access line waits in its batch until the batch is written.
+TEST(Pipeline, AThreadsServicesServeThroughTheContext) {
+    Pipeline p;
+    HTTPConfiguration config = *p.server.Snapshot();
+    config.AccessLogMask = 1;
+    config.DefaultCharset = "utf-8";
+    p.server.ReplaceConfiguration(config);
+    ASSERT_EQ(p.server.AccessLog.StartLogFile("C:\\access.log"), 1);
+    TestHome::WriteFile(p.home.DriveC("HTTPD/HTDOCS/a.txt"), "cached");
+    const auto record = p.server.Snapshot();
+    FileCache cache;
+    MIMEMemo types;
+    types.Bind(record);
+    EventLog::Batch batch;
+    for (int round = 0; round < 2; ++round) {
+        p.request.Reset();
+        p.response.Reset();
+        p.request.Valid = 1;
+        p.request.Protocol = HTTP10;
+        p.request.Method = MethodGET;
+        p.request.URL = "/a.txt";
+        RequestContext c(p.server, *record, &p.request, &p.response);
+        c.cache = &cache;
+        c.types = &types;
+        c.logBatch = &batch;
+        ASSERT_EQ(RequestPipeline::ProcessRequest(c), 1);
+        ASSERT_EQ(p.response.Status, 200) << p.response.Reason;
+        EXPECT_EQ(p.response.Header[Hdr::ContentType], "text/plain; charset=utf-8");
+        EXPECT_EQ(p.response.Header[Hdr::ContentLength], "6");
+    }
+    EXPECT_EQ(cache.Size(), 1u) << "the document was looked up through the thread's cache";
+    const std::string log = p.home.DriveC("access.log");
+    EXPECT_EQ(TestHome::ReadFile(log), "") << "the lines wait for the batch's end";
+    batch.Flush();
+    const std::string lines = TestHome::ReadFile(log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+    p.server.AccessLog.StopLogFile();
+}
+
+// A thread's memory of content types follows the record it is bound to: a
+// reload that changes the charset changes the types it gives.
+TEST(Pipeline, RememberedTypesFollowANewRecord) {
+    HTTPConfiguration config;
+    config.DefaultConfiguration();
+    config.DefaultCharset = "iso-8859-1";
+    const auto before = std::make_shared<const HTTPConfiguration>(config);
+    config.DefaultCharset = "utf-8";
+    const auto after = std::make_shared<const HTTPConfiguration>(config);
+    MIMEMemo types;
+    types.Bind(before);
+    EXPECT_EQ(types.TypeOf("C:\\x\\a.txt"), "text/plain; charset=iso-8859-1");
+    types.Bind(after);
+    EXPECT_EQ(types.TypeOf("C:\\x\\a.txt"), "text/plain; charset=utf-8");
 }
 
 }  // namespace

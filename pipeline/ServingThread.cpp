@@ -1,0 +1,39 @@
+#include "pipeline/ServingThread.h"
+
+#include "server/RequestContext.h"
+
+ServingThread::ServingThread(bool loop) {
+    if (!loop) return;
+    cache_ = std::make_unique<FileCache>();
+    batch_ = std::make_unique<EventLog::Batch>();
+    exchange_ = std::make_unique<Exchange>();
+}
+
+// The batch goes first, on its own: it writes what it keeps.
+ServingThread::~ServingThread() { batch_.reset(); }
+
+const HTTPConfiguration& ServingThread::Pin(const HTTPServer& server) {
+    const HTTPConfiguration& config = server.Pin(&record_);
+    types_.Bind(record_.record);
+    return config;
+}
+
+void ServingThread::Equip(RequestContext* context) {
+    context->cache = cache_.get();
+    context->types = &types_;
+    context->logBatch = batch_.get();
+}
+
+void ServingThread::BatchStarting() {
+    if (cache_) cache_->BeginBatch();
+}
+
+void ServingThread::WriteLogLines() {
+    if (batch_) batch_->Flush();
+}
+
+void ServingThread::ResetExchange() {
+    if (!exchange_) return;
+    exchange_->request.Reset();
+    exchange_->response.Reset();
+}

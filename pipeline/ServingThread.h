@@ -1,0 +1,57 @@
+#pragma once
+// What a thread of the connection core keeps for serving requests, from its
+// start to its end: the configuration record it took last and the content
+// types it found under it; a loop thread also its document cache, the log
+// lines of its batch, and the request and response it serves every request
+// with (their strings keep their memory from one request to the next).
+// Made by the RequestService when the thread starts, and used by that
+// thread alone.
+
+#include <memory>
+
+#include "http/FileCache.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "net/ConnectionHost.h"
+#include "pipeline/MIMEMemo.h"
+#include "server/EventLog.h"
+#include "server/HTTPServer.h"
+
+struct RequestContext;
+
+class ServingThread final : public ConnectionHost::ThreadState {
+public:
+    // loop: a loop thread, which gets a cache, a batch and an exchange.
+    explicit ServingThread(bool loop);
+    // Writes the lines the batch still keeps.
+    ~ServingThread() override;
+
+    // The record a request about to be served on this thread works with
+    // (HTTPServer::Pin), with the remembered types made to follow it.
+    const HTTPConfiguration& Pin(const HTTPServer& server);
+    // Gives context this thread's services.
+    void Equip(RequestContext* context);
+
+    // A new batch of requests begins: the cache rechecks what changed.
+    void BatchStarting();
+    // Writes the log lines kept for the batch.
+    void WriteLogLines();
+
+    // The loop's request and response, or null on a worker. Whoever serves
+    // a request with them resets them (ResetExchange) when it is done.
+    HTTPRequest* LoopRequest() { return exchange_ ? &exchange_->request : nullptr; }
+    HTTPResponse* LoopResponse() { return exchange_ ? &exchange_->response : nullptr; }
+    void ResetExchange();
+
+private:
+    struct Exchange {
+        HTTPRequest request;
+        HTTPResponse response;
+    };
+
+    HTTPServer::PinnedRecord record_;
+    MIMEMemo types_;
+    std::unique_ptr<FileCache> cache_;        // a loop's only
+    std::unique_ptr<EventLog::Batch> batch_;  // a loop's only
+    std::unique_ptr<Exchange> exchange_;      // a loop's only
+};
