@@ -73,6 +73,9 @@ public:
         Drop,  // not read, refused, or the answer failed: close
     };
 
+    // The calls below that take thread are given the calling thread's own
+    // state, as ThreadStarting made it.
+    //
     // On a loop thread (never blocks): serves the request at the start of
     // the connection's buffer when it is whole and can be answered at once.
     // With Answer, *reply holds the answer and *after how the connection
