@@ -8,7 +8,9 @@
 // threads at once.
 
 class Connection;
+namespace platform {
 class Reply;
+}  // namespace platform
 
 class ConnectionHost {
 public:
@@ -40,6 +42,14 @@ public:
     virtual void RequestTitleUpdate() = 0;
     virtual void RequestRepaint() = 0;
 
+    // What a host keeps with a connection between its calls (Connection::
+    // Park): a request read and not served yet. The core only holds it, and
+    // destroys it with the connection.
+    class Parked {
+    public:
+        virtual ~Parked() = default;
+    };
+
     // What the host made of the bytes buffered on a connection.
     enum class Step {
         Incomplete,      // no whole request head yet: wait for more bytes
@@ -62,18 +72,20 @@ public:
         Drop,  // not read, refused, or the answer failed: close
     };
 
-    // On a loop thread (never blocks): serves the request at the start of
-    // the connection's buffer when it is whole and can be answered at once.
-    // With Answer, *reply holds the answer and *after how the connection
-    // goes on once it has left (KeepAlive, Close or Linger). With
-    // Incomplete, IncompleteBody, Worker and Script the core rewinds what
-    // was read, so the request is read again when it is served. turnAway:
-    // the core has no room for the request; it is answered at once as when
-    // the server is overloaded.
-    virtual Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) = 0;
-    // On a worker thread (may block): reads one request from the
-    // connection, serves it (or turns it away, as Serve) and sends the
-    // answer.
+    // On a loop thread (never blocks): reads the request at the start of
+    // the connection's input (or takes the one parked on it) and serves it
+    // when it can be answered at once. With Answer, *reply holds the answer
+    // and *after how the connection goes on once it has left (KeepAlive,
+    // Close or Linger). The host consumes the input it has read; with
+    // IncompleteBody, Worker and Script it parks the request it read on the
+    // connection, so that it is never read twice. When the input has ended
+    // (Connection::InputEnded) the host makes what it can of the bytes
+    // there and never says Incomplete. turnAway: the core has no room for
+    // the request; it is answered at once as when the server is overloaded.
+    virtual Step Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway) = 0;
+    // On a worker thread (may block): serves the request parked on the
+    // connection (or turns it away, as Serve), receiving its body when it
+    // uses one, and sends the answer.
     virtual After ServeBlocking(Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of

@@ -22,7 +22,7 @@ public:
     void ReportAcceptFailure(int error) override { server_->ReportAcceptFailure(error); }
     void RequestTitleUpdate() override { server_->RequestTitleUpdate(); }
     void RequestRepaint() override { server_->RequestRepaint(); }
-    Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway) override {
+    Step Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway) override {
         return server_->Serve(connection, reply, after, turnAway);
     }
     After ServeBlocking(Connection& connection, bool turnAway) override {

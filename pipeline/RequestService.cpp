@@ -2,24 +2,46 @@
 // a loop thread when nothing can block, or on a worker thread otherwise.
 #include <memory>
 
+#include "http/ByteSource.h"
 #include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "net/Connection.h"
-#include "net/Reply.h"
 #include "platform/NetCalls.h"
+#include "platform/Reply.h"
 #include "server/HTTPServer.h"
 #include "server/URLMapping.h"
 
 namespace {
+
+// A request read on a loop thread and served later, on a worker or once its
+// body has arrived: it waits parked on its connection, and is never read
+// again.
+struct HeldRequest final : ConnectionHost::Parked {
+    HTTPRequest request;
+};
+
+// A request's body as its connection delivers it: what came with the head
+// first, then what the client still sends.
+class ConnectionBody final : public ByteSource {
+public:
+    explicit ConnectionBody(Connection& connection) : connection_(connection) {}
+    long ReceiveSome(char* buffer, size_t len, unsigned long timeout) override {
+        return connection_.ReceiveSome(buffer, len, timeout);
+    }
+
+private:
+    Connection& connection_;
+};
 
 // The document cache of a loop thread.
 thread_local std::unique_ptr<FileCache> loopCache;
 
 // The request and response a loop thread serves every request with, reset
 // after each: their strings keep their memory from one request to the next.
+// A request parked on its connection leaves, and the next one is made anew.
 struct Exchange {
-    HTTPRequest request;
+    std::unique_ptr<HeldRequest> held;
     HTTPResponse response;
 };
 thread_local std::unique_ptr<Exchange> loopExchange;
@@ -30,7 +52,7 @@ public:
     ExchangeScope() : fresh_(loopExchange ? nullptr : std::make_unique<Exchange>()) {}
     ~ExchangeScope() {
         if (fresh_) return;
-        loopExchange->request.Reset();
+        if (loopExchange->held) loopExchange->held->request.Reset();
         loopExchange->response.Reset();
     }
     ExchangeScope(const ExchangeScope&) = delete;
@@ -40,6 +62,38 @@ public:
 private:
     std::unique_ptr<Exchange> fresh_;  // when the thread has no exchange of its own
 };
+
+// What reading a head from a connection's input came to.
+enum class HeadRead { Whole, NeedMore, Unusable };
+
+// Parses the head at the start of the connection's input into request (a
+// fresh one) and, once it is whole, consumes it and records the
+// connection's addresses. A head that outgrows the usual buffer gets the
+// room it may need.
+HeadRead ReadHead(Connection& connection, HTTPRequest* request) {
+    InputBuffer& input = connection.Input();
+    const bool ended = connection.InputEnded();
+    // Until a line ends, bytes that arrive cannot change what the head is.
+    if (!ended && !HTTPRequest::WorthParsing(input.Bytes(), connection.HeadProgress())) return HeadRead::NeedMore;
+    const HeadParse head = request->ParseHead(input.Bytes(), ended);
+    switch (head.outcome) {
+        case HeadParse::NeedMore:
+            connection.SetHeadProgress(static_cast<uint32_t>(head.used));
+            if (input.Full()) input.Grow(HTTPRequest::kHeadRoom);
+            return HeadRead::NeedMore;
+        case HeadParse::Unusable: return HeadRead::Unusable;
+        case HeadParse::Parsed:
+        case HeadParse::Refused: break;
+    }
+    input.Consume(head.used);
+    connection.SetHeadProgress(0);
+    Socket& s = connection.Tcp();
+    SocketAddress local, peer;
+    if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
+    request->LocalAddr = platform::net::Dotted(local.address);
+    request->RemoteAddr = platform::net::Dotted(peer.address);
+    return HeadRead::Whole;
+}
 
 void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse* response) {
     request->AdminEmail = config.AdminEmail;
@@ -53,13 +107,13 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 // delete); or in the scripts' lane, when it waits on nothing but a script.
 enum class Blocking { No, Yes, OnlyOnScript };
 
-Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& request, const Socket& s) {
+Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& request, const InputBuffer& input) {
     // A broken head is refused before anything could block.
     if (request.Fault != HeadFault::None) return Blocking::No;
     std::string url = request.URL;
     // The pipeline's own normalisation and mapping decide what is a script.
     const bool script = NormaliseURL(&url) == URLFault::None && IsScriptKind(URLMapping::KindOf(config, url));
-    const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && s.Buffered().size() >= request.BodyLength
+    const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && input.Bytes().size() >= request.BodyLength
                                                  : !request.InputLeft();
     if (script && bodyHere) return Blocking::OnlyOnScript;
     if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
@@ -72,9 +126,9 @@ Blocking WhereToServe(const HTTPConfiguration& config, const HTTPRequest& reques
 // when keep-alive was granted; else closed, after taking in what the client
 // may still be sending (a body left unread, bytes after the request, a
 // client that asked to keep the connection and may pipeline).
-ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, Socket& s) {
+ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, const InputBuffer& input) {
     if (response.KeepAlive) return ConnectionHost::After::KeepAlive;
-    if (request.InputLeft() || !s.Buffered().empty() || !request.Header[Hdr::Connection].empty() ||
+    if (request.InputLeft() || !input.Empty() || !request.Header[Hdr::Connection].empty() ||
         request.NamesHTTP11())
         return ConnectionHost::After::Linger;
     return ConnectionHost::After::Close;
@@ -103,55 +157,75 @@ void HTTPServer::ReportAcceptFailure(int error) {
              nullptr);
 }
 
-ConnectionHost::Step HTTPServer::Serve(Connection& connection, Reply* reply, After* after, bool turnAway) {
+ConnectionHost::Step HTTPServer::Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway) {
     RequestScope scope(this);
     const HTTPConfiguration& config = Config();
-    // A name lookup may wait on the network.
-    if (config.ResolveName && !turnAway) return Step::Worker;
-    Socket& s = connection.Tcp();
     const ExchangeScope exchange;
-    HTTPRequest& request = (*exchange).request;
+    // A request parked here earlier (waiting for its body, or for a script
+    // that has no room) goes on; else the next one is read.
+    std::unique_ptr<ConnectionHost::Parked> parked = connection.TakeParked();
+    std::unique_ptr<HeldRequest>& fresh = (*exchange).held;
+    if (!parked && !fresh) fresh = std::make_unique<HeldRequest>();
+    HTTPRequest& request = parked ? static_cast<HeldRequest&>(*parked).request : fresh->request;
     HTTPResponse& response = (*exchange).response;
     Prepare(config, &request, &response);
-    switch (request.ReadArrived(&s, config.RecvTimeOut)) {
-        case HTTPRequest::Arrival::Partial: return Step::Incomplete;
-        case HTTPRequest::Arrival::Failed: return Step::Drop;
-        case HTTPRequest::Arrival::Whole: break;
+    const auto park = [&](Step step) {
+        connection.Park(parked ? std::move(parked) : std::move(fresh));
+        return step;
+    };
+    if (!parked) {
+        switch (ReadHead(connection, &request)) {
+            case HeadRead::NeedMore: return Step::Incomplete;
+            case HeadRead::Unusable: return Step::Drop;
+            case HeadRead::Whole: break;
+        }
     }
-    // A body that is on its way (part of it came with the head) is waited
-    // for here while it fits the connection's buffer, then used on a
-    // worker. A client that sent the head alone may be waiting for the
-    // answer first (a refusal needs no body): a worker serves it at once.
     request.TurnedAway = turnAway;
     if (!turnAway) {
-        if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
-            s.Buffered().size() < request.BodyLength)
-            return Step::IncompleteBody;
-        switch (WhereToServe(config, request, s)) {
-            case Blocking::Yes: return Step::Worker;
-            case Blocking::OnlyOnScript: return Step::Script;
+        // A name lookup may wait on the network.
+        if (config.ResolveName) return park(Step::Worker);
+        // A body that is on its way (part of it came with the head) is
+        // waited for here while it fits the connection's buffer, then used
+        // on a worker. A client that sent the head alone may be waiting for
+        // the answer first (a refusal needs no body): a worker serves it at
+        // once.
+        const InputBuffer& input = connection.Input();
+        if (request.BodyDeclared() && !request.BadFraming && !input.Empty() &&
+            input.Bytes().size() < request.BodyLength)
+            return park(input.Full() ? Step::Worker : Step::IncompleteBody);
+        switch (WhereToServe(config, request, input)) {
+            case Blocking::Yes: return park(Step::Worker);
+            case Blocking::OnlyOnScript: return park(Step::Script);
             case Blocking::No: break;
         }
     }
     if (!ProcessRequest(&request, &response)) return Step::Drop;
-    response.ComposeReply(reply);
-    *after = AfterAnswer(request, response, s);
+    if (!response.ComposeReply(reply)) return Step::Drop;
+    *after = AfterAnswer(request, response, connection.Input());
     return Step::Answer;
 }
 
 ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection, bool turnAway) {
     RequestScope scope(this);
     const HTTPConfiguration& config = Config();
-    Socket* s = &connection.Tcp();
-    HTTPRequest request;
+    const std::unique_ptr<ConnectionHost::Parked> parked = connection.TakeParked();
+    if (!parked) return After::Drop;
+    HTTPRequest& request = static_cast<HeldRequest&>(*parked).request;
     HTTPResponse response;
     Prepare(config, &request, &response);
-    if (!request.Read(s, config.RecvTimeOut, config.ResolveName && !turnAway)) return After::Drop;
+    SocketAddress peer;
+    std::string name;
+    if (config.ResolveName && !turnAway && connection.Tcp().GetPeer(&peer) == 0 &&
+        platform::net::ReverseLookup(peer.address, &name))
+        request.RemoteHost = std::move(name);
+    ConnectionBody body(connection);
+    request.SetBodySource(&body);
     request.TurnedAway = turnAway;
     if (!ProcessRequest(&request, &response)) return After::Drop;
-    if (!response.Write(s, config.SendTimeOut)) return After::Drop;
+    platform::Reply reply;
+    if (!response.ComposeReply(&reply) || !connection.Tcp().SendAll(reply, config.SendTimeOut)) return After::Drop;
     RequestRepaint();
-    return AfterAnswer(request, response, *s);
+    return AfterAnswer(request, response, connection.Input());
 }
 
 void HTTPServer::BatchStarting() {

@@ -176,7 +176,7 @@ public:
     // other scripts, PUT, DELETE and POST, requests with a body, and every
     // request while ResolveName is on go to a worker. turnAway: answered
     // at once as when overloaded.
-    Step Serve(Connection& connection, Reply* reply, After* after, bool turnAway);
+    Step Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway);
     // Reads, serves (or turns away) and answers one request, waiting as
     // long as the time-outs allow.
     After ServeBlocking(Connection& connection, bool turnAway);
