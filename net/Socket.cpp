@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "net/OperatorReport.h"
 #include "net/Reply.h"
 #include "net/SocketManager.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/OperatorReport.h"
 
 namespace sys = platform::net;
 
@@ -514,7 +514,9 @@ void DisplayErrorMsg(const char* message, int port) {
     std::string detail = port >= 0 ? "port " + std::to_string(port) : std::string();
     if (!words.empty()) detail += (detail.empty() ? "" : ": ") + words;
     if (!detail.empty()) text += " (" + detail + ")";
-    ReportToOperator(OperatorProblem::Socket, text);
+    platform::ReportToOperator(platform::OperatorProblem::Socket, text);
 }
 
-void DisplayInternalErrorMsg(const char* message) { ReportToOperator(OperatorProblem::SocketInternal, message); }
+void DisplayInternalErrorMsg(const char* message) {
+    platform::ReportToOperator(platform::OperatorProblem::SocketInternal, message);
+}
