@@ -150,7 +150,6 @@ ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection, bool tur
     request.TurnedAway = turnAway;
     if (!ProcessRequest(&request, &response)) return After::Drop;
     if (!response.Write(s, config.SendTimeOut)) return After::Drop;
-    RequestRepaint();
     return AfterAnswer(request, response, *s);
 }
 
