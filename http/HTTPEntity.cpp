@@ -5,8 +5,8 @@
 #include "http/ByteSource.h"
 #include "http/FileCache.h"
 #include "http/FileTests.h"
-#include "net/OperatorReport.h"
 #include "platform/FileSystem.h"
+#include "platform/OperatorReport.h"
 #include "platform/Reply.h"
 
 namespace {
@@ -33,7 +33,8 @@ void HTTPEntity::Discard() {
 std::string HTTPEntity::SetTemp() {
     Discard();
     fileName_ = MakeTempFile();
-    if (fileName_.empty()) ReportToOperator(OperatorProblem::Critical, "Unable to open temporary file");
+    if (fileName_.empty())
+        platform::ReportToOperator(platform::OperatorProblem::Critical, "Unable to open temporary file");
     type_ = EntityTemp;
     return fileName_;
 }

@@ -1,7 +1,9 @@
 #pragma once
-// What the connection core (net/) asks of the server that runs it. net/
-// knows nothing above itself: the server implements this interface, as the
-// front ends implement the server's ShellLink.
+// What the connection core (net/) asks of the server that runs it, and the
+// events of the core it tells the server. net/ knows nothing above itself:
+// the server implements this interface and decides what an event means
+// above the core (for a front end, a notice through the server's
+// ShellLink, the one way the front end hears of the server).
 //
 // The core calls it from its loop threads, which must never block, and
 // from its worker threads, which may; every call may come from several
@@ -38,9 +40,13 @@ public:
     // (error: 10024 or 10055); said once per shortage. They wait in the
     // listener's queue until some are free.
     virtual void ReportAcceptFailure(int error) = 0;
-    // The busy count may have changed / an answer has gone (counters).
-    virtual void RequestTitleUpdate() = 0;
-    virtual void RequestRepaint() = 0;
+    // A connection took a slot or ended, or the pool was set up: the count
+    // of busy slots may have changed. Called often, from every thread of
+    // the core; it must only post, never wait.
+    virtual void SlotsChanged() = 0;
+    // An answer has left, sent by a loop thread or by ServeBlocking on a
+    // worker. The same rule: post, never wait.
+    virtual void AnswerSent() = 0;
 
     // What a host keeps with a connection between its calls (Connection::
     // Park): a request read and not served yet. The core only holds it, and
@@ -85,7 +91,8 @@ public:
     virtual Step Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway) = 0;
     // On a worker thread (may block): serves the request parked on the
     // connection (or turns it away, as Serve), receiving its body when it
-    // uses one, and sends the answer.
+    // uses one, and sends the answer. Anything but Drop means the answer
+    // has left (the core then tells AnswerSent).
     virtual After ServeBlocking(Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of

@@ -380,7 +380,7 @@ void EventLoop::Answered(Connection* c, uint32_t now) {
     if (c->pace_.load(std::memory_order_relaxed) != Connection::Flowing)
         c->pace_.store(Connection::Flowing, std::memory_order_relaxed);
     if (c->admittedByEviction_.load(std::memory_order_relaxed)) c->admittedByEviction_.store(false, std::memory_order_relaxed);
-    host_->RequestRepaint();
+    host_->AnswerSent();
     if (c->after_ == ConnectionHost::After::KeepAlive) {
         SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
         WaitForRequest(c, now);

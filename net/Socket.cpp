@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "net/OperatorReport.h"
 #include "net/SocketManager.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/OperatorReport.h"
 #include "platform/Reply.h"
 
 namespace sys = platform::net;
@@ -394,7 +394,9 @@ void DisplayErrorMsg(const char* message, int port) {
     std::string detail = port >= 0 ? "port " + std::to_string(port) : std::string();
     if (!words.empty()) detail += (detail.empty() ? "" : ": ") + words;
     if (!detail.empty()) text += " (" + detail + ")";
-    ReportToOperator(OperatorProblem::Socket, text);
+    platform::ReportToOperator(platform::OperatorProblem::Socket, text);
 }
 
-void DisplayInternalErrorMsg(const char* message) { ReportToOperator(OperatorProblem::SocketInternal, message); }
+void DisplayInternalErrorMsg(const char* message) {
+    platform::ReportToOperator(platform::OperatorProblem::SocketInternal, message);
+}

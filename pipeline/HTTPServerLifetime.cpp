@@ -10,7 +10,7 @@
 namespace {
 
 // Every call of the connection core goes to the server's member of the same
-// name.
+// name, but the core's two events, which become the front end's notices.
 class ServerHost final : public ConnectionHost {
 public:
     explicit ServerHost(HTTPServer* server) : server_(server) {}
@@ -20,8 +20,8 @@ public:
     void SetOverloaded(bool overloaded) override { server_->SetOverloaded(overloaded); }
     void ReportOverload() override { server_->ReportOverload(); }
     void ReportAcceptFailure(int error) override { server_->ReportAcceptFailure(error); }
-    void RequestTitleUpdate() override { server_->RequestTitleUpdate(); }
-    void RequestRepaint() override { server_->RequestRepaint(); }
+    void SlotsChanged() override { server_->RequestTitleUpdate(); }
+    void AnswerSent() override { server_->RequestRepaint(); }
     Step Serve(Connection& connection, platform::Reply* reply, After* after, bool turnAway) override {
         return server_->Serve(connection, reply, after, turnAway);
     }

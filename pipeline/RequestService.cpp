@@ -224,7 +224,6 @@ ConnectionHost::After HTTPServer::ServeBlocking(Connection& connection, bool tur
     if (!ProcessRequest(&request, &response)) return After::Drop;
     platform::Reply reply;
     if (!response.ComposeReply(&reply) || !connection.Tcp().SendAll(reply, config.SendTimeOut)) return After::Drop;
-    RequestRepaint();
     return AfterAnswer(request, response, connection.Input());
 }
 
