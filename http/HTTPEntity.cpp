@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "http/ByteSource.h"
 #include "http/FileCache.h"
 #include "http/FileTests.h"
-#include "net/OperatorReport.h"
-#include "net/Reply.h"
-#include "net/Socket.h"
 #include "platform/FileSystem.h"
+#include "platform/OperatorReport.h"
+#include "platform/Reply.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ void HTTPEntity::Discard() {
 std::string HTTPEntity::SetTemp() {
     Discard();
     fileName_ = MakeTempFile();
-    if (fileName_.empty()) ReportToOperator(OperatorProblem::Critical, "Unable to open temporary file");
+    if (fileName_.empty())
+        platform::ReportToOperator(platform::OperatorProblem::Critical, "Unable to open temporary file");
     type_ = EntityTemp;
     return fileName_;
 }
@@ -104,7 +105,7 @@ int HTTPEntity::LastModified(FILETIME* t) {
     return 1;
 }
 
-int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
+int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length) {
     SetTemp();
     int result = 1;
     {
@@ -112,19 +113,18 @@ int HTTPEntity::Read(Socket* s, unsigned long timeout, uint64_t length) {
         if (fileName_.empty() || !out.Open(fileName_, platform::File::Mode::CreateAlways)) result = -1;
         char buffer[8192];
         for (uint64_t received = 0; result == 1 && received < length;) {
-            const int want = static_cast<int>(std::min<uint64_t>(length - received, sizeof buffer));
-            int got = 0;
-            const int r = s->RecvSome(buffer, want, timeout, &got);
-            if (got > 0 && !out.WriteAll(buffer, static_cast<size_t>(got))) result = -1;
-            received += static_cast<uint64_t>(std::max(got, 0));
-            if (r < 0 && result == 1) result = 0;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(length - received, sizeof buffer));
+            const long got = source->ReceiveSome(buffer, want, timeout);
+            if (got <= 0) result = 0;
+            else if (!out.WriteAll(buffer, static_cast<size_t>(got))) result = -1;
+            else received += static_cast<uint64_t>(got);
         }
     }
     if (result != 1) Discard();
     return result;
 }
 
-bool HTTPEntity::ComposeAfterHead(Reply* reply) {
+bool HTTPEntity::ComposeAfterHead(platform::Reply* reply) {
     if (type_ == EntityData) {
         reply->text = data_;
         return true;
@@ -151,12 +151,4 @@ bool HTTPEntity::ComposeAfterHead(Reply* reply) {
     reply->fileOffset = offset_;
     reply->fileCount = count;
     return true;
-}
-
-int HTTPEntity::Write(Socket* s, unsigned long timeout, std::string head) {
-    Reply reply;
-    reply.head = std::move(head);
-    if (!ComposeAfterHead(&reply)) return 0;
-    if (reply.Size() == 0) return 1;
-    return s->SendAll(reply, timeout);
 }

@@ -4,7 +4,7 @@
 // leading bytes of a file that are not part of the body (a script's header
 // lines). The type changes only through Discard and the setters, each of
 // which discards first, so a temporary file or memory block is released
-// exactly once. Bodies move between socket and disk in pieces; a file body
+// exactly once. Bodies come in from a ByteSource in pieces; a file body
 // leaves through the kernel's file-to-socket path.
 
 #include <cstdint>
@@ -14,9 +14,11 @@
 #include "platform/File.h"
 #include "platform/FileTime.h"
 
+class ByteSource;
 class FileCache;
+namespace platform {
 class Reply;
-class Socket;
+}  // namespace platform
 
 enum EntityType : int { EntityNone = 0, EntityFile = 1, EntityTemp = 2, EntityData = 3 };
 
@@ -68,25 +70,20 @@ public:
     // success, 0 for other types or a file that cannot be opened.
     int LastModified(FILETIME* t);
 
-    // Receives a body of exactly length bytes from s into a new temporary
-    // file, waiting at most timeout for each piece; what follows it on the
-    // connection is left there (the next request). 1 when the whole body was
+    // Receives a body of exactly length bytes from source into a new
+    // temporary file, waiting at most timeout for each piece; nothing after
+    // it is taken (the next request). 1 when the whole body was
     // stored. 0 when the connection closed, failed or went silent first, -1
     // when the file could not be created or written: either way the body is
     // discarded, so no part of it stays on the disk.
-    int Read(Socket* s, unsigned long timeout, uint64_t length);
+    int Read(ByteSource* source, unsigned long timeout, uint64_t length);
 
     // Puts the body into reply after the head already there: a memory body
     // or a small file body as bytes (a file a cache holds is shared, not
     // copied), a larger file body as its open file, Offset and length, for
     // the kernel's file-to-socket path. False, with nothing added, when a
     // file body cannot be opened.
-    bool ComposeAfterHead(Reply* reply);
-    // Sends head (the status line and headers; empty for a body alone) and
-    // then the body, as one answer composed as above, waiting (timeout bounds
-    // each pause). 1 when all of it left, or when there was nothing to send;
-    // 0 when a file body cannot be opened or the connection failed.
-    int Write(Socket* s, unsigned long timeout, std::string head = {});
+    bool ComposeAfterHead(platform::Reply* reply);
 
 private:
     // A file body is opened once, when first needed, and the same open file

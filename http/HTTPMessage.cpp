@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "http/HeaderLine.h"
-#include "net/Socket.h"
 
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
 
@@ -32,22 +31,40 @@ std::string_view HeadFaultText(HeadFault fault) {
     return {};
 }
 
-HeadFault HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout, size_t* headBytes) {
-    // Room for the longest line, its CR, and the terminator: a line end is
-    // seen only where a character could still be kept, so a longer line
-    // fills the buffer.
-    char line[kLongestLine + 3];
-    for (int lines = 0;; ++lines) {
-        const int n = s->GetLine(line, sizeof line, timeout);
-        if (n <= 0) return HeadFault::None;
-        *headBytes += static_cast<size_t>(n) + 2;
-        if (n > kLongestLine) return HeadFault::LongLine;
+bool HTTPMessage::NextLine(std::string_view bytes, size_t* at, std::string_view* line) {
+    // A line end is seen only where a character could still be kept, so
+    // a line longer than the bound comes back at kLongestLine + 2 characters.
+    constexpr size_t kWindow = kLongestLine + 2;
+    const std::string_view rest = bytes.substr(std::min(*at, bytes.size()));
+    const size_t window = std::min(rest.size(), kWindow);
+    const void* end = std::memchr(rest.data(), '\n', window);
+    if (!end) {
+        if (window < kWindow) return false;
+        *line = rest.substr(0, kWindow);
+        *at += kWindow;
+        return true;
+    }
+    const size_t length = static_cast<size_t>(static_cast<const char*>(end) - rest.data());
+    *line = rest.substr(0, length > 0 && rest[length - 1] == '\r' ? length - 1 : length);
+    *at += length + 1;
+    return true;
+}
+
+HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* headBytes, bool* ended) {
+    *ended = false;
+    std::string_view text;
+    for (int lines = 0; NextLine(bytes, at, &text); ++lines) {
+        const size_t n = text.size();
+        if (n == 0) {
+            *ended = true;
+            return HeadFault::None;
+        }
+        *headBytes += n + 2;
+        if (n > static_cast<size_t>(kLongestLine)) return HeadFault::LongLine;
         if (*headBytes > kLargestHead) return HeadFault::LargeHead;
         if (lines == kMostHeaderLines) return HeadFault::ManyLines;
         // The line end is gone: a CR left is one that ends no line.
-        if (std::memchr(line, '\0', static_cast<size_t>(n)) || std::memchr(line, '\r', static_cast<size_t>(n)))
-            return HeadFault::ControlByte;
-        const std::string_view text(line, static_cast<size_t>(n));
+        if (std::memchr(text.data(), '\0', n) || std::memchr(text.data(), '\r', n)) return HeadFault::ControlByte;
         std::string_view value;
         const int index = ParseHeaderLine(text, &value);
         if (index < 0) continue;
@@ -65,6 +82,7 @@ HeadFault HTTPMessage::ReadHeaders(Socket* s, unsigned long timeout, size_t* hea
             slot.assign(value);
         }
     }
+    return HeadFault::None;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // What requests and responses share: the protocol form, one value slot per
-// known header (HeaderString.h), the body, and reading and writing a header
+// known header (HeaderString.h), the body, and parsing and writing a header
 // block. A message belongs to the one worker thread that created it.
 
 #include <cstdint>
@@ -9,8 +9,6 @@
 
 #include "http/HTTPEntity.h"
 #include "http/HeaderString.h"
-
-class Socket;
 
 // What breaks a request head, so that no reader can tell where the request
 // ends: it is answered 400 and the connection carries nothing more.
@@ -55,22 +53,30 @@ public:
     static constexpr int kMostHeaderLines = 100;
     static constexpr size_t kLargestHead = 65536;
 
-    // Reads header lines, each one whole, until an empty line, a failed
-    // read, or a line that breaks the bounds above or holds a NUL or a bare
-    // CR. A line "Name: value" fills the slot of a known name (compared
-    // without case; a repeated header keeps its last value, except a
-    // Content-Length that differs from the one before: both are kept, as
-    // "first, second"); other lines are dropped. Only blanks and tabs lead
-    // the value of Content-Length and Transfer-Encoding, so that a vertical
-    // tab there is no white space but part of the value. *headBytes holds
-    // the bytes of the head before the block and gains those of its lines.
-    // Returns the fault that ended the block (the rest of it is left
-    // unread), or HeadFault::None: then the block ended at its empty line
-    // or at a failed read, which is not reported.
-    HeadFault ReadHeaders(Socket* s, unsigned long timeout, size_t* headBytes);
+    // Parses the header lines of bytes from *at on, each one whole, until
+    // an empty line, the end of the whole lines there, or a line that breaks
+    // the bounds above or holds a NUL or a bare CR. A line "Name: value"
+    // fills the slot of a known name (compared without case; a repeated
+    // header keeps its last value, except a Content-Length that differs
+    // from the one before: both are kept, as "first, second"); other lines
+    // are dropped. Only blanks and tabs lead the value of Content-Length and
+    // Transfer-Encoding, so that a vertical tab there is no white space but
+    // part of the value. *at moves past the lines parsed; *headBytes holds
+    // the bytes of the head before the block and gains those of its lines,
+    // each counted with a CR LF. *ended tells whether the block's empty line
+    // came. Returns the fault that ended the block (the rest of it is left
+    // unparsed), or HeadFault::None.
+    HeadFault ParseHeaders(std::string_view bytes, size_t* at, size_t* headBytes, bool* ended);
     // Appends the non-empty headers in table order and the empty line to
     // *out.
     void AppendHeaders(std::string* out) const;
+
+    // The line of bytes that starts at *at, as a reader of the head takes
+    // it: up to a line feed (a CR before it dropped), or the first
+    // kLongestLine + 2 bytes of a line that has none by then (which is too
+    // long). *at moves past it. False, with nothing moved, when bytes end
+    // before the line does.
+    static bool NextLine(std::string_view bytes, size_t* at, std::string_view* line);
 
 protected:
     HTTPMessage();

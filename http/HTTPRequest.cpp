@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "http/ByteSource.h"
 #include "http/Escapes.h"
 #include "http/LetterCase.h"
 #include "http/PathText.h"
-#include "net/Socket.h"
 
 namespace {
 
@@ -158,86 +158,100 @@ HeadFault RequestLineFault(std::string_view line) {
 
 }  // namespace
 
-int HTTPRequest::Read(Socket* s, unsigned long timeout, int resolveName) {
+HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended) {
+    static_assert(kHeadRoom >= kLargestHead + kLongestLine + 2, "room for the line that passes the bound");
     Valid = 0;
-    if (!s || !s->IsOpen()) return 0;
-    source_ = s;
-    char buffer[kLongestLine + 3];  // as ReadHeaders reads a line
-    int n = s->GetLine(buffer, sizeof buffer, timeout);
+    HeadParse result;
+    size_t at = 0;
+    std::string_view line;
     int blanks = 0;
-    for (; n == 0 && blanks < kBlankLines; ++blanks) n = s->GetLine(buffer, sizeof buffer, timeout);
-    if (n < 0) return 0;
-    size_t headBytes = 2 * static_cast<size_t>(blanks) + static_cast<size_t>(n) + 2;
-    RequestLine.assign(buffer, static_cast<size_t>(n));
+    for (;;) {
+        if (!NextLine(bytes, &at, &line)) {
+            result.outcome = ended ? HeadParse::Unusable : HeadParse::NeedMore;
+            result.used = at;
+            return result;
+        }
+        if (!line.empty() || blanks == kBlankLines) break;
+        ++blanks;
+    }
+    const size_t n = line.size();
+    size_t headBytes = 2 * static_cast<size_t>(blanks) + n + 2;
+    RequestLine.assign(line);
     // A line too long is cut short: its rest, headers and body stay unread,
     // and the request is answered 400.
-    lineCut_ = n > kLongestLine;
+    lineCut_ = n > static_cast<size_t>(kLongestLine);
     Fault = n == 0 ? HeadFault::BlankLines : lineCut_ ? HeadFault::None : RequestLineFault(RequestLine);
 
     // The words of the line as getword takes them, without copies.
-    const auto take = [](std::string_view* line, char stop) {
-        const size_t at = line->find(stop);
-        const std::string_view word = line->substr(0, at);
-        line->remove_prefix(at == std::string_view::npos ? line->size() : at + 1);
+    const auto take = [](std::string_view* words, char stop) {
+        const size_t end = words->find(stop);
+        const std::string_view word = words->substr(0, end);
+        words->remove_prefix(end == std::string_view::npos ? words->size() : end + 1);
         return word;
     };
-    std::string_view line = RequestLine;
-    const std::string_view method = take(&line, ' ');
+    std::string_view words = RequestLine;
+    const std::string_view method = take(&words, ' ');
     Method = method.size() < kWordBuffer ? LookupMethod(method) : MethodUnknown;
 
-    std::string_view urlWord = take(&line, ' ');
+    std::string_view urlWord = take(&words, ' ');
     URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
     const std::string_view path = take(&urlWord, '?');
     if (!URLTooLong) {
         URL.assign(path);
         unescape_url(URL);
-        if (URL.empty() && Fault == HeadFault::None) return 0;
+        if (URL.empty() && Fault == HeadFault::None) {
+            result.outcome = HeadParse::Unusable;
+            return result;
+        }
         if (!urlWord.empty()) Query.assign(urlWord);
     }
 
-    const std::string_view version = line;
-
+    const std::string_view version = words;
     // A line that cannot be read as a request is answered as a full one, so
     // that the refusal has a status line; its headers stay unread.
     if (!version.empty() || lineCut_ || Fault != HeadFault::None) {
         Protocol = HTTP10;
         Major = 1;
-        if (!lineCut_ && Fault == HeadFault::None) Fault = ReadHeaders(s, timeout, &headBytes);
+        bool whole = true;
+        if (!lineCut_ && Fault == HeadFault::None) {
+            Fault = ParseHeaders(bytes, &at, &headBytes, &whole);
+            if (!whole && Fault == HeadFault::None && !ended) {
+                result.used = at;
+                return result;  // NeedMore
+            }
+        }
         const std::string& length = Header[Hdr::ContentLength];
         bodyDeclared_ = !length.empty();
         // A head not read whole leaves the end of the request unknown too.
         BadFraming = Fault != HeadFault::None || !Header[Hdr::TransferEncoding].empty() ||
                      (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
+        // A head cut short by the client's end stands, but a body it
+        // announced cannot have come.
+        if (!whole && Fault == HeadFault::None && !BadFraming && BodyLength > 0) {
+            result.outcome = HeadParse::Unusable;
+            return result;
+        }
     } else {
         Protocol = HTTP09;
         Major = 0;
         Minor = 9;
     }
-
-    SocketAddress local, peer;
-    if (s->GetName(&local) != 0) return 0;
-    LocalAddr = platform::net::Dotted(local.address);
-    if (s->GetPeer(&peer) != 0) return 0;
-    RemoteAddr = platform::net::Dotted(peer.address);
-    if (resolveName) {
-        std::string name;
-        if (platform::net::ReverseLookup(peer.address, &name)) RemoteHost = std::move(name);
-    }
     Valid = 1;
-    return 1;
+    result.used = at;
+    if (Fault != HeadFault::None || BadFraming || URLTooLong) {
+        result.outcome = HeadParse::Refused;
+        result.status = 400;
+    } else {
+        result.outcome = HeadParse::Parsed;
+    }
+    return result;
 }
 
-HTTPRequest::Arrival HTTPRequest::ReadArrived(Socket* s, unsigned long timeout) {
-    const uint32_t mark = s->Mark();
-    const int mode = s->NoBlock(1);
-    const int read = Read(s, timeout, 0);
-    const bool starved = s->Starved();
-    s->NoBlock(mode);
-    if (starved) {
-        s->Rewind(mark);
-        return Arrival::Partial;
-    }
-    return read ? Arrival::Whole : Arrival::Failed;
+bool HTTPRequest::WorthParsing(std::string_view bytes, size_t linesRead) {
+    if (linesRead > bytes.size()) return true;
+    const std::string_view rest = bytes.substr(linesRead);
+    return std::memchr(rest.data(), '\n', rest.size()) != nullptr ||
+           rest.size() >= static_cast<size_t>(kLongestLine) + 2;
 }
 
 int HTTPRequest::ReadBody() {

@@ -1,7 +1,8 @@
 #pragma once
-// One client request: it reads itself from a connection (request line,
-// header block, body), records the connection's addresses, and carries the
-// fields the pipeline, credential decoding and the gateways fill in or read.
+// One client request: its head parsed from the bytes that arrived (request
+// line, header block), its body received from a ByteSource, the
+// connection's addresses, and the fields the pipeline, credential decoding
+// and the gateways fill in or read.
 // Parsing is narrow: the method must be one of seven upper-case words exactly,
 // the URL is split at its first question mark, and the version word is only
 // tested for presence.
@@ -12,6 +13,8 @@
 
 #include "http/HTTPMessage.h"
 #include "platform/FileSystem.h"
+
+class ByteSource;
 
 // Method codes.
 enum MethodCode : int {
@@ -41,6 +44,22 @@ enum ResourceKindCode : int {
 
 // A resource that a gateway runs: ResourceCGIBin or ResourceCGIWin.
 constexpr bool IsScriptKind(int kind) { return kind == ResourceCGIBin || kind == ResourceCGIWin; }
+
+// What HTTPRequest::ParseHead made of the bytes that arrived.
+struct HeadParse {
+    enum Outcome : uint8_t {
+        NeedMore,  // no whole head yet: parse again when more bytes came
+        Parsed,    // a whole head, to serve
+        Refused,   // a head read as far as it can be, to answer with status
+        Unusable,  // nothing there can be answered: close the connection
+    };
+    Outcome outcome = NeedMore;
+    // Parsed and Refused: the bytes of the head (with the blank lines before
+    // it); the rest is the body or the next request. NeedMore: the bytes of
+    // the whole lines read so far (see HTTPRequest::WorthParsing).
+    size_t used = 0;
+    int status = 0;  // Refused: the status of the answer
+};
 
 class HTTPRequest : public HTTPMessage {
 public:
@@ -99,30 +118,39 @@ public:
     // read and serve request after request.
     void Reset() override;
 
-    // Reads the head of the request from s: the request line (up to eight
-    // empty lines before it are skipped; at most 8190 characters, a longer
-    // one is URLTooLong and nothing more is read), and for a full request
-    // (one with a version word) the header block (ReadHeaders), whose
-    // Content-Length and Transfer-Encoding set BodyLength or BadFraming.
-    // A ninth empty line, or a request line with a tab, a NUL, a CR or two
-    // blanks in a row, is a Fault and read as a full request whose headers
-    // stay unread, as is the rest of a header block after its Fault. The
-    // body is left on the connection for ReadBody. Returns 1 and sets Valid
-    // on success; 0 when the socket is closed, the request line cannot be
-    // read in time, the URL path is empty, or the connection's addresses
-    // cannot be read. resolveName: look the client's name up (RemoteHost).
-    int Read(Socket* s, unsigned long timeout, int resolveName);
+    // A head needs at most this many bytes before ParseHead can judge it:
+    // the blank lines a client may send first, the longest request line,
+    // kLargestHead bytes of header lines and the line that passes them.
+    static constexpr size_t kHeadRoom = 81920;
 
-    // What ReadArrived found.
-    enum class Arrival { Whole, Partial, Failed };
-    // Reads the head as Read does (without a name lookup), from what s has
-    // buffered only: Whole when it was all there; Partial when more must
-    // arrive first (then nothing is consumed); Failed when it cannot be read.
-    Arrival ReadArrived(Socket* s, unsigned long timeout);
+    // Parses the head at the start of bytes into this fresh request, and
+    // knows nothing of where they came from. The request line comes first
+    // (up to eight empty lines before it are skipped; at most 8190
+    // characters, a longer one is URLTooLong and nothing more is read); for
+    // a full request (one with a version word) the header block follows
+    // (ParseHeaders), whose Content-Length and Transfer-Encoding set
+    // BodyLength or BadFraming. A ninth empty line, or a request line with a
+    // tab, a NUL, a CR or two blanks in a row, is a Fault and read as a full
+    // request whose headers stay unread, as is the rest of a header block
+    // after its Fault. ended: no more bytes will come (the client closed or
+    // went silent); a head cut short then stands with the lines it has,
+    // unless they declare a body, which cannot have come.
+    // Refused (status 400) for a Fault, BadFraming or URLTooLong; Unusable
+    // for an empty URL path or no whole request line; else Parsed, or
+    // NeedMore while the head may still grow (never when ended). Valid is
+    // set for Parsed and Refused; the body is left in the bytes after used.
+    HeadParse ParseHead(std::string_view bytes, bool ended);
+    // False when bytes, of which ParseHead last read linesRead bytes as
+    // whole lines and asked for more, cannot be judged otherwise yet: no
+    // line has ended since, and the unended one is still within bounds.
+    static bool WorthParsing(std::string_view bytes, size_t linesRead);
 
-    // Receives the body of a request that declared one from the connection
-    // Read came from into a temporary file that becomes Entity (an empty
-    // file for a length of 0), waiting at most TimeOut for each piece. Only
+    // Where ReadBody takes the body from (not owned; null: nowhere).
+    void SetBodySource(ByteSource* source) { source_ = source; }
+
+    // Receives the body of a request that declared one from its body source
+    // into a temporary file that becomes Entity (an empty file for a length
+    // of 0), waiting at most TimeOut for each piece. Only
     // a request that will use its body calls this; any other leaves it
     // unread (InputLeft). 1 when the whole body came (or none was declared);
     // 0 when the connection closed or went silent first; -1 when the body
@@ -141,7 +169,7 @@ public:
     bool NamesHTTP11() const;
 
 private:
-    Socket* source_ = nullptr;  // the connection Read came from; not owned
+    ByteSource* source_ = nullptr;  // where the body comes from; not owned
     bool bodyDeclared_ = false;
     bool bodyRead_ = false;
     bool lineCut_ = false;

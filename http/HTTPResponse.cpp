@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "net/Reply.h"
-#include "net/Socket.h"
+#include "platform/Reply.h"
 
 namespace {
 
@@ -94,15 +93,10 @@ void HTTPResponse::AppendHead(std::string* out) const {
     AppendHeaders(out);
 }
 
-void HTTPResponse::ComposeReply(Reply* reply) {
+bool HTTPResponse::ComposeReply(platform::Reply* reply) {
     reply->Clear();
     AppendHead(&reply->head);
-    Entity.ComposeAfterHead(reply);
-}
-
-int HTTPResponse::Write(Socket* s, unsigned long timeout) {
-    if (!s || !s->IsOpen()) return 0;
-    std::string head;
-    AppendHead(&head);
-    return Entity.Write(s, timeout, std::move(head));
+    if (Entity.ComposeAfterHead(reply)) return true;
+    reply->Clear();
+    return false;
 }

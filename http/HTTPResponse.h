@@ -8,7 +8,9 @@
 
 #include "http/HTTPMessage.h"
 
+namespace platform {
 class Reply;
+}  // namespace platform
 
 class HTTPResponse : public HTTPMessage {
 public:
@@ -43,12 +45,9 @@ public:
     // small one in memory, a larger file from its open descriptor). HTTP/0.9
     // requests and raw script output get the body alone. A reason too long
     // for the 256-byte status line is cut so that the line still ends in
-    // CR LF.
-    void ComposeReply(Reply* reply);
-    // Sends the response composed as above, waiting (timeout bounds each
-    // pause). 1 when all of it left, 0 otherwise (a file body that cannot be
-    // opened sends nothing).
-    int Write(Socket* s, unsigned long timeout);
+    // CR LF. False when a file body cannot be opened: then the answer
+    // cannot be sent as its head announces, and nothing of it should be.
+    bool ComposeReply(platform::Reply* reply);
 
 private:
     // Appends the status line and the headers, unless the body goes alone.

@@ -1,8 +1,8 @@
 #pragma once
 // One client connection as the connection core holds it: its socket, the
-// slot of the pool it occupies, the answer being sent, and where it stands
-// (waiting for a request, waiting between requests, sending, or served on
-// a worker). A connection lives on one event loop, which alone changes it;
+// bytes received and not used yet, the slot of the pool it occupies, the
+// answer being sent, and where it stands (waiting for a request, waiting
+// between requests, sending, or served on a worker). A connection lives on one event loop, which alone changes it;
 // the pool's slot reaches into it from other threads only to reset its
 // socket (a flush, a stop, an eviction), under the slot's lock.
 
@@ -11,8 +11,9 @@
 #include <memory>
 
 #include "net/ConnectionHost.h"
-#include "net/Reply.h"
+#include "net/InputBuffer.h"
 #include "net/Socket.h"
+#include "platform/Reply.h"
 
 class EventLoop;
 class ServerThread;
@@ -34,6 +35,31 @@ public:
     // The connection's socket, for the host that serves it.
     Socket& Tcp() { return *socket_; }
     const Socket& Tcp() const { return *socket_; }
+
+    // --- For the host that reads and serves the requests -----------------
+    // The bytes received and not used yet. The host consumes what it has
+    // read; the rest (a body, a pipelined request) stays for the next read.
+    InputBuffer& Input() { return input_; }
+    const InputBuffer& Input() const { return input_; }
+    // True when no more bytes will come for the request being read: the
+    // client has closed its side, or it went silent past the receive
+    // time-out.
+    bool InputEnded() const { return peerClosed_ || silent_; }
+    // How many of the buffered bytes the host has read as whole parts of a
+    // request it has not finished (0 when it has none): the loop restarts
+    // the receive clock whenever this grows, so the time-out bounds each
+    // part, not the whole request.
+    uint32_t HeadProgress() const { return headProgress_; }
+    void SetHeadProgress(uint32_t bytes) { headProgress_ = bytes; }
+    // A request the host has read and keeps with the connection until it
+    // is served (on a worker, or once its body has arrived); null when none.
+    void Park(std::unique_ptr<ConnectionHost::Parked> parked) { parked_ = std::move(parked); }
+    std::unique_ptr<ConnectionHost::Parked> TakeParked() { return std::move(parked_); }
+    bool HasParked() const { return parked_ != nullptr; }
+    // On a worker: up to len bytes of what the client sends, the buffered
+    // ones first, waiting at most timeout for some to arrive. Bytes
+    // received; 0 when the client has closed; -1 on failure or time-out.
+    long ReceiveSome(char* buffer, size_t len, unsigned long timeout);
 
     // Read from other threads (the pool's eviction).
     Phase CurrentPhase() const { return phase_.load(std::memory_order_relaxed); }
@@ -94,7 +120,10 @@ private:
     // It took its slot by evicting another, and no answer has left whole
     // since.
     std::atomic<bool> admittedByEviction_{false};
-    Reply reply_;
+    InputBuffer input_;
+    std::unique_ptr<ConnectionHost::Parked> parked_;
+    uint32_t headProgress_ = 0;
+    platform::Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in
     bool polled_ = false;        // registered in its loop's poll
     uint32_t pollSlot_ = 0;      // its tag's slot in the loop, while polled
@@ -102,6 +131,7 @@ private:
     ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left
     uint64_t dropped_ = 0;       // bytes dropped while lingering
     bool peerClosed_ = false;    // the client will send nothing more
+    bool silent_ = false;        // the receive time-out ran out while a request was arriving
     bool inBody_ = false;        // the head is whole; waiting for its body
     bool ready_ = false;         // on the loop's list of connections to serve
     unsigned interest_ = 0;      // what the poll waits for on it

@@ -1,7 +1,9 @@
 #pragma once
-// What the connection core (net/) asks of the server that runs it. net/
-// knows nothing above itself: the server implements this interface, as the
-// front ends implement the server's ShellLink.
+// What the connection core (net/) asks of the server that runs it, and the
+// events of the core it tells the server. net/ knows nothing above itself:
+// the server implements this interface and decides what an event means
+// above the core (for a front end, a notice through the server's
+// ShellLink, the one way the front end hears of the server).
 //
 // The core calls it from its loop threads, which must never block, and
 // from its worker threads, which may; every call may come from several
@@ -10,7 +12,9 @@
 #include <memory>
 
 class Connection;
+namespace platform {
 class Reply;
+}  // namespace platform
 
 class ConnectionHost {
 public:
@@ -47,9 +51,21 @@ public:
     // (error: 10024 or 10055); said once per shortage. They wait in the
     // listener's queue until some are free.
     virtual void ReportAcceptFailure(int error) = 0;
-    // The busy count may have changed / an answer has gone (counters).
-    virtual void RequestTitleUpdate() = 0;
-    virtual void RequestRepaint() = 0;
+    // A connection took a slot or ended, or the pool was set up: the count
+    // of busy slots may have changed. Called often, from every thread of
+    // the core; it must only post, never wait.
+    virtual void SlotsChanged() = 0;
+    // An answer has left, sent by a loop thread or by ServeBlocking on a
+    // worker. The same rule: post, never wait.
+    virtual void AnswerSent() = 0;
+
+    // What a host keeps with a connection between its calls (Connection::
+    // Park): a request read and not served yet. The core only holds it, and
+    // destroys it with the connection.
+    class Parked {
+    public:
+        virtual ~Parked() = default;
+    };
 
     // What the host made of the bytes buffered on a connection.
     enum class Step {
@@ -76,18 +92,22 @@ public:
     // The calls below that take thread are given the calling thread's own
     // state, as ThreadStarting made it.
     //
-    // On a loop thread (never blocks): serves the request at the start of
-    // the connection's buffer when it is whole and can be answered at once.
-    // With Answer, *reply holds the answer and *after how the connection
-    // goes on once it has left (KeepAlive, Close or Linger). With
-    // Incomplete, IncompleteBody, Worker and Script the core rewinds what
-    // was read, so the request is read again when it is served. turnAway:
-    // the core has no room for the request; it is answered at once as when
-    // the server is overloaded.
-    virtual Step Serve(ThreadState* thread, Connection& connection, Reply* reply, After* after, bool turnAway) = 0;
-    // On a worker thread (may block): reads one request from the
-    // connection, serves it (or turns it away, as Serve) and sends the
-    // answer.
+    // On a loop thread (never blocks): reads the request at the start of
+    // the connection's input (or takes the one parked on it) and serves it
+    // when it can be answered at once. With Answer, *reply holds the answer
+    // and *after how the connection goes on once it has left (KeepAlive,
+    // Close or Linger). The host consumes the input it has read; with
+    // IncompleteBody, Worker and Script it parks the request it read on the
+    // connection, so that it is never read twice. When the input has ended
+    // (Connection::InputEnded) the host makes what it can of the bytes
+    // there and never says Incomplete. turnAway: the core has no room for
+    // the request; it is answered at once as when the server is overloaded.
+    virtual Step Serve(ThreadState* thread, Connection& connection, platform::Reply* reply, After* after,
+                       bool turnAway) = 0;
+    // On a worker thread (may block): serves the request parked on the
+    // connection (or turns it away, as Serve), receiving its body when it
+    // uses one, and sends the answer. Anything but Drop means the answer
+    // has left (the core then tells AnswerSent).
     virtual After ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of

@@ -1,7 +1,6 @@
 #include "net/EventLoop.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "net/LoopOwner.h"
 #include "net/ServerThread.h"
@@ -99,7 +98,7 @@ void EventLoop::TrimWhenQuiet(bool active, uint32_t now) {
         lastActive_ = now;
         trimDue_ = true;
     } else if (trimDue_ && now - lastActive_ >= kQuietTime) {
-        Socket::DropSpareBuffers();
+        InputBuffer::DropSpare();
         platform::ReleaseFreeMemory();
         trimDue_ = false;
     }
@@ -237,28 +236,30 @@ void EventLoop::ResumeListener() {
 void EventLoop::Receive(Connection* c, uint32_t now) {
     Socket& s = c->Tcp();
     if (c->phase_ == Connection::Lingering) {
+        c->dropped_ += c->input_.Bytes().size();
+        c->input_.Clear();
         const long n = s.DropArrived();
         if (n > 0) c->dropped_ += static_cast<uint64_t>(n);
         if (n == 0 || (n < 0 && s.LastError != sys::WSAEWOULDBLOCK) || c->dropped_ >= kLingerBytes) End(c, false);
         return;
     }
-    const size_t before = s.Buffered().size();
-    const long n = s.ReceiveMore();
+    const long n = c->input_.ReceiveFrom(s);
     if (n > 0) {
         if (c->phase_ == Connection::Idle) {
             c->phase_ = Connection::Reading;
             c->lineStart_ = now;
         }
-        // The receive time-out bounds each line of a head (its clock starts
-        // when the line does) and each pause in a body.
-        const std::string_view fresh = s.Buffered().substr(before);
-        if (c->inBody_ || std::memchr(fresh.data(), '\n', fresh.size())) c->lineStart_ = now;
+        // The receive time-out bounds each pause in a body; in a head, each
+        // part the host reads (Serve).
+        if (c->inBody_) c->lineStart_ = now;
     } else if (n == 0) {
         c->peerClosed_ = true;
         SetInterest(c, 0);
+    } else if (c->input_.Full()) {
+        // The host has had the bytes already and waits for room it makes.
     } else if (s.LastError == sys::WSAEWOULDBLOCK) {
         return;
-    } else if (s.LastError != sys::WSAENOBUFS) {
+    } else {
         End(c, false);
         return;
     }
@@ -286,10 +287,9 @@ void EventLoop::ServeBatch() {
 }
 
 void EventLoop::Serve(Connection* c, uint32_t now) {
-    Socket& s = c->Tcp();
-    const uint32_t mark = s.Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
+    const uint32_t progress = c->headProgress_;
     const ConnectionHost::Step step = host_->Serve(thread_.get(), *c, &c->reply_, &after, false);
     c->inBody_ = false;
     switch (step) {
@@ -297,11 +297,9 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             c->inBody_ = true;
             [[fallthrough]];
         case ConnectionHost::Step::Incomplete:
-            s.Rewind(mark);
-            if (c->peerClosed_) {
-                End(c, false);
-            } else if (s.Buffered().size() >= Socket::kInputSize) {
-                ToWorker(c);  // a head longer than the buffer: read on as a worker does
+            if (c->headProgress_ > progress) c->lineStart_ = now;
+            if (c->InputEnded() || c->input_.Full()) {
+                End(c, false);  // nothing more can come, or nothing more fits
             } else {
                 c->phase_ = Connection::Reading;
                 Arm(c, Connection::ReadTimer, After(c->lineStart_, settings_.recvTimeOut));
@@ -313,12 +311,10 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             break;
         case ConnectionHost::Step::Worker:
             c->probation_ = false;
-            s.Rewind(mark);
             ToWorker(c);
             break;
         case ConnectionHost::Step::Script:
             c->probation_ = false;
-            s.Rewind(mark);
             ToScript(c, now);
             break;
         case ConnectionHost::Step::Drop: End(c, false); break;
@@ -384,7 +380,7 @@ void EventLoop::Answered(Connection* c, uint32_t now) {
     if (c->pace_.load(std::memory_order_relaxed) != Connection::Flowing)
         c->pace_.store(Connection::Flowing, std::memory_order_relaxed);
     if (c->admittedByEviction_.load(std::memory_order_relaxed)) c->admittedByEviction_.store(false, std::memory_order_relaxed);
-    host_->RequestRepaint();
+    host_->AnswerSent();
     if (c->after_ == ConnectionHost::After::KeepAlive) {
         SetInterest(c, c->peerClosed_ ? 0u : static_cast<unsigned>(Poller::Readable));
         WaitForRequest(c, now);
@@ -426,7 +422,8 @@ void EventLoop::Linger(Connection* c, uint32_t now) {
 void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
     c->waitingSince_ = now;
     c->lineStart_ = now;
-    if (!c->Tcp().Buffered().empty() || c->peerClosed_) {
+    c->silent_ = false;
+    if (!c->input_.Empty() || c->peerClosed_) {
         // A pipelined request is here already (or the peer has closed and
         // what it left is served before the connection ends).
         c->phase_ = Connection::Reading;
@@ -437,7 +434,7 @@ void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
         }
         return;
     }
-    c->Tcp().ReleaseBuffer();
+    c->input_.Release();
     c->phase_ = Connection::Idle;
     Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
 }
@@ -511,11 +508,9 @@ void EventLoop::ToScript(Connection* c, uint32_t now) {
     if (owner_->Workers().SubmitScript(c, now, settings_.scriptTimeOut)) return;
     // The scripts' lane is full: the overload answer, at once.
     if (!Register(c)) return;
-    const uint32_t mark = c->Tcp().Mark();
     c->reply_.Clear();
     ConnectionHost::After after = ConnectionHost::After::Close;
     if (host_->Serve(thread_.get(), *c, &c->reply_, &after, true) != ConnectionHost::Step::Answer) {
-        c->Tcp().Rewind(mark);
         End(c, false);
         return;
     }
@@ -571,9 +566,20 @@ void EventLoop::Expire(uint32_t now) {
             Connection* c = head_[t];
             // A send timer also marks when the client's pace is measured.
             if (t == Connection::SendTimer && !Passed(c->sendDeadline_, now)) MeasurePace(c, now);
+            else if (t == Connection::ReadTimer && HeadCutShort(c)) Serve(c, now);
             else End(c, false);
         }
     }
+}
+
+bool EventLoop::HeadCutShort(Connection* c) {
+    // A client that stops in the middle of a head has its request served
+    // with the lines it sent, as when it closes there; one that stops in a
+    // body, or sends nothing, has nothing to serve.
+    if (c->phase_ != Connection::Reading || c->inBody_ || c->silent_ || c->input_.Empty()) return false;
+    c->silent_ = true;
+    Disarm(c);
+    return true;
 }
 
 int EventLoop::NextTimeout(uint32_t now) const {

@@ -115,6 +115,9 @@ private:
     void Arm(Connection* c, Connection::Timer timer, uint32_t deadline);
     void Disarm(Connection* c);
     void Expire(uint32_t now);
+    // At a receive time-out: true when the connection holds part of a head,
+    // which is then served as it stands (its timer disarmed).
+    bool HeadCutShort(Connection* c);
     int NextTimeout(uint32_t now) const;
 
     LoopOwner* owner_;

@@ -74,7 +74,7 @@ void ListenThread::Setup() {
         });
     guard.unlock();
     setUp_ = true;
-    Server->RequestTitleUpdate();
+    Server->SlotsChanged();
 }
 
 void ListenThread::Shutdown() {
@@ -158,7 +158,7 @@ bool ListenThread::HandOver(Connection* connection) {
             connection->admittedByEviction_ = attempt > 0;
             if (!Process[i]->ProcessSocket(connection)) continue;
             connection->slot_ = Process[i].get();
-            Server->RequestTitleUpdate();
+            Server->SlotsChanged();
             return true;
         }
         if (attempt == 0 && !EvictOldest()) break;
@@ -198,6 +198,7 @@ EventLoop* ListenThread::LeastLoaded() {
 
 void ListenThread::ServeOnWorker(ConnectionHost::ThreadState* thread, Connection* connection) {
     const ConnectionHost::After after = Server->ServeBlocking(thread, *connection, false);
+    if (after != ConnectionHost::After::Drop) Server->AnswerSent();
     connection->after_ = after;
     // Waiting for the next request, or for the client to stop sending, is
     // the loop's work again.
@@ -212,6 +213,7 @@ void ListenThread::ServeScript(ConnectionHost::ThreadState* thread, Connection* 
         lane == WorkerPool::Lane::ScriptDropped
             ? ConnectionHost::After::Drop
             : Server->ServeBlocking(thread, *connection, lane == WorkerPool::Lane::ScriptTurnedAway);
+    if (after != ConnectionHost::After::Drop) Server->AnswerSent();
     workers_.LeaveLane(connection);
     connection->after_ = after;
     // Waiting for the next request needs a slot again; taking in what the
@@ -245,5 +247,5 @@ void ListenThread::End(Connection* connection, bool orderly) {
     if (orderly) s.ShutDown(Socket::kShutBoth);
     s.Close();
     delete connection;
-    Server->RequestTitleUpdate();
+    Server->SlotsChanged();
 }

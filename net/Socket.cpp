@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "net/OperatorReport.h"
-#include "net/Reply.h"
 #include "net/SocketManager.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
+#include "platform/OperatorReport.h"
+#include "platform/Reply.h"
 
 namespace sys = platform::net;
 
@@ -52,37 +52,8 @@ Socket::Socket(short port, int type) {
     }
 }
 
-namespace {
-
-// Read buffers given back by idle connections (ReleaseBuffer), kept for the
-// next connection that needs one on the same thread: a kept-alive
-// connection gives its buffer up between requests, and a busy loop would
-// otherwise allocate and free one per request. A quiet loop lets them go
-// (DropSpareBuffers).
-constexpr size_t kMostSpareBuffers = 16;
-thread_local std::vector<std::unique_ptr<char[]>> spareBuffers;
-
-std::unique_ptr<char[]> TakeBuffer() {
-    if (spareBuffers.empty()) return std::unique_ptr<char[]>(new char[Socket::kInputSize]);
-    std::unique_ptr<char[]> buffer = std::move(spareBuffers.back());
-    spareBuffers.pop_back();
-    return buffer;
-}
-
-void GiveBack(std::unique_ptr<char[]>* buffer) {
-    if (*buffer && spareBuffers.size() < kMostSpareBuffers) spareBuffers.push_back(std::move(*buffer));
-    buffer->reset();
-}
-
-}  // namespace
-
 Socket::~Socket() {
     if (IsOpen()) sys::Close(Handle);
-}
-
-void Socket::DropSpareBuffers() {
-    spareBuffers.clear();
-    spareBuffers.shrink_to_fit();
 }
 
 int Socket::Fail() {
@@ -90,21 +61,9 @@ int Socket::Fail() {
     return -1;
 }
 
-int Socket::Starve() {
-    starved_ = true;
-    LastError = sys::WSAEWOULDBLOCK;
-    return -1;
-}
-
-int Socket::WouldWait() {
-    LastError = sys::WSAEWOULDBLOCK;
-    return -1;
-}
-
 int Socket::NoBlock(int on) {
     const int was = noWait_ ? 1 : 0;
     noWait_ = on != 0;
-    starved_ = false;
     return was;
 }
 
@@ -160,7 +119,6 @@ void Socket::Abort() {
 int Socket::Close() {
     const int h = Handle;
     Handle = sys::kInvalidSocket;
-    inputStart_ = inputEnd_ = 0;
     peerKnown_ = nameKnown_ = false;
     if (h == sys::kInvalidSocket) {
         LastError = sys::WSAENOTSOCK;
@@ -178,33 +136,19 @@ int Socket::Send(const char* data, int len) {
     }
 }
 
-long Socket::Fill() {
-    if (!input_) input_ = TakeBuffer();
-    const long n = sys::Recv(Handle, input_.get(), kInputSize);
-    if (n < 0) {
-        Fail();
-        return -1;
-    }
-    inputStart_ = 0;
-    inputEnd_ = static_cast<uint32_t>(n);
-    return n;
-}
-
 int Socket::Recv(char* buffer, int len) {
     if (len <= 0) return 0;
-    if (inputStart_ < inputEnd_) {
-        const uint32_t take = std::min<uint32_t>(inputEnd_ - inputStart_, static_cast<uint32_t>(len));
-        std::memcpy(buffer, input_.get() + inputStart_, take);
-        inputStart_ += take;
-        return static_cast<int>(take);
-    }
-    if (noWait_) return Starve();
     for (;;) {
         const long n = sys::Recv(Handle, buffer, static_cast<size_t>(len));
         if (n >= 0) return static_cast<int>(n);
-        if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
+        if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) return Fail();
         if (WaitFor(false, kNoTimeout) < 0) return -1;
     }
+}
+
+long Socket::ReceiveNow(char* buffer, size_t len) {
+    const long n = sys::Recv(Handle, buffer, len);
+    return n >= 0 ? n : Fail();
 }
 
 int Socket::RecvSome(char* buffer, int len, unsigned long timeout, int* got) {
@@ -212,16 +156,6 @@ int Socket::RecvSome(char* buffer, int len, unsigned long timeout, int* got) {
     if (got) *got = 0;
     if (!IsOpen()) return -1;
     if (len <= 0) return 0;
-    if (inputStart_ < inputEnd_) {
-        const uint32_t take = std::min<uint32_t>(inputEnd_ - inputStart_, static_cast<uint32_t>(len));
-        std::memcpy(buffer, input_.get() + inputStart_, take);
-        inputStart_ += take;
-        received = static_cast<int>(take);
-    }
-    if (received < len && noWait_) {
-        if (got) *got = received;
-        return Starve();
-    }
     uint32_t start = platform::MillisecondClock();
     while (received < len) {
         const unsigned long left = Remaining(start, timeout);
@@ -280,7 +214,6 @@ int Socket::SendPair(const char* first, int firstLen, const char* second, int se
             n = sys::Send(Handle, second + (done - firstLen), static_cast<size_t>(total - done), more);
         if (n < 0) {
             if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
-            if (noWait_) return WouldWait();
             WaitFor(true, left);
             continue;
         }
@@ -306,7 +239,6 @@ long long Socket::SendFile(const platform::File& file, uint64_t offset, uint64_t
         const long n = sys::SendFile(Handle, file, &position, chunk);
         if (n < 0) {
             if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
-            if (noWait_) return WouldWait();
             WaitFor(true, left);
             continue;
         }
@@ -318,93 +250,46 @@ long long Socket::SendFile(const platform::File& file, uint64_t offset, uint64_t
 
 int Socket::GetLine(char* buffer, int size, unsigned long timeout) {
     if (!IsOpen() || size < 2) return -1;
-    // The clock is read only when the line has to wait for bytes: most
-    // lines are in the buffer already.
-    uint32_t start = 0;
-    bool started = false;
+    // One byte per receive: whatever follows the line (a body, the next
+    // request) stays in the socket for the next reader.
+    const uint32_t start = platform::MillisecondClock();
     int i = 0;
-    for (;;) {
-        if (inputStart_ == inputEnd_) {
-            if (noWait_) return Starve();
-            if (!started) {
-                start = platform::MillisecondClock();
-                started = true;
-            }
+    while (i < size - 1) {
+        char c;
+        const long n = sys::Recv(Handle, &c, 1);
+        if (n == 0) return -1;
+        if (n < 0) {
+            if (sys::LastError() != sys::WSAEWOULDBLOCK) return Fail();
             const unsigned long left = Remaining(start, timeout);
-            if (left == 0) return -1;
-            const long n = Fill();
-            if (n == 0) return -1;
-            if (n < 0) {
-                if (LastError != sys::WSAEWOULDBLOCK) return -1;
-                WaitFor(false, left);
-                continue;
+            if (left == 0) {
+                LastError = sys::WSAETIMEDOUT;
+                return -1;
             }
+            WaitFor(false, left);
+            continue;
         }
-        // Up to size - 1 characters are kept; a line end is seen where a
-        // character may still be kept.
-        const char* from = input_.get() + inputStart_;
-        const size_t span = std::min<size_t>(inputEnd_ - inputStart_, static_cast<size_t>(size - 1 - i));
-        const char* end = static_cast<const char*>(std::memchr(from, '\n', span));
-        const size_t taken = end ? static_cast<size_t>(end - from) : span;
-        std::memcpy(buffer + i, from, taken);
-        inputStart_ += static_cast<uint32_t>(taken + (end ? 1 : 0));
-        i += static_cast<int>(taken);
-        if (end) {
+        if (c == '\n') {
             if (i > 0 && buffer[i - 1] == '\r') --i;
-            buffer[i] = '\0';
-            return i;
+            break;
         }
-        if (i == size - 1) {
-            buffer[i] = '\0';
-            return i;
-        }
+        buffer[i++] = c;
     }
+    buffer[i] = '\0';
+    return i;
 }
 
 void Socket::Drain() {
-    inputStart_ = inputEnd_ = 0;
-    if (!IsOpen() || noWait_) return;
+    if (!IsOpen()) return;
     char scratch[8192];
     sys::Recv(Handle, scratch, sizeof scratch);
 }
 
-long Socket::ReceiveMore() {
-    if (!input_) input_ = TakeBuffer();
-    if (inputStart_ > 0) {
-        std::memmove(input_.get(), input_.get() + inputStart_, inputEnd_ - inputStart_);
-        inputEnd_ -= inputStart_;
-        inputStart_ = 0;
-    }
-    if (inputEnd_ == kInputSize) {
-        LastError = sys::WSAENOBUFS;
-        return -1;
-    }
-    const long n = sys::Recv(Handle, input_.get() + inputEnd_, kInputSize - inputEnd_);
-    if (n < 0) return Fail();
-    inputEnd_ += static_cast<uint32_t>(n);
-    return n;
-}
-
-std::string_view Socket::Buffered() const {
-    return input_ ? std::string_view(input_.get() + inputStart_, inputEnd_ - inputStart_) : std::string_view();
-}
-
 long Socket::DropArrived() {
-    const long buffered = static_cast<long>(inputEnd_ - inputStart_);
-    inputStart_ = inputEnd_ = 0;
     char scratch[8192];
-    const long n = sys::Recv(Handle, scratch, sizeof scratch);
-    if (n < 0 && buffered == 0) return Fail();
-    return std::max(n, 0L) + buffered;
+    return ReceiveNow(scratch, sizeof scratch);
 }
 
-void Socket::ReleaseBuffer() {
-    if (inputStart_ != inputEnd_) return;
-    GiveBack(&input_);
-    inputStart_ = inputEnd_ = 0;
-}
-
-int Socket::SendSome(Reply& reply) {
+int Socket::SendSome(platform::Reply& reply) {
     if (!IsOpen()) return -1;
     const std::string_view head = reply.head;
     const std::string_view memory = reply.Memory();
@@ -438,16 +323,12 @@ int Socket::SendSome(Reply& reply) {
     return 1;
 }
 
-int Socket::SendAll(Reply& reply, unsigned long timeout) {
+int Socket::SendAll(platform::Reply& reply, unsigned long timeout) {
     uint32_t start = platform::MillisecondClock();
     for (;;) {
         const uint64_t before = reply.Sent();
         const int r = SendSome(reply);
         if (r != 0) return r > 0 ? 1 : 0;
-        if (noWait_) {
-            WouldWait();
-            return 0;
-        }
         if (reply.Sent() != before) start = platform::MillisecondClock();
         const unsigned long left = Remaining(start, timeout);
         if (left == 0) {
@@ -460,7 +341,6 @@ int Socket::SendAll(Reply& reply, unsigned long timeout) {
 
 int Socket::ReadReady(unsigned long timeout) {
     if (!IsOpen()) return 0;
-    if (inputStart_ < inputEnd_) return 1;
     return WaitFor(false, timeout) > 0 ? 1 : 0;
 }
 
@@ -514,7 +394,9 @@ void DisplayErrorMsg(const char* message, int port) {
     std::string detail = port >= 0 ? "port " + std::to_string(port) : std::string();
     if (!words.empty()) detail += (detail.empty() ? "" : ": ") + words;
     if (!detail.empty()) text += " (" + detail + ")";
-    ReportToOperator(OperatorProblem::Socket, text);
+    platform::ReportToOperator(platform::OperatorProblem::Socket, text);
 }
 
-void DisplayInternalErrorMsg(const char* message) { ReportToOperator(OperatorProblem::SocketInternal, message); }
+void DisplayInternalErrorMsg(const char* message) {
+    platform::ReportToOperator(platform::OperatorProblem::SocketInternal, message);
+}

@@ -4,26 +4,16 @@
 // platform/NetCalls.h) instead of thrown. No descriptor leaves net/: the
 // rest of the server sees only this object.
 //
-// Reads go through a per-socket buffer: GetLine costs no system call per
-// byte, and what a read leaves over (the next header line, a body, a
-// pipelined request) stays buffered for the next read; a buffered byte
-// counts as readable for ReadReady.
+// The socket only moves bytes: what arrives is kept by whoever reads it
+// (a connection keeps its bytes in an InputBuffer), so nothing read from
+// the descriptor waits in this object.
 //
-// Modes. The object, not the descriptor, has one of two modes, chosen with
-// NoBlock; every operation honours it, timed or not:
-// - Waiting (the default): an operation that cannot go on at once waits
-//   for the socket, a raw one without limit, a timed one up to its
-//   time-out.
-// - NoWait: nothing waits. A read takes only what the buffer holds (the
-//   event loop fills it with ReceiveMore) and, when that runs out, fails
-//   with 10035 and Starved() turns true, so that a request that has not
-//   wholly arrived can be rewound to Mark() and read again later. A send,
-//   an accept or a connect that would wait fails with 10035 (a timed send
-//   keeps what it sent, as at a time-out).
-// ReceiveMore, DropArrived and SendSome never wait, and ReadReady and
-// WriteReady wait as asked, in either mode. The descriptor itself never
-// blocks, so a mode change costs no system call and a waiting operation
-// wakes when another thread shuts the socket down.
+// Waiting. The descriptor itself never blocks, so a waiting operation
+// wakes when another thread shuts the socket down. Timed operations wait
+// up to their time-out. The untimed ones (Accept, the raw Send and Recv,
+// an untimed Connect) wait without limit, unless NoBlock(1) asked them to
+// fail at once with 10035 instead, as a listener polled by an event loop
+// does. ReceiveNow, DropArrived and SendSome never wait.
 //
 // Time-outs are in milliseconds. A timed Recv or Send restarts its clock at
 // every chunk that moves, so the time-out bounds a pause, not the transfer;
@@ -38,17 +28,14 @@
 
 namespace platform {
 class File;
-}
 class Reply;
+}  // namespace platform
 
 using SocketAddress = platform::net::SocketAddress;
 
 class Socket {
 public:
     static constexpr unsigned long kNoTimeout = 0xffffffffUL;
-    // The size of the read buffer: the longest request head an event loop
-    // waits for whole (a longer one is read on by a worker).
-    static constexpr uint32_t kInputSize = 16384;
 
     // A closed socket.
     Socket();
@@ -64,17 +51,17 @@ public:
 
     bool IsOpen() const { return Handle != platform::net::kInvalidSocket; }
 
-    // Sets the mode (see above): non-zero NoWait, 0 Waiting; Starved()
-    // turns false. Returns the mode it replaces (1 NoWait, 0 Waiting), for
-    // a caller that puts it back.
+    // Non-zero: the untimed operations fail at once instead of waiting (see
+    // above); 0: they wait. Returns the setting it replaces (1 or 0), for a
+    // caller that puts it back.
     int NoBlock(int on);
     int SetReuse(int on);                    // 0, or -1 with LastError
     int SetKeepAlive(int on);                // 0, or -1 with LastError
     int SetLinger(int on, int seconds);      // 0, or -1 with LastError
     // listen(); a failure is shown as "Socket listen error". 0 or -1.
     int Listen(int backlog);
-    // The next connection (in Waiting mode) or the one waiting now (in
-    // NoWait mode), or null with LastError.
+    // The next connection (waiting for one unless NoBlock(1) was set), or
+    // null with LastError.
     std::unique_ptr<Socket> Accept();
     // What ShutDown shuts.
     static constexpr int kShutReceive = 0, kShutSend = 1, kShutBoth = 2;
@@ -109,47 +96,31 @@ public:
     // file-to-socket path. Bytes sent (short when the file ends early), or -1.
     long long SendFile(const platform::File& file, uint64_t offset, uint64_t count, unsigned long timeout);
 
-    // Reads one line of at most size - 1 characters into buffer. CR LF or a
-    // bare LF ends a line and is not stored; a longer line comes back in
+    // Reads one line of at most size - 1 characters into buffer, one byte
+    // per receive, so that nothing after the line leaves the socket. CR LF or
+    // a bare LF ends a line and is not stored; a longer line comes back in
     // pieces. Characters stored, or -1 (closed, error, or the clock ran out).
     int GetLine(char* buffer, int size, unsigned long timeout);
-    // Discards what is buffered and what one receive returns (in NoWait
-    // mode: only what is buffered).
+    // Discards what one receive returns, without waiting.
     void Drain();
 
     // --- What the event-driven connection core uses ----------------------
-    // True when a read in NoWait mode ran out of buffered bytes since the
-    // mode was last set.
-    bool Starved() const { return starved_; }
     // True while a thread waits in a timed read of this socket for the peer
     // to send (read from other threads).
     bool AwaitingPeer() const { return awaitingPeer_.load(std::memory_order_relaxed); }
-    // Where reading stands in the buffer, and a way back there: a NoWait
-    // read never asks the kernel, so nothing moves the buffer meanwhile.
-    uint32_t Mark() const { return inputStart_; }
-    void Rewind(uint32_t mark) { inputStart_ = mark; }
-    // One receive appended to what is buffered (compacting it first). Bytes
-    // received; 0 when the peer closed; -1 with LastError (10035: nothing
-    // yet; 10055: the buffer is full).
-    long ReceiveMore();
-    // What is buffered and not read yet.
-    std::string_view Buffered() const;
-    // Drops what is buffered and what one receive brings. Bytes dropped; 0
-    // when the peer has closed; -1 with LastError (10035: nothing yet).
+    // One receive of at most len bytes, never waiting. Bytes received; 0
+    // when the peer closed; -1 with LastError (10035: nothing yet).
+    long ReceiveNow(char* buffer, size_t len);
+    // Drops what one receive brings, never waiting: bytes dropped, 0 when
+    // the peer has closed, -1 with LastError (10035: nothing yet).
     long DropArrived();
-    // Frees the read buffer when nothing is left in it (an idle connection
-    // keeps no buffer).
-    void ReleaseBuffer();
-    // Frees the read buffers that connections of the calling thread gave
-    // back for reuse (a quiet loop keeps none).
-    static void DropSpareBuffers();
     // Sends what the kernel takes of reply now: 1 when all of it has left,
     // 0 when the rest must wait for the socket to be writable, -1 on error
     // (also when a file body turns out shorter than announced).
-    int SendSome(Reply& reply);
+    int SendSome(platform::Reply& reply);
     // Sends the whole reply, waiting; timeout bounds each pause. 1, or 0 on
     // error or time-out.
-    int SendAll(Reply& reply, unsigned long timeout);
+    int SendAll(platform::Reply& reply, unsigned long timeout);
 
     // The bytes of this connection the peer has acknowledged, or -1. Safe
     // from another thread while the socket stays open.
@@ -158,7 +129,7 @@ public:
     // listener accepts later inherit it. 0, or -1 with LastError.
     int SetNoDelay(int on);
 
-    // 1 when readable (or a byte is buffered) / writable within timeout; 0
+    // 1 when readable / writable within timeout; 0
     // on time-out, error or a closed socket.
     int ReadReady(unsigned long timeout);
     int WriteReady(unsigned long timeout);
@@ -181,20 +152,12 @@ public:
 private:
     friend class EventLoop;  // registers the descriptor in its poll
     int Fail();
-    int Starve();  // a NoWait read that found nothing buffered
-    int WouldWait();  // a NoWait operation that would have to wait
-    // Fills the read buffer with one receive. >0 bytes, 0 peer closed, -1 error.
-    long Fill();
     int WaitFor(bool forWrite, unsigned long remaining);
 
     int Handle = platform::net::kInvalidSocket;
-    bool noWait_ = false;   // the mode: NoWait, or Waiting
-    bool starved_ = false;  // a NoWait read ran out of buffered bytes
+    bool noWait_ = false;   // untimed operations fail instead of waiting (NoBlock)
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
-    std::unique_ptr<char[]> input_;
-    uint32_t inputStart_ = 0;
-    uint32_t inputEnd_ = 0;
     std::atomic<bool> awaitingPeer_{false};
 };
 

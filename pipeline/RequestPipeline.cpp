@@ -202,10 +202,10 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
 }
 
 void RequestPipeline::ResolveURL(RequestContext& c) {
-    if (c.urlResolved) return;
-    c.urlResolved = true;
-    c.urlFault = NormaliseURL(&c.request->URL);
-    if (c.urlFault == URLFault::None) c.mapping.emplace(c.config, c.request->URL);
+    if (c.url.done) return;
+    c.url.done = true;
+    c.url.fault = NormaliseURL(&c.request->URL);
+    if (c.url.fault == URLFault::None) c.url.mapping.emplace(c.config, c.request->URL);
 }
 
 int RequestPipeline::FixupURL(RequestContext& c) {
@@ -217,7 +217,7 @@ int RequestPipeline::FixupURL(RequestContext& c) {
         return 0;
     }
     ResolveURL(c);
-    switch (c.urlFault) {
+    switch (c.url.fault) {
         case URLFault::None: return 1;
         case URLFault::Traversal:
             response->SetStatus(400);
@@ -272,8 +272,8 @@ int RequestPipeline::LookupResource(RequestContext& c) {
     }
     ResolveURL(c);
     // Only a URL that FixupURL let pass comes here.
-    if (!c.mapping) return 0;
-    URLMapping& mapping = *c.mapping;
+    if (!c.url.mapping) return 0;
+    URLMapping& mapping = *c.url.mapping;
     request->ResourceKind = mapping.Kind;
     request->PhysicalPath = std::move(mapping.PhysicalPath);
     if (mapping.Kind == ResourceRedirect) request->RedirectURL = std::move(mapping.RedirectURL);

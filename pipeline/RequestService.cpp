@@ -1,30 +1,90 @@
 #include "pipeline/RequestService.h"
 
+#include <utility>
+
+#include "http/ByteSource.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "net/Connection.h"
-#include "net/Reply.h"
 #include "pipeline/RequestPipeline.h"
 #include "pipeline/ServingThread.h"
 #include "platform/NetCalls.h"
+#include "platform/Reply.h"
 #include "server/HTTPServer.h"
 #include "server/RequestContext.h"
 #include "server/URLMapping.h"
 
 namespace {
 
-// Resets a loop's request and response when serving one request ends,
-// whichever way: their strings keep their memory for the next.
+// A request read on a loop thread and served later, on a worker or once its
+// body has arrived: it waits parked on its connection, and is never read
+// again; nor is its URL resolved again.
+struct HeldRequest final : ConnectionHost::Parked {
+    HTTPRequest request;
+    ResolvedURL url;
+};
+
+// A request's body as its connection delivers it: what came with the head
+// first, then what the client still sends.
+class ConnectionBody final : public ByteSource {
+public:
+    explicit ConnectionBody(Connection& connection) : connection_(connection) {}
+    long ReceiveSome(char* buffer, size_t len, unsigned long timeout) override {
+        return connection_.ReceiveSome(buffer, len, timeout);
+    }
+
+private:
+    Connection& connection_;
+};
+
+// Resets a loop's exchange when serving one request ends, whichever way:
+// the strings of its request (unless parked, when a new one is made for the
+// next) and of its response keep their memory for the next request.
 class ExchangeReset {
 public:
-    explicit ExchangeReset(ServingThread& thread) : thread_(thread) {}
-    ~ExchangeReset() { thread_.ResetExchange(); }
+    explicit ExchangeReset(ServingThread::Exchange& exchange) : exchange_(exchange) {}
+    ~ExchangeReset() {
+        if (exchange_.held) static_cast<HeldRequest&>(*exchange_.held).request.Reset();
+        exchange_.response.Reset();
+    }
     ExchangeReset(const ExchangeReset&) = delete;
     ExchangeReset& operator=(const ExchangeReset&) = delete;
 
 private:
-    ServingThread& thread_;
+    ServingThread::Exchange& exchange_;
 };
+
+// What reading a head from a connection's input came to.
+enum class HeadRead { Whole, NeedMore, Unusable };
+
+// Parses the head at the start of the connection's input into request (a
+// fresh one) and, once it is whole, consumes it and records the
+// connection's addresses. A head that outgrows the usual buffer gets the
+// room it may need.
+HeadRead ReadHead(Connection& connection, HTTPRequest* request) {
+    InputBuffer& input = connection.Input();
+    const bool ended = connection.InputEnded();
+    // Until a line ends, bytes that arrive cannot change what the head is.
+    if (!ended && !HTTPRequest::WorthParsing(input.Bytes(), connection.HeadProgress())) return HeadRead::NeedMore;
+    const HeadParse head = request->ParseHead(input.Bytes(), ended);
+    switch (head.outcome) {
+        case HeadParse::NeedMore:
+            connection.SetHeadProgress(static_cast<uint32_t>(head.used));
+            if (input.Full()) input.Grow(HTTPRequest::kHeadRoom);
+            return HeadRead::NeedMore;
+        case HeadParse::Unusable: return HeadRead::Unusable;
+        case HeadParse::Parsed:
+        case HeadParse::Refused: break;
+    }
+    input.Consume(head.used);
+    connection.SetHeadProgress(0);
+    Socket& s = connection.Tcp();
+    SocketAddress local, peer;
+    if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
+    request->LocalAddr = platform::net::Dotted(local.address);
+    request->RemoteAddr = platform::net::Dotted(peer.address);
+    return HeadRead::Whole;
+}
 
 void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse* response) {
     request->AdminEmail = config.AdminEmail;
@@ -38,15 +98,15 @@ void Prepare(const HTTPConfiguration& config, HTTPRequest* request, HTTPResponse
 // delete); or in the scripts' lane, when it waits on nothing but a script.
 enum class Blocking { No, Yes, OnlyOnScript };
 
-Blocking WhereToServe(RequestContext& c, const Socket& s) {
+Blocking WhereToServe(RequestContext& c, const InputBuffer& input) {
     const HTTPRequest& request = *c.request;
     // A broken head is refused before anything could block.
     if (request.Fault != HeadFault::None) return Blocking::No;
     // The pipeline's own normalisation and mapping decide what is a script;
-    // a request served here keeps them for the pipeline.
+    // the request keeps them for the pipeline, wherever it is served.
     RequestPipeline::ResolveURL(c);
-    const bool script = c.mapping && IsScriptKind(c.mapping->Kind);
-    const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && s.Buffered().size() >= request.BodyLength
+    const bool script = c.url.mapping && IsScriptKind(c.url.mapping->Kind);
+    const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && input.Bytes().size() >= request.BodyLength
                                                  : !request.InputLeft();
     if (script && bodyHere) return Blocking::OnlyOnScript;
     if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
@@ -59,9 +119,9 @@ Blocking WhereToServe(RequestContext& c, const Socket& s) {
 // when keep-alive was granted; else closed, after taking in what the client
 // may still be sending (a body left unread, bytes after the request, a
 // client that asked to keep the connection and may pipeline).
-ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, Socket& s) {
+ConnectionHost::After AfterAnswer(const HTTPRequest& request, const HTTPResponse& response, const InputBuffer& input) {
     if (response.KeepAlive) return ConnectionHost::After::KeepAlive;
-    if (request.InputLeft() || !s.Buffered().empty() || !request.Header[Hdr::Connection].empty() ||
+    if (request.InputLeft() || !input.Empty() || !request.Header[Hdr::Connection].empty() ||
         request.NamesHTTP11())
         return ConnectionHost::After::Linger;
     return ConnectionHost::After::Close;
@@ -94,65 +154,89 @@ void RequestService::ReportAcceptFailure(int error) {
                      nullptr);
 }
 
-void RequestService::RequestTitleUpdate() { server_.RequestTitleUpdate(); }
+void RequestService::SlotsChanged() { server_.RequestTitleUpdate(); }
 
-void RequestService::RequestRepaint() { server_.RequestRepaint(); }
+void RequestService::AnswerSent() { server_.RequestRepaint(); }
 
-ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& connection, Reply* reply, After* after,
-                                           bool turnAway) {
+ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& connection, platform::Reply* reply,
+                                           After* after, bool turnAway) {
     ServingThread& serving = static_cast<ServingThread&>(*thread);
     const HTTPConfiguration& config = serving.Pin(server_);
-    // A name lookup may wait on the network; so may a thread without a
-    // loop's exchange, which is no loop.
-    if ((config.ResolveName && !turnAway) || !serving.LoopRequest()) return Step::Worker;
-    Socket& s = connection.Tcp();
-    const ExchangeReset reset(serving);
-    HTTPRequest& request = *serving.LoopRequest();
-    HTTPResponse& response = *serving.LoopResponse();
+    ServingThread::Exchange& exchange = serving.LoopExchange();
+    const ExchangeReset reset(exchange);
+    // A request parked here earlier (waiting for its body, or for a script
+    // that has no room) goes on; else the next one is read.
+    std::unique_ptr<ConnectionHost::Parked> parked = connection.TakeParked();
+    std::unique_ptr<ConnectionHost::Parked>& fresh = exchange.held;
+    if (!parked && !fresh) fresh = std::make_unique<HeldRequest>();
+    HeldRequest& held = static_cast<HeldRequest&>(parked ? *parked : *fresh);
+    HTTPRequest& request = held.request;
+    HTTPResponse& response = exchange.response;
     Prepare(config, &request, &response);
-    switch (request.ReadArrived(&s, config.RecvTimeOut)) {
-        case HTTPRequest::Arrival::Partial: return Step::Incomplete;
-        case HTTPRequest::Arrival::Failed: return Step::Drop;
-        case HTTPRequest::Arrival::Whole: break;
-    }
     RequestContext c(server_, config, &request, &response);
     serving.Equip(&c);
-    // A body that is on its way (part of it came with the head) is waited
-    // for here while it fits the connection's buffer, then used on a
-    // worker. A client that sent the head alone may be waiting for the
-    // answer first (a refusal needs no body): a worker serves it at once.
+    if (parked) c.url = std::exchange(held.url, {});
+    const auto park = [&](Step step) {
+        held.url = std::move(c.url);
+        connection.Park(parked ? std::move(parked) : std::move(fresh));
+        return step;
+    };
+    if (!parked) {
+        switch (ReadHead(connection, &request)) {
+            case HeadRead::NeedMore: return Step::Incomplete;
+            case HeadRead::Unusable: return Step::Drop;
+            case HeadRead::Whole: break;
+        }
+    }
     request.TurnedAway = turnAway;
     if (!turnAway) {
-        if (request.BodyDeclared() && !request.BadFraming && !s.Buffered().empty() &&
-            s.Buffered().size() < request.BodyLength)
-            return Step::IncompleteBody;
-        switch (WhereToServe(c, s)) {
-            case Blocking::Yes: return Step::Worker;
-            case Blocking::OnlyOnScript: return Step::Script;
+        // A name lookup may wait on the network.
+        if (config.ResolveName) return park(Step::Worker);
+        // A body that is on its way (part of it came with the head) is
+        // waited for here while it fits the connection's buffer, then used
+        // on a worker. A client that sent the head alone may be waiting for
+        // the answer first (a refusal needs no body): a worker serves it at
+        // once.
+        const InputBuffer& input = connection.Input();
+        if (request.BodyDeclared() && !request.BadFraming && !input.Empty() &&
+            input.Bytes().size() < request.BodyLength)
+            return park(input.Full() ? Step::Worker : Step::IncompleteBody);
+        switch (WhereToServe(c, input)) {
+            case Blocking::Yes: return park(Step::Worker);
+            case Blocking::OnlyOnScript: return park(Step::Script);
             case Blocking::No: break;
         }
     }
     if (!RequestPipeline::ProcessRequest(c)) return Step::Drop;
-    response.ComposeReply(reply);
-    *after = AfterAnswer(request, response, s);
+    if (!response.ComposeReply(reply)) return Step::Drop;
+    *after = AfterAnswer(request, response, connection.Input());
     return Step::Answer;
 }
 
 ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) {
     ServingThread& serving = static_cast<ServingThread&>(*thread);
     const HTTPConfiguration& config = serving.Pin(server_);
-    Socket* s = &connection.Tcp();
-    HTTPRequest request;
+    const std::unique_ptr<ConnectionHost::Parked> parked = connection.TakeParked();
+    if (!parked) return After::Drop;
+    HeldRequest& held = static_cast<HeldRequest&>(*parked);
+    HTTPRequest& request = held.request;
     HTTPResponse response;
     Prepare(config, &request, &response);
-    if (!request.Read(s, config.RecvTimeOut, config.ResolveName && !turnAway)) return After::Drop;
+    SocketAddress peer;
+    std::string name;
+    if (config.ResolveName && !turnAway && connection.Tcp().GetPeer(&peer) == 0 &&
+        platform::net::ReverseLookup(peer.address, &name))
+        request.RemoteHost = std::move(name);
+    ConnectionBody body(connection);
+    request.SetBodySource(&body);
     request.TurnedAway = turnAway;
     RequestContext c(server_, config, &request, &response);
     serving.Equip(&c);
+    c.url = std::move(held.url);
     if (!RequestPipeline::ProcessRequest(c)) return After::Drop;
-    if (!response.Write(s, config.SendTimeOut)) return After::Drop;
-    server_.RequestRepaint();
-    return AfterAnswer(request, response, *s);
+    platform::Reply reply;
+    if (!response.ComposeReply(&reply) || !connection.Tcp().SendAll(reply, config.SendTimeOut)) return After::Drop;
+    return AfterAnswer(request, response, connection.Input());
 }
 
 void RequestService::BatchStarting(ThreadState* thread) {

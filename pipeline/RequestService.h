@@ -30,18 +30,20 @@ public:
     void ReportOverload() override;
     // One error-log line: new connections wait for descriptors (or memory).
     void ReportAcceptFailure(int error) override;
-    // Passed to the server's front end, if one listens.
-    void RequestTitleUpdate() override;
-    void RequestRepaint() override;
+    // Become the title and repaint notices of the server's front end, if
+    // one listens.
+    void SlotsChanged() override;
+    void AnswerSent() override;
     // Serves at once a whole request that needs nothing that may block: a
     // document, a listing, a parsed page, a redirect, a refusal, /~stats.
     // Scripts whose request has wholly arrived go to the scripts' lane;
     // other scripts, PUT, DELETE and POST, requests with a body, and every
     // request while ResolveName is on go to a worker. turnAway: answered
     // at once as when overloaded.
-    Step Serve(ThreadState* thread, Connection& connection, Reply* reply, After* after, bool turnAway) override;
-    // Reads, serves (or turns away) and answers one request, waiting as
-    // long as the time-outs allow.
+    Step Serve(ThreadState* thread, Connection& connection, platform::Reply* reply, After* after,
+               bool turnAway) override;
+    // Serves (or turns away) and answers the request parked on the
+    // connection, waiting as long as the time-outs allow.
     After ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) override;
     // A loop thread's batch: its document cache rechecks what changed
     // before the batch, and its log lines are written together after its

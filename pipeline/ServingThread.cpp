@@ -6,7 +6,6 @@ ServingThread::ServingThread(bool loop) {
     if (!loop) return;
     cache_ = std::make_unique<FileCache>();
     batch_ = std::make_unique<EventLog::Batch>();
-    exchange_ = std::make_unique<Exchange>();
 }
 
 // The batch goes first, on its own: it writes what it keeps.
@@ -32,8 +31,7 @@ void ServingThread::WriteLogLines() {
     if (batch_) batch_->Flush();
 }
 
-void ServingThread::ResetExchange() {
-    if (!exchange_) return;
-    exchange_->request.Reset();
-    exchange_->response.Reset();
+ServingThread::Exchange& ServingThread::LoopExchange() {
+    if (!exchange_) exchange_ = std::make_unique<Exchange>();
+    return *exchange_;
 }

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "http/FileCache.h"
-#include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "net/ConnectionHost.h"
 #include "pipeline/MIMEMemo.h"
@@ -21,7 +20,7 @@ struct RequestContext;
 
 class ServingThread final : public ConnectionHost::ThreadState {
 public:
-    // loop: a loop thread, which gets a cache, a batch and an exchange.
+    // loop: a loop thread, which gets a cache and a batch.
     explicit ServingThread(bool loop);
     // Writes the lines the batch still keeps.
     ~ServingThread() override;
@@ -37,21 +36,22 @@ public:
     // Writes the log lines kept for the batch.
     void WriteLogLines();
 
-    // The loop's request and response, or null on a worker. Whoever serves
-    // a request with them resets them (ResetExchange) when it is done.
-    HTTPRequest* LoopRequest() { return exchange_ ? &exchange_->request : nullptr; }
-    HTTPResponse* LoopResponse() { return exchange_ ? &exchange_->response : nullptr; }
-    void ResetExchange();
-
-private:
+    // The request a loop reads (the RequestService's kind of Parked; it
+    // leaves when it is parked on its connection, and the next is made
+    // anew) and the response it serves every request with. Whoever serves a
+    // request with them resets them when it is done.
     struct Exchange {
-        HTTPRequest request;
+        std::unique_ptr<ConnectionHost::Parked> held;
         HTTPResponse response;
     };
+    // This thread's exchange, made when it is first asked for (a worker
+    // never asks).
+    Exchange& LoopExchange();
 
+private:
     HTTPServer::PinnedRecord record_;
     MIMEMemo types_;
     std::unique_ptr<FileCache> cache_;        // a loop's only
     std::unique_ptr<EventLog::Batch> batch_;  // a loop's only
-    std::unique_ptr<Exchange> exchange_;      // a loop's only
+    std::unique_ptr<Exchange> exchange_;      // a loop's only, once asked for
 };

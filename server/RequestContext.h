@@ -10,7 +10,6 @@
 // by that thread alone. The services it names belong to that thread and
 // outlive the request; any of them may be absent (null).
 
-#include <optional>
 #include <string>
 
 #include "server/EventLog.h"
@@ -39,9 +38,7 @@ struct RequestContext {
 
     // The request's URL, normalised in place and mapped once, by whoever
     // needs it first (the loop deciding where to serve it, or the pipeline).
-    bool urlResolved = false;
-    URLFault urlFault = URLFault::None;
-    std::optional<URLMapping> mapping;  // set when urlFault is None
+    ResolvedURL url;
 
     // The server's logs, under this request's record and into the thread's
     // batch. about: the request a line tells of, or null for none.

@@ -1,9 +1,11 @@
 #pragma once
-// What the server asks of the front end that runs it (the console or the
-// desktop). Workers and the listener call RequestTitleUpdate and
-// RequestRepaint from their own threads: both only post a request and never
-// wait, because the front end's thread may itself be waiting for the pool
-// to end. The other two run on the front end's own thread.
+// What the server tells and asks the front end that runs it (the console or
+// the desktop): the one way the front end hears of the server. The two
+// notices, RequestTitleUpdate and RequestRepaint, come from the connection
+// core's threads (its loops, its workers, the listener's hand-over) as the
+// core's events turn into them; both only post a request and never wait,
+// because the front end's thread may itself be waiting for the pool to end.
+// The other two run on the front end's own thread.
 
 #include <string>
 

@@ -6,6 +6,7 @@
 // no backslash and no NUL, so MapURL can only name a place inside the
 // document root or inside a target of the mapping lists.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,4 +44,13 @@ public:
     // the first match replaces the matched prefix with its target. Without a
     // match, DocRoot followed by url names a document.
     URLMapping(const HTTPConfiguration& config, std::string_view url);
+};
+
+// A request's URL as the pipeline resolves it, once per request: normalised
+// in place (fault), then mapped when it passed. It goes with the request
+// when the request waits to be served elsewhere.
+struct ResolvedURL {
+    bool done = false;
+    URLFault fault = URLFault::None;
+    std::optional<URLMapping> mapping;  // set when fault is None
 };

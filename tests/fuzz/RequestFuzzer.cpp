@@ -1,89 +1,118 @@
-// Feeds arbitrary bytes to the request reader through a real loopback
-// connection, the way a client would: sometimes all at once, sometimes in
-// pieces from another thread so that lines and bodies arrive split at
-// random points. The bytes are read as the event loops read them: a head
-// once it has arrived whole, one too long for the buffer as a worker reads
-// it. Every request found on the connection is read (pipelining,
-// bodies, header blocks) and normalised as the pipeline would; a body read
-// whole has exactly its declared length, one whose framing was refused is
-// never read, and a head broken off leaves the connection out of step.
+// Feeds arbitrary bytes to the request head parser as a connection would
+// deliver them: in pieces cut at points the first byte chooses, the head
+// parsed again only when WorthParsing says it may have changed, until it is
+// judged; then as the client's close would leave them. Every request found
+// is read on (pipelining, bodies) and normalised as the pipeline would.
+// What is checked:
+// - a judgement once made stands: more bytes never change the outcome or
+//   the bytes used of a head that was already judged;
+// - skipping a parse that WorthParsing calls useless loses nothing;
+// - only whole lines are used, and a refusal leaves the connection out of
+//   step and answers with a status line;
+// - a body read whole has exactly its declared length, and one whose
+//   framing was refused is never read.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <thread>
+#include <string_view>
 
+#include "http/ByteSource.h"
 #include "http/HTTPRequest.h"
-#include "net/Socket.h"
-#include "tests/support/Loopback.h"
 
 namespace {
 
-struct Listener {
-    Listener() : socket(0, 1) {
-        socket.Listen(16);
-        SocketAddress name;
-        socket.GetName(&name);
-        port = name.port;
-        // Bodies become temporary files; keep them out of the way.
-        ::setenv("TMPDIR", "/tmp", 0);
+class Bytes final : public ByteSource {
+public:
+    explicit Bytes(std::string_view rest) : rest_(rest) {}
+    long ReceiveSome(char* buffer, size_t len, unsigned long) override {
+        const size_t take = std::min(len, rest_.size());
+        rest_.copy(buffer, take);
+        rest_.remove_prefix(take);
+        return static_cast<long>(take);
     }
-    Socket socket;
-    int port = 0;
+    size_t Left() const { return rest_.size(); }
+
+private:
+    std::string_view rest_;
 };
+
+bool SameHead(const HTTPRequest& a, const HTTPRequest& b) {
+    if (a.RequestLine != b.RequestLine || a.URL != b.URL || a.Query != b.Query || a.Method != b.Method ||
+        a.Protocol != b.Protocol || a.Fault != b.Fault || a.BadFraming != b.BadFraming ||
+        a.BodyLength != b.BodyLength)
+        return false;
+    for (int i = 0; i < Hdr::Count; ++i)
+        if (a.Header[i] != b.Header[i]) return false;
+    return true;
+}
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Parses the head at the start of input as it arrives in pieces, then
+// checks the judgement against a parse of everything at once.
+HeadParse ParseInPieces(std::string_view input, uint8_t mode, HTTPRequest* judged) {
+    size_t arrived = 0, linesRead = 0, chunk = 1 + mode % 13;
+    HeadParse parse;
+    for (;;) {
+        arrived = std::min(input.size(), arrived + chunk);
+        chunk = 1 + (chunk * 7 + 3) % 29;
+        const std::string_view part = input.substr(0, arrived);
+        const bool ended = arrived == input.size() && (mode & 0x80);
+        if (!ended && !HTTPRequest::WorthParsing(part, linesRead)) {
+            HTTPRequest skipped;
+            const HeadParse check = skipped.ParseHead(part, false);
+            Check(check.outcome == HeadParse::NeedMore && check.used == linesRead);
+            if (arrived == input.size()) return check;
+            continue;
+        }
+        judged->Reset();
+        parse = judged->ParseHead(part, ended);
+        Check(parse.used <= arrived);
+        if (parse.outcome != HeadParse::NeedMore) break;
+        Check(!ended && parse.used >= linesRead);
+        linesRead = parse.used;
+        if (arrived == input.size()) return parse;
+    }
+    HTTPRequest whole;
+    const HeadParse all = whole.ParseHead(input, (mode & 0x80) != 0);
+    Check(all.outcome == parse.outcome && all.used == parse.used);
+    if (parse.outcome != HeadParse::Unusable) Check(SameHead(whole, *judged));
+    return parse;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Listener listener;
     if (size == 0) return 0;
+    // Bodies become temporary files; keep them out of the way.
+    static const int tmp = ::setenv("TMPDIR", "/tmp", 0);
+    (void)tmp;
     const uint8_t mode = data[0];
-    const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-
-    testing_support::RawClient client(listener.port);
-    std::unique_ptr<Socket> server = listener.socket.Accept();
-    if (!client.IsOpen() || !server) return 0;
-
-    std::thread writer;
-    if (mode & 1) {
-        writer = std::thread([&client, &bytes, mode] {
-            size_t chunk = 1 + (mode >> 1) % 13;
-            for (size_t at = 0; at < bytes.size(); at += chunk) {
-                client.Send(bytes.substr(at, chunk));
-                std::this_thread::yield();
-                chunk = 1 + (chunk * 7 + 3) % 29;
-            }
-            client.ShutdownWrite();
-        });
-    } else {
-        client.Send(bytes);
-        client.ShutdownWrite();
-    }
-
-    for (int pass = 0; pass < 8;) {
+    std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
+    for (int pass = 0; pass < 8 && !input.empty(); ++pass) {
         HTTPRequest request;
         request.TimeOut = 200;
-        // As an event loop reads: what has arrived, once the head is whole;
-        // a head too long for the buffer is read on as a worker reads it.
-        const HTTPRequest::Arrival arrival = request.ReadArrived(server.get(), 200);
-        if (arrival == HTTPRequest::Arrival::Failed) break;
-        if (arrival == HTTPRequest::Arrival::Partial) {
-            if (!server->ReadReady(200)) break;
-            const long n = server->ReceiveMore();
-            if (n == 0) break;
-            if (n > 0 || server->LastError != 10055) continue;
-            if (!request.Read(server.get(), 200, 0)) break;
+        const HeadParse parse = ParseInPieces(input, mode, &request);
+        if (parse.outcome == HeadParse::NeedMore || parse.outcome == HeadParse::Unusable) break;
+        Check(request.Valid == 1);
+        if (parse.outcome == HeadParse::Refused) {
+            Check(parse.status == 400 && request.Protocol == HTTP10);
+            Check(request.Fault == HeadFault::None || (request.BadFraming && request.InputLeft()));
         }
-        ++pass;
         NormalisePath(&request.URL);
+        input.remove_prefix(parse.used);
         // A body is read as a request that uses it would; a length that is
         // not sound is never read.
-        if (request.Fault != HeadFault::None && !(request.BadFraming && request.InputLeft())) std::abort();
-        if (request.BadFraming && request.BodyDeclared() && request.ReadBody() != 0) std::abort();
-        if (!request.BadFraming && request.ReadBody() == 1 && request.BodyDeclared() &&
-            request.Entity.GetSize() != request.BodyLength)
-            std::abort();
-        if (request.Protocol == HTTP09 || request.InputLeft() || !server->ReadReady(0)) break;
+        Bytes body(input);
+        request.SetBodySource(&body);
+        if (request.BadFraming && request.BodyDeclared()) Check(request.ReadBody() == 0);
+        if (!request.BadFraming && request.ReadBody() == 1 && request.BodyDeclared())
+            Check(request.Entity.GetSize() == request.BodyLength);
+        input.remove_prefix(input.size() - body.Left());
+        if (request.Protocol == HTTP09 || request.InputLeft()) break;
     }
-    if (writer.joinable()) writer.join();
     return 0;
 }

@@ -1,9 +1,12 @@
-// Requests read from and responses written to real loopback connections.
+// Request heads parsed from bytes, bodies received from a source, and
+// responses sent over real loopback connections.
 #include <gtest/gtest.h>
 
+#include "http/ByteSource.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
 #include "net/Socket.h"
+#include "platform/Reply.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestHome.h"
 
@@ -13,14 +16,33 @@ using testing_support::TestHome;
 
 namespace {
 
-// Reads a request sent as the given bytes (the client then waits).
-struct ReadRequest {
-    explicit ReadRequest(const std::string& bytes, unsigned long timeout = 2000) : pair(MakeLoopbackPair()) {
-        pair.client->Send(bytes);
-        result = request.Read(pair.server.get(), timeout, 0);
+// What a client sends after a head, handed out in pieces of at most a few
+// bytes; then the client closes, or (silent) goes quiet.
+class SentBytes final : public ByteSource {
+public:
+    std::string rest;
+    bool silent = false;
+    long ReceiveSome(char* buffer, size_t len, unsigned long) override {
+        if (rest.empty()) return silent ? -1 : 0;
+        const size_t take = std::min({len, rest.size(), size_t{7}});
+        rest.copy(buffer, take);
+        rest.erase(0, take);
+        return static_cast<long>(take);
     }
-    LoopbackPair pair;
+};
+
+// A request parsed from the given bytes, whatever follows its head left for
+// its body.
+struct ReadRequest {
+    explicit ReadRequest(const std::string& bytes, bool ended = false) {
+        head = request.ParseHead(bytes, ended);
+        result = head.outcome == HeadParse::Parsed || head.outcome == HeadParse::Refused;
+        if (result) body.rest = bytes.substr(head.used);
+        request.SetBodySource(&body);
+    }
     HTTPRequest request;
+    HeadParse head;
+    SentBytes body;
     int result = 0;
 };
 
@@ -55,8 +77,7 @@ TEST(RequestLine, WordsMethodsAndVersions) {
         EXPECT_EQ(r.request.URL, c.url) << c.name;
         EXPECT_EQ(r.request.Query, c.query) << c.name;
         EXPECT_EQ(r.request.RequestLine, c.line.substr(0, c.line.find('\r'))) << c.name;
-        EXPECT_EQ(r.request.RemoteAddr, "127.0.0.1") << c.name;
-        EXPECT_EQ(r.request.LocalAddr, "127.0.0.1") << c.name;
+        EXPECT_EQ(r.head.used, c.line.size()) << c.name;
     }
 }
 
@@ -87,15 +108,92 @@ TEST(RequestLine, OverLongWords) {
     EXPECT_EQ(justFits.request.URL.size(), 1023u);
 }
 
-TEST(RequestLine, NothingArrivesOrPeerCloses) {
-    LoopbackPair p = MakeLoopbackPair();
+// A head parses the same however its bytes arrive: every cut before its
+// end asks for more, and the whole head uses exactly its own bytes.
+TEST(HeadParsing, EveryCutAsksForMoreAndTheWholeIsTheSame) {
+    const std::string head =
+        "\r\n"
+        "POST /cgi-bin/x?q=1 HTTP/1.0\r\n"
+        "Content-Length: 4\r\n"
+        "User-Agent: split\n"
+        "Cookie: a=1\r\n"
+        "\r\n";
+    const std::string bytes = head + "bodyGET /next HTTP/1.0\r\n\r\n";
+    size_t linesRead = 0;
+    for (size_t cut = 0; cut < head.size(); ++cut) {
+        HTTPRequest request;
+        const std::string_view part(bytes.data(), cut);
+        const HeadParse parse = request.ParseHead(part, false);
+        ASSERT_EQ(parse.outcome, HeadParse::NeedMore) << cut;
+        EXPECT_LE(parse.used, cut) << "only whole lines are read";
+        EXPECT_GE(parse.used, linesRead) << "what was read stays read";
+        linesRead = parse.used;
+    }
     HTTPRequest request;
-    EXPECT_EQ(request.Read(p.server.get(), 200, 0), 0);
-    p.client->Close();
-    EXPECT_EQ(request.Read(p.server.get(), 2000, 0), 0);
-    EXPECT_EQ(request.Valid, 0);
-    Socket closed;
-    EXPECT_EQ(request.Read(&closed, 100, 0), 0);
+    const HeadParse parse = request.ParseHead(bytes, false);
+    ASSERT_EQ(parse.outcome, HeadParse::Parsed);
+    EXPECT_EQ(parse.used, head.size()) << "the body and the next request are left";
+    EXPECT_EQ(request.Valid, 1);
+    EXPECT_EQ(request.BodyLength, 4u);
+    EXPECT_EQ(request.Header[Hdr::UserAgent], "split") << "a bare LF ends a line too";
+    EXPECT_EQ(request.Header[Hdr::Cookie], "a=1");
+    EXPECT_EQ(request.Query, "q=1");
+}
+
+// Until a line ends, more bytes cannot change what a head is, so the
+// reader need not parse again; a line that reaches its bound can.
+TEST(HeadParsing, WorthParsingOnlyWhenALineEndsOrOutgrowsItsBound) {
+    EXPECT_FALSE(HTTPRequest::WorthParsing("", 0));
+    EXPECT_FALSE(HTTPRequest::WorthParsing("GET / HTTP/1.0", 0));
+    EXPECT_TRUE(HTTPRequest::WorthParsing("GET / HTTP/1.0\r\n", 0));
+    EXPECT_FALSE(HTTPRequest::WorthParsing("GET / HTTP/1.0\r\nAccept: x", 16));
+    EXPECT_TRUE(HTTPRequest::WorthParsing("GET / HTTP/1.0\r\nAccept: x\r\n", 16));
+    EXPECT_TRUE(HTTPRequest::WorthParsing(std::string(HTTPMessage::kLongestLine + 2, 'a'), 0));
+}
+
+// A client that stops before the blank line (it closes, or goes silent)
+// has its request read with the lines it sent, unless they announce a body
+// that cannot have come.
+TEST(HeadParsing, AHeadCutShortStandsUnlessItAnnouncedABody) {
+    HTTPRequest nothing;
+    EXPECT_EQ(nothing.ParseHead("", false).outcome, HeadParse::NeedMore);
+    EXPECT_EQ(nothing.ParseHead("", true).outcome, HeadParse::Unusable);
+    HTTPRequest partLine;
+    EXPECT_EQ(partLine.ParseHead("GET /a HTTP/1.0", true).outcome, HeadParse::Unusable)
+        << "no whole request line";
+    HTTPRequest waiting;
+    EXPECT_EQ(waiting.ParseHead("GET /a HTTP/1.0\r\nAccept: x\r\n", false).outcome, HeadParse::NeedMore);
+
+    ReadRequest cut("GET /a HTTP/1.0\r\nAccept: x\r\nReferer: unend", true);
+    ASSERT_EQ(cut.head.outcome, HeadParse::Parsed);
+    EXPECT_EQ(cut.request.Header[Hdr::Accept], "x");
+    EXPECT_EQ(cut.request.Header[Hdr::Referer], "") << "an unended line is not a line";
+    ReadRequest emptyBody("POST /a HTTP/1.0\r\nContent-Length: 0\r\n", true);
+    EXPECT_EQ(emptyBody.head.outcome, HeadParse::Parsed);
+    ReadRequest announced("POST /a HTTP/1.0\r\nContent-Length: 5\r\n", true);
+    EXPECT_EQ(announced.head.outcome, HeadParse::Unusable);
+    ReadRequest badLength("POST /a HTTP/1.0\r\nContent-Length: x\r\n", true);
+    EXPECT_EQ(badLength.head.outcome, HeadParse::Refused) << "bad framing is refused, not dropped";
+}
+
+TEST(HeadParsing, RefusalsCarryTheirStatus) {
+    const std::string refused[] = {
+        "GET  / HTTP/1.0\r\n\r\n",                              // two blanks
+        "GET /\t HTTP/1.0\r\n\r\n",                            // a tab
+        std::string(9, '\n') + "GET / HTTP/1.0\r\n\r\n",         // a ninth blank line
+        "GET / HTTP/1.0\r\nX: a\rb\r\n\r\n",                   // a bare CR
+        "GET / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n",  // a body we cannot frame
+        "GET / HTTP/1.0\r\n" + std::string(HTTPMessage::kLongestLine + 1, 'h') + "\r\n\r\n",
+        "GET /" + std::string(9000, 'u'),  // a request line past its bound, judged before its end
+    };
+    for (const std::string& bytes : refused) {
+        HTTPRequest request;
+        const HeadParse parse = request.ParseHead(bytes, false);
+        EXPECT_EQ(parse.outcome, HeadParse::Refused) << bytes.substr(0, 40);
+        EXPECT_EQ(parse.status, 400) << bytes.substr(0, 40);
+        EXPECT_EQ(request.Protocol, HTTP10) << "answered with a status line";
+        EXPECT_TRUE(request.InputLeft()) << "the connection carries nothing more";
+    }
 }
 
 TEST(Headers, NamesValuesAndRepeats) {
@@ -148,9 +246,7 @@ TEST(Body, LeftOnTheConnectionUntilReadIntoATemporaryFile) {
     EXPECT_EQ(r.request.Entity.FileName().rfind(home.TempDir() + "/varevavo-", 0), 0u);
     EXPECT_NE(r.request.Entity.FileName().find("/ZAD"), std::string::npos);
     EXPECT_FALSE(r.request.InputLeft());
-    char line[64];
-    EXPECT_EQ(r.pair.server->GetLine(line, sizeof line, 1000), 0) << "what follows the body stays for the next request";
-    EXPECT_EQ(r.pair.server->GetLine(line, sizeof line, 1000), 9);
+    EXPECT_EQ(r.body.rest, "\r\nGET /next\r\n") << "what follows the body stays for the next request";
 }
 
 TEST(Body, ZeroLengthMakesAnEmptyFile) {
@@ -168,8 +264,9 @@ TEST(Body, ZeroLengthMakesAnEmptyFile) {
 // of it is kept.
 TEST(Body, ShortBodyKeepsNothing) {
     TestHome home;
-    ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 100\r\n\r\nonly this", 300);
+    ReadRequest r("POST /x HTTP/1.0\r\nContent-Length: 100\r\n\r\nonly this");
     ASSERT_EQ(r.result, 1);
+    r.body.silent = true;
     EXPECT_EQ(r.request.ReadBody(), 0);
     EXPECT_EQ(r.request.Entity.Type(), EntityNone);
     EXPECT_TRUE(home.TempFiles().empty());
@@ -241,10 +338,14 @@ TEST(Parents, GetWord) {
     EXPECT_EQ(line, "");
 }
 
-// A response written to a connection, as the client receives it.
-std::string Written(HTTPResponse& response, int expectedResult = 1) {
+// A response sent over a connection, as the client receives it.
+std::string Written(HTTPResponse& response, bool expectedResult = true) {
     LoopbackPair p = MakeLoopbackPair();
-    EXPECT_EQ(response.Write(p.server.get(), 2000), expectedResult);
+    platform::Reply reply;
+    EXPECT_EQ(response.ComposeReply(&reply), expectedResult);
+    if (expectedResult) {
+        EXPECT_EQ(p.server->SendAll(reply, 2000), 1);
+    }
     p.server->ShutDown(2);
     return p.client->ReadAll(2000);
 }
@@ -351,17 +452,20 @@ TEST(Response, FileBodyThatCannotBeOpenedSendsNothing) {
     r.Status = 200;
     r.Header[Hdr::ContentLength] = "10";
     r.Entity.SetFile("C:\\missing.txt");
-    EXPECT_EQ(Written(r, 0), "") << "no head that promises a body that never comes";
+    EXPECT_EQ(Written(r, false), "") << "no head that promises a body that never comes";
 }
 
-TEST(Entity, SendsItselfAfterAGivenHead) {
+TEST(Entity, ComposesItselfAfterAGivenHead) {
     TestHome home;
     TestHome::WriteFile(home.DriveC("e.txt"), "0123456789");
     HTTPEntity e;
     e.SetFile("C:\\e.txt");
     e.SetOffset(2, 5);
+    platform::Reply reply;
+    reply.head = "head\r\n";
+    ASSERT_TRUE(e.ComposeAfterHead(&reply));
     LoopbackPair p = MakeLoopbackPair();
-    EXPECT_EQ(e.Write(p.server.get(), 2000, "head\r\n"), 1);
+    EXPECT_EQ(p.server->SendAll(reply, 2000), 1);
     p.server->ShutDown(2);
     EXPECT_EQ(p.client->ReadAll(2000), "head\r\n23456") << "the bytes from Offset, as many as the limit allows";
 }
@@ -377,12 +481,11 @@ TEST(Response, LongReasonIsCutToTheStatusLine) {
     EXPECT_EQ(end + 2, 255u) << "the status line fits its 256-byte buffer";
 }
 
-TEST(Response, ClosedSocketOrEmptyEntity) {
-    HTTPResponse r;
-    Socket closed;
-    EXPECT_EQ(r.Write(&closed, 100), 0);
+TEST(Response, EmptyEntityComposesNothing) {
     HTTPEntity none;
-    EXPECT_EQ(none.Write(&closed, 100), 1) << "an empty body sends nothing and succeeds";
+    platform::Reply reply;
+    EXPECT_TRUE(none.ComposeAfterHead(&reply)) << "an empty body adds nothing and succeeds";
+    EXPECT_EQ(reply.Size(), 0u);
     EXPECT_EQ(none.GetSize(), 0u);
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "net/InputBuffer.h"
 #include "platform/Clock.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestHome.h"
@@ -71,7 +72,7 @@ TEST(SocketLines, WhatALineLeavesOverStaysForTheNextRead) {
     LoopbackPair p = MakeLoopbackPair();
     p.client->Send("HEAD\r\nbody-bytes");
     EXPECT_EQ(Line(*p.server), "HEAD");
-    EXPECT_EQ(p.server->ReadReady(0), 1) << "a buffered byte counts as readable";
+    EXPECT_EQ(p.server->ReadReady(1000), 1) << "the rest stays in the socket";
     char body[10];
     ASSERT_EQ(p.server->Recv(body, 10, 1000), 10);
     EXPECT_EQ(std::string(body, 10), "body-bytes");
@@ -245,30 +246,61 @@ TEST(SocketLifecycle, ConnectAndAddresses) {
     EXPECT_EQ(refused.LastError.load(), 10061);
 }
 
-// In NoWait mode nothing waits: reads take only what is buffered, so a
-// part of a request can be read, given back and read again once the rest
-// is here; sends and accepts that would wait fail at once.
-TEST(SocketModes, NoWaitReadsOnlyWhatIsBufferedAndNothingWaits) {
+// NoBlock(1) makes the untimed operations fail at once instead of waiting,
+// as a listener polled by a loop needs; timed ones wait all the same.
+TEST(SocketModes, NoBlockStopsOnlyTheUntimedWaits) {
     LoopbackPair p = MakeLoopbackPair();
-    p.client->Send("GET / HTTP/1.0\r\nHost");
-    ASSERT_EQ(p.server->ReadReady(2000), 1);
-    ASSERT_GT(p.server->ReceiveMore(), 0);
-    EXPECT_EQ(p.server->NoBlock(1), 0) << "the mode it replaces";
-    const uint32_t mark = p.server->Mark();
-    EXPECT_EQ(Line(*p.server), "GET / HTTP/1.0");
-    EXPECT_FALSE(p.server->Starved());
-    EXPECT_EQ(Line(*p.server), "<fail>");
-    EXPECT_TRUE(p.server->Starved() && p.server->LastError == 10035);
-    p.server->Rewind(mark);
-    EXPECT_EQ(p.server->Buffered(), "GET / HTTP/1.0\r\nHost");
-    const std::string big(64 << 20, 'z');
+    EXPECT_EQ(p.server->NoBlock(1), 0) << "the setting it replaces";
+    char c = 0;
     const uint32_t start = platform::MillisecondClock();
-    EXPECT_EQ(p.server->Send(big.data(), static_cast<int>(big.size()), 5000), -1);
-    EXPECT_EQ(p.server->LastError.load(), 10035) << "a timed send honours the mode too";
+    EXPECT_EQ(p.server->Recv(&c, 1), -1);
+    EXPECT_EQ(p.server->LastError.load(), 10035);
     p.listener->NoBlock(1);
     EXPECT_TRUE(p.listener->Accept() == nullptr && p.listener->LastError == 10035);
     EXPECT_LT(Elapsed(start), 1000u);
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        p.client->Send("x");
+    });
+    EXPECT_EQ(p.server->Recv(&c, 1, 5000), 1) << "a timed receive waits whatever the setting";
+    later.join();
     EXPECT_EQ(p.server->NoBlock(0), 1);
+}
+
+// A connection's input: what arrives is appended without waiting, what is
+// used goes, and a head that outgrows the usual room keeps its bytes as
+// the room grows.
+TEST(SocketInput, ReceiveConsumeGrowAndRelease) {
+    LoopbackPair p = MakeLoopbackPair();
+    InputBuffer input;
+    EXPECT_EQ(input.ReceiveFrom(*p.server), -1);
+    EXPECT_EQ(p.server->LastError.load(), 10035) << "nothing yet, and no wait";
+    p.client->Send("GET / HTTP/1.0\r\n");
+    ASSERT_EQ(p.server->ReadReady(2000), 1);
+    EXPECT_EQ(input.ReceiveFrom(*p.server), 16);
+    input.Consume(4);
+    EXPECT_EQ(input.Bytes(), "/ HTTP/1.0\r\n");
+    p.client->Send(std::string(InputBuffer::kUsualSize, 'x'));
+    while (!input.Full()) {
+        if (input.ReceiveFrom(*p.server) < 0) {
+            ASSERT_EQ(p.server->ReadReady(2000), 1);
+        }
+    }
+    EXPECT_EQ(input.ReceiveFrom(*p.server), -1) << "a full buffer takes nothing";
+    input.Grow(2 * InputBuffer::kUsualSize);
+    EXPECT_EQ(input.Bytes().substr(0, 12), "/ HTTP/1.0\r\n");
+    EXPECT_EQ(input.Bytes().size(), InputBuffer::kUsualSize);
+    ASSERT_EQ(p.server->ReadReady(2000), 1);
+    EXPECT_GT(input.ReceiveFrom(*p.server), 0) << "the rest fits now";
+    input.Release();
+    EXPECT_EQ(input.Capacity(), 2 * InputBuffer::kUsualSize) << "bytes not used keep their storage";
+    input.Clear();
+    input.Release();
+    EXPECT_EQ(input.Capacity(), 0u);
+    p.client->Close();
+    ASSERT_EQ(p.server->ReadReady(2000), 1);
+    while (input.ReceiveFrom(*p.server) > 0) input.Clear();
+    EXPECT_EQ(input.ReceiveFrom(*p.server), 0) << "the peer's close";
 }
 
 TEST(SocketLifecycle, DrainDiscardsWhatIsWaiting) {

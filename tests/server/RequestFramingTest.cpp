@@ -121,6 +121,30 @@ TEST(RequestFraming, AShortBodyRunsNothing) {
     EXPECT_EQ(s.t.Log("ACCESS.LOG"), "") << "a request never read whole is not logged";
 }
 
+// A client that stops before the blank line (it closes its side, or goes
+// silent past the receive time-out) has its request answered with the
+// lines it sent; one whose lines announce a body gets nothing, as the body
+// cannot have come.
+TEST(RequestFraming, AHeadCutShortIsAnswered) {
+    for (const int resolve : {0, 1}) {
+        Site s([resolve](HTTPConfiguration& c) { c.ResolveName = resolve; });
+        auto closing = s.t.Connect();
+        closing->Send("GET /k.txt HTTP/1.0\r\nAccept: */*\r\n");
+        closing->ShutdownWrite();
+        const std::string closed = closing->ReadAll(3000);
+        EXPECT_EQ(StatusOf(closed), "HTTP/1.0 200 Document Follows") << resolve;
+        EXPECT_TRUE(closed.ends_with("\r\n\r\nknown")) << resolve;
+        auto silent = s.t.Connect();
+        silent->Send("GET /k.txt HTTP/1.0\r\nUser-Agent: slow");
+        EXPECT_TRUE(silent->ReadAll(4000).ends_with("\r\n\r\nknown")) << "answered at the receive time-out";
+        auto announced = s.t.Connect();
+        announced->Send("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 5\r\n");
+        announced->ShutdownWrite();
+        EXPECT_EQ(announced->ReadAll(3000), "") << resolve;
+        EXPECT_EQ(s.Runs(), 0);
+    }
+}
+
 TEST(RequestFraming, BodiesAreStoredOnlyWhenUsedAndWithinTheLimit) {
     Site s([](HTTPConfiguration& c) { c.MaxBodySize = 100; });
     const std::string tooLarge = s.Exchange("POST /CGI-BIN/count.cgi HTTP/1.0\r\nContent-Length: 101\r\n\r\n" +

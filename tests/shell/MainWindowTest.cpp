@@ -8,6 +8,7 @@
 #include <map>
 
 #include "server/HTTPServer.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TestServer.h"
 
 using testing_support::TestServer;
@@ -89,6 +90,31 @@ TEST(MainWindow, TheLongestTitleIsTheWholeTip) {
     EXPECT_LT(longest.size(), MainWindow::kTipLength);
     w.window->UpdateTitle();
     EXPECT_EQ(w.view.tip, w.view.title);
+}
+
+// The front end hears of every answer, whether a loop thread or a worker
+// sent it, and of every connection that takes a slot or ends; all of it
+// comes from the server's threads while requests are served.
+TEST(MainWindow, HearsOfAnswersFromLoopsAndWorkers) {
+    Window w(TestServer::FreePort());
+    w.window->SetupTray();
+    HTTPServer* server = w.window->Server();
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return server->Listener.IsSetUp(); }));
+    const int port = static_cast<int>(server->Snapshot()->Port);
+    const int titles = w.view.titlePosts;
+    const auto answer = [&](const std::string& request, const char* where) {
+        const int repaints = w.view.repaintPosts;
+        testing_support::RawClient client(port);
+        ASSERT_TRUE(client.IsOpen());
+        ASSERT_TRUE(client.Send(request));
+        EXPECT_EQ(client.ReadAll().rfind("HTTP/1.0 ", 0), 0u) << where;
+        EXPECT_TRUE(testing_support::WaitUntil([&] { return w.view.repaintPosts > repaints; })) << where;
+    };
+    answer("GET /nowhere.txt HTTP/1.0\r\n\r\n", "an answer sent by a loop thread");
+    // A request with a body is served where blocking is allowed.
+    answer("POST /nowhere.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", "an answer sent by a worker");
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return w.view.titlePosts >= titles + 4; }))
+        << "each connection took a slot and ended";
 }
 
 TEST(MainWindow, StatusLines) {

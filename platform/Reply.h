@@ -1,6 +1,8 @@
 #pragma once
 // The bytes of one answer as a connection sends them: a head and a body
 // that is held in memory, shared with a cache, or sent from an open file.
+// It names bytes only, so the message model composes it and the socket layer
+// sends it without either knowing the other.
 // Sending it is resumable: a non-blocking send that stops part-way records
 // how far it came, and the next call goes on from there.
 
@@ -10,15 +12,15 @@
 #include <string_view>
 
 namespace platform {
+
 class File;
-}
 
 class Reply {
 public:
     std::string head;  // status line and headers; empty for an answer that is a body alone
     std::string text;  // a body held in memory
     std::shared_ptr<const std::string> shared;  // a body shared with another owner (not copied)
-    std::shared_ptr<const platform::File> file;  // a body sent from a file...
+    std::shared_ptr<const File> file;  // a body sent from a file...
     uint64_t fileOffset = 0;                     // ...from this byte...
     uint64_t fileCount = 0;                      // ...this many bytes
 
@@ -37,3 +39,5 @@ public:
 private:
     uint64_t sent_ = 0;
 };
+
+}  // namespace platform

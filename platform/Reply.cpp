@@ -1,6 +1,8 @@
-#include "net/Reply.h"
+#include "platform/Reply.h"
 
 #include "platform/File.h"
+
+namespace platform {
 
 void Reply::Clear() {
     head.clear();
@@ -12,3 +14,5 @@ void Reply::Clear() {
 }
 
 uint64_t Reply::Size() const { return head.size() + Memory().size() + (file ? fileCount : 0); }
+
+}  // namespace platform
