@@ -151,11 +151,13 @@ std::shared_ptr<const HTTPConfiguration> HTTPServer::Snapshot() const {
 
 void HTTPServer::ReplaceConfiguration(HTTPConfiguration fresh) {
     auto record = std::make_shared<const HTTPConfiguration>(std::move(fresh));
-    std::lock_guard<std::mutex> guard(configLock_);
-    config_.swap(record);
-    retired_.swap(record);
-    configVersion_.fetch_add(1, std::memory_order_release);
-    // The record retired before is freed here unless a request still holds it.
+    {
+        std::lock_guard<std::mutex> guard(configLock_);
+        config_.swap(record);
+        configVersion_.fetch_add(1, std::memory_order_release);
+    }
+    // The record replaced is freed here, outside the lock, unless a serving
+    // thread or a Snapshot still holds it.
 }
 
 const HTTPConfiguration& HTTPServer::Pin(PinnedRecord* held) const {

@@ -148,9 +148,8 @@ private:
     bool NeedsRestart(const HTTPConfiguration& edited);
 
     const std::string setupName_;
-    mutable std::mutex configLock_;  // guards config_ and retired_ (the pointers, not the records, which never change)
+    mutable std::mutex configLock_;  // guards config_ (the pointer, not the record, which never changes)
     std::shared_ptr<const HTTPConfiguration> config_;
-    std::shared_ptr<const HTTPConfiguration> retired_;  // the record config_ replaced last
     // Makes each change of the saved setup together with the live record
     // one step (a reload, an accepted sheet, a learned address), so that
     // none of them overwrites another's.
