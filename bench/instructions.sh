@@ -32,7 +32,7 @@ key='HKLM\SOFTWARE\Raziduzovo\Varevavo\Count'
 $reg add "$key\\Network" /v UseKeepAlive /t REG_DWORD /d 1 /f >/dev/null
 $reg add "$key\\Server" /v NumThreads /t REG_DWORD /d 80 /f >/dev/null
 $reg add "$key\\Server" /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
-VAREVAVO_SHELL=console valgrind --tool=callgrind --callgrind-out-file="$work/cg.out" \
+VAREVAVO_SHELL=console valgrind --tool=callgrind --compress-strings=no --callgrind-out-file="$work/cg.out" \
   "$build/shell/ruvuzerar" Count > "$work/server.out" 2>&1 &
 server=$!
 for _ in $(seq 100); do
