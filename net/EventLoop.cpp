@@ -255,14 +255,11 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
     } else if (n == 0) {
         c->peerClosed_ = true;
         SetInterest(c, 0);
-    } else if (c->input_.Full()) {
-        // The host has had the bytes already and waits for room it makes.
-    } else if (s.LastError == sys::WSAEWOULDBLOCK) {
-        return;
-    } else {
-        End(c, false);
+    } else if (!c->input_.Full()) {  // nothing yet, or the connection broke
+        if (s.LastError != sys::WSAEWOULDBLOCK) End(c, false);
         return;
     }
+    // (A full buffer is the host's to judge: it makes room for a long head.)
     if (!c->ready_) {
         c->ready_ = true;
         ready_.push_back(c);
