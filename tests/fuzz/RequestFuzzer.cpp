@@ -1,21 +1,17 @@
-// Feeds arbitrary bytes to the request head parser as a connection would
-// deliver them: in pieces cut at points the first byte chooses, the head
-// parsed again only when WorthParsing says it may have changed, until it is
-// judged; then as the client's close would leave them. Every request found
-// is read on (pipelining, bodies) and normalised as the pipeline would.
-// What is checked:
-// - a judgement once made stands: more bytes never change the outcome or
-//   the bytes used of a head that was already judged;
-// - skipping a parse that WorthParsing calls useless loses nothing;
-// - only whole lines are used, and a refusal leaves the connection out of
-//   step and answers with a status line;
-// - a body read whole has exactly its declared length, and one whose
-//   framing was refused is never read.
+// Feeds arbitrary bytes to the request head parser in pieces cut where
+// the first byte says, as a connection delivers them, parsing again only
+// when WorthParsing says the head may have changed; the last piece may end
+// the input, as a client's close does. Every request found is read on
+// (pipelining, bodies). Checked: a judgement once made stands (more bytes
+// never change it), a skipped parse loses nothing, only whole lines are
+// used, a refusal answers with a status line and ends the connection's use,
+// and a body read whole has its declared length (a refused one is never read).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "http/ByteSource.h"
 #include "http/HTTPRequest.h"
@@ -38,13 +34,10 @@ private:
 };
 
 bool SameHead(const HTTPRequest& a, const HTTPRequest& b) {
-    if (a.RequestLine != b.RequestLine || a.URL != b.URL || a.Query != b.Query || a.Method != b.Method ||
-        a.Protocol != b.Protocol || a.Fault != b.Fault || a.BadFraming != b.BadFraming ||
-        a.BodyLength != b.BodyLength)
-        return false;
-    for (int i = 0; i < Hdr::Count; ++i)
-        if (a.Header[i] != b.Header[i]) return false;
-    return true;
+    const auto fields = [](const HTTPRequest& r) {
+        return std::tie(r.RequestLine, r.URL, r.Query, r.Method, r.Protocol, r.Fault, r.BadFraming, r.BodyLength);
+    };
+    return fields(a) == fields(b) && std::equal(a.Header, a.Header + Hdr::Count, b.Header);
 }
 
 void Check(bool condition) {
