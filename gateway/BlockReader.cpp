@@ -6,6 +6,7 @@
 BlockReader::BlockReader(size_t blockSize) : blockSize_(std::clamp<size_t>(blockSize, 1, kBlockSize)) {}
 
 bool BlockReader::Open(std::string_view path, uint64_t offset) {
+    held_ = nullptr;
     if (!file_.Open(path, platform::File::Mode::Read)) return false;
     if (offset && !file_.Seek(offset)) return false;
     file_.AdviseSequential();
@@ -15,8 +16,21 @@ bool BlockReader::Open(std::string_view path, uint64_t offset) {
     return true;
 }
 
+bool BlockReader::Open(const platform::File& file, uint64_t offset) {
+    file_.Close();
+    fromMemory_ = false;
+    if (!file.IsOpen()) return false;
+    held_ = &file;
+    readAt_ = offset;
+    size_ = file.Size();
+    base_ = offset;
+    pos_ = end_ = 0;
+    return true;
+}
+
 void BlockReader::Assign(std::string_view text) {
     file_.Close();
+    held_ = nullptr;
     memory_ = text;
     fromMemory_ = true;
     size_ = static_cast<int64_t>(text.size());
@@ -33,6 +47,9 @@ bool BlockReader::Refill() {
         n = static_cast<long>(std::min(blockSize_, memory_.size()));
         std::memcpy(buffer_ + keep, memory_.data(), static_cast<size_t>(n));
         memory_.remove_prefix(static_cast<size_t>(n));
+    } else if (held_) {
+        n = held_->ReadAt(readAt_, buffer_ + keep, blockSize_);
+        if (n > 0) readAt_ += static_cast<uint64_t>(n);
     } else if (file_.IsOpen()) {
         n = file_.Read(buffer_ + keep, blockSize_);
     }

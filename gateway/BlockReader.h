@@ -23,6 +23,9 @@ public:
     // Reads the file at path (a server path) from offset on. False when it
     // cannot be opened or positioned.
     bool Open(std::string_view path, uint64_t offset = 0);
+    // Reads a file the caller holds open (and keeps open while reading),
+    // from offset on, by position: the file's own position is left alone.
+    bool Open(const platform::File& file, uint64_t offset = 0);
     // Reads text instead of a file; the text must outlive the reader.
     void Assign(std::string_view text);
     // The size of the opened file when it was opened (the length of an
@@ -54,6 +57,8 @@ private:
     bool Refill();
 
     platform::File file_;
+    const platform::File* held_ = nullptr;  // the caller's file, read at readAt_
+    uint64_t readAt_ = 0;
     std::string_view memory_;  // what is left of an assigned text
     bool fromMemory_ = false;
     size_t blockSize_;

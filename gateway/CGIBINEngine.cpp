@@ -73,8 +73,10 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     const HTTPConfiguration& config = context_.config;
 
     platform::ChildStart start;
-    start.output = response->Entity.SetTemp();
-    if (start.output.empty()) return 0;
+    // The output needs no name: the script writes it through its standard
+    // output, and the server reads and sends it through the same open file.
+    start.outputFile = response->Entity.SetNamelessTemp();
+    if (!start.outputFile) return 0;
     start.errorToOutput = true;
     // A request without a body reads /dev/null: the same empty input as a
     // file made for the purpose, without making one.

@@ -100,17 +100,21 @@ void CGIBase::ProcessScriptOutput() {
         return;
     }
     // A script cannot tell the server that its writes failed; a file that
-    // can grow no further (a full TMPDIR, the file-size limit) may hold only
-    // part of what it wrote, and part of an answer is no answer.
-    if (platform::CannotGrow(body.FileName())) {
+    // can grow no further (a full temporary file system, the file-size
+    // limit) may hold only part of what it wrote, and part of an answer is
+    // no answer.
+    const platform::File* file = body.OpenedFile();
+    if (file && platform::CannotGrow(*file)) {
         response_->SetStatus(500, "CGI Output Cut Short");
-        context_.LogError("Script output cut short: no room left for " + body.FileName() + " (" +
+        const std::string& name = body.FileName();
+        context_.LogError("Script output cut short: no room left for " +
+                              (name.empty() ? std::string("the script's output") : name) + " (" +
                               std::to_string(body.GetSize()) + " bytes written)",
                           request_);
         return;
     }
     BlockReader output;
-    if (!output.Open(body.FileName())) {
+    if (!file || !output.Open(*file)) {
         response_->SetStatus(500, "CGI Response Error");
         return;
     }
@@ -148,12 +152,11 @@ void CGIBase::ProcessScriptOutput() {
     if (redirect) response_->SetStatus(302);
 }
 
-std::string CGIBase::ScriptHead(const std::string& output) {
-    platform::File file;
+std::string CGIBase::ScriptHead(HTTPEntity& output) {
     std::string head;
-    if (file.Open(output, platform::File::Mode::Read)) {
+    if (const platform::File* file = output.OpenedFile()) {
         char buffer[8192];
-        const long n = file.Read(buffer, sizeof buffer);
+        const long n = file->ReadAt(0, buffer, sizeof buffer);
         if (n > 0) head.assign(buffer, static_cast<size_t>(n));
     }
     size_t end = head.find("\r\n\r\n");

@@ -14,6 +14,7 @@
 #include <string_view>
 
 struct RequestContext;
+class HTTPEntity;
 class HTTPRequest;
 class HTTPResponse;
 
@@ -83,11 +84,11 @@ public:
     // writes may have failed.
     void ProcessScriptOutput();
     // The head of a complete response of a script's own (Raw above), read
-    // from the output file: its first 8 KB up to and with the first empty
+    // from the output file, the body: its first 8 KB up to and with the first empty
     // line (CR LF CR LF, else LF LF), or all of them when neither is there.
     // It is sent as it stands, so it is cut where the bytes say, not by the
     // line rules that read the headers of other output.
-    static std::string ScriptHead(const std::string& output);
+    static std::string ScriptHead(HTTPEntity& output);
 
 protected:
     ~CGIBase() = default;

@@ -86,7 +86,9 @@ int SSIEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     HTTPEntity& body = response->Entity;
     if (!body.IsFile()) return 0;
     BlockReader page;
-    if (!page.Open(body.FileName(), body.Offset())) return 0;
+    // A script's output may have no name: it is read through its open file.
+    const platform::File* nameless = body.FileName().empty() ? body.OpenedFile() : nullptr;
+    if (nameless ? !page.Open(*nameless, body.Offset()) : !page.Open(body.FileName(), body.Offset())) return 0;
     std::string output;
     const int64_t rest = page.SizeAtOpen() - static_cast<int64_t>(body.Offset());
     output.reserve(static_cast<size_t>(std::max<int64_t>(rest, 0)));

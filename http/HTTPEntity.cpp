@@ -25,6 +25,8 @@ void HTTPEntity::Discard() {
     type_ = EntityNone;
     knownValid_ = false;
     cache_ = nullptr;
+    nameless_ = false;
+    namelessSize_ = -1;
     data_.clear();
     offset_ = 0;
     limit_ = kWholeFile;
@@ -39,6 +41,21 @@ std::string HTTPEntity::SetTemp() {
     type_ = EntityTemp;
     return fileName_;
 }
+
+const platform::File* HTTPEntity::SetNamelessTemp() {
+    Discard();
+    type_ = EntityTemp;
+    nameless_ = true;
+    auto file = std::make_shared<platform::File>();
+    if (!platform::CreateTempFile(file.get())) {
+        platform::ReportToOperator(platform::OperatorProblem::Critical, "Unable to open temporary file");
+        return nullptr;
+    }
+    file_ = std::move(file);
+    return file_.get();
+}
+
+const platform::File* HTTPEntity::OpenedFile() { return EnsureOpen() ? file_.get() : nullptr; }
 
 void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known, FileCache* cache) {
     Discard();
@@ -69,6 +86,7 @@ void HTTPEntity::SetOffset(uint64_t offset, uint64_t limit) {
 bool HTTPEntity::EnsureOpen() {
     if (!IsFile()) return false;
     if (file_) return true;
+    if (nameless_) return false;
     if (type_ == EntityFile) {
         FileCache::Document document;
         if (!OpenDocument(cache_, fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
@@ -89,13 +107,18 @@ uint64_t HTTPEntity::GetSize() {
             // An open document answers from what it was when opened, so its
             // size, date and sent bytes agree. A temporary body may still be
             // growing (a script writing it) until it is opened for sending.
-            const uint64_t size =
-                file_ ? static_cast<uint64_t>(std::max<int64_t>(file_->SizeAtOpen(), 0)) : FileSize(fileName_);
+            const uint64_t size = file_ ? FileBytes() : FileSize(fileName_);
             return size > offset_ ? std::min(size - offset_, limit_) : 0;
         }
         case EntityData: return data_.size();
         default: return 0;
     }
+}
+
+uint64_t HTTPEntity::FileBytes() {
+    if (!nameless_) return static_cast<uint64_t>(std::max<int64_t>(file_->SizeAtOpen(), 0));
+    if (namelessSize_ < 0) namelessSize_ = std::max<int64_t>(file_->Size(), 0);
+    return static_cast<uint64_t>(namelessSize_);
 }
 
 int HTTPEntity::LastModified(FILETIME* t) {
@@ -131,7 +154,7 @@ bool HTTPEntity::ComposeAfterHead(platform::Reply* reply) {
     }
     if (!IsFile()) return true;
     if (!EnsureOpen()) return false;
-    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(file_->SizeAtOpen(), 0));
+    const uint64_t size = FileBytes();
     const uint64_t count = size > offset_ ? std::min(size - offset_, limit_) : 0;
     if (count == 0) return true;
     // A small body leaves with its head in one send: from the cache's copy

@@ -1,6 +1,7 @@
 #pragma once
 // A message body: nothing, an existing file (not owned), a temporary file
-// (owned: deleted when discarded) or a block of memory (owned). Offset skips
+// (owned: deleted when discarded; or one without a name, held open, which
+// vanishes when its last user closes it) or a block of memory (owned). Offset skips
 // leading bytes of a file that are not part of the body (a script's header
 // lines). The type changes only through Discard and the setters, each of
 // which discards first, so a temporary file or memory block is released
@@ -50,6 +51,17 @@ public:
     // no name can be made, shows "Unable to open temporary file" ("Critical
     // Error") and the name stays empty; the type is EntityTemp either way.
     std::string SetTemp();
+    // Makes the body a fresh, empty temporary file without a name
+    // (platform::CreateTempFile) and returns it open, for a script to write
+    // through a descriptor; FileName() stays empty. Null, after the same
+    // report as SetTemp, when none can be made; EntityTemp either way. Its
+    // size is taken once, when first needed (its writer is done by then),
+    // and stands, so the length announced and the bytes sent agree.
+    const platform::File* SetNamelessTemp();
+    // The open file of a file body, opened now when it is not yet (for a
+    // temporary file written by name: as it is now). Null for other bodies
+    // and for a file that cannot be opened.
+    const platform::File* OpenedFile();
     // Makes the body the existing file name (not owned). known: what the
     // caller has just learned of the file, so it is not looked up again.
     // cache: the serving thread's document cache it is opened through, which
@@ -89,6 +101,8 @@ private:
     // A file body is opened once, when first needed, and the same open file
     // answers the size, the date and the send.
     bool EnsureOpen();
+    // The whole file's size: as opened, or for a nameless file as measured.
+    uint64_t FileBytes();
 
     int type_ = EntityNone;
     std::string fileName_;
@@ -101,4 +115,6 @@ private:
     platform::FileInfo known_;
     bool knownValid_ = false;
     FileCache* cache_ = nullptr;  // what an EntityFile opens through (null: directly)
+    bool nameless_ = false;       // an EntityTemp without a name: file_ is all there is of it
+    int64_t namelessSize_ = -1;   // its size once measured
 };

@@ -345,7 +345,8 @@ int RequestPipeline::PostProcess(RequestContext& c, bool completed) {
     const HTTPConfiguration& config = c.config;
     if (completed && IsParsedPage(config, *response)) {
         response->Header[Hdr::ContentType] = "text/html";
-        const std::string page = response->Entity.FileName();
+        // A script's output has no name of its own: the script names it.
+        const std::string page = response->Entity.FileName().empty() ? request->PhysicalPath : response->Entity.FileName();
         SSIEngine engine(c);
         if (!engine.Process(request, response)) {
             response->SetStatus(500, "SSI Processing Error");
@@ -379,7 +380,7 @@ int RequestPipeline::DropHeadBody(RequestContext& c) {
     if (request->Method != MethodHEAD || request->Protocol == HTTP09) return 1;
     // A script's complete response of its own keeps its head.
     if (response->Raw && response->Entity.IsFile())
-        response->Entity.SetData(CGIBase::ScriptHead(response->Entity.FileName()));
+        response->Entity.SetData(CGIBase::ScriptHead(response->Entity));
     else
         response->Entity.Discard();
     return 1;

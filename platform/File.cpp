@@ -1,6 +1,7 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,28 @@ bool File::OpenKnown(std::string_view path, const FileInfo& known) {
     fd_ = fd;
     sizeAtOpen_ = static_cast<int64_t>(known.size);
     lastWriteAtOpen_ = known.lastWrite;
+    return true;
+}
+
+bool File::OpenNameless(std::string_view hostFolder) {
+    Close();
+    int fd = -1;
+    if (!hostFolder.empty() && hostFolder.find('\0') == std::string_view::npos) {
+        const std::string folder(hostFolder);
+        do {
+            fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
+    }
+    if (fd < 0) fd = ::memfd_create("varevavo-temp", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    sizeAtOpen_ = 0;
+    lastWriteAtOpen_ = FileTimeFromUnix(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
     return true;
 }
 

@@ -35,6 +35,12 @@ public:
     // Opens for reading a file whose facts the caller has just read
     // (GetFileInfo), sparing a second look at them. False for a directory.
     bool OpenKnown(std::string_view path, const FileInfo& known);
+    // Opens a new, empty file that has no name, for reading and writing:
+    // made in hostFolder when one is given and its file system can hold
+    // such a file, else held in memory alone. Either way it vanishes with
+    // its last descriptor, so nothing is left to delete, even when the
+    // process is killed. False when neither can be made.
+    bool OpenNameless(std::string_view hostFolder);
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
 

@@ -1,10 +1,12 @@
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
+#include <linux/magic.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -255,6 +257,30 @@ std::string CreateTempFile() {
     if (fd < 0) return {};
     ::close(fd);
     return name;
+}
+
+bool CreateTempFile(File* file) {
+    // A temporary directory in memory already (tmpfs) holds the file, so
+    // that the size its administrator gave it still bounds what a script
+    // may write; any other keeps it in memory of its own, which costs no
+    // disk inode, journal entry or name to remove.
+    const std::string folder = TempDirectory();
+    struct statfs fs;
+    const bool inMemory = ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+    return file && file->OpenNameless(inMemory ? folder : std::string());
+}
+
+bool CannotGrow(const File& file) {
+    const int fd = file.NativeHandle();
+    struct statvfs fs;
+    struct stat st;
+    if (fd < 0 || ::fstatvfs(fd, &fs) != 0 || ::fstat(fd, &st) != 0) return false;
+    // A memory file system without a size of its own counts no blocks at
+    // all: only memory itself bounds it.
+    if (fs.f_blocks != 0 && (::geteuid() == 0 ? fs.f_bfree : fs.f_bavail) == 0) return true;
+    struct rlimit limit;
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+           static_cast<rlim_t>(st.st_size) >= limit.rlim_cur;
 }
 
 bool CannotGrow(std::string_view path) {

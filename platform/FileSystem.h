@@ -13,6 +13,8 @@
 
 namespace platform {
 
+class File;
+
 // Attributes of a path. False (and *info untouched) when it cannot be read.
 bool GetFileInfo(std::string_view path, FileInfo* info);
 
@@ -54,6 +56,16 @@ std::string TempDirectory();
 // itself when that name holds anything else (another user's folder, a
 // link). Returns its full name, empty on failure.
 std::string CreateTempFile();
+
+// Opens *file as a new, empty temporary file without a name (File::
+// OpenNameless): in the temporary directory when that is a memory file
+// system, so its size bounds the file; else in memory alone. Nothing is
+// left to delete. False when no such file can be made.
+bool CreateTempFile(File* file);
+
+// As below, for an open file: its file system's size (a memory file with no
+// file system size of its own has none) and the file-size limit.
+bool CannotGrow(const File& file);
 
 // True when the file at path (host or server path) can grow no further: its
 // file system has no block left for this process, or it has reached this

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/File.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -133,6 +134,21 @@ int OpenStandard(const std::string& serverPath, int flags, Descriptor* owner, in
     return 0;
 }
 
+// Hands an open file to a child as one standard handle into *fd; one below
+// 3 is duplicated above first (owned by *owner), as AboveStandard explains.
+// 0, or the errno.
+int UseStandard(const File& file, Descriptor* owner, int* fd) {
+    int handle = file.NativeHandle();
+    if (handle < 0) return EBADF;
+    if (handle <= 2) {
+        handle = ::fcntl(handle, F_DUPFD_CLOEXEC, 3);
+        if (handle < 0) return errno;
+        owner->Reset(handle);
+    }
+    *fd = handle;
+    return 0;
+}
+
 // The child's view of an exact environment block: a NUL-terminated copy and
 // the pointer array execve wants, both valid while the object lives.
 class EnvironmentBlock {
@@ -156,8 +172,11 @@ public:
     // 0, or the errno of the handle that could not be opened.
     int Open(const ChildStart& start) {
         constexpr int kWrite = O_WRONLY | O_CREAT | O_TRUNC;
-        int failure = OpenStandard(start.input, O_RDONLY, &owners_[0], &fds_[0]);
-        if (!failure) failure = OpenStandard(start.output, kWrite, &owners_[1], &fds_[1]);
+        int failure = start.inputFile ? UseStandard(*start.inputFile, &owners_[0], &fds_[0])
+                                      : OpenStandard(start.input, O_RDONLY, &owners_[0], &fds_[0]);
+        if (!failure)
+            failure = start.outputFile ? UseStandard(*start.outputFile, &owners_[1], &fds_[1])
+                                       : OpenStandard(start.output, kWrite, &owners_[1], &fds_[1]);
         fds_[2] = fds_[1];
         if (!failure && !start.errorToOutput) failure = OpenStandard(start.error, kWrite, &owners_[2], &fds_[2]);
         return failure;

@@ -15,6 +15,8 @@
 
 namespace platform {
 
+class File;
+
 // Splits a command line into arguments by the rules of the Windows C runtime:
 //   - blanks and tabs outside double quotes separate arguments;
 //   - double quotes group, and are not part of the argument ("" gives an
@@ -62,6 +64,12 @@ struct ChildStart {
     // position, so the lines of both streams land in the order written.
     // The error name is then ignored.
     bool errorToOutput = false;
+    // Open files to use instead of the input and output names (not owned;
+    // they stay open at least until Start returns). The child gets the same
+    // open file, at the position it has: a file without a name, which only
+    // a descriptor can hand over.
+    const File* inputFile = nullptr;
+    const File* outputFile = nullptr;
 };
 
 // Owns one child process: it runs in a process group of its own, and sees
