@@ -81,7 +81,12 @@ int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {
     // A request without a body reads /dev/null: the same empty input as a
     // file made for the purpose, without making one.
     const HTTPEntity& body = request->Entity;
-    if (body.IsFile()) start.input = body.FileName();
+    if (body.IsFile() && body.FileName().empty()) {
+        start.inputFile = request->Entity.OpenedFile();
+        if (!start.inputFile) return 0;
+    } else if (body.IsFile()) {
+        start.input = body.FileName();
+    }
 
     const std::string script = request->PhysicalPath;
     start.workingDirectory = ScriptDirectory(script);

@@ -128,20 +128,32 @@ int HTTPEntity::LastModified(FILETIME* t) {
     return 1;
 }
 
-int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length) {
-    SetTemp();
+int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length, bool nameless) {
     int result = 1;
-    {
-        platform::File out;
-        if (fileName_.empty() || !out.Open(fileName_, platform::File::Mode::CreateAlways)) result = -1;
-        char buffer[8192];
-        for (uint64_t received = 0; result == 1 && received < length;) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(length - received, sizeof buffer));
-            const long got = source->ReceiveSome(buffer, want, timeout);
-            if (got <= 0) result = 0;
-            else if (!out.WriteAll(buffer, static_cast<size_t>(got))) result = -1;
-            else received += static_cast<uint64_t>(got);
+    auto out = std::make_shared<platform::File>();
+    if (nameless) {
+        Discard();
+        type_ = EntityTemp;
+        nameless_ = true;
+        if (!platform::CreateTempFile(out.get())) {
+            platform::ReportToOperator(platform::OperatorProblem::Critical, "Unable to open temporary file");
+            result = -1;
         }
+    } else {
+        SetTemp();
+        if (fileName_.empty() || !out->Open(fileName_, platform::File::Mode::CreateAlways)) result = -1;
+    }
+    char buffer[8192];
+    for (uint64_t received = 0; result == 1 && received < length;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(length - received, sizeof buffer));
+        const long got = source->ReceiveSome(buffer, want, timeout);
+        if (got <= 0) result = 0;
+        else if (!out->WriteAll(buffer, static_cast<size_t>(got))) result = -1;
+        else received += static_cast<uint64_t>(got);
+    }
+    if (result == 1 && nameless) {
+        if (out->Seek(0)) file_ = std::move(out);
+        else result = -1;
     }
     if (result != 1) Discard();
     return result;

@@ -87,8 +87,10 @@ public:
     // it is taken (the next request). 1 when the whole body was
     // stored. 0 when the connection closed, failed or went silent first, -1
     // when the file could not be created or written: either way the body is
-    // discarded, so no part of it stays on the disk.
-    int Read(ByteSource* source, unsigned long timeout, uint64_t length);
+    // discarded, so no part of it stays on the disk. nameless: the file is
+    // one without a name (SetNamelessTemp), left at its first byte so that
+    // whoever is handed the open file reads it from the start.
+    int Read(ByteSource* source, unsigned long timeout, uint64_t length, bool nameless = false);
 
     // Puts the body into reply after the head already there: a memory body
     // or a small file body as bytes (a file a cache holds is shared, not

@@ -254,10 +254,10 @@ bool HTTPRequest::WorthParsing(std::string_view bytes, size_t linesRead) {
            rest.size() >= static_cast<size_t>(kLongestLine) + 2;
 }
 
-int HTTPRequest::ReadBody() {
+int HTTPRequest::ReadBody(bool nameless) {
     if (!bodyDeclared_ || bodyRead_) return 1;
     if (BadFraming || !source_) return 0;
-    const int result = Entity.Read(source_, TimeOut, BodyLength);
+    const int result = Entity.Read(source_, TimeOut, BodyLength, nameless);
     bodyRead_ = result == 1;
     source_ = nullptr;  // one attempt: after a failure the connection is out of step
     return result;

@@ -155,7 +155,9 @@ public:
     // unread (InputLeft). 1 when the whole body came (or none was declared);
     // 0 when the connection closed or went silent first; -1 when the body
     // could not be stored. After a failure nothing of the body is kept.
-    int ReadBody();
+    // nameless: the file needs no name (only a standard script reads it,
+    // through its standard input), so it is made without one.
+    int ReadBody(bool nameless = false);
     // True when a Content-Length header came (BodyLength holds its value).
     bool BodyDeclared() const { return bodyDeclared_; }
     // True while bytes of this request may still wait unread on its

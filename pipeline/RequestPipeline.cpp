@@ -50,7 +50,9 @@ int ReceiveBody(RequestContext& c) {
         c.LogError("Request body of " + std::to_string(request->BodyLength) + " bytes refused", request);
         return 0;
     }
-    switch (request->ReadBody()) {
+    // A standard script reads its body through its standard input alone,
+    // so that body needs no name; a document written (PUT) is copied by name.
+    switch (request->ReadBody(request->ResourceKind == ResourceCGIBin && request->Method != MethodPUT)) {
         case 1: return 1;
         case 0: request->Valid = 0; return 0;
         default:
