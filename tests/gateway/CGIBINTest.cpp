@@ -175,6 +175,35 @@ TEST(StandardCGI, ScriptOutputHeaders) {
     }
 }
 
+// The gateway hands a script files, not pipes: it may ask their size, and
+// seek in both, as it could in any file.
+TEST(StandardCGI, StandardInputAndOutputAreFilesThatSeekAndHaveASize) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/seek.cgi",
+                "#!/usr/bin/perl\n"
+                "binmode STDIN; binmode STDOUT; $| = 1;\n"
+                "my $size = (stat STDIN)[7];\n"
+                "my $files = (-f STDIN ? 'in' : '-') . (-f STDOUT ? 'out' : '-');\n"
+                "read STDIN, my $first, 5;\n"
+                "my $back = seek(STDIN, 0, 0) ? 'back' : 'stuck';\n"
+                "my $all = do { local $/; <STDIN> };\n"
+                "print \"Content-Type: text/plain\\n\\n\";\n"
+                "my $at = tell STDOUT;\n"
+                "print \"xxxx $size $files $first $back $all\";\n"
+                "seek STDOUT, $at, 0;\n"
+                "print 'size';\n");
+    const std::string response = Post(t, "/CGI-BIN/seek.cgi", "hello world", "Content-Type: text/plain\r\n");
+    EXPECT_EQ(Body(response), "size 11 inout hello back hello world") << response;
+
+    // A body of many blocks reaches the script whole, from its first byte.
+    WriteScript(t, "CGI-BIN/cat.cgi",
+                "#!/bin/sh\nprintf 'Content-Type: application/octet-stream\\n\\n'\nexec /bin/cat\n");
+    std::string large(3 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 7919) >> 8);
+    EXPECT_EQ(Body(Post(t, "/CGI-BIN/cat.cgi", large, "Content-Type: application/octet-stream\r\n")), large);
+    EXPECT_TRUE(TempDirEmptiesSoon(t.Home()));
+}
+
 TEST(StandardCGI, HeadKeepsTheHeadOfAScriptsAnswer) {
     TestServer t;
     WriteScript(t, "CGI-BIN/raw.cgi", Printing("HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\nraw"));
