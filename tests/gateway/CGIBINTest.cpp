@@ -204,6 +204,23 @@ TEST(StandardCGI, StandardInputAndOutputAreFilesThatSeekAndHaveASize) {
     EXPECT_TRUE(TempDirEmptiesSoon(t.Home()));
 }
 
+// A script may leave behind a process that still writes to its output
+// while the answer is being sent: the length announced and the bytes sent
+// are the same, whatever it adds and whenever.
+TEST(StandardCGI, OutputStillGrowingIsSentAsLongAsAnnounced) {
+    TestServer t;
+    WriteScript(t, "CGI-BIN/grow.cgi",
+                "#!/bin/sh\nprintf 'Content-Type: text/plain\\n\\nstart\\n'\n"
+                "( i=0; while [ $i -lt 200 ]; do echo more; i=$((i + 1)); done ) &\n");
+    for (int i = 0; i < 10; ++i) {
+        const std::string response = Get(t, "/CGI-BIN/grow.cgi");
+        const size_t at = response.find("Content-Length: ");
+        ASSERT_NE(at, std::string::npos) << response;
+        EXPECT_EQ(std::stoul(response.substr(at + 16)), Body(response).size()) << response;
+        EXPECT_TRUE(Body(response).starts_with("start\n")) << response;
+    }
+}
+
 TEST(StandardCGI, HeadKeepsTheHeadOfAScriptsAnswer) {
     TestServer t;
     WriteScript(t, "CGI-BIN/raw.cgi", Printing("HTTP/1.0 299 Mine\r\nX-Mine: 1\r\n\r\nraw"));
