@@ -1,12 +1,10 @@
 #include "platform/FileSystem.h"
 
 #include <dirent.h>
-#include <linux/magic.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -260,14 +258,11 @@ std::string CreateTempFile() {
 }
 
 bool CreateTempFile(File* file) {
-    // A temporary directory in memory already (tmpfs) holds the file, so
-    // that the size its administrator gave it still bounds what a script
-    // may write; any other keeps it in memory of its own, which costs no
-    // disk inode, journal entry or name to remove.
-    const std::string folder = TempDirectory();
-    struct statfs fs;
-    const bool inMemory = ::statfs(folder.c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC;
-    return file && file->OpenNameless(inMemory ? folder : std::string());
+    // In the temporary directory, whatever its file system: the operator
+    // chose where scripts' files go (a disk, or memory of a set size), and
+    // that keeps bounding what a script may write. Only a file system that
+    // cannot hold a file without a name leaves it to memory alone.
+    return file && file->OpenNameless(TempDirectory());
 }
 
 bool CannotGrow(const File& file) {

@@ -58,9 +58,10 @@ std::string TempDirectory();
 std::string CreateTempFile();
 
 // Opens *file as a new, empty temporary file without a name (File::
-// OpenNameless): in the temporary directory when that is a memory file
-// system, so its size bounds the file; else in memory alone. Nothing is
-// left to delete. False when no such file can be made.
+// OpenNameless) in the temporary directory, whose file system bounds it
+// as it bounds named ones; in memory only where that file system cannot
+// hold such a file. Nothing is left to delete. False when no such file can
+// be made.
 bool CreateTempFile(File* file);
 
 // As below, for an open file: its file system's size (a memory file with no
