@@ -88,10 +88,15 @@ int Socket::WaitFor(bool forWrite, unsigned long remaining) {
 
 std::unique_ptr<Socket> Socket::Accept() {
     for (;;) {
-        const int c = sys::Accept(Handle);
+        // The peer's address comes with the connection, which spares the
+        // query every logged request would otherwise make.
+        SocketAddress peer;
+        const int c = sys::Accept(Handle, &peer);
         if (c >= 0) {
             auto connection = std::make_unique<Socket>();
             connection->Handle = c;
+            connection->peer_ = peer;
+            connection->peerKnown_ = peer.address != 0;
             return connection;
         }
         if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) {
@@ -105,6 +110,7 @@ std::unique_ptr<Socket> Socket::Accept() {
 }
 
 int Socket::SetNoDelay(int on) { return sys::SetNoDelay(Handle, on) == 0 ? 0 : Fail(); }
+int Socket::SetDeferAccept(int seconds) { return sys::SetDeferAccept(Handle, seconds) == 0 ? 0 : Fail(); }
 
 int Socket::ShutDown(int how) {
     if (!IsOpen()) return -1;

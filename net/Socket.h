@@ -128,6 +128,9 @@ public:
     // Sends small writes at once instead of gathering them; connections a
     // listener accepts later inherit it. 0, or -1 with LastError.
     int SetNoDelay(int on);
+    // A listener hands out a connection once its first bytes have come, or
+    // after about seconds for a client that sends nothing. 0, or -1.
+    int SetDeferAccept(int seconds);
 
     // 1 when readable / writable within timeout; 0
     // on time-out, error or a closed socket.
