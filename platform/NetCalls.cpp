@@ -274,6 +274,8 @@ void IgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
+bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
+
 bool ParseDotted(const char* text, uint32_t* address) {
     in_addr a;
     if (!text || ::inet_pton(AF_INET, text, &a) != 1) return false;

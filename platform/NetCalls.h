@@ -124,6 +124,8 @@ void IgnoreBrokenPipe();
 
 // Name service, reentrant. LookupHost accepts a dotted address or a name.
 bool ParseDotted(const char* text, uint32_t* address);
+// Whether an address (network order) is one of the loopback's, 127.0.0.0/8.
+bool IsLoopback(uint32_t address);
 // A lookup that the name service does not answer within timeoutMs fails
 // with WSATRY_AGAIN (the query itself finishes in the background).
 bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs = 0xffffffffUL);
