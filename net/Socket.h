@@ -117,8 +117,8 @@ public:
     // Sends what the kernel takes of reply now: 1 when all of it has left,
     // 0 when the rest must wait for the socket to be writable, -1 on error
     // (also when a file body turns out shorter than announced). A file body
-    // goes by sendfile to a remote peer, and is copied in parts to a peer on
-    // this machine (see PeerOnThisMachine).
+    // goes by sendfile, except a large one to a peer on this machine, which
+    // is copied in parts (see PeerOnThisMachine).
     int SendSome(platform::Reply& reply);
     // Sends the whole reply, waiting; timeout bounds each pause. 1, or 0 on
     // error or time-out.
