@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Benchmarks Varevavo side by side with lighttpd and nginx (one worker
-# process each, every server writing an access-log line per request) and a
-# one-thread epoll "floor" that returns a canned 1 KiB answer with one read
-# and one write per request, all on one document root over loopback.
+# Benchmarks Varevavo side by side with lighttpd, nginx and h2o (one worker
+# process or thread each, every server writing an access-log line per
+# request) and a one-thread epoll "floor" that returns a canned 1 KiB answer
+# with one read and one write per request, all on one document root over
+# loopback.
 #
 #   bench/run.sh [rounds, default 3] [seconds per measurement, default 4]
 #
 # The machine is shared and noisy, so the servers are interleaved round by
-# round (ours, lighttpd, nginx, floor, ours, ...) and the tables print the
-# median of the rounds and ratios taken within the run. A second table
-# gives what a kept-alive 1 KiB request costs ours and lighttpd in system
-# calls (strace -c -f) and context switches and CPU time (the kernel's
-# per-thread counters), which is steady whatever else the machine does.
+# round (ours, lighttpd, nginx, h2o, floor, ours, ...) and the tables print
+# the median of the rounds and ratios taken within the run, against each
+# peer and against the best of lighttpd, nginx and h2o on the row. A second
+# table gives what a kept-alive 1 KiB request costs ours and lighttpd in
+# system calls (strace -c -f) and context switches and CPU time (the
+# kernel's per-thread counters), which is steady whatever else the machine
+# does.
 #
 # Not part of the test suite. Installs its packages as root (else names them).
 set -euo pipefail
@@ -48,7 +51,7 @@ printf '<p>footer</p>\n' > "$docs/footer.html"
 printf '<html><body>\n<!--#include virtual="/footer.html" -->\n<p><!--#echo var="DOCUMENT_URI" --></p>\n</body></html>\n' > "$docs/page.shtml"
 chmod -R a+rX "$work"
 
-ours=18080 nginx=18081 lighty=18082 floor=18083
+ours=18080 nginx=18081 lighty=18082 floor=18083 h2o=18084
 
 # --- Varevavo (its default pool of 16 slots) ------------------------------------
 build/release/tools/varevavo-setup Bench "$ours"
@@ -98,11 +101,33 @@ CONF
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!); lighty_pid=$!
 
+# --- h2o (one thread) ----------------------------------------------------------
+# Started as root it serves as nobody, and opens its logs after that: the
+# log folder must be nobody's to write.
+mkdir -p "$work/h2o-logs"
+[[ $(id -u) == 0 ]] && chown nobody "$work/h2o-logs"
+cat > "$work/h2o.conf" <<CONF
+num-threads: 1
+pid-file: $work/h2o-logs/h2o.pid
+error-log: $work/h2o-logs/error.log
+access-log: $work/h2o-logs/access.log
+listen:
+  host: 127.0.0.1
+  port: $h2o
+hosts:
+  default:
+    paths:
+      /:
+        file.dir: $docs
+CONF
+h2o -c "$work/h2o.conf" > "$work/logs/h2o.out" 2>&1 &
+pids+=($!); h2o_pid=$!
+
 "$work/floor" "$floor" &
 pids+=($!); floor_pid=$!
 
 sleep 1
-for port in $ours $nginx $lighty; do
+for port in $ours $nginx $lighty $h2o; do
   curl -sf -o /dev/null "http://127.0.0.1:$port/1k.bin" || { echo "server on port $port does not answer"; cat "$work/ours.out"; exit 1; }
 done
 
@@ -140,16 +165,16 @@ median() { tr ' ' '\n' | awk 'NF' | sort -n | awk '{ v[NR] = $1 } END { if (NR =
 
 # The rows: label, path, concurrency, keep-alive, unit, and which peers run it.
 rows=(
-  "1 KiB keep-alive, 1 conn|/1k.bin|1|1|rps|nginx lighty floor"
-  "1 KiB keep-alive, 8 conns|/1k.bin|8|1|rps|nginx lighty floor"
-  "1 KiB keep-alive, 64 conns|/1k.bin|64|1|rps|nginx lighty floor"
-  "1 KiB new connection, 8 conns|/1k.bin|8|0|rps|nginx lighty"
-  "100 KiB keep-alive, 8 conns|/100k.bin|8|1|rps|nginx lighty"
-  "10 MiB keep-alive, 4 conns (MB/s)|/10m.bin|4|1|mb|nginx lighty"
+  "1 KiB keep-alive, 1 conn|/1k.bin|1|1|rps|nginx lighty h2o floor"
+  "1 KiB keep-alive, 8 conns|/1k.bin|8|1|rps|nginx lighty h2o floor"
+  "1 KiB keep-alive, 64 conns|/1k.bin|64|1|rps|nginx lighty h2o floor"
+  "1 KiB new connection, 8 conns|/1k.bin|8|0|rps|nginx lighty h2o"
+  "100 KiB keep-alive, 8 conns|/100k.bin|8|1|rps|nginx lighty h2o"
+  "10 MiB keep-alive, 4 conns (MB/s)|/10m.bin|4|1|mb|nginx lighty h2o"
   "CGI script, 8 conns|/cgi-bin/t.cgi|8|0|rps|lighty"
   "SSI page, 8 conns keep-alive|/page.shtml|8|1|rps|lighty"
 )
-declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [floor]=$floor)
+declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [h2o]=$h2o [floor]=$floor)
 declare -A results=()
 for ((r = 1; r <= rounds; r++)); do
   echo "round $r of $rounds" >&2
@@ -164,13 +189,16 @@ done
 
 echo
 echo "Throughput: median of $rounds interleaved rounds, $secs s each (requests/s unless marked)"
-printf "%-34s %9s %9s %9s %9s %8s %8s %8s\n" "load (ab)" "varevavo" "lighttpd" "nginx" "floor" "/lighttpd" "/nginx" "/floor"
+fmt="%-34s %9s %9s %9s %9s %9s %8s %8s %8s %8s %8s\n"
+printf "$fmt" "load (ab)" "varevavo" "lighttpd" "nginx" "h2o" "floor" "/lighttpd" "/nginx" "/h2o" "/best" "/floor"
 for i in "${!rows[@]}"; do
   IFS='|' read -r label _ <<<"${rows[$i]}"
   a=$(median <<<"${results[$i,ours]:-}"); l=$(median <<<"${results[$i,lighty]:-}")
-  n=$(median <<<"${results[$i,nginx]:-}"); f=$(median <<<"${results[$i,floor]:-}")
-  printf "%-34s %9s %9s %9s %9s %8s %8s %8s\n" "$label" "$a" "${l:--}" "${n:--}" "${f:--}" \
-    "$(ratio "$a" "$l")" "$(ratio "$a" "$n")" "$(ratio "$a" "$f")"
+  n=$(median <<<"${results[$i,nginx]:-}"); h=$(median <<<"${results[$i,h2o]:-}")
+  f=$(median <<<"${results[$i,floor]:-}")
+  best=$(printf '%s\n' "$l" "$n" "$h" | awk 'NF && $1 > b { b = $1 } END { if (b > 0) print b }')
+  printf "$fmt" "$label" "$a" "${l:--}" "${n:--}" "${h:--}" "${f:--}" \
+    "$(ratio "$a" "$l")" "$(ratio "$a" "$n")" "$(ratio "$a" "$h")" "$(ratio "$a" "$best")" "$(ratio "$a" "$f")"
 done
 
 # --- what one kept-alive 1 KiB request costs --------------------------------------
@@ -207,16 +235,16 @@ cost lighttpd "$lighty_pid" "$lighty"
 
 echo
 echo "Memory (KiB)"
-printf "%-34s %9s %9s %9s %8s\n" "" "varevavo" "lighttpd" "nginx" "/lighttpd"
+printf "%-34s %9s %9s %9s %9s %8s\n" "" "varevavo" "lighttpd" "nginx" "h2o" "/lighttpd"
 sleep 11  # kept-alive connections of the runs above time out
 for f in Rss Pss; do
-  a=$(mem $ours_pid $f); l=$(mem $lighty_pid $f); n=$(mem $nginx_pid $f)
-  printf "%-34s %9s %9s %9s %8s\n" "idle $f" "$a" "$l" "$n" "$(ratio "$a" "$l")"
+  a=$(mem $ours_pid $f); l=$(mem $lighty_pid $f); n=$(mem $nginx_pid $f); h=$(mem $h2o_pid $f)
+  printf "%-34s %9s %9s %9s %9s %8s\n" "idle $f" "$a" "$l" "$n" "$h" "$(ratio "$a" "$l")"
 done
-for server in ours lighty nginx; do
+for server in ours lighty nginx h2o; do
   declare -n p=${server}_pid
   ( ab -q -k -c 64 -t "$secs" -n 100000000 "http://127.0.0.1:${port[$server]}/1k.bin" >/dev/null 2>&1 & sleep $((secs / 2 + 1)); mem "$p" Rss > "$work/busy-$server"; wait )
   unset -n p
 done
-a=$(cat "$work/busy-ours"); l=$(cat "$work/busy-lighty"); n=$(cat "$work/busy-nginx")
-printf "%-34s %9s %9s %9s %8s\n" "Rss under 64 connections" "$a" "$l" "$n" "$(ratio "$a" "$l")"
+a=$(cat "$work/busy-ours"); l=$(cat "$work/busy-lighty"); n=$(cat "$work/busy-nginx"); h=$(cat "$work/busy-h2o")
+printf "%-34s %9s %9s %9s %9s %8s\n" "Rss under 64 connections" "$a" "$l" "$n" "$h" "$(ratio "$a" "$l")"

@@ -126,6 +126,7 @@ private:
     platform::Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in
     bool polled_ = false;        // registered in its loop's poll
+    bool pollDue_ = false;       // joins the poll at the end of the turn, unless it has ended
     uint32_t pollSlot_ = 0;      // its tag's slot in the loop, while polled
     void* pollTag_ = nullptr;    // its tag in the poll, while polled
     ConnectionHost::After after_ = ConnectionHost::After::Close;  // once reply_ has left

@@ -136,6 +136,7 @@ void EventLoop::FinishTurn() {
     if (listenerPaused_ && Passed(listenerResume_, platform::MillisecondClock())) ResumeListener();
     host_->WriteLogLines(thread_.get());
     FinishEndings();
+    RegisterDue();
 }
 
 void EventLoop::EndAll() {
@@ -163,7 +164,7 @@ void EventLoop::TakeAdopted(uint32_t now) {
     for (Connection* c : taken) {
         if (!c->welcomed_) {  // a new connection passed on by another loop
             load_.fetch_add(1, std::memory_order_relaxed);
-            Welcome(c, now);
+            Welcome(c, now, false);
             continue;
         }
         // Back from a worker.
@@ -200,13 +201,19 @@ void EventLoop::Accept(uint32_t now) {
         load_.fetch_add(1, std::memory_order_relaxed);
         // A client usually sends its request as soon as it has connected:
         // it is taken now, without waiting for the poll to report it.
-        if (Welcome(c, now)) Receive(c, now);
+        if (Welcome(c, now, true)) Receive(c, now);
     }
 }
 
-bool EventLoop::Welcome(Connection* c, uint32_t now) {
+bool EventLoop::Welcome(Connection* c, uint32_t now, bool readNow) {
     c->welcomed_ = true;
-    if (!Register(c)) return false;
+    if (readNow) {
+        c->interest_ = Poller::Readable;
+        c->pollDue_ = true;
+        pollDue_.push_back(c);
+    } else if (!Register(c)) {
+        return false;
+    }
     c->waitingSince_ = now;
     c->lineStart_ = now;
     c->phase_ = Connection::Reading;
@@ -481,7 +488,27 @@ bool EventLoop::Register(Connection* c) {
     return true;
 }
 
+void EventLoop::RegisterDue() {
+    std::vector<Connection*> due;
+    due.swap(pollDue_);
+    for (Connection* c : due) {
+        c->pollDue_ = false;
+        if (poller_.Add(c->Tcp().Handle, c->interest_, TakePollTag(c)) != 0) {
+            ReleasePollTag(c);
+            End(c, false);
+            continue;
+        }
+        c->polled_ = true;
+    }
+}
+
 void EventLoop::Unregister(Connection* c, bool closing) {
+    if (c->pollDue_) {
+        pollDue_.erase(std::find(pollDue_.begin(), pollDue_.end(), c));
+        c->pollDue_ = false;
+        c->interest_ = 0;
+        return;
+    }
     if (!c->polled_) return;
     // A descriptor about to close leaves the poll by itself: no system call.
     if (!closing) poller_.Remove(c->Tcp().Handle);
@@ -531,6 +558,10 @@ void EventLoop::End(Connection* c, bool orderly) {
 
 void EventLoop::SetInterest(Connection* c, unsigned interest) {
     if (c->interest_ == interest) return;
+    if (c->pollDue_) {  // it joins the poll with this interest
+        c->interest_ = interest;
+        return;
+    }
     poller_.Modify(c->Tcp().Handle, interest, c->pollTag_);
     c->interest_ = interest;
 }

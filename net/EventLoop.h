@@ -76,7 +76,9 @@ private:
     void PauseListener(uint32_t now, int error);
     void ResumeListener();
     // False when the connection could not join the poll (it has ended).
-    bool Welcome(Connection* c, uint32_t now);
+    // A connection read at once (now) joins it only at the end of the turn,
+    // and only if it still waits for something then.
+    bool Welcome(Connection* c, uint32_t now, bool readNow);
     void Receive(Connection* c, uint32_t now);
     void ServeBatch();
     void Serve(Connection* c, uint32_t now);
@@ -101,6 +103,9 @@ private:
     // out of it (closing: its descriptor is about to close).
     bool Register(Connection* c);
     void Unregister(Connection* c, bool closing);
+    // The connections of this turn's accepts still open: into the poll,
+    // waiting for what they wait for.
+    void RegisterDue();
     // A connection's tag in the poll: a slot and the slot's generation, so
     // that an event reported after the connection ended is recognised.
     void* TakePollTag(Connection* c);
@@ -144,6 +149,10 @@ private:
     std::vector<uint32_t> freePollSlots_;
     std::vector<Connection*> ready_;    // connections with bytes to serve
     std::vector<Connection*> ending_;   // answered, to end once the log lines are written
+    // Accepted this turn and not yet polled. Most new connections are read,
+    // answered and ended in the turn that accepted them, and never need the
+    // poll's system calls.
+    std::vector<Connection*> pollDue_;
     Connection* head_[Connection::TimerCount] = {};
     Connection* tail_[Connection::TimerCount] = {};
     ConnectionHost::Settings settings_;

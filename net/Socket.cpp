@@ -18,6 +18,13 @@ namespace sys = platform::net;
 namespace {
 
 
+// File bodies from this size on go to a peer on this machine copied (see
+// Socket::PeerOnThisMachine). A smaller file stays in the processor's
+// cache from one request to the next, and sendfile then costs the peer
+// no more than the copy (measured: even at 100 KiB, somewhat less for us;
+// from 1 MiB the copy costs the two sides less in all).
+constexpr uint64_t kCopiedFrom = 1 << 20;
+
 // Milliseconds left of a time-out that started at start; 0 when spent.
 unsigned long Remaining(uint32_t start, unsigned long timeout) {
     if (timeout == Socket::kNoTimeout) return Socket::kNoTimeout;
@@ -88,10 +95,15 @@ int Socket::WaitFor(bool forWrite, unsigned long remaining) {
 
 std::unique_ptr<Socket> Socket::Accept() {
     for (;;) {
-        const int c = sys::Accept(Handle);
+        // The peer's address comes with the connection, which spares the
+        // query every logged request would otherwise make.
+        SocketAddress peer;
+        const int c = sys::Accept(Handle, &peer);
         if (c >= 0) {
             auto connection = std::make_unique<Socket>();
             connection->Handle = c;
+            connection->peer_ = peer;
+            connection->peerKnown_ = peer.address != 0;
             return connection;
         }
         if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) {
@@ -105,6 +117,7 @@ std::unique_ptr<Socket> Socket::Accept() {
 }
 
 int Socket::SetNoDelay(int on) { return sys::SetNoDelay(Handle, on) == 0 ? 0 : Fail(); }
+int Socket::SetDeferAccept(int seconds) { return sys::SetDeferAccept(Handle, seconds) == 0 ? 0 : Fail(); }
 
 int Socket::ShutDown(int how) {
     if (!IsOpen()) return -1;
@@ -120,6 +133,7 @@ int Socket::Close() {
     const int h = Handle;
     Handle = sys::kInvalidSocket;
     peerKnown_ = nameKnown_ = false;
+    local_ = -1;
     if (h == sys::kInvalidSocket) {
         LastError = sys::WSAENOTSOCK;
         return -1;
@@ -309,7 +323,9 @@ int Socket::SendSome(platform::Reply& reply) {
         } else {
             uint64_t position = reply.fileOffset + (sent - inMemory);
             asked = std::min<uint64_t>(reply.fileOffset + reply.fileCount - position, 1u << 30);
-            n = sys::SendFile(Handle, *reply.file, &position, static_cast<size_t>(asked));
+            n = reply.fileCount >= kCopiedFrom && PeerOnThisMachine()
+                    ? SendFilePart(*reply.file, position, &asked)
+                                    : sys::SendFile(Handle, *reply.file, &position, static_cast<size_t>(asked));
             if (n == 0) {  // the file is shorter than the length the head announced
                 LastError = sys::WSAECONNABORTED;
                 return -1;
@@ -321,6 +337,32 @@ int Socket::SendSome(platform::Reply& reply) {
         if (static_cast<uint64_t>(n) < asked) return reply.Done() ? 1 : 0;
     }
     return 1;
+}
+
+bool Socket::PeerOnThisMachine() {
+    if (local_ < 0) {
+        SocketAddress peer, name;
+        local_ = GetPeer(&peer) == 0 &&
+                 (sys::IsLoopback(peer.address) || (GetName(&name) == 0 && name.address == peer.address));
+    }
+    return local_ > 0;
+}
+
+long Socket::SendFilePart(const platform::File& file, uint64_t position, uint64_t* asked) {
+    // A part the size of the loopback's packets: the peer takes it in while
+    // it is still in the cache. Only threads that send such bodies have
+    // the buffer. What the socket does not take is read again next time.
+    constexpr size_t kPart = 64 * 1024;
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) buffer = std::make_unique<char[]>(kPart);
+    const long got = file.ReadAt(position, buffer.get(), static_cast<size_t>(std::min<uint64_t>(*asked, kPart)));
+    if (got < 0) {
+        sys::SetLastError(sys::WSAEBADF);  // not a socket's failure: never one to wait out
+        return -1;
+    }
+    if (got == 0) return 0;
+    *asked = static_cast<uint64_t>(got);
+    return sys::Send(Handle, buffer.get(), static_cast<size_t>(got), false);
 }
 
 int Socket::SendAll(platform::Reply& reply, unsigned long timeout) {

@@ -116,7 +116,9 @@ public:
     long DropArrived();
     // Sends what the kernel takes of reply now: 1 when all of it has left,
     // 0 when the rest must wait for the socket to be writable, -1 on error
-    // (also when a file body turns out shorter than announced).
+    // (also when a file body turns out shorter than announced). A file body
+    // goes by sendfile, except a large one to a peer on this machine, which
+    // is copied in parts (see PeerOnThisMachine).
     int SendSome(platform::Reply& reply);
     // Sends the whole reply, waiting; timeout bounds each pause. 1, or 0 on
     // error or time-out.
@@ -128,6 +130,9 @@ public:
     // Sends small writes at once instead of gathering them; connections a
     // listener accepts later inherit it. 0, or -1 with LastError.
     int SetNoDelay(int on);
+    // A listener hands out a connection once its first bytes have come, or
+    // after about seconds for a client that sends nothing. 0, or -1.
+    int SetDeferAccept(int seconds);
 
     // 1 when readable / writable within timeout; 0
     // on time-out, error or a closed socket.
@@ -153,11 +158,23 @@ private:
     friend class EventLoop;  // registers the descriptor in its poll
     int Fail();
     int WaitFor(bool forWrite, unsigned long remaining);
+    // Whether the peer is on this machine (a loopback address, or this end's
+    // own), asked once. Such a peer reads the bytes on a processor of this
+    // machine: from file pages lent by sendfile, which are cold in its
+    // cache, that read costs about three times what it costs from bytes
+    // the sender has just copied (measured on two processors with a 10 MiB
+    // file: 4.3 against 1.5 ms of the client's time per response, for 0.4
+    // ms more of ours). A remote peer's network card reads the pages
+    // instead, and there sendfile spares the copy.
+    bool PeerOnThisMachine();
+    // One part of a file body copied and sent, for a peer on this machine.
+    long SendFilePart(const platform::File& file, uint64_t position, uint64_t* asked);
 
     int Handle = platform::net::kInvalidSocket;
     bool noWait_ = false;   // untimed operations fail instead of waiting (NoBlock)
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
+    int8_t local_ = -1;     // PeerOnThisMachine's answer; -1 not asked yet
     std::atomic<bool> awaitingPeer_{false};
 };
 

@@ -149,11 +149,20 @@ int Bind(int s, uint16_t port) {
 
 int Listen(int s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
 
-int Accept(int s) {
+int Accept(int s, SocketAddress* peer) {
     const int flags = SOCK_CLOEXEC | SOCK_NONBLOCK;
     for (;;) {
-        const int c = ::accept4(s, nullptr, nullptr, flags);
-        if (c >= 0) return c;
+        sockaddr_in sin;
+        socklen_t len = sizeof sin;
+        const int c = peer ? ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, flags)
+                           : ::accept4(s, nullptr, nullptr, flags);
+        if (c >= 0) {
+            if (peer) {
+                peer->address = sin.sin_family == AF_INET ? sin.sin_addr.s_addr : 0;
+                peer->port = sin.sin_family == AF_INET ? ntohs(sin.sin_port) : 0;
+            }
+            return c;
+        }
         if (errno != EINTR) return Fail();
     }
 }
@@ -166,6 +175,7 @@ int Shutdown(int s, int how) {
 int SetReuseAddress(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
 int SetKeepAlive(int s, int on) { return SetIntOption(s, SOL_SOCKET, SO_KEEPALIVE, on); }
 int SetNoDelay(int s, int on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on); }
+int SetDeferAccept(int s, int seconds) { return SetIntOption(s, IPPROTO_TCP, TCP_DEFER_ACCEPT, seconds); }
 
 int SetLinger(int s, int on, int seconds) {
     linger l;
@@ -263,6 +273,8 @@ void IgnoreBrokenPipe() {
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
+
+bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
 bool ParseDotted(const char* text, uint32_t* address) {
     in_addr a;

@@ -81,14 +81,19 @@ int Create(int type);                       // 1 stream, 2 datagram; IPv4
 int Close(int s);
 int Bind(int s, uint16_t port);             // all local addresses
 int Listen(int s, int backlog);
-// The next connection, with a non-blocking descriptor.
-int Accept(int s);
+// The next connection, with a non-blocking descriptor; its peer's address
+// into peer when given (and IPv4).
+int Accept(int s, SocketAddress* peer = nullptr);
 int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
 int SetKeepAlive(int s, int on);
 // Sends small writes at once instead of gathering them (Nagle's algorithm
 // off); connections accepted later inherit it.
 int SetNoDelay(int s, int on);
+// A listener hands out a connection only once its first bytes have come
+// (or after about seconds, for a client that sends nothing), so that the
+// first read after accepting finds the request there.
+int SetDeferAccept(int s, int seconds);
 // The bytes of a connection the peer has acknowledged so far (it has taken
 // them in), or -1.
 int64_t Acknowledged(int s);
@@ -119,6 +124,8 @@ void IgnoreBrokenPipe();
 
 // Name service, reentrant. LookupHost accepts a dotted address or a name.
 bool ParseDotted(const char* text, uint32_t* address);
+// Whether an address (network order) is one of the loopback's, 127.0.0.0/8.
+bool IsLoopback(uint32_t address);
 // A lookup that the name service does not answer within timeoutMs fails
 // with WSATRY_AGAIN (the query itself finishes in the background).
 bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs = 0xffffffffUL);

@@ -354,3 +354,36 @@ TEST(EventCore, AKeptConnectionAnswersEachRequestAsAFreshOneWould) {
     for (size_t at = log.find("elsewhere"); at != std::string::npos; at = log.find("elsewhere", at + 1)) ++named;
     EXPECT_EQ(named, 2u) << log;
 }
+
+// The listener hands out a connection once its request has come. A client
+// that sends nothing is still handed out, holds a slot, and has its receive
+// time-out; one that sends its request only after that is answered.
+TEST(EventCore, ClientsThatWaitBeforeSendingAreTimedOutOrServed) {
+    TestServer t([](HTTPConfiguration& c) { c.RecvTimeOut = 1500; });
+    t.WriteSite("HTDOCS/late.txt", "late but served");
+    auto silent = t.Connect();
+    auto late = t.Connect();
+    ASSERT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 2; })) << "both hold a slot";
+    ASSERT_TRUE(late->Send("GET /late.txt HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(BodyOf(late->ReadAll()), "late but served");
+    EXPECT_TRUE(silent->PeerClosed(10000)) << "the silent one is timed out";
+    EXPECT_TRUE(WaitUntil([&] { return t.Server().Listener.BusyCount() == 0; })) << "and its slot is free";
+    EXPECT_EQ(BodyOf(t.Exchange("GET /late.txt HTTP/1.0\r\n\r\n")), "late but served");
+}
+
+// A file body reaches a client on this machine in copied parts: whole and
+// in order however often the client's small window cuts a send short, and
+// from the right place for a range.
+TEST(EventCore, FileBodiesArriveWholeThroughShortSends) {
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    std::string body(3 * 1024 * 1024 + 7, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7919 + i / 65536) % 251);
+    t.WriteSite("HTDOCS/big.bin", body);
+    RawClient client(t.Port(), 4096);
+    ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\n" + kKeepAlive));
+    const std::string head = client.ReadHead();
+    ASSERT_EQ(StatusOf(head), "HTTP/1.0 200 Document Follows");
+    EXPECT_TRUE(client.ReadExactly(body.size(), 10000) == body) << "the whole body, byte for byte";
+    ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\nRange: bytes=100000-2200000\r\nConnection: Keep-Alive\r\n\r\n"));
+    EXPECT_TRUE(BodyOf(client.ReadResponse(10000)) == body.substr(100000, 2100001)) << "a range";
+}

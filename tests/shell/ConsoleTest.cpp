@@ -89,7 +89,10 @@ TEST(Console, HangupReloadsTheSetupAndReopensLogs) {
 TEST(Console, UserSignalFlushesConnections) {
     Console c(TestServer::FreePort());
     ASSERT_TRUE(c.Start());
+    // A connection in the middle of its head (one that has sent nothing yet
+    // is handed to the server only after about a second).
     RawClient idle(c.port);
+    ASSERT_TRUE(idle.Send("GET / HTTP/1.0\r\n"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     c.child.Signal(SIGUSR1);
     EXPECT_TRUE(idle.WasReset(5000) || idle.PeerClosed(5000));
