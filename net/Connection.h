@@ -55,7 +55,6 @@ public:
     // is served (on a worker, or once its body has arrived); null when none.
     void Park(std::unique_ptr<ConnectionHost::Parked> parked) { parked_ = std::move(parked); }
     std::unique_ptr<ConnectionHost::Parked> TakeParked() { return std::move(parked_); }
-    bool HasParked() const { return parked_ != nullptr; }
     // On a worker: up to len bytes of what the client sends, the buffered
     // ones first, waiting at most timeout for some to arrive. Bytes
     // received; 0 when the client has closed; -1 on failure or time-out.
