@@ -113,7 +113,9 @@ int HTTPServer::ResolveDynamicIP() {
         // replaced, takes the address.
         std::lock_guard<std::mutex> guard(recordLock_);
         HTTPConfiguration updated = *Snapshot();
-        updated.SiteAddress = platform::net::Dotted(local.address);
+        // An IPv6 address in brackets, as a URL and a Host header name it.
+        const std::string address = local.address.Text();
+        updated.SiteAddress = local.address.IsV4() ? address : "[" + address + "]";
         updated.SaveConfiguration(setupName_);
         ReplaceConfiguration(std::move(updated));
         return 1;
