@@ -81,13 +81,6 @@ int Fail() {
     return -1;
 }
 
-// The socket's family (AF_INET or AF_INET6), or -1.
-int FamilyOf(int s) {
-    int family = 0;
-    socklen_t len = sizeof family;
-    return ::getsockopt(s, SOL_SOCKET, SO_DOMAIN, &family, &len) == 0 ? family : Fail();
-}
-
 // a as the socket address a socket of family takes: an IPv6 socket takes
 // an IPv4 address in its IPv6 form, an IPv4 socket no IPv6 address (0,
 // with WSAEAFNOSUPPORT). The length of what was written.
@@ -109,6 +102,15 @@ socklen_t ToSockaddr(const SocketAddress& a, int family, sockaddr_storage* out) 
     sin->sin_addr.s_addr = a.address.AsV4();
     sin->sin_port = htons(a.port);
     return sizeof *sin;
+}
+
+// a as the socket s takes it (see above); 0 on failure.
+socklen_t ToSockaddrFor(int s, const SocketAddress& a, sockaddr_storage* out) {
+    int family = 0;
+    socklen_t len = sizeof family;
+    if (::getsockopt(s, SOL_SOCKET, SO_DOMAIN, &family, &len) == 0) return ToSockaddr(a, family, out);
+    Fail();
+    return 0;
 }
 
 // A socket address of either family as a SocketAddress; false for another.
@@ -178,10 +180,8 @@ int Create(int type, bool v6) {
 int Close(int s) { return ::close(s) == 0 ? 0 : Fail(); }
 
 int Bind(int s, const SocketAddress& at) {
-    const int family = FamilyOf(s);
-    if (family < 0) return -1;
     sockaddr_storage address;
-    const socklen_t len = ToSockaddr(at, family, &address);
+    const socklen_t len = ToSockaddrFor(s, at, &address);
     if (len == 0) return -1;
     return ::bind(s, reinterpret_cast<const sockaddr*>(&address), len) == 0 ? 0 : Fail();
 }
@@ -223,10 +223,8 @@ int SetLinger(int s, int on, int seconds) {
 }
 
 int Connect(int s, const SocketAddress& to) {
-    const int family = FamilyOf(s);
-    if (family < 0) return -1;
     sockaddr_storage address;
-    const socklen_t len = ToSockaddr(to, family, &address);
+    const socklen_t len = ToSockaddrFor(s, to, &address);
     if (len == 0) return -1;
     if (::connect(s, reinterpret_cast<const sockaddr*>(&address), len) == 0) return 0;
     if (errno == EINPROGRESS) {

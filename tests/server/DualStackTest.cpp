@@ -1,11 +1,9 @@
-// Clients of both families on one port, where BindAddress puts the port,
-// and the site address learned over IPv6: real servers, real clients over
-// the loopback of each family.
+// Clients of both families on one port, and where BindAddress puts the
+// port: real servers, real clients over the loopback of each family.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
 
@@ -85,26 +83,6 @@ TEST(BindAddress, AnAddressThatCannotBeBoundOrANameThatCannotBeFoundIsABindFailu
                   std::string::npos)
             << shown[0].text;
     }
-}
-
-TEST(DynamicAddress, LearnedOverIPv6InBrackets) {
-    REQUIRE_IPV6();
-    Socket bounce(0, 1, "::1");
-    ASSERT_EQ(bounce.Listen(5), 0);
-    SocketAddress name;
-    bounce.GetName(&name);
-    TestServer t([&](HTTPConfiguration& c) {
-        c.ResolveLocal = 1;
-        c.BounceSite = "::1";
-        c.BouncePort = name.port;
-        c.SiteAddress = "placeholder";
-    });
-    ASSERT_TRUE(WaitUntil([&] { return t.Server().Snapshot()->SiteAddress != "placeholder"; }));
-    EXPECT_EQ(t.Server().Snapshot()->SiteAddress, "[::1]");
-    t.WriteSite("HTDOCS/dir/index.html", "x");
-    EXPECT_EQ(HeaderOf(t.Exchange("GET /dir HTTP/1.0\r\n\r\n"), "Location"),
-              "http://[::1]:" + std::to_string(t.Port()) + "/dir/")
-        << "a redirect without Host names the site so";
 }
 
 }  // namespace
