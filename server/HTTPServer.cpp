@@ -40,6 +40,7 @@ void HTTPServer::StartServer() {
     ReplaceConfiguration(LoadLiveSetup(setupName_));
     const auto config = Snapshot();
     startedPort_ = config->Port;
+    startedBindAddress_ = config->BindAddress;
     {
         // Every folder a PUT may write into.
         std::vector<std::string> published{config->DocRoot};
@@ -85,7 +86,8 @@ bool HTTPServer::NeedsRestart(const HTTPConfiguration& edited) {
     // hold to the same number changes nothing.
     const int threads = static_cast<int>(std::clamp<uint32_t>(edited.NumThreads, ListenThread::kMinThreads,
                                                               ListenThread::kMaxThreads));
-    return edited.Port != startedPort_ || threads != Listener.ThreadCount();
+    return edited.Port != startedPort_ || edited.BindAddress != startedBindAddress_ ||
+           threads != Listener.ThreadCount();
 }
 
 void HTTPServer::ReloadConfiguration() {
