@@ -50,8 +50,9 @@ public:
     // As above, bound to bindAddress: empty, every address of both families
     // (one IPv6 socket that takes IPv4 peers too, or IPv4 alone where the
     // system has no IPv6); else an IPv4 or IPv6 address, or a host name
-    // looked up now, whose first address is taken. A failed lookup is shown
-    // as a bind failure, with the name service's error.
+    // looked up now (its address as LookupHost picks it, see
+    // platform/NetCalls.h). A failed lookup is shown as a bind failure, with
+    // the name service's error.
     Socket(short port, int type, const std::string& bindAddress);
     ~Socket();
     Socket(const Socket&) = delete;

@@ -335,17 +335,23 @@ void Resolve(const std::string& host, PendingLookup* pending) {
     addrinfo* result = nullptr;
     const int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
     std::lock_guard<std::mutex> guard(pending->lock);
-    SocketAddress first;
-    if (r == 0 && result && result->ai_addrlen <= sizeof(sockaddr_storage)) {
+    // The first IPv4 address, else the first IPv6 one: a name that has both
+    // stays where it led before IPv6 was served (a connection over a broken
+    // IPv6 route would fail where IPv4 works), and an IPv6-only name works.
+    for (const addrinfo* a = r == 0 ? result : nullptr; a; a = a->ai_next) {
         sockaddr_storage address;
-        std::memcpy(&address, result->ai_addr, result->ai_addrlen);
-        pending->found = FromSockaddr(address, &first);
+        SocketAddress candidate;
+        if (a->ai_addrlen > sizeof address) continue;
+        std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+        if (!FromSockaddr(address, &candidate)) continue;
+        if (!pending->found || candidate.address.IsV4()) {
+            pending->address = candidate.address;
+            pending->found = true;
+        }
+        if (candidate.address.IsV4()) break;
     }
-    if (pending->found) {
-        pending->address = first.address;
-    } else {
+    if (!pending->found)
         pending->error = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
-    }
     if (result) ::freeaddrinfo(result);
     pending->done = true;
     pending->finished.notify_all();

@@ -130,8 +130,8 @@ int Wait(int s, bool forWrite, unsigned long timeoutMs);
 void IgnoreBrokenPipe();
 
 // Name service, reentrant. LookupHost accepts an address of either family
-// or a name, and takes the first address the name service gives, in the
-// order it prefers for reaching the host.
+// or a name, of which it takes the first IPv4 address, or the first IPv6
+// address of a name that has none.
 // A lookup that the name service does not answer within timeoutMs fails
 // with WSATRY_AGAIN (the query itself finishes in the background).
 bool LookupHost(const char* host, IPAddress* address, unsigned long timeoutMs = 0xffffffffUL);
