@@ -163,7 +163,7 @@ private:
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     int startedPort_ = 0;  // the port the listener was started on; front end's thread only
-    std::string startedBindAddress_;  // where the listener was started; the same
+    std::string startedBindAddress_;  // the BindAddress it was started with; front end's thread only
     std::atomic<bool> shutDown_{false};
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).
