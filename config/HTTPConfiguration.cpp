@@ -93,6 +93,7 @@ constexpr Setting kSettings[] = {
     Signed(kExternal, "PerlCGI", &Config::PerlCGI, 1),
     Signed(kExternal, "ProcessSSI", &Config::ProcessSSI, 1),
     Text(kExternal, "PerlCmdLine", &Config::PerlCmdLine, "C:\\PERL5\\NTT\\PERL.EXE"),
+    Text(kNetwork, "BindAddress", &Config::BindAddress, ""),
 };
 
 // The virtual-path lists, in the order they are written after Types.

@@ -8,6 +8,7 @@
 // A setup lives in the registry under HKEY_LOCAL_MACHINE at
 // "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
 //   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
+//              BindAddress
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
 //              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
 //              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
@@ -86,6 +87,9 @@ public:
     std::string ErrorLogFileName;
     std::string ReferrerLogFileName;
     std::string TraceLogFileName;
+    // Where the port listens: empty, every address of both families; else
+    // one IPv4 or IPv6 address, or a host name looked up at start.
+    std::string BindAddress;
     std::vector<AuthRealm> RealmList;
     std::vector<AuthACL> AccessControlList;
     std::vector<Mapping> Alias;   // virtual directory -> directory

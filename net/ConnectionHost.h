@@ -10,6 +10,7 @@
 // threads at once.
 
 #include <memory>
+#include <string>
 
 class Connection;
 namespace platform {
@@ -38,6 +39,7 @@ public:
         unsigned long keepAlive = 10000;    // the wait for the next request on a kept connection
         bool reportOverload = false;        // log "Server Overloaded" when a connection finds no slot
         unsigned long scriptTimeOut = 0;    // a script's run, and the longest wait for one (0: no limit)
+        std::string bindAddress;            // where the port listens (see Socket): empty, every address
     };
     virtual Settings CoreSettings() const = 0;
 

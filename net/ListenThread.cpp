@@ -42,7 +42,7 @@ void ListenThread::Start() { thread_ = std::thread([this] { Run(); }); }
 void ListenThread::Setup() {
     const ConnectionHost::Settings settings = Server->CoreSettings();
     platform::net::RaiseDescriptorLimit();
-    auto listener = std::make_unique<Socket>(static_cast<short>(settings.port), 1);
+    auto listener = std::make_unique<Socket>(static_cast<short>(settings.port), 1, settings.bindAddress);
     if (listener->IsOpen() && listener->Listen(kBacklog) == 0) {
         listening_ = true;
         // The loops take what is waiting and never wait in accept.

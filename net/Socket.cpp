@@ -25,6 +25,9 @@ namespace {
 // from 1 MiB the copy costs the two sides less in all).
 constexpr uint64_t kCopiedFrom = 1 << 20;
 
+// How long the name a socket is to be bound to may take to look up (ms).
+constexpr unsigned long kBindLookupTimeout = 5000;
+
 // Milliseconds left of a time-out that started at start; 0 when spent.
 unsigned long Remaining(uint32_t start, unsigned long timeout) {
     if (timeout == Socket::kNoTimeout) return Socket::kNoTimeout;
@@ -37,23 +40,41 @@ unsigned long Remaining(uint32_t start, unsigned long timeout) {
 Socket::Socket() = default;
 
 
-Socket::Socket(short port, int type) {
+Socket::Socket(short port, int type) : Socket(port, type, std::string()) {}
+
+Socket::Socket(short port, int type, const std::string& bindAddress) {
     if (!SockMan.Started()) platform::net::IgnoreBrokenPipe();  // a socket made before main
     if (type != 1 && type != 2) {
         DisplayInternalErrorMsg("Invalid socket type");
         return;
     }
-    Handle = sys::Create(type);
+    SocketAddress at;
+    at.port = static_cast<uint16_t>(port);
+    const bool everyAddress = bindAddress.empty();
+    if (!everyAddress && !sys::LookupHost(bindAddress.c_str(), &at.address, kBindLookupTimeout)) {
+        LastError = sys::LastError();
+        DisplayErrorMsg("Unable to bind socket", at.port);
+        return;
+    }
+    // Every address is one IPv6 socket that takes IPv4 peers too, or IPv4
+    // alone on a system without IPv6.
+    bool v6 = !at.address.IsV4();
+    Handle = sys::Create(type, v6);
+    if (Handle == sys::kInvalidSocket && everyAddress) {
+        v6 = false;
+        Handle = sys::Create(type, false);
+    }
     if (Handle == sys::kInvalidSocket) {
         LastError = sys::LastError();
         DisplayErrorMsg("Unable to create socket");
         return;
     }
+    if (v6 && everyAddress) sys::SetV6Only(Handle, 0);
     SetReuse(1);
     SetKeepAlive(1);
-    if (sys::Bind(Handle, static_cast<uint16_t>(port)) != 0) {
+    if (sys::Bind(Handle, at) != 0) {
         LastError = sys::LastError();
-        DisplayErrorMsg("Unable to bind socket", static_cast<uint16_t>(port));
+        DisplayErrorMsg("Unable to bind socket", at.port);
         sys::Close(Handle);
         Handle = sys::kInvalidSocket;
     }
@@ -103,7 +124,7 @@ std::unique_ptr<Socket> Socket::Accept() {
             auto connection = std::make_unique<Socket>();
             connection->Handle = c;
             connection->peer_ = peer;
-            connection->peerKnown_ = peer.address != 0;
+            connection->peerKnown_ = peer.port != 0;  // 0: a peer of neither family
             return connection;
         }
         if (sys::LastError() != sys::WSAEWOULDBLOCK || noWait_) {
@@ -343,7 +364,7 @@ bool Socket::PeerOnThisMachine() {
     if (local_ < 0) {
         SocketAddress peer, name;
         local_ = GetPeer(&peer) == 0 &&
-                 (sys::IsLoopback(peer.address) || (GetName(&name) == 0 && name.address == peer.address));
+                 (peer.address.IsLoopback() || (GetName(&name) == 0 && name.address == peer.address));
     }
     return local_ > 0;
 }

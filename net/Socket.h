@@ -1,5 +1,5 @@
 #pragma once
-// One IPv4 socket, owning its descriptor, with timed receive, send and line
+// One socket of either family, owning its descriptor, with timed receive, send and line
 // reads, and failures recorded in LastError (Windows Sockets numbering, see
 // platform/NetCalls.h) instead of thrown. No descriptor leaves net/: the
 // rest of the server sees only this object.
@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/NetCalls.h"
@@ -41,10 +42,18 @@ public:
     Socket();
     // Creates a socket of type 1 (stream) or 2 (datagram), turns on
     // address reuse and keep-alive, and binds it to port on all local
-    // addresses (0 lets the system choose). Failures are shown with
-    // DisplayErrorMsg ("Unable to create socket", "Unable to bind socket") or
-    // DisplayInternalErrorMsg ("Invalid socket type") and leave it closed.
+    // addresses of both families (0 lets the system choose). Failures are
+    // shown with DisplayErrorMsg ("Unable to create socket", "Unable to bind
+    // socket") or DisplayInternalErrorMsg ("Invalid socket type") and leave
+    // it closed.
     Socket(short port, int type);
+    // As above, bound to bindAddress: empty, every address of both families
+    // (one IPv6 socket that takes IPv4 peers too, or IPv4 alone where the
+    // system has no IPv6); else an IPv4 or IPv6 address, or a host name
+    // looked up now (its address as LookupHost picks it, see
+    // platform/NetCalls.h). A failed lookup is shown as a bind failure, with
+    // the name service's error.
+    Socket(short port, int type, const std::string& bindAddress);
     ~Socket();
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
@@ -139,7 +148,8 @@ public:
     int ReadReady(unsigned long timeout);
     int WriteReady(unsigned long timeout);
 
-    // Connects to a dotted address or a host name. A failed lookup records
+    // Connects to an address of either family or a host name (a socket
+    // bound to IPv4 alone reaches no IPv6 address). A failed lookup records
     // LastError. timeout bounds the name lookup and, again, the connection.
     // 0 or -1.
     int Connect(const char* host, short port, unsigned long timeout = kNoTimeout);

@@ -81,8 +81,8 @@ HeadRead ReadHead(Connection& connection, HTTPRequest* request) {
     Socket& s = connection.Tcp();
     SocketAddress local, peer;
     if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
-    request->LocalAddr = platform::net::Dotted(local.address);
-    request->RemoteAddr = platform::net::Dotted(peer.address);
+    request->LocalAddr = local.address.Text();
+    request->RemoteAddr = peer.address.Text();
     return HeadRead::Whole;
 }
 
@@ -139,6 +139,7 @@ ConnectionHost::Settings RequestService::CoreSettings() const {
     settings.keepAlive = config->KeepAlive;
     settings.reportOverload = config->TraceLogMask != 0;
     settings.scriptTimeOut = config->CGITimeOut;
+    settings.bindAddress = config->BindAddress;
     return settings;
 }
 

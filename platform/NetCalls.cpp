@@ -81,27 +81,66 @@ int Fail() {
     return -1;
 }
 
-sockaddr_in ToSockaddr(const SocketAddress& a) {
-    sockaddr_in sin;
-    std::memset(&sin, 0, sizeof sin);
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = a.address;
-    sin.sin_port = htons(a.port);
-    return sin;
+// a as the socket address a socket of family takes: an IPv6 socket takes
+// an IPv4 address in its IPv6 form, an IPv4 socket no IPv6 address (0,
+// with WSAEAFNOSUPPORT). The length of what was written.
+socklen_t ToSockaddr(const SocketAddress& a, int family, sockaddr_storage* out) {
+    std::memset(out, 0, sizeof *out);
+    if (family == AF_INET6) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(out);
+        sin6->sin6_family = AF_INET6;
+        std::memcpy(sin6->sin6_addr.s6_addr, a.address.Bytes(), 16);
+        sin6->sin6_port = htons(a.port);
+        return sizeof *sin6;
+    }
+    if (family != AF_INET || (!a.address.IsV4() && !a.address.IsUnspecified())) {
+        lastError = WSAEAFNOSUPPORT;
+        return 0;
+    }
+    auto* sin = reinterpret_cast<sockaddr_in*>(out);
+    sin->sin_family = AF_INET;
+    sin->sin_addr.s_addr = a.address.AsV4();
+    sin->sin_port = htons(a.port);
+    return sizeof *sin;
+}
+
+// a as the socket s takes it (see above); 0 on failure.
+socklen_t ToSockaddrFor(int s, const SocketAddress& a, sockaddr_storage* out) {
+    int family = 0;
+    socklen_t len = sizeof family;
+    if (::getsockopt(s, SOL_SOCKET, SO_DOMAIN, &family, &len) == 0) return ToSockaddr(a, family, out);
+    Fail();
+    return 0;
+}
+
+// A socket address of either family as a SocketAddress; false for another.
+bool FromSockaddr(const sockaddr_storage& in, SocketAddress* out) {
+    if (in.ss_family == AF_INET) {
+        const auto& sin = reinterpret_cast<const sockaddr_in&>(in);
+        out->address = IPAddress::V4(sin.sin_addr.s_addr);
+        out->port = ntohs(sin.sin_port);
+        return true;
+    }
+    if (in.ss_family == AF_INET6) {
+        const auto& sin6 = reinterpret_cast<const sockaddr_in6&>(in);
+        out->address = IPAddress::V6(sin6.sin6_addr.s6_addr);
+        out->port = ntohs(sin6.sin6_port);
+        return true;
+    }
+    *out = SocketAddress();
+    return false;
 }
 
 int Name(int s, SocketAddress* out, bool peer) {
-    sockaddr_in sin;
-    socklen_t len = sizeof sin;
-    const int r = peer ? ::getpeername(s, reinterpret_cast<sockaddr*>(&sin), &len)
-                       : ::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len);
+    sockaddr_storage address;
+    socklen_t len = sizeof address;
+    const int r = peer ? ::getpeername(s, reinterpret_cast<sockaddr*>(&address), &len)
+                       : ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &len);
     if (r != 0) return Fail();
-    if (sin.sin_family != AF_INET) {
+    if (!FromSockaddr(address, out)) {
         lastError = WSAEAFNOSUPPORT;
         return -1;
     }
-    out->address = sin.sin_addr.s_addr;
-    out->port = ntohs(sin.sin_port);
     return 0;
 }
 
@@ -132,35 +171,34 @@ std::string ErrorText(int error) {
 int LastError() { return lastError; }
 void SetLastError(int error) { lastError = error; }
 
-int Create(int type) {
+int Create(int type, bool v6) {
     const int kind = type == 1 ? SOCK_STREAM : SOCK_DGRAM;
-    const int s = ::socket(AF_INET, kind | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int s = ::socket(v6 ? AF_INET6 : AF_INET, kind | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     return s >= 0 ? s : Fail();
 }
 
 int Close(int s) { return ::close(s) == 0 ? 0 : Fail(); }
 
-int Bind(int s, uint16_t port) {
-    SocketAddress any;
-    any.port = port;
-    const sockaddr_in sin = ToSockaddr(any);
-    return ::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0 ? 0 : Fail();
+int Bind(int s, const SocketAddress& at) {
+    sockaddr_storage address;
+    const socklen_t len = ToSockaddrFor(s, at, &address);
+    if (len == 0) return -1;
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&address), len) == 0 ? 0 : Fail();
 }
+
+int SetV6Only(int s, int on) { return SetIntOption(s, IPPROTO_IPV6, IPV6_V6ONLY, on); }
 
 int Listen(int s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
 
 int Accept(int s, SocketAddress* peer) {
     const int flags = SOCK_CLOEXEC | SOCK_NONBLOCK;
     for (;;) {
-        sockaddr_in sin;
-        socklen_t len = sizeof sin;
-        const int c = peer ? ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, flags)
+        sockaddr_storage address;
+        socklen_t len = sizeof address;
+        const int c = peer ? ::accept4(s, reinterpret_cast<sockaddr*>(&address), &len, flags)
                            : ::accept4(s, nullptr, nullptr, flags);
         if (c >= 0) {
-            if (peer) {
-                peer->address = sin.sin_family == AF_INET ? sin.sin_addr.s_addr : 0;
-                peer->port = sin.sin_family == AF_INET ? ntohs(sin.sin_port) : 0;
-            }
+            if (peer) FromSockaddr(address, peer);
             return c;
         }
         if (errno != EINTR) return Fail();
@@ -185,8 +223,10 @@ int SetLinger(int s, int on, int seconds) {
 }
 
 int Connect(int s, const SocketAddress& to) {
-    const sockaddr_in sin = ToSockaddr(to);
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return 0;
+    sockaddr_storage address;
+    const socklen_t len = ToSockaddrFor(s, to, &address);
+    if (len == 0) return -1;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), len) == 0) return 0;
     if (errno == EINPROGRESS) {
         lastError = WSAEWOULDBLOCK;
         return -1;
@@ -274,15 +314,6 @@ void IgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-bool IsLoopback(uint32_t address) { return (ntohl(address) >> 24) == 127; }
-
-bool ParseDotted(const char* text, uint32_t* address) {
-    in_addr a;
-    if (!text || ::inet_pton(AF_INET, text, &a) != 1) return false;
-    *address = a.s_addr;
-    return true;
-}
-
 namespace {
 
 // One name lookup, shared between the caller and the thread that asks the
@@ -292,24 +323,35 @@ struct PendingLookup {
     std::condition_variable finished;
     bool done = false;
     bool found = false;
-    uint32_t address = 0;
+    IPAddress address;
     int error = 0;
 };
 
 void Resolve(const std::string& host, PendingLookup* pending) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     const int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
     std::lock_guard<std::mutex> guard(pending->lock);
-    if (r == 0 && result) {
-        pending->found = true;
-        pending->address = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    } else {
-        pending->error = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
+    // The first IPv4 address, else the first IPv6 one: a name that has both
+    // stays where it led before IPv6 was served (a connection over a broken
+    // IPv6 route would fail where IPv4 works), and an IPv6-only name works.
+    for (const addrinfo* a = r == 0 ? result : nullptr; a; a = a->ai_next) {
+        sockaddr_storage address;
+        SocketAddress candidate;
+        if (a->ai_addrlen > sizeof address) continue;
+        std::memcpy(&address, a->ai_addr, a->ai_addrlen);
+        if (!FromSockaddr(address, &candidate)) continue;
+        if (!pending->found || candidate.address.IsV4()) {
+            pending->address = candidate.address;
+            pending->found = true;
+        }
+        if (candidate.address.IsV4()) break;
     }
+    if (!pending->found)
+        pending->error = r == EAI_AGAIN ? WSATRY_AGAIN : r == EAI_FAIL ? WSANO_RECOVERY : WSAHOST_NOT_FOUND;
     if (result) ::freeaddrinfo(result);
     pending->done = true;
     pending->finished.notify_all();
@@ -317,9 +359,9 @@ void Resolve(const std::string& host, PendingLookup* pending) {
 
 }  // namespace
 
-bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs) {
+bool LookupHost(const char* host, IPAddress* address, unsigned long timeoutMs) {
     if (!host) return false;
-    if (ParseDotted(host, address)) return true;
+    if (IPAddress::Parse(host, address)) return true;
     auto pending = std::make_shared<PendingLookup>();
     std::thread([name = std::string(host), pending] { Resolve(name, pending.get()); }).detach();
     std::unique_lock<std::mutex> guard(pending->lock);
@@ -335,10 +377,12 @@ bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs) {
     return true;
 }
 
-bool ReverseLookup(uint32_t address, std::string* name) {
-    sockaddr_in sin = ToSockaddr(SocketAddress{address, 0});
+bool ReverseLookup(const IPAddress& address, std::string* name) {
+    // An IPv4 address is asked for as one, which the name service knows it as.
+    sockaddr_storage at;
+    const socklen_t len = ToSockaddr(SocketAddress{address, 0}, address.IsV4() ? AF_INET : AF_INET6, &at);
     char host[NI_MAXHOST];
-    if (::getnameinfo(reinterpret_cast<sockaddr*>(&sin), sizeof sin, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    if (::getnameinfo(reinterpret_cast<sockaddr*>(&at), len, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
         return false;
     *name = host;
     return true;

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/IPAddress.h"
+
 namespace platform {
 class File;
 }
@@ -62,10 +64,9 @@ enum SocketError : int {
 
 constexpr int kInvalidSocket = -1;
 
-// An IPv4 address and port. address is in network byte order (as the
-// address appears on the wire), port in host order.
+// An address of either family and a port (in host order).
 struct SocketAddress {
-    uint32_t address = 0;
+    IPAddress address;
     uint16_t port = 0;
 };
 
@@ -77,12 +78,18 @@ void SetLastError(int error);
 std::string ErrorText(int error);
 
 // Each returns -1 (and sets the thread's last error) on failure.
-int Create(int type);                       // 1 stream, 2 datagram; IPv4
+// A socket of type 1 (stream) or 2 (datagram), IPv6 when v6 (which then
+// takes IPv4 too, unless SetV6Only turns that off), else IPv4.
+int Create(int type, bool v6 = false);
 int Close(int s);
-int Bind(int s, uint16_t port);             // all local addresses
+// Binds to the address and port; an IPv6 socket bound to "::" takes every
+// address of both families, an IPv4 one bound to it (or 0.0.0.0) every
+// IPv4 address.
+int Bind(int s, const SocketAddress& at);
+int SetV6Only(int s, int on);
 int Listen(int s, int backlog);
 // The next connection, with a non-blocking descriptor; its peer's address
-// into peer when given (and IPv4).
+// into peer when given (port 0 for a peer of neither family).
 int Accept(int s, SocketAddress* peer = nullptr);
 int Shutdown(int s, int how);               // 0 receive, 1 send, 2 both
 int SetReuseAddress(int s, int on);
@@ -122,14 +129,14 @@ int Wait(int s, bool forWrite, unsigned long timeoutMs);
 // file-to-socket path has no such flag. Call once at start-up.
 void IgnoreBrokenPipe();
 
-// Name service, reentrant. LookupHost accepts a dotted address or a name.
-bool ParseDotted(const char* text, uint32_t* address);
-// Whether an address (network order) is one of the loopback's, 127.0.0.0/8.
-bool IsLoopback(uint32_t address);
+// Name service, reentrant. LookupHost accepts an address of either family
+// or a name, of which it takes the first IPv4 address, or the first IPv6
+// address of a name that has none.
 // A lookup that the name service does not answer within timeoutMs fails
 // with WSATRY_AGAIN (the query itself finishes in the background).
-bool LookupHost(const char* host, uint32_t* address, unsigned long timeoutMs = 0xffffffffUL);
-bool ReverseLookup(uint32_t address, std::string* name);
+bool LookupHost(const char* host, IPAddress* address, unsigned long timeoutMs = 0xffffffffUL);
+bool ReverseLookup(const IPAddress& address, std::string* name);
+// An IPv4 address (network order) in dotted decimal.
 std::string Dotted(uint32_t address);
 
 }  // namespace platform::net

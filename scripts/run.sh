@@ -69,6 +69,7 @@ value() {
 port=$(value Network Port)
 port=$((${port:-80}))
 site=$(value Server SiteAddress)
+bind=$(value Network BindAddress)
 
 # The server runs as a child, so that this script can explain a port it
 # could not bind; the signals a user sends the script go on to it. A child
@@ -111,7 +112,16 @@ while :; do
   wait "$pid" || status=$?
   [[ $signalled -eq 1 ]] || break
 done
-if [[ $status -eq 1 ]]; then
+if [[ $status -eq 1 && -n $bind ]]; then
+  cat >&2 <<MESSAGE
+The server could not listen on port $port of $bind: another program may use
+the port, or the setup's BindAddress names no address of this machine (or a
+name that cannot be looked up). Give the setup "$setup" another port, or
+clear BindAddress to listen on every address, then run this script again:
+  $bin/tools/varevavo-reg add '$key\\Network' /v Port /t REG_DWORD /d 8081 /f
+  $bin/tools/varevavo-reg add '$key\\Network' /v BindAddress /d '' /f
+MESSAGE
+elif [[ $status -eq 1 ]]; then
   cat >&2 <<MESSAGE
 The server could not listen on port $port (another program may use it, or a
 port below 1024 needs root). Give the setup "$setup" another port, then run

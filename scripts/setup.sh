@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a purpose needs. Purposes: build (always),
 # test, desktop, package (build and check the Debian packages), fuzz, bench,
-# browser (the headless browser of scripts/first-minutes.sh --browser).
+# browser (the headless browser of scripts/first-minutes.sh --browser),
+# dualstack (the clients of scripts/dual-stack.sh).
 # As root the missing packages are installed with apt-get; otherwise the
 # script names them and stops.
 set -euo pipefail
@@ -14,6 +15,7 @@ declare -A packages=(
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="nginx-light lighttpd h2o apache2-utils linux-perf valgrind"
   [browser]="chromium"
+  [dualstack]="curl python3 python3-requests"
 )
 
 wanted="${packages[build]}"

@@ -40,6 +40,7 @@ void HTTPServer::StartServer() {
     ReplaceConfiguration(LoadLiveSetup(setupName_));
     const auto config = Snapshot();
     startedPort_ = config->Port;
+    startedBindAddress_ = config->BindAddress;
     {
         // Every folder a PUT may write into.
         std::vector<std::string> published{config->DocRoot};
@@ -85,7 +86,8 @@ bool HTTPServer::NeedsRestart(const HTTPConfiguration& edited) {
     // hold to the same number changes nothing.
     const int threads = static_cast<int>(std::clamp<uint32_t>(edited.NumThreads, ListenThread::kMinThreads,
                                                               ListenThread::kMaxThreads));
-    return edited.Port != startedPort_ || threads != Listener.ThreadCount();
+    return edited.Port != startedPort_ || edited.BindAddress != startedBindAddress_ ||
+           threads != Listener.ThreadCount();
 }
 
 void HTTPServer::ReloadConfiguration() {
@@ -113,7 +115,9 @@ int HTTPServer::ResolveDynamicIP() {
         // replaced, takes the address.
         std::lock_guard<std::mutex> guard(recordLock_);
         HTTPConfiguration updated = *Snapshot();
-        updated.SiteAddress = platform::net::Dotted(local.address);
+        // An IPv6 address in brackets, as a URL and a Host header name it.
+        const std::string address = local.address.Text();
+        updated.SiteAddress = local.address.IsV4() ? address : "[" + address + "]";
         updated.SaveConfiguration(setupName_);
         ReplaceConfiguration(std::move(updated));
         return 1;

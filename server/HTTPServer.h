@@ -64,9 +64,10 @@ public:
     void StartServer();
     // Shows the property sheet on a fresh copy of the setup (one sheet at a
     // time); when it is accepted, tells the user that some changes wait for a
-    // restart when the port or the number of connections now differs from
-    // what the listener runs with, saves the copy, reloads the live record,
-    // reopens the logs and applies the priority. Nothing happens on Cancel.
+    // restart when the port, the bind address or the number of connections
+    // now differs from what the listener runs with, saves the copy, reloads
+    // the live record, reopens the logs and applies the priority. Nothing
+    // happens on Cancel.
     void EditProperties();
     // Reloads the live record from the store, reopens the logs and applies
     // the priority: what an accepted property sheet does after saving (the
@@ -143,8 +144,8 @@ private:
     std::array<EventLog*, 4> Logs() { return {&AccessLog, &ErrorLog, &ReferrerLog, &TraceLog}; }
     // Opens the logs and applies the priority of the live record.
     void ApplyRecord();
-    // True when the edited setup names another port or number of slots
-    // than the listener took at start: those wait for a restart.
+    // True when the edited setup names another port, bind address or number
+    // of slots than the listener took at start: those wait for a restart.
     bool NeedsRestart(const HTTPConfiguration& edited);
 
     const std::string setupName_;
@@ -162,6 +163,7 @@ private:
     std::atomic<ShellLink*> shell_{nullptr};
     std::atomic<bool> sheetOpen_{false};
     int startedPort_ = 0;  // the port the listener was started on; front end's thread only
+    std::string startedBindAddress_;  // the BindAddress it was started with; front end's thread only
     std::atomic<bool> shutDown_{false};
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).

@@ -18,6 +18,8 @@ NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
     threadsRow->addWidget(new QLabel("(minimum 8; maximum 512)"));
     threadsRow->addStretch();
     top->addRow(LabelFor("Number of Simultaneous Connections:", threads), threadsRow);
+    QLineEdit* bind = AddRow(top, "Bind Address", TextField(18, &config->BindAddress));
+    bind->setPlaceholderText("every address, IPv4 and IPv6");
 
     auto* timeouts = new QGroupBox("Network Timeouts (in milliseconds)");
     auto* form = new QFormLayout(timeouts);
@@ -38,5 +40,7 @@ NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
                            "more than its socket; each holds one of these slots until it ends, and one "
                            "that has waited five seconds gives its slot up to a newcomer. A CGI Script "
                            "time-out of 0 means no limit."));
+    layout->addWidget(Note("The port listens on the Bind Address: one IPv4 or IPv6 address, or a host "
+                           "name looked up at start; left empty, on every address of both families."));
     layout->addStretch();
 }

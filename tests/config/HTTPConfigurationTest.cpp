@@ -73,6 +73,7 @@ HTTPConfiguration Unusual() {
     c.ErrorLogFileName = "D:\\LOGS\\E.LOG";
     c.ReferrerLogFileName = "D:\\LOGS\\R.LOG";
     c.TraceLogFileName = "D:\\LOGS\\T.LOG";
+    c.BindAddress = "::1";
     c.Alias.emplace_back("/docs", "D:\\DOCS");
     c.Redir.emplace_back("/old", "http://example.org/new/");
     c.CgiBin.emplace_back("/scripts", "D:\\SCRIPTS");
@@ -148,6 +149,7 @@ void ExpectSameSettings(const HTTPConfiguration& a, const HTTPConfiguration& b) 
     EXPECT_EQ(a.ErrorLogFileName, b.ErrorLogFileName);
     EXPECT_EQ(a.ReferrerLogFileName, b.ReferrerLogFileName);
     EXPECT_EQ(a.TraceLogFileName, b.TraceLogFileName);
+    EXPECT_EQ(a.BindAddress, b.BindAddress);
     EXPECT_EQ(Pairs(a.Alias), Pairs(b.Alias));
     EXPECT_EQ(Pairs(a.Redir), Pairs(b.Redir));
     EXPECT_EQ(Pairs(a.CgiBin), Pairs(b.CgiBin));
@@ -237,7 +239,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 6}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 7}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);

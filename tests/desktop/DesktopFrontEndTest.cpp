@@ -320,8 +320,8 @@ TEST(DesktopFrontEnd, PropertiesAcceptedSaveShowTheMessageOnceAndTakeEffect) {
     EXPECT_EQ(testing_support::TestHome::ReadFile(accessLog), logged) << "the access log is off at once";
 }
 
-// The notice speaks of what the listener took at start: only another port
-// or another number of slots waits for a restart.
+// The notice speaks of what the listener took at start: only another port,
+// bind address or number of slots waits for a restart.
 TEST(DesktopFrontEnd, PropertiesSayRestartOnlyWhenThePortOrTheConnectionsChange) {
     FrontEnd f;
     const std::string running = std::to_string(f.site.Port());
@@ -341,6 +341,8 @@ TEST(DesktopFrontEnd, PropertiesSayRestartOnlyWhenThePortOrTheConnectionsChange)
          [&](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 10)->setText(QString::fromStdString(other)); }, 1},
         {"the running port again",
          [&](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 10)->setText(QString::fromStdString(running)); }, 1},
+        {"another bind address", [](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 18)->setText("::1"); }, 2},
+        {"every address again", [](PropertySheet& sheet) { PageControl<QLineEdit>(sheet, 0, 18)->setText(""); }, 2},
     };
     for (const auto& round : rounds) {
         SCOPED_TRACE(round.name);

@@ -126,6 +126,7 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.MaxBodySize = 1000;
     c.BounceSite = "bounce.test";
     c.BouncePort = 8888;
+    c.BindAddress = "127.0.0.1";
 }
 
 // Every control of the non-list pages: id, kind and label, the value it
@@ -208,6 +209,8 @@ const std::vector<ControlCase>& ControlCases() {
         {"BounceSite", kAdvanced, 101, Kind::Edit, "IP Address", "bounce.test", "other.test",
          [](C c) { return c.BounceSite == "other.test"; }},
         {"BouncePort", kAdvanced, 102, Kind::Edit, "Port", "8888", "8080", [](C c) { return c.BouncePort == 8080; }},
+        {"BindAddress", kNetwork, 18, Kind::Edit, "Bind Address", "127.0.0.1", "::1",
+         [](C c) { return c.BindAddress == "::1"; }},
     };
     return cases;
 }

@@ -239,7 +239,7 @@ TEST(SocketLifecycle, ConnectAndAddresses) {
     SocketAddress local, peer;
     EXPECT_EQ(accepted->GetName(&local), 0);
     EXPECT_EQ(accepted->GetPeer(&peer), 0);
-    EXPECT_EQ(platform::net::Dotted(peer.address), "127.0.0.1");
+    EXPECT_EQ(peer.address.Text(), "127.0.0.1");
     EXPECT_EQ(local.port, name.port);
     Socket refused(0, 1);
     EXPECT_EQ(refused.Connect("127.0.0.1", 1), -1);

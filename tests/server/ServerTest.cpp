@@ -642,21 +642,30 @@ TEST(Lifecycle, ReloadWhileServingSeesWholeRecords) {
 namespace {
 
 TEST(DynamicAddress, LearnedFromTheBounceSiteAndSaved) {
-    Socket bounce(0, 1);
-    ASSERT_EQ(bounce.Listen(5), 0);
-    SocketAddress name;
-    bounce.GetName(&name);
-    TestServer t([&](HTTPConfiguration& c) {
-        c.ResolveLocal = 1;
-        c.BounceSite = "127.0.0.1";
-        c.BouncePort = name.port;
-        c.SiteAddress = "placeholder";
-    });
-    WaitUntil([&] { return t.Server().Snapshot()->SiteAddress != "placeholder"; });
-    EXPECT_EQ(t.Server().Snapshot()->SiteAddress, "127.0.0.1");
-    HTTPConfiguration stored;
-    stored.LoadConfiguration("Primary");
-    EXPECT_EQ(stored.SiteAddress, "127.0.0.1") << "the address persists";
+    // Over either family; an IPv6 address in brackets, as a URL has it.
+    const std::pair<std::string, std::string> families[] = {{"127.0.0.1", "127.0.0.1"}, {"::1", "[::1]"}};
+    for (const auto& [site, learned] : families) {
+        if (site == "::1" && !testing_support::HasIPv6Loopback()) continue;  // IPv6 is off here
+        Socket bounce(0, 1, site);
+        ASSERT_EQ(bounce.Listen(5), 0);
+        SocketAddress name;
+        bounce.GetName(&name);
+        TestServer t([&](HTTPConfiguration& c) {
+            c.ResolveLocal = 1;
+            c.BounceSite = site;
+            c.BouncePort = name.port;
+            c.SiteAddress = "placeholder";
+        });
+        WaitUntil([&] { return t.Server().Snapshot()->SiteAddress != "placeholder"; });
+        EXPECT_EQ(t.Server().Snapshot()->SiteAddress, learned);
+        HTTPConfiguration stored;
+        stored.LoadConfiguration("Primary");
+        EXPECT_EQ(stored.SiteAddress, learned) << "the address persists";
+        t.WriteSite("HTDOCS/dir/index.html", "x");
+        EXPECT_EQ(testing_support::HeaderOf(Get(t, "/dir"), "Location"),
+                  "http://" + learned + ":" + std::to_string(t.Port()) + "/dir/")
+            << "a redirect without Host names the site so";
+    }
 }
 
 TEST(DynamicAddress, AnUnreachableBounceSiteIsReportedOnceAndTheServerRuns) {

@@ -26,6 +26,33 @@ RawClient::RawClient(int port, int receiveBuffer) {
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) Close();
 }
 
+RawClient::RawClient(const std::string& address, int port) {
+    sockaddr_in6 sin6{};
+    sockaddr_in sin{};
+    const bool v6 = ::inet_pton(AF_INET6, address.c_str(), &sin6.sin6_addr) == 1;
+    if (!v6 && ::inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1) return;
+    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_port = htons(static_cast<uint16_t>(port));
+    sin.sin_family = AF_INET;
+    sin.sin_port = sin6.sin6_port;
+    const int r = v6 ? ::connect(fd_, reinterpret_cast<sockaddr*>(&sin6), sizeof sin6)
+                     : ::connect(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+    if (r != 0) Close();
+}
+
+bool HasIPv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&sin6), sizeof sin6) == 0;
+    ::close(fd);
+    return bound;
+}
+
 RawClient::~RawClient() { Close(); }
 
 void RawClient::Close() {

@@ -18,6 +18,8 @@ public:
     // receiveBuffer (bytes) above 0 shrinks the client's receive window, so
     // that a client that reads slowly soon holds the server's sends back.
     explicit RawClient(int port, int receiveBuffer = 0);
+    // Connects to address (a literal of either family, "::1") and port.
+    RawClient(const std::string& address, int port);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
@@ -47,6 +49,10 @@ private:
     int fd_ = -1;
     std::string pending_;
 };
+
+// Whether this machine's loopback has ::1 (IPv6 may be off in the kernel:
+// a test that needs it then skips).
+bool HasIPv6Loopback();
 
 // A listening server-side socket on an ephemeral loopback port and the
 // accepted end of one connection from a RawClient.

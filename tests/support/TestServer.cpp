@@ -57,6 +57,12 @@ std::string TestServer::Exchange(const std::string& request, int timeoutMs) {
     return client.ReadAll(timeoutMs);
 }
 
+std::string TestServer::ExchangeAt(const std::string& address, const std::string& request, int timeoutMs) {
+    RawClient client(address, port_);
+    client.Send(request);
+    return client.ReadAll(timeoutMs);
+}
+
 std::string TestServer::Log(const std::string& name) const { return TestHome::ReadFile(Site("LOGS/" + name)); }
 
 std::string RotateAndReload(ChildProcess& program, const TestHome& home, const std::string& setup, int port) {

@@ -37,6 +37,8 @@ public:
     // Sends raw bytes on a new connection and returns everything the server
     // sent until it closed the connection.
     std::string Exchange(const std::string& request, int timeoutMs = 5000);
+    // As Exchange, from a client that connects to address ("::1").
+    std::string ExchangeAt(const std::string& address, const std::string& request, int timeoutMs = 5000);
     // A new connection.
     std::unique_ptr<RawClient> Connect() { return std::make_unique<RawClient>(port_); }
     // The contents of a log file of C:\HTTPD\LOGS ("ACCESS.LOG" ...).
