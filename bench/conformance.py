@@ -29,7 +29,7 @@ def read_answers(sock, quiet=1.0):
     while True:
         try:
             chunk = sock.recv(65536)
-        except (socket.timeout, ConnectionResetError):
+        except (socket.timeout, ConnectionResetError, BrokenPipeError):
             return data, False
         if not chunk:
             return data, True
@@ -84,6 +84,8 @@ def cases(doc, script):
         ("absolute form without Host", "GET http://localhost%s HTTP/1.1\r\n%s\r\n" % (doc, close), "200"),
         ("HTTP/1.2", "GET %s HTTP/1.2\r\n%s%s\r\n" % (doc, h, close), "200"),
         ("white space before the colon", "GET %s HTTP/1.1\r\nHost : localhost\r\n%s\r\n" % (doc, close), "400"),
+        ("folded header line", "GET %s HTTP/1.1\r\n%sAccept: a\r\n b\r\n%s\r\n" % (doc, h, close), "400"),
+        ("header line without a colon", "GET %s HTTP/1.1\r\n%sAccept\r\n%s\r\n" % (doc, h, close), "400"),
         ("Content-Length not a number", post + "Content-Length: abc\r\n\r\nabc", "400"),
         ("Content-Length negative", post + "Content-Length: -1\r\n\r\n", "400"),
         ("Content-Length with a sign", post + "Content-Length: +2\r\n\r\nab", "400"),

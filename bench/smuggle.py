@@ -20,6 +20,8 @@ import collections
 import socket
 import sys
 
+from conformance import read_answers
+
 # Transfer-Encoding headers as scanners disguise them (name and value).
 DISGUISES = [
     "Transfer-Encoding: chunked",
@@ -96,19 +98,12 @@ def attempts(path):
 
 def exchange(port, data, quiet=0.7):
     sock = socket.create_connection(("127.0.0.1", port), timeout=5)
-    sock.settimeout(quiet)
     try:
         sock.sendall(data.encode("latin-1"))
-        got = b""
-        while True:
-            chunk = sock.recv(65536)
-            if not chunk:
-                break
-            got += chunk
-    except (socket.timeout, ConnectionResetError, BrokenPipeError):
+    except (ConnectionResetError, BrokenPipeError):
         pass
-    finally:
-        sock.close()
+    got, _ = read_answers(sock, quiet)
+    sock.close()
     return got
 
 

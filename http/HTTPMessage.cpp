@@ -19,6 +19,7 @@ void HTTPMessage::Reset() {
     AdminEmail.clear();
     HostLines = 0;
     Expect.clear();
+    MalformedLines = 0;
     Entity.Discard();
 }
 
@@ -69,10 +70,11 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
         if (lines == kMostHeaderLines) return HeadFault::ManyLines;
         // The line end is gone: a CR left is one that ends no line.
         if (std::memchr(text.data(), '\0', n) || std::memchr(text.data(), '\r', n)) return HeadFault::ControlByte;
+        const size_t colon = text.find(':');
+        if (colon == std::string_view::npos || !IsToken(text.substr(0, colon))) ++MalformedLines;
         std::string_view value;
         const int index = ParseHeaderLine(text, &value);
         if (index < 0) {
-            const size_t colon = text.find(':');
             if (colon != std::string_view::npos && EqualNoCase(text.substr(0, colon), "Expect")) {
                 if (!Expect.empty()) Expect += ", ";
                 Expect += TrimBlanks(text.substr(colon + 1));

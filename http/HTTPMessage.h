@@ -42,6 +42,11 @@ public:
     // it joined by ", "), a name the table does not know.
     int HostLines = 0;
     std::string Expect;
+    // Header lines that are not "name: value" with a token for a name: no
+    // colon, blanks before it, or a line folded onto the one before. Such a
+    // line is dropped here, while another reader (a proxy in front) may
+    // take it for a header, Transfer-Encoding among them.
+    int MalformedLines = 0;
 
     HTTPMessage(const HTTPMessage&) = delete;
     HTTPMessage& operator=(const HTTPMessage&) = delete;

@@ -285,8 +285,10 @@ HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended, bool http11
         // with no length besides, which a proxy might take instead.
         chunked_ = speaks11 && !bodyDeclared_ && !codings.empty() && ReadCodings(codings, &CodingStatus);
         // A head not read whole leaves the end of the request unknown too.
+        // A line no reader can agree on may be a coding to another one.
         BadFraming = Fault != HeadFault::None || (!codings.empty() && !chunked_) ||
-                     (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
+                     (bodyDeclared_ && !ParseContentLength(length, &BodyLength)) ||
+                     (speaks11 && MalformedLines > 0);
         if (absolute) {
             // The host of an absolute URL stands for the Host header.
             Header[Hdr::Host].assign(absoluteHost);

@@ -218,6 +218,11 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
         c.LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
         return 0;
     }
+    if (request->Protocol == HTTP11 && request->MalformedLines > 0) {
+        response->SetStatus(400);
+        c.LogError("Header line not of the form \"name: value\"", request);
+        return 0;
+    }
     if (request->CodingStatus == 501) {
         response->SetStatus(501, "Transfer coding not implemented");
         c.LogError("Request body in a transfer coding not decoded: " + request->Header[Hdr::TransferEncoding],

@@ -47,7 +47,7 @@ private:
 bool SameHead(const HTTPRequest& a, const HTTPRequest& b) {
     const auto fields = [](const HTTPRequest& r) {
         return std::tie(r.RequestLine, r.URL, r.Query, r.Method, r.Protocol, r.Fault, r.BadFraming, r.BodyLength,
-                        r.HostLines, r.Expect, r.CodingStatus);
+                        r.HostLines, r.Expect, r.CodingStatus, r.MalformedLines);
     };
     return fields(a) == fields(b) && a.Chunked() == b.Chunked() && std::equal(a.Header, a.Header + Hdr::Count, b.Header);
 }

@@ -126,6 +126,23 @@ TEST(HTTP11, HostIsRequiredOnceAndTheAbsoluteFormNamesIt) {
         << "HTTP/1.0 needs no Host";
 }
 
+// A header line that is not "name: value" may be a Transfer-Encoding to a
+// proxy in front, which would then read the body otherwise: 400, and the
+// connection ends. HTTP/1.0 requests keep dropping such lines.
+TEST(HTTP11, HeaderLinesThatCannotBeReadAreRefused) {
+    Site s;
+    const char* const lines[] = {"Transfer-Encoding : chunked", " Transfer-Encoding: chunked",
+                                 "Transfer-Encoding:\r\n chunked", "Transfer-Encoding", "\tchunked"};
+    for (const char* line : lines) {
+        const std::string head = "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + line + "\r\nContent-Length: 4\r\n\r\n";
+        const std::string got = s.Exchange(head + "2c\r\nGET /k.txt HTTP/1.1\r\n" + kHost + "\r\n");
+        EXPECT_EQ(StatusOf(got), "HTTP/1.1 400 Bad or corrupted request") << line;
+        EXPECT_EQ(Occurrences(got, "HTTP/1.1 "), 1u) << line;
+    }
+    EXPECT_EQ(StatusOf(s.Exchange("GET /k.txt HTTP/1.0\r\nTransfer-Encoding : chunked\r\n\r\n")),
+              "HTTP/1.0 200 Document Follows");
+}
+
 // A body that will be used is asked for with "100 Continue"; one that will
 // not is answered at once, without waiting for it, and the connection ends.
 TEST(HTTP11, ExpectContinueBothWays) {
