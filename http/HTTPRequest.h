@@ -5,7 +5,7 @@
 // and the gateways fill in or read.
 // Parsing is narrow: the method must be one of seven upper-case words exactly,
 // the URL is split at its first question mark, and the version word is only
-// tested for presence.
+// tested for presence, unless HTTP/1.1 is answered as such (ParseHead).
 
 #include <cstdint>
 #include <string>
