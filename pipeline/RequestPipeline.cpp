@@ -152,10 +152,6 @@ int AnswerDirectory(RequestContext& c) {
     return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // An HTTP/1.1 connection persists unless a side says otherwise: a
 // "Connection: close" from either (tokens compared without case), an
 // overloaded server, keep-alive turned off, an answer without a length (its
@@ -231,7 +227,8 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
     }
     // A body in a transfer coding this server does not decode, and no
     // length: the client may send it again with one.
-    if (request->CodingStatus == 0 && request->BadFraming && !request->BodyDeclared() && !request->Header[Hdr::TransferEncoding].empty()) {
+    if (request->CodingStatus == 0 && request->BadFraming && !request->BodyDeclared() &&
+        !request->Header[Hdr::TransferEncoding].empty()) {
         response->SetStatus(411, "Length Required");
         c.LogError("Request body without a length (Transfer-Encoding)", request);
         return 0;

@@ -120,7 +120,8 @@ TEST(HTTP11, HostIsRequiredOnceAndTheAbsoluteFormNamesIt) {
     EXPECT_EQ(StatusOf(absolute), "HTTP/1.1 200 Document Follows");
     EXPECT_EQ(BodyOf(absolute), "known");
     std::filesystem::create_directories(s.t.Site("HTDOCS/dir"));
-    const std::string moved = s.Exchange("GET HTTP://elsewhere:81/dir HTTP/1.1\r\n" + kHost + "Connection: close\r\n\r\n");
+    const std::string moved =
+        s.Exchange("GET HTTP://elsewhere:81/dir HTTP/1.1\r\n" + kHost + "Connection: close\r\n\r\n");
     EXPECT_EQ(HeaderOf(moved, "Location"), "http://elsewhere:81/dir/") << "its host stands for Host";
     EXPECT_EQ(StatusOf(s.Exchange("GET /k.txt HTTP/1.0\r\n\r\n")), "HTTP/1.0 200 Document Follows")
         << "HTTP/1.0 needs no Host";
@@ -195,8 +196,9 @@ TEST(HTTP11, ExpectContinueBothWays) {
 TEST(HTTP11, ChunkedBodies) {
     Site s;
     const std::string chunked = "Transfer-Encoding: chunked\r\n\r\n";
+    const std::string post = "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost;
     auto client = s.t.Connect();
-    client->Send("POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + chunked +
+    client->Send(post + chunked +
                  "5;name=\"value\"\r\nhello\r\n1\r\n \r\nA\r\nworld12345\r\n0\r\nChecksum: x\r\n\r\n" +
                  "PUT /c.txt HTTP/1.1\r\n" + kHost + kMaster + "Transfer-Encoding: Chunked\r\n\r\n" +
                  "3\r\nput\r\n0\r\n\r\n");
@@ -209,21 +211,15 @@ TEST(HTTP11, ChunkedBodies) {
         std::string bytes;
         const char* status;
     } bad[] = {
-        {"a size that is no number", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + chunked + "x\r\nhello\r\n0\r\n\r\n",
-         "400"},
-        {"no line end after the data", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + chunked + "2\r\nhello\r\n0\r\n\r\n",
-         "400"},
+        {"a size that is no number", post + chunked + "x\r\nhello\r\n0\r\n\r\n", "400"},
+        {"no line end after the data", post + chunked + "2\r\nhello\r\n0\r\n\r\n", "400"},
         {"a size over 63 bits", "PUT /d.txt HTTP/1.1\r\n" + kHost + kMaster + chunked + "8000000000000000\r\nx\r\n",
          "400"},
         {"a bare line feed", "PUT /d.txt HTTP/1.1\r\n" + kHost + kMaster + chunked + "1\nx\r\n0\r\n\r\n", "400"},
-        {"over the limit", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + chunked + "64\r\n" + std::string(100, 'a') +
-                               "\r\n1\r\nb\r\n0\r\n\r\n", "413"},
-        {"another coding", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + "Transfer-Encoding: gzip, chunked\r\n\r\n",
-         "501"},
-        {"chunked twice", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + "Transfer-Encoding: chunked\r\n" + chunked +
-                              "0\r\n\r\n", "400"},
-        {"and a length", "POST /CGI-BIN/echo.cgi HTTP/1.1\r\n" + kHost + "Content-Length: 5\r\n" + chunked +
-                             "0\r\n\r\n", "400"},
+        {"over the limit", post + chunked + "64\r\n" + std::string(100, 'a') + "\r\n1\r\nb\r\n0\r\n\r\n", "413"},
+        {"another coding", post + "Transfer-Encoding: gzip, chunked\r\n\r\n", "501"},
+        {"chunked twice", post + "Transfer-Encoding: chunked\r\n" + chunked + "0\r\n\r\n", "400"},
+        {"and a length", post + "Content-Length: 5\r\n" + chunked + "0\r\n\r\n", "400"},
     };
     for (const auto& b : bad) {
         const std::string got = s.Exchange(b.bytes + "GET /k.txt HTTP/1.1\r\n" + kHost + "\r\n");
