@@ -126,6 +126,7 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.MaxBodySize = 1000;
     c.BounceSite = "bounce.test";
     c.BouncePort = 8888;
+    c.UseHTTP11 = 1;
 }
 
 // Every control of the non-list pages: id, kind and label, the value it
@@ -208,6 +209,8 @@ const std::vector<ControlCase>& ControlCases() {
         {"BounceSite", kAdvanced, 101, Kind::Edit, "IP Address", "bounce.test", "other.test",
          [](C c) { return c.BounceSite == "other.test"; }},
         {"BouncePort", kAdvanced, 102, Kind::Edit, "Port", "8888", "8080", [](C c) { return c.BouncePort == 8080; }},
+        {"UseHTTP11", kNetwork, 18, Kind::Box, "Answer HTTP/1.1 as HTTP/1.1", "1", "0",
+         [](C c) { return c.UseHTTP11 == 0; }},
     };
     return cases;
 }
