@@ -5,7 +5,10 @@
 # with one read and one write per request, all on one document root over
 # loopback.
 #
-#   bench/run.sh [rounds, default 3] [seconds per measurement, default 4]
+#   bench/run.sh [rounds, default 3] [seconds per measurement, default 4] [rows]
+#
+# rows: only the throughput rows whose label holds this text ("wrk"), and
+# no cost or memory tables.
 #
 # The machine is shared and noisy, so the servers are interleaved round by
 # round (ours, lighttpd, nginx, h2o, floor, ours, ...) and the tables print
@@ -21,6 +24,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds="${1:-3}"
 secs="${2:-4}"
+only="${3:-}"
 ./scripts/setup.sh bench
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
@@ -141,9 +145,20 @@ mem() {  # pid field(Rss|Pss)
   echo $total
 }
 
-# ab's figure for one measurement: requests/s (or MB/s with "mb").
-measure() {  # port path concurrency keepalive(0/1) [mb]
+# ab's figure for one measurement: requests/s (or MB/s with "mb"); with
+# "wrk" or "h2load", that client's requests/s (HTTP/1.1, kept alive without
+# asking, one thread).
+measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load]
   local port=$1 path=$2 c=$3 k=$4 unit=${5:-rps}
+  if [[ $unit == wrk ]]; then
+    wrk -t1 -c "$c" -d "${secs}s" "http://127.0.0.1:$port$path" 2>&1 | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
+    return
+  fi
+  if [[ $unit == h2load ]]; then
+    h2load --h1 -t1 -c "$c" -D "$secs" "http://127.0.0.1:$port$path" 2>&1 |
+      awk '/^finished in/ { gsub(",", ""); for (i = 1; i <= NF; i++) if ($(i + 1) == "req/s") printf "%.0f", $i }'
+    return
+  fi
   local args=(-q -c "$c" -t "$secs" -n 100000000)
   [[ $k == 1 ]] && args+=(-k)
   local out
@@ -173,9 +188,14 @@ rows=(
   "10 MiB keep-alive, 4 conns (MB/s)|/10m.bin|4|1|mb|nginx lighty h2o"
   "CGI script, 8 conns|/cgi-bin/t.cgi|8|0|rps|lighty"
   "SSI page, 8 conns keep-alive|/page.shtml|8|1|rps|lighty"
+  "1 KiB HTTP/1.1, 8 conns (wrk)|/1k.bin|8|1|wrk|nginx lighty h2o floor"
+  "1 KiB HTTP/1.1, 8 conns (h2load)|/1k.bin|8|1|h2load|nginx lighty h2o floor"
 )
 declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [h2o]=$h2o [floor]=$floor)
 declare -A results=()
+if [[ -n $only ]]; then
+  for i in "${!rows[@]}"; do [[ ${rows[$i]%%|*} == *"$only"* ]] || unset "rows[$i]"; done
+fi
 for ((r = 1; r <= rounds; r++)); do
   echo "round $r of $rounds" >&2
   for i in "${!rows[@]}"; do
@@ -200,6 +220,8 @@ for i in "${!rows[@]}"; do
   printf "$fmt" "$label" "$a" "${l:--}" "${n:--}" "${h:--}" "${f:--}" \
     "$(ratio "$a" "$l")" "$(ratio "$a" "$n")" "$(ratio "$a" "$h")" "$(ratio "$a" "$best")" "$(ratio "$a" "$f")"
 done
+
+[[ -n $only ]] && exit 0
 
 # --- what one kept-alive 1 KiB request costs --------------------------------------
 # Context switches of each thread of a process ("tid count" lines), and the

@@ -94,6 +94,8 @@ constexpr Setting kSettings[] = {
     Signed(kExternal, "ProcessSSI", &Config::ProcessSSI, 1),
     Text(kExternal, "PerlCmdLine", &Config::PerlCmdLine, "C:\\PERL5\\NTT\\PERL.EXE"),
     Text(kNetwork, "BindAddress", &Config::BindAddress, ""),
+    // Missing from a setup made before it existed: see ReadSetup.
+    Signed(kNetwork, "UseHTTP11", &Config::UseHTTP11, 1),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -239,6 +241,9 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
         return SaveConfiguration(setup);
     }
     FlushAllLists();
+    // A setup that lacks it was made by an earlier version, which answered
+    // HTTP/1.1 as HTTP/1.0: it goes on doing so until it is turned on.
+    UseHTTP11 = 0;
     for (const Setting& setting : kSettings) {
         RegistryKey& key = keys[setting.section];
         if (setting.signedField) key.GetDWORD(setting.name, &(this->*setting.signedField));

@@ -9,6 +9,7 @@
 // "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
 //   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
 //              BindAddress
+//              UseHTTP11
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
 //              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
 //              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
@@ -58,6 +59,10 @@ public:
     int CGISendPassword;   // pass the decoded password to Windows CGI programs
     int PerlCGI;           // run Perl scripts through PerlCmdLine
     int ProcessSSI;        // expand server-side includes in parsed pages
+    // Answer HTTP/1.1 requests as HTTP/1.1 (persistent by default, Host,
+    // Expect, chunked bodies). A setup saved before the setting existed
+    // lacks it and keeps answering them as HTTP/1.0; a new setup has it on.
+    int UseHTTP11;
     uint32_t AccessLogMask;    // non-zero: the access log is written
     uint32_t ErrorLogMask;     // non-zero: the error log is written
     uint32_t ReferrerLogMask;  // non-zero: the referrer log is written
@@ -119,7 +124,7 @@ public:
     // Fills the record from the named setup, reading it as one consistent
     // state of the store. A setup that does not exist is created with the
     // defaults and saved. Values that are missing or unreadable leave their
-    // fields as they were; lists are emptied first. Trailing backslashes
+    // fields as they were (but a missing UseHTTP11 is 0); lists are emptied first. Trailing backslashes
     // leave DocRoot; trailing slashes leave virtual paths; trailing
     // backslashes, then slashes, leave Alias and CGI targets (Redir targets
     // keep theirs). Realms and access lists are read through one working

@@ -147,6 +147,7 @@ int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length,
     for (uint64_t received = 0; result == 1 && received < length;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(length - received, sizeof buffer));
         const long got = source->ReceiveSome(buffer, want, timeout);
+        if (got == 0 && length == kToEnd) break;
         if (got <= 0) result = 0;
         else if (!out->WriteAll(buffer, static_cast<size_t>(got))) result = -1;
         else received += static_cast<uint64_t>(got);

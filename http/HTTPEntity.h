@@ -90,7 +90,10 @@ public:
     // discarded, so no part of it stays on the disk. nameless: the file is
     // one without a name (SetNamelessTemp), left at its first byte so that
     // whoever is handed the open file reads it from the start.
+    // A length of kToEnd takes everything until the source ends (returns 0):
+    // a body whose source knows its end (ChunkedSource).
     int Read(ByteSource* source, unsigned long timeout, uint64_t length, bool nameless = false);
+    static constexpr uint64_t kToEnd = UINT64_MAX;
 
     // Puts the body into reply after the head already there: a memory body
     // or a small file body as bytes (a file a cache holds is shared, not

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "http/Characters.h"
 #include "http/HeaderLine.h"
+#include "http/LetterCase.h"
 
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
 
@@ -15,6 +17,9 @@ void HTTPMessage::Reset() {
     TimeOut = 0;
     for (std::string& value : Header) value.clear();
     AdminEmail.clear();
+    HostLines = 0;
+    Expect.clear();
+    MalformedLines = 0;
     Entity.Discard();
 }
 
@@ -65,9 +70,18 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
         if (lines == kMostHeaderLines) return HeadFault::ManyLines;
         // The line end is gone: a CR left is one that ends no line.
         if (std::memchr(text.data(), '\0', n) || std::memchr(text.data(), '\r', n)) return HeadFault::ControlByte;
+        const size_t colon = text.find(':');
+        if (colon == std::string_view::npos || !IsToken(text.substr(0, colon))) ++MalformedLines;
         std::string_view value;
         const int index = ParseHeaderLine(text, &value);
-        if (index < 0) continue;
+        if (index < 0) {
+            if (colon != std::string_view::npos && EqualNoCase(text.substr(0, colon), "Expect")) {
+                if (!Expect.empty()) Expect += ", ";
+                Expect += TrimBlanks(text.substr(colon + 1));
+            }
+            continue;
+        }
+        if (index == Hdr::Host) ++HostLines;
         if (index == Hdr::ContentLength || index == Hdr::TransferEncoding) {
             const std::string_view rest = text.substr(text.find(':') + 1);
             value = rest.substr(std::min(rest.find_first_not_of(" \t"), rest.size()));
@@ -75,7 +89,9 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
         // for a length: which of them frames the body is unknown.
-        if (index == Hdr::ContentLength && !slot.empty() && slot != value) {
+        // Codings in several lines are one list, to be read as a whole.
+        if ((index == Hdr::ContentLength && !slot.empty() && slot != value) ||
+            (index == Hdr::TransferEncoding && !slot.empty())) {
             slot += ", ";
             slot += value;
         } else {

@@ -37,6 +37,16 @@ public:
     std::string AdminEmail;           // shown in status documents
     std::string Header[Hdr::Count];   // empty: the header is absent
     HTTPEntity Entity;
+    // What a head said beyond the table's slots: how many Host lines it
+    // held (HTTP/1.1 wants exactly one), and its Expect header (lines of
+    // it joined by ", "), a name the table does not know.
+    int HostLines = 0;
+    std::string Expect;
+    // Header lines that are not "name: value" with a token for a name: no
+    // colon, blanks before it, or a line folded onto the one before. Such a
+    // line is dropped here, while another reader (a proxy in front) may
+    // take it for a header, Transfer-Encoding among them.
+    int MalformedLines = 0;
 
     HTTPMessage(const HTTPMessage&) = delete;
     HTTPMessage& operator=(const HTTPMessage&) = delete;
@@ -58,7 +68,8 @@ public:
     // the bounds above or holds a NUL or a bare CR. A line "Name: value"
     // fills the slot of a known name (compared without case; a repeated
     // header keeps its last value, except a Content-Length that differs
-    // from the one before: both are kept, as "first, second"); other lines
+    // from the one before, and a Transfer-Encoding: both are kept, as
+    // "first, second"); Host lines are counted, Expect kept; other lines
     // are dropped. Only blanks and tabs lead the value of Content-Length and
     // Transfer-Encoding, so that a vertical tab there is no white space but
     // part of the value. *at moves past the lines parsed; *headBytes holds

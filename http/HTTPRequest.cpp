@@ -1,10 +1,13 @@
 #include "http/HTTPRequest.h"
 
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "http/ByteSource.h"
+#include "http/Characters.h"
+#include "http/ChunkedSource.h"
 #include "http/Escapes.h"
 #include "http/LetterCase.h"
 #include "http/PathText.h"
@@ -126,8 +129,10 @@ void HTTPRequest::Reset() {
     Fault = HeadFault::None;
     BodyLength = 0;
     TurnedAway = false;
+    CodingStatus = 0;
     source_ = nullptr;
-    bodyDeclared_ = bodyRead_ = lineCut_ = false;
+    bodyDeclared_ = bodyRead_ = lineCut_ = chunked_ = false;
+    bodyFault_ = BodyFaultKind::None;
 }
 
 bool ParseContentLength(std::string_view text, uint64_t* length) {
@@ -156,9 +161,58 @@ HeadFault RequestLineFault(std::string_view line) {
     return HeadFault::None;
 }
 
+// True for the version word of HTTP/1.1 or a later 1.x.
+bool NamesOneOneOrLater(std::string_view version) {
+    constexpr std::string_view kOne = "HTTP/1.";
+    if (!version.starts_with(kOne) || version.size() == kOne.size()) return false;
+    const std::string_view minor = version.substr(kOne.size());
+    return minor.find_first_not_of("0123456789") == std::string_view::npos &&
+           minor.find_first_not_of('0') != std::string_view::npos;
+}
+
+// Takes the scheme and host off an absolute URL path ("http://host/path"
+// becomes "/path", with host in *host); false, with nothing changed, for a
+// path of any other form.
+bool TakeAbsoluteForm(std::string_view* path, std::string_view* host) {
+    size_t scheme = 0;
+    if (path->size() > 7 && EqualNoCase(path->substr(0, 7), "http://")) scheme = 7;
+    else if (path->size() > 8 && EqualNoCase(path->substr(0, 8), "https://")) scheme = 8;
+    else return false;
+    const std::string_view rest = path->substr(scheme);
+    const size_t slash = std::min(rest.find('/'), rest.size());
+    *host = rest.substr(0, slash);
+    *path = slash < rest.size() ? rest.substr(slash) : std::string_view("/");
+    return true;
+}
+
+// What an HTTP/1.1 request's Transfer-Encoding list asks: true for the
+// chunked coding alone; else *status is 501 for valid codings this server
+// does not decode (any other, or chunked after another), 400 for a list
+// that cannot frame a body (a word that is no token, chunked twice or not
+// last).
+bool ReadCodings(std::string_view list, int* status) {
+    int chunked = 0;
+    bool chunkedLast = false;
+    size_t count = 0;
+    for (size_t start = 0; start <= list.size(); ++count) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view coding = TrimBlanks(list.substr(start, comma - start));
+        if (!IsToken(coding)) {
+            *status = 400;
+            return false;
+        }
+        chunkedLast = EqualNoCase(coding, "chunked");
+        chunked += chunkedLast ? 1 : 0;
+        start = comma + 1;
+    }
+    if (chunked == 1 && chunkedLast && count == 1) return true;
+    *status = chunked == 0 || (chunked == 1 && chunkedLast) ? 501 : 400;
+    return false;
+}
+
 }  // namespace
 
-HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended) {
+HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended, bool http11) {
     static_assert(kHeadRoom >= kLargestHead + kLongestLine + 2, "room for the line that passes the bound");
     Valid = 0;
     HeadParse result;
@@ -195,7 +249,11 @@ HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended) {
 
     std::string_view urlWord = take(&words, ' ');
     URLTooLong = lineCut_ || urlWord.size() >= kWordBuffer;
-    const std::string_view path = take(&urlWord, '?');
+    std::string_view path = take(&urlWord, '?');
+    const std::string_view version = words;
+    const bool speaks11 = http11 && !lineCut_ && Fault == HeadFault::None && NamesOneOneOrLater(version);
+    std::string_view absoluteHost;
+    const bool absolute = speaks11 && TakeAbsoluteForm(&path, &absoluteHost);
     if (!URLTooLong) {
         URL.assign(path);
         unescape_url(URL);
@@ -206,12 +264,12 @@ HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended) {
         if (!urlWord.empty()) Query.assign(urlWord);
     }
 
-    const std::string_view version = words;
     // A line that cannot be read as a request is answered as a full one, so
     // that the refusal has a status line; its headers stay unread.
     if (!version.empty() || lineCut_ || Fault != HeadFault::None) {
-        Protocol = HTTP10;
+        Protocol = speaks11 ? HTTP11 : HTTP10;
         Major = 1;
+        Minor = speaks11 ? 1 : 0;
         bool whole = true;
         if (!lineCut_ && Fault == HeadFault::None) {
             Fault = ParseHeaders(bytes, &at, &headBytes, &whole);
@@ -221,13 +279,24 @@ HeadParse HTTPRequest::ParseHead(std::string_view bytes, bool ended) {
             }
         }
         const std::string& length = Header[Hdr::ContentLength];
+        const std::string& codings = Header[Hdr::TransferEncoding];
         bodyDeclared_ = !length.empty();
+        // Only HTTP/1.1 decodes a body in a transfer coding, and only one
+        // with no length besides, which a proxy might take instead.
+        chunked_ = speaks11 && !bodyDeclared_ && !codings.empty() && ReadCodings(codings, &CodingStatus);
         // A head not read whole leaves the end of the request unknown too.
-        BadFraming = Fault != HeadFault::None || !Header[Hdr::TransferEncoding].empty() ||
-                     (bodyDeclared_ && !ParseContentLength(length, &BodyLength));
+        // A line no reader can agree on may be a coding to another one.
+        BadFraming = Fault != HeadFault::None || (!codings.empty() && !chunked_) ||
+                     (bodyDeclared_ && !ParseContentLength(length, &BodyLength)) ||
+                     (speaks11 && MalformedLines > 0);
+        if (absolute) {
+            // The host of an absolute URL stands for the Host header.
+            Header[Hdr::Host].assign(absoluteHost);
+            HostLines = std::max(HostLines, 1);
+        }
         // A head cut short by the client's end stands, but a body it
         // announced cannot have come.
-        if (!whole && Fault == HeadFault::None && !BadFraming && BodyLength > 0) {
+        if (!whole && Fault == HeadFault::None && !BadFraming && (BodyLength > 0 || chunked_)) {
             result.outcome = HeadParse::Unusable;
             return result;
         }
@@ -254,17 +323,32 @@ bool HTTPRequest::WorthParsing(std::string_view bytes, size_t linesRead) {
            rest.size() >= static_cast<size_t>(kLongestLine) + 2;
 }
 
-int HTTPRequest::ReadBody(bool nameless) {
-    if (!bodyDeclared_ || bodyRead_) return 1;
+int HTTPRequest::ReadBody(bool nameless, uint64_t limit) {
+    if (!BodyDeclared() || bodyRead_) return 1;
     if (BadFraming || !source_) return 0;
-    const int result = Entity.Read(source_, TimeOut, BodyLength, nameless);
-    bodyRead_ = result == 1;
+    ByteSource* source = source_;
     source_ = nullptr;  // one attempt: after a failure the connection is out of step
+    if (ExpectsContinue() && (chunked_ || BodyLength > 0) && !source->Continue()) return 0;
+    if (!chunked_) {
+        const int result = Entity.Read(source, TimeOut, BodyLength, nameless);
+        bodyRead_ = result == 1;
+        return result;
+    }
+    ChunkedSource chunks(*source, limit);
+    const int result = Entity.Read(&chunks, TimeOut, HTTPEntity::kToEnd, nameless);
+    bodyRead_ = result == 1;
+    if (bodyRead_) BodyLength = chunks.Decoded();
+    if (chunks.Failure() == ChunkedSource::Fault::Broken) bodyFault_ = BodyFaultKind::Broken;
+    if (chunks.Failure() == ChunkedSource::Fault::TooLarge) bodyFault_ = BodyFaultKind::TooLarge;
     return result;
 }
 
 bool HTTPRequest::InputLeft() const {
-    return lineCut_ || BadFraming || (bodyDeclared_ && BodyLength > 0 && !bodyRead_);
+    return lineCut_ || BadFraming || (bodyDeclared_ && BodyLength > 0 && !bodyRead_) || (chunked_ && !bodyRead_);
+}
+
+bool HTTPRequest::ExpectsContinue() const {
+    return Protocol == HTTP11 && EqualNoCase(TrimBlanks(Expect), "100-continue");
 }
 
 bool HTTPRequest::NamesHTTP11() const {

@@ -5,7 +5,7 @@
 // and the gateways fill in or read.
 // Parsing is narrow: the method must be one of seven upper-case words exactly,
 // the URL is split at its first question mark, and the version word is only
-// tested for presence.
+// tested for presence, unless HTTP/1.1 is answered as such (ParseHead).
 
 #include <cstdint>
 #include <string>
@@ -110,6 +110,10 @@ public:
     // The server has no room to serve this request now (its scripts are
     // all busy and their wait is full): it is answered as when overloaded.
     bool TurnedAway = false;
+    // An HTTP/1.1 request whose Transfer-Encoding is not the chunked coding
+    // alone: 501 for codings this server does not decode, 400 for a list it
+    // cannot read (0 otherwise). BadFraming is set with it.
+    int CodingStatus = 0;
 
     HTTPRequest();
     ~HTTPRequest() = default;
@@ -139,7 +143,14 @@ public:
     // for an empty URL path or no whole request line; else Parsed, or
     // NeedMore while the head may still grow (never when ended). Valid is
     // set for Parsed and Refused; the body is left in the bytes after used.
-    HeadParse ParseHead(std::string_view bytes, bool ended);
+    //
+    // http11: the server answers HTTP/1.1 as such. A request line that
+    // names HTTP/1.1 or a later 1.x is then read as HTTP11: its URL may be
+    // an absolute "http://host/path" (the path is the URL, the host its
+    // Host), and a Transfer-Encoding of "chunked" alone, without a
+    // Content-Length, announces a chunked body (Chunked) instead of
+    // BadFraming.
+    HeadParse ParseHead(std::string_view bytes, bool ended, bool http11 = false);
     // False when bytes, of which ParseHead last read linesRead bytes as
     // whole lines and asked for more, cannot be judged otherwise yet: no
     // line has ended since, and the unended one is still within bounds.
@@ -157,9 +168,21 @@ public:
     // could not be stored. After a failure nothing of the body is kept.
     // nameless: the file needs no name (only a standard script reads it,
     // through its standard input), so it is made without one.
-    int ReadBody(bool nameless = false);
-    // True when a Content-Length header came (BodyLength holds its value).
-    bool BodyDeclared() const { return bodyDeclared_; }
+    // A chunked body is decoded as it comes, at most limit bytes of data (0:
+    // no limit); once whole, BodyLength is its decoded size. When it breaks
+    // the coding or passes the limit, ReadBody returns 0 and BodyFault says
+    // which. A client that expects "100 Continue" is sent it first.
+    int ReadBody(bool nameless = false, uint64_t limit = 0);
+    // True when a Content-Length header came (BodyLength holds its value),
+    // or the body is chunked.
+    bool BodyDeclared() const { return bodyDeclared_ || chunked_; }
+    // True for a body in the chunked coding, whose length is known once read.
+    bool Chunked() const { return chunked_; }
+    // Why the last ReadBody of a chunked body failed, if the body was to blame.
+    enum class BodyFaultKind : uint8_t { None, Broken, TooLarge };
+    BodyFaultKind BodyFault() const { return bodyFault_; }
+    // An HTTP/1.1 request that asks for "100 Continue" before its body.
+    bool ExpectsContinue() const;
     // True while bytes of this request may still wait unread on its
     // connection: a body not received, or a line, a head or framing too bad
     // to tell where the request ends. The connection cannot carry another request.
@@ -175,6 +198,8 @@ private:
     bool bodyDeclared_ = false;
     bool bodyRead_ = false;
     bool lineCut_ = false;
+    bool chunked_ = false;
+    BodyFaultKind bodyFault_ = BodyFaultKind::None;
 };
 
 // The length a Content-Length value declares: one run of decimal digits,

@@ -1,8 +1,9 @@
 #pragma once
 // The response under construction for one request. Every status but 200 set
 // by code alone replaces the body with a small generated status document
-// naming the status and the administrator. The status line always says
-// HTTP/1.0; HTTP/0.9 requests and raw script output get the body alone.
+// naming the status and the administrator. The status line says HTTP/1.1
+// to a request read as HTTP/1.1 (Minor 1), else HTTP/1.0; HTTP/0.9 requests
+// and raw script output get the body alone.
 
 #include <string>
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "http/Characters.h"
+
 namespace {
 
 inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -51,4 +53,13 @@ bool EqualSecret(std::string_view secret, std::string_view guess) {
         difference |= a ^ b;
     }
     return difference == 0;
+}
+
+bool HasListToken(std::string_view list, std::string_view token) {
+    for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        if (EqualNoCase(TrimBlanks(list.substr(start, comma - start)), token)) return true;
+        start = comma + 1;
+    }
+    return false;
 }

@@ -123,10 +123,15 @@ int MethodGet(RequestContext& c) {
 int MethodHead(RequestContext& c) { return MethodGet(c); }
 
 int MethodPost(RequestContext& c) {
+    HTTPResponse* response = c.response;
     if (IsScriptKind(c.request->ResourceKind))
         RunScript(c);
     else
-        c.response->SetStatus(500, "Bad POST");
+        response->SetStatus(500, "Bad POST");
+    // An HTTP/1.1 answer has a length, as a GET's has, so that the
+    // connection can carry the next request.
+    if (c.request->Protocol == HTTP11 && !response->Raw)
+        response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     return 1;
 }
 

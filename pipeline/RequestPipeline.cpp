@@ -52,9 +52,23 @@ int ReceiveBody(RequestContext& c) {
     }
     // A standard script reads its body through its standard input alone,
     // so that body needs no name; a document written (PUT) is copied by name.
-    switch (request->ReadBody(request->ResourceKind == ResourceCGIBin && request->Method != MethodPUT)) {
+    switch (request->ReadBody(request->ResourceKind == ResourceCGIBin && request->Method != MethodPUT, limit)) {
         case 1: return 1;
-        case 0: request->Valid = 0; return 0;
+        case 0:
+            // A chunked body is refused as soon as it breaks its coding or
+            // passes the limit; the rest of it is never read.
+            if (request->BodyFault() == HTTPRequest::BodyFaultKind::TooLarge) {
+                response->SetStatus(413, "Request Entity Too Large");
+                c.LogError("Chunked request body over " + std::to_string(limit) + " bytes refused", request);
+                return 0;
+            }
+            if (request->BodyFault() == HTTPRequest::BodyFaultKind::Broken) {
+                response->SetStatus(400);
+                c.LogError("Bad chunked request body", request);
+                return 0;
+            }
+            request->Valid = 0;
+            return 0;
         default:
             response->SetStatus(500, "Request body not stored");
             c.LogError("Unable to store the request body", request);
@@ -138,6 +152,27 @@ int AnswerDirectory(RequestContext& c) {
     return 0;
 }
 
+// An HTTP/1.1 connection persists unless a side says otherwise: a
+// "Connection: close" from either (tokens compared without case), an
+// overloaded server, keep-alive turned off, an answer without a length (its
+// end is the connection's), or bytes of the request left unread. Answers
+// of a stage that stopped keep it as well as any other.
+int KeepOneOne(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const bool closing = HasListToken(request->Header[Hdr::Connection], "close") ||
+                         HasListToken(response->Header[Hdr::Connection], "close");
+    response->KeepAlive = c.config.UseKeepAlive && !closing && !c.server.Overloaded && !request->TurnedAway &&
+                          !response->Raw && !response->Header[Hdr::ContentLength].empty() && !request->InputLeft();
+    if (!response->KeepAlive) response->Header[Hdr::Connection] = "close";
+    // A client that asked by name hears it granted, as an HTTP/1.0 one does.
+    else if (HasListToken(request->Header[Hdr::Connection], "keep-alive"))
+        response->Header[Hdr::Connection] = "Keep-Alive";
+    else
+        response->Header[Hdr::Connection].clear();
+    return 1;
+}
+
 }  // namespace
 
 int RequestPipeline::ProcessRequest(RequestContext& c) {
@@ -159,6 +194,7 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
     HTTPResponse* response = c.response;
     const HTTPConfiguration& config = c.config;
     response->Protocol = request->Protocol;
+    response->Minor = request->Protocol == HTTP11 ? 1 : 0;
     response->Header[Hdr::Date] = gm_timestr_822(static_cast<long>(platform::UnixTimeNow()));
     response->Header[Hdr::Server] = ServerSoftware(config);
     if (c.server.Overloaded || request->TurnedAway) {
@@ -178,9 +214,21 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
         c.LogError("Bad request head: " + std::string(HeadFaultText(request->Fault)), request);
         return 0;
     }
+    if (request->Protocol == HTTP11 && request->MalformedLines > 0) {
+        response->SetStatus(400);
+        c.LogError("Header line not of the form \"name: value\"", request);
+        return 0;
+    }
+    if (request->CodingStatus == 501) {
+        response->SetStatus(501, "Transfer coding not implemented");
+        c.LogError("Request body in a transfer coding not decoded: " + request->Header[Hdr::TransferEncoding],
+                   request);
+        return 0;
+    }
     // A body in a transfer coding this server does not decode, and no
     // length: the client may send it again with one.
-    if (request->BadFraming && !request->BodyDeclared() && !request->Header[Hdr::TransferEncoding].empty()) {
+    if (request->CodingStatus == 0 && request->BadFraming && !request->BodyDeclared() &&
+        !request->Header[Hdr::TransferEncoding].empty()) {
         response->SetStatus(411, "Length Required");
         c.LogError("Request body without a length (Transfer-Encoding)", request);
         return 0;
@@ -188,6 +236,18 @@ int RequestPipeline::PreliminaryCheck(RequestContext& c) {
     if (request->BadFraming) {
         response->SetStatus(400);
         c.LogError("Bad request body framing (Content-Length or Transfer-Encoding)", request);
+        return 0;
+    }
+    if (request->Protocol == HTTP11 && request->HostLines != 1) {
+        response->SetStatus(400);
+        c.LogError(request->HostLines == 0 ? "HTTP/1.1 request without a Host header"
+                                           : "HTTP/1.1 request with several Host headers",
+                   request);
+        return 0;
+    }
+    if (request->Protocol == HTTP11 && !request->Expect.empty() && !request->ExpectsContinue()) {
+        response->SetStatus(417, "Expectation Failed");
+        c.LogError("Unknown expectation: " + request->Expect, request);
         return 0;
     }
     if (request->Protocol == HTTP09 && request->Method != MethodGET) {
@@ -356,6 +416,7 @@ int RequestPipeline::PostProcess(RequestContext& c, bool completed) {
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
+    if (request->Protocol == HTTP11) return KeepOneOne(c);
     // Bytes of this request left unread (a body, a body in a transfer
     // coding) would be taken for the next one.
     const bool granted = completed && config.UseKeepAlive &&

@@ -28,7 +28,9 @@ public:
     // Only a completed request has its server-side includes expanded and
     // may be granted "Keep-Alive" (response->KeepAlive, and the header
     // written from it); any response that closes the connection says
-    // "Connection: close" to a client that expected it to stay open.
+    // "Connection: close" to a client that expected it to stay open. A
+    // request read as HTTP/1.1 keeps its connection whatever stage
+    // answered it, unless a rule ends it (then it hears "close").
     static int PostProcess(RequestContext& c, bool completed = true);
     // The last stage: a HEAD answer keeps the headers of the GET it mirrors
     // and loses its body (a script's complete response of its own keeps its

@@ -28,13 +28,22 @@ struct HeldRequest final : ConnectionHost::Parked {
 // first, then what the client still sends.
 class ConnectionBody final : public ByteSource {
 public:
-    explicit ConnectionBody(Connection& connection) : connection_(connection) {}
+    ConnectionBody(Connection& connection, unsigned long sendTimeOut)
+        : connection_(connection), sendTimeOut_(sendTimeOut) {}
     long ReceiveSome(char* buffer, size_t len, unsigned long timeout) override {
         return connection_.ReceiveSome(buffer, len, timeout);
+    }
+    // A client that has begun to send its body needs no go-ahead.
+    bool Continue() override {
+        if (!connection_.Input().Empty()) return true;
+        platform::Reply reply;
+        reply.head = "HTTP/1.1 100 Continue\r\n\r\n";
+        return connection_.Tcp().SendAll(reply, sendTimeOut_);
     }
 
 private:
     Connection& connection_;
+    unsigned long sendTimeOut_;
 };
 
 // Resets a loop's exchange when serving one request ends, whichever way:
@@ -61,12 +70,12 @@ enum class HeadRead { Whole, NeedMore, Unusable };
 // fresh one) and, once it is whole, consumes it and records the
 // connection's addresses. A head that outgrows the usual buffer gets the
 // room it may need.
-HeadRead ReadHead(Connection& connection, HTTPRequest* request) {
+HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11) {
     InputBuffer& input = connection.Input();
     const bool ended = connection.InputEnded();
     // Until a line ends, bytes that arrive cannot change what the head is.
     if (!ended && !HTTPRequest::WorthParsing(input.Bytes(), connection.HeadProgress())) return HeadRead::NeedMore;
-    const HeadParse head = request->ParseHead(input.Bytes(), ended);
+    const HeadParse head = request->ParseHead(input.Bytes(), ended, http11);
     switch (head.outcome) {
         case HeadParse::NeedMore:
             connection.SetHeadProgress(static_cast<uint32_t>(head.used));
@@ -106,6 +115,8 @@ Blocking WhereToServe(RequestContext& c, const InputBuffer& input) {
     // the request keeps them for the pipeline, wherever it is served.
     RequestPipeline::ResolveURL(c);
     const bool script = c.url.mapping && IsScriptKind(c.url.mapping->Kind);
+    // A chunked body's end is known only once it has come.
+    if (request.Chunked()) return Blocking::Yes;
     const bool bodyHere = request.BodyDeclared() ? !request.BadFraming && input.Bytes().size() >= request.BodyLength
                                                  : !request.InputLeft();
     if (script && bodyHere) return Blocking::OnlyOnScript;
@@ -183,7 +194,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
         return step;
     };
     if (!parked) {
-        switch (ReadHead(connection, &request)) {
+        switch (ReadHead(connection, &request, config.UseHTTP11 != 0)) {
             case HeadRead::NeedMore: return Step::Incomplete;
             case HeadRead::Unusable: return Step::Drop;
             case HeadRead::Whole: break;
@@ -228,7 +239,7 @@ ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connect
     if (config.ResolveName && !turnAway && connection.Tcp().GetPeer(&peer) == 0 &&
         platform::net::ReverseLookup(peer.address, &name))
         request.RemoteHost = std::move(name);
-    ConnectionBody body(connection);
+    ConnectionBody body(connection, config.SendTimeOut);
     request.SetBodySource(&body);
     request.TurnedAway = turnAway;
     RequestContext c(server_, config, &request, &response);

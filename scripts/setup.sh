@@ -13,7 +13,7 @@ declare -A packages=(
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
-  [bench]="nginx-light lighttpd h2o apache2-utils linux-perf valgrind"
+  [bench]="nginx-light lighttpd h2o apache2-utils linux-perf valgrind haproxy wrk nghttp2-client python3-requests"
   [browser]="chromium"
   [dualstack]="curl python3 python3-requests"
 )

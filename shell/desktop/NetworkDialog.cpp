@@ -30,6 +30,7 @@ NetworkDialog::NetworkDialog(HTTPConfiguration* config) {
     QLineEdit* keepAlive = AddRow(form, "Keep-Alive", NumberField(13, &config->KeepAlive, "Keep-Alive time-out", 0, kNoLimit));
     AddRow(form, "CGI Script", NumberField(16, &config->CGITimeOut, "CGI Script time-out", 0, kNoLimit));
     EnableWhile(useKeepAlive, {keepAlive});
+    form->addRow(FlagBox(19, "Answer HTTP/1.1 as HTTP/1.1", &config->UseHTTP11));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);

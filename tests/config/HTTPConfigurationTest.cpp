@@ -118,6 +118,7 @@ void ExpectSameNumbers(const HTTPConfiguration& a, const HTTPConfiguration& b) {
     EXPECT_EQ(a.CGISendPassword, b.CGISendPassword);
     EXPECT_EQ(a.PerlCGI, b.PerlCGI);
     EXPECT_EQ(a.ProcessSSI, b.ProcessSSI);
+    EXPECT_EQ(a.UseHTTP11, b.UseHTTP11);
     EXPECT_EQ(a.AccessLogMask, b.AccessLogMask);
     EXPECT_EQ(a.ErrorLogMask, b.ErrorLogMask);
     EXPECT_EQ(a.ReferrerLogMask, b.ReferrerLogMask);
@@ -239,7 +240,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 7}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 8}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
@@ -326,6 +327,22 @@ TEST(HTTPConfigurationPersistence, AMissingValueKeepsTheFieldsEarlierValue) {
     EXPECT_EQ(loaded.DocRoot, "D:\\SITE");
     EXPECT_EQ(loaded.Alias.size(), 1u);  // lists are emptied before reading
     EXPECT_EQ(loaded.Alias[0].first, "/ICONS");
+}
+
+// A new setup answers HTTP/1.1 as such; one saved before the setting
+// existed goes on answering it as HTTP/1.0 until the operator turns it on.
+TEST(HTTPConfigurationPersistence, HTTP11IsOnInNewSetupsOnly) {
+    TestHome home;
+    HTTPConfiguration fresh;
+    ASSERT_TRUE(fresh.LoadConfiguration("Test"));
+    EXPECT_EQ(fresh.UseHTTP11, 1);
+    {
+        RegistryKey network(HKEY_LOCAL_MACHINE, kSetupPath + "\\Network");
+        ASSERT_EQ(RegDeleteValue(network.KeyHandle, "UseHTTP11"), ERROR_SUCCESS);
+    }
+    HTTPConfiguration earlier;
+    ASSERT_TRUE(earlier.LoadConfiguration("Test"));
+    EXPECT_EQ(earlier.UseHTTP11, 0);
 }
 
 // A setup saved before DefaultCharset existed serves plain text as a new

@@ -127,6 +127,7 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.BounceSite = "bounce.test";
     c.BouncePort = 8888;
     c.BindAddress = "127.0.0.1";
+    c.UseHTTP11 = 1;
 }
 
 // Every control of the non-list pages: id, kind and label, the value it
@@ -211,6 +212,8 @@ const std::vector<ControlCase>& ControlCases() {
         {"BouncePort", kAdvanced, 102, Kind::Edit, "Port", "8888", "8080", [](C c) { return c.BouncePort == 8080; }},
         {"BindAddress", kNetwork, 18, Kind::Edit, "Bind Address", "127.0.0.1", "::1",
          [](C c) { return c.BindAddress == "::1"; }},
+        {"UseHTTP11", kNetwork, 19, Kind::Box, "Answer HTTP/1.1 as HTTP/1.1", "1", "0",
+         [](C c) { return c.UseHTTP11 == 0; }},
     };
     return cases;
 }
