@@ -13,12 +13,12 @@ using Config = HTTPConfiguration;
 
 // The subkeys of a setup, in the order loading opens them.
 enum Section { kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir, kCgiBin, kCgiDos, kCgiWin,
-               kExternal, kLog, kTypes, kSectionCount };
+               kExternal, kLog, kTypes, kTLS, kSectionCount };
 constexpr const char* kSectionNames[kSectionCount] = {
     "Access\\Basic", "Authentication\\Basic", "Network", "Server", "Index", "Alias", "Redir", "CgiBin",
-    "CgiDos", "CgiWin", "External", "Log", "Types"};
+    "CgiDos", "CgiWin", "External", "Log", "Types", "TLS"};
 constexpr Section kSaveOrder[kSectionCount] = {kNetwork, kServer, kIndex, kAlias, kRedir, kCgiBin, kCgiDos,
-                                               kCgiWin, kExternal, kLog, kTypes, kAccess, kAuthentication};
+                                               kCgiWin, kExternal, kLog, kTypes, kAccess, kAuthentication, kTLS};
 
 // One stored scalar setting: where it lives, which field holds it, and the
 // value a new setup gets. Exactly one of the three field pointers is set.
@@ -93,6 +93,12 @@ constexpr Setting kSettings[] = {
     Signed(kExternal, "PerlCGI", &Config::PerlCGI, 1),
     Signed(kExternal, "ProcessSSI", &Config::ProcessSSI, 1),
     Text(kExternal, "PerlCmdLine", &Config::PerlCmdLine, "C:\\PERL5\\NTT\\PERL.EXE"),
+    Signed(kTLS, "UseTLS", &Config::UseTLS, 1),
+    Signed(kTLS, "TLSPort", &Config::TLSPort, 443),
+    Text(kTLS, "CertificateFile", &Config::CertificateFile, "C:\\HTTPD\\TLS\\SERVER.CRT"),
+    Text(kTLS, "KeyFile", &Config::KeyFile, "C:\\HTTPD\\TLS\\SERVER.KEY"),
+    Signed(kTLS, "RedirectToTLS", &Config::RedirectToTLS, 0),
+    Signed(kTLS, "AllowPlainCredentials", &Config::AllowPlainCredentials, 0),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -142,7 +148,7 @@ void TrimTrailing(std::string* text, char c) {
     text->erase(end == std::string::npos ? 0 : end + 1);
 }
 
-// The setup key and its thirteen subkeys, opened (created when missing) in
+// The setup key and its subkeys, opened (created when missing) in
 // the given order.
 struct SetupKeys {
     RegistryKey setup;
@@ -170,12 +176,15 @@ void SetDefaults(Config* config, bool texts) {
 }
 
 constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir,
-                                               kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes};
+                                               kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes, kTLS};
 
 }  // namespace
 
 HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex), DefaultCharset(kDefaultCharset) {
     SetDefaults(this, false);
+    // A setup an earlier version made has no UseTLS: it keeps serving plain
+    // HTTP alone until the operator turns TLS on. Only new setups get 1.
+    UseTLS = 0;
 }
 
 void HTTPConfiguration::FlushAllLists() {
@@ -208,6 +217,15 @@ std::string HTTPConfiguration::SiteURL() const {
     if (Port != 80) {
         url += ':';
         url += std::to_string(Port);
+    }
+    return url;
+}
+
+std::string HTTPConfiguration::SiteTLSURL() const {
+    std::string url = "https://" + SiteAddress;
+    if (TLSPort != 443) {
+        url += ':';
+        url += std::to_string(TLSPort);
     }
     return url;
 }

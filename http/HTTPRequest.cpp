@@ -126,6 +126,7 @@ void HTTPRequest::Reset() {
     Fault = HeadFault::None;
     BodyLength = 0;
     TurnedAway = false;
+    Secure = false;
     source_ = nullptr;
     bodyDeclared_ = bodyRead_ = lineCut_ = false;
 }

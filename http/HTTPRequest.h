@@ -110,6 +110,9 @@ public:
     // The server has no room to serve this request now (its scripts are
     // all busy and their wait is full): it is answered as when overloaded.
     bool TurnedAway = false;
+    // It came over TLS (the TLS port): answers that name this server say
+    // https and the TLS port.
+    bool Secure = false;
 
     HTTPRequest();
     ~HTTPRequest() = default;

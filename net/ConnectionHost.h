@@ -38,6 +38,7 @@ public:
         unsigned long keepAlive = 10000;    // the wait for the next request on a kept connection
         bool reportOverload = false;        // log "Server Overloaded" when a connection finds no slot
         unsigned long scriptTimeOut = 0;    // a script's run, and the longest wait for one (0: no limit)
+        int tlsPort = 0;                    // the TLS port; 0: none is opened
     };
     virtual Settings CoreSettings() const = 0;
 

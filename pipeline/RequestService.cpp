@@ -83,6 +83,7 @@ HeadRead ReadHead(Connection& connection, HTTPRequest* request) {
     if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
     request->LocalAddr = platform::net::Dotted(local.address);
     request->RemoteAddr = platform::net::Dotted(peer.address);
+    request->Secure = s.Secure();
     return HeadRead::Whole;
 }
 
@@ -139,6 +140,7 @@ ConnectionHost::Settings RequestService::CoreSettings() const {
     settings.keepAlive = config->KeepAlive;
     settings.reportOverload = config->TraceLogMask != 0;
     settings.scriptTimeOut = config->CGITimeOut;
+    settings.tlsPort = config->UseTLS ? static_cast<int>(config->TLSPort) : 0;
     return settings;
 }
 

@@ -7,7 +7,7 @@
 set -euo pipefail
 
 declare -A packages=(
-  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types"
+  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types libssl-dev"
   [test]="googletest libgtest-dev python3 perl tmux wget curl"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"

@@ -27,6 +27,8 @@ int TestServer::WriteSetup(const TestHome& home, const std::function<void(HTTPCo
     config.ResolveLocal = 0;
     config.NumThreads = 8;
     config.SiteAddress = "localhost";
+    // Plain HTTP alone unless a test asks for TLS (and gives it a port).
+    config.UseTLS = 0;
     if (tweak) tweak(config);
     config.SaveConfiguration("Primary");
     return config.Port;
