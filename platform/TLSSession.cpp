@@ -15,9 +15,9 @@ namespace {
 
 SSL* Ssl(void* p) { return static_cast<SSL*>(p); }
 
-// A file goes out in parts this large without kernel TLS: four full
-// records per write, read while the pages are warm.
-constexpr size_t kFilePart = 64 * 1024;
+// Without kernel TLS a file goes out one full record per write: a partial
+// write stops after a record, so a larger part would be read again.
+constexpr size_t kFilePart = 16 * 1024;
 
 }  // namespace
 

@@ -12,7 +12,7 @@ declare -A packages=(
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
-  [bench]="nginx-light lighttpd h2o apache2-utils linux-perf valgrind"
+  [bench]="nginx-light lighttpd lighttpd-mod-openssl h2o apache2-utils linux-perf valgrind openssl testssl.sh"
   [browser]="chromium"
 )
 
