@@ -178,6 +178,16 @@ void SetDefaults(Config* config, bool texts) {
 constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir,
                                                kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes, kTLS};
 
+// scheme, address and the port unless it is the scheme's own.
+std::string SchemeURL(const char* scheme, const std::string& address, int port, int schemePort) {
+    std::string url = scheme + address;
+    if (port != schemePort) {
+        url += ':';
+        url += std::to_string(port);
+    }
+    return url;
+}
+
 }  // namespace
 
 HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex), DefaultCharset(kDefaultCharset) {
@@ -212,23 +222,10 @@ void HTTPConfiguration::UpdateMIMETypes() {
     for (const MIMEType& entry : kMIMETypes) Types.emplace_back(entry.type, entry.extension, 0);
 }
 
-std::string HTTPConfiguration::SiteURL() const {
-    std::string url = "http://" + SiteAddress;
-    if (Port != 80) {
-        url += ':';
-        url += std::to_string(Port);
-    }
-    return url;
-}
 
-std::string HTTPConfiguration::SiteTLSURL() const {
-    std::string url = "https://" + SiteAddress;
-    if (TLSPort != 443) {
-        url += ':';
-        url += std::to_string(TLSPort);
-    }
-    return url;
-}
+std::string HTTPConfiguration::SiteURL() const { return SchemeURL("http://", SiteAddress, Port, 80); }
+
+std::string HTTPConfiguration::SiteTLSURL() const { return SchemeURL("https://", SiteAddress, TLSPort, 443); }
 
 bool HTTPConfiguration::LoadConfiguration(const std::string& setup) {
     // Read first; only a setup that needs keys made has to write, and when

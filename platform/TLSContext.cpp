@@ -137,15 +137,11 @@ int SelectProtocol(SSL*, const unsigned char** out, unsigned char* outlen, const
 }
 
 std::string FingerprintOf(X509* certificate) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return {};
-    std::string text;
-    char pair[4];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, i ? ":%02X" : "%02X", digest[i]);
-        text += pair;
-    }
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(certificate, &der);
+    if (length <= 0) return {};
+    std::string text = TLSContext::Fingerprint(std::string(reinterpret_cast<char*>(der), static_cast<size_t>(length)));
+    OPENSSL_free(der);
     return text;
 }
 
@@ -182,6 +178,24 @@ bool AddExtension(X509* certificate, int nid, const std::string& value) {
 }  // namespace
 
 TLSContext::~TLSContext() { SSL_CTX_free(static_cast<SSL_CTX*>(ctx_)); }
+
+std::string TLSContext::Fingerprint(const std::string& der) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const bool digested = certificate && X509_digest(certificate, EVP_sha256(), digest, &length) == 1;
+    X509_free(certificate);
+    ERR_clear_error();
+    if (!digested) return {};
+    std::string text;
+    char pair[4];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(pair, sizeof pair, i ? ":%02X" : "%02X", digest[i]);
+        text += pair;
+    }
+    return text;
+}
 
 std::shared_ptr<TLSContext> TLSContext::Load(const std::string& certificateFile, const std::string& keyFile,
                                              std::string* error) {

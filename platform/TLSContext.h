@@ -47,6 +47,9 @@ public:
     // names of a self-signed certificate.
     static std::string HostName();
 
+    // The SHA-256 fingerprint of a certificate in DER form, as MakeSelfSigned
+    // gives it; empty for bytes that are not one.
+    static std::string Fingerprint(const std::string& der);
     // The certificate's SHA-256 fingerprint, as MakeSelfSigned gives it.
     const std::string& Fingerprint() const { return fingerprint_; }
 

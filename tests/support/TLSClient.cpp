@@ -5,9 +5,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <cstdio>
 #include <ctime>
 #include <functional>
+
+#include "platform/TLSContext.h"
 
 namespace testing_support {
 
@@ -124,15 +125,12 @@ std::string TLSClient::ALPN() const {
 
 std::string TLSClient::Fingerprint() const {
     X509* certificate = SSL_get0_peer_certificate(state_->ssl);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!certificate || X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return {};
-    std::string text;
-    char pair[4];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, i ? ":%02X" : "%02X", digest[i]);
-        text += pair;
-    }
+    unsigned char* der = nullptr;
+    const int length = certificate ? i2d_X509(certificate, &der) : 0;
+    if (length <= 0) return {};
+    std::string text =
+        platform::TLSContext::Fingerprint(std::string(reinterpret_cast<char*>(der), static_cast<size_t>(length)));
+    OPENSSL_free(der);
     return text;
 }
 
