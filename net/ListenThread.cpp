@@ -68,8 +68,10 @@ void ListenThread::Setup() {
     std::vector<EventLoop::Listening> listeners;
     if (listening) listeners.push_back({ListenSocket.get(), false});
     // The TLS port is another listener whose connections get a session; one
-    // that cannot be opened leaves the plain port serving.
-    if (settings.tlsPort > 0 && TLSNow()) {
+    // that cannot be opened leaves the plain port serving. It opens even
+    // while no certificate is loaded (its connections are closed at once),
+    // so that a reload with a good pair serves HTTPS without a restart.
+    if (settings.tlsPort > 0) {
         tlsSocket_ = OpenListener(settings.tlsPort, &listening);
         listeningTLS_ = listening;
         tlsPort_ = settings.tlsPort;

@@ -80,8 +80,8 @@ public:
 
     // --- TLS ----------------------------------------------------------------
     // The certificate and key new TLS connections are made with (any
-    // thread); connections in flight keep theirs. Set before Start for the
-    // TLS port to be opened at all.
+    // thread); connections in flight keep theirs. While none is set, TLS
+    // connections are closed as they come.
     void SetTLS(std::shared_ptr<platform::TLSContext> context);
     std::shared_ptr<platform::TLSContext> TLSNow() override;
     // True once Setup found the TLS port bound and listening.

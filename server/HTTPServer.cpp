@@ -50,8 +50,8 @@ void HTTPServer::StartServer() {
     }
     std::vector<std::string> failures;
     InitializeLogs(&failures);
-    // The TLS port opens only with a pair in force.
-    const bool tls = LoadCertificate(true);
+    LoadCertificate(true);
+    const bool tls = config->UseTLS != 0;
     Listener.Start();
     Listener.SetPriority(static_cast<int>(config->PriorityLevel));
     const bool resolve = config->ResolveLocal != 0;

@@ -77,8 +77,9 @@ public:
     // while UseTLS is on. At start, when neither file exists, a self-signed
     // pair is made first (said in the error log with its fingerprint). A
     // pair that cannot be loaded, or does not match, is refused with an
-    // error-log line and the pair in force stays. True when a new pair is
-    // in force.
+    // error-log line and the pair in force stays (none at start: TLS
+    // connections are then closed until a reload brings a good pair). True
+    // when a new pair is in force.
     bool LoadCertificate(bool starting);
     // Learns this machine's address by connecting to BounceSite:BouncePort
     // (waiting a few seconds at most), stores it as SiteAddress in a new live

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "net/Socket.h"
+#include "platform/Paths.h"
 #include "platform/TLSContext.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TLSClient.h"
@@ -115,6 +116,23 @@ TEST(TLS, AReloadTakesAGoodPairAndRefusesABadOneKeepingTheOld) {
     ASSERT_TRUE(renewed.Connect(s.tlsPort)) << renewed.Error();
     EXPECT_EQ(renewed.Fingerprint(), fingerprint);
     EXPECT_NE(fingerprint, original);
+}
+
+TEST(TLS, APairUnfitAtStartLeavesHTTPSClosedUntilAReloadBringsAGoodOne) {
+    std::string certificate, key;
+    TLSServer s([&](HTTPConfiguration& c) {
+        certificate = platform::HostPath(c.CertificateFile);
+        key = platform::HostPath(c.KeyFile);
+        TestHome::WriteFile(certificate, "typo");
+        TestHome::WriteFile(key, "typo");
+    });
+    EXPECT_NE(s.t.Log("ERROR.LOG").find("HTTPS is not served"), std::string::npos) << s.t.Log("ERROR.LOG");
+    EXPECT_EQ(TLSExchange(s.tlsPort, Get("/")), "");
+    EXPECT_EQ(StatusOf(s.t.Exchange(Get("/"))).substr(0, 12), "HTTP/1.0 200");
+    std::string fingerprint, error;
+    ASSERT_TRUE(platform::TLSContext::MakeSelfSigned(certificate, key, {"localhost"}, &fingerprint, &error));
+    s.t.Server().ReloadConfiguration();
+    EXPECT_EQ(StatusOf(TLSExchange(s.tlsPort, Get("/"))).substr(0, 12), "HTTP/1.0 200");
 }
 
 TEST(TLS, RedirectsAndScriptsNameHttpsAndTheTLSPort) {
