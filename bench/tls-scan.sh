@@ -31,8 +31,10 @@ pid=$!
 for _ in $(seq 100); do curl -skf -o /dev/null "https://127.0.0.1:$tls/" && break; sleep 0.1; done
 
 report=/tmp/varevavo-tls-scan.txt
-testssl.sh --quiet --color 0 --warnings off --sneaky "127.0.0.1:$tls" > "$report" 2>&1 || true
-echo "testssl.sh $(testssl.sh --version 2>/dev/null | awk '/testssl.sh +[0-9]/ { print $2; exit }') against 127.0.0.1:$tls (report: $report)"
+# Debian's package installs it as "testssl".
+scanner=$(command -v testssl.sh || command -v testssl)
+"$scanner" --quiet --color 0 --warnings off --sneaky "127.0.0.1:$tls" > "$report" 2>&1 || true
+echo "testssl.sh $("$scanner" --version 2>/dev/null | awk '/testssl.sh +[0-9]/ { print $2; exit }') against 127.0.0.1:$tls (report: $report)"
 echo "Path: $(grep -o 'TLS: kernel TLS[^;]*' "$VAREVAVO_HOME/drive_c/HTTPD/LOGS/ERROR.LOG" | head -1)"
 echo
 echo "Protocols:"
