@@ -133,13 +133,16 @@ pid-file: $work/h2o-logs/h2o.pid
 error-log: $work/h2o-logs/error.log
 access-log: $work/h2o-logs/access.log
 listen:
-  - host: 127.0.0.1
-    port: $h2o
-  - host: 127.0.0.1
-    port: $h2o_tls
-    ssl:
-      certificate-file: $cert
-      key-file: $certkey
+  host: 127.0.0.1
+  port: $h2o
+# A second listener is a second "listen" key (h2o takes repeated keys).
+listen:
+  host: 127.0.0.1
+  port: $h2o_tls
+  ssl:
+    certificate-file: $cert
+    key-file: $certkey
+    minimum-version: TLSv1.3
 hosts:
   default:
     paths:

@@ -15,9 +15,9 @@ namespace {
 
 SSL* Ssl(void* p) { return static_cast<SSL*>(p); }
 
-// Without kernel TLS a file goes out one full record per write: a partial
-// write stops after a record, so a larger part would be read again.
-constexpr size_t kFilePart = 16 * 1024;
+// Without kernel TLS a file is read in parts this large and written out a
+// full record at a time, so that one read feeds four records.
+constexpr size_t kFilePart = 64 * 1024;
 
 }  // namespace
 
@@ -77,7 +77,16 @@ long TLSSession::SendFile(const File& file, uint64_t offset, size_t count) {
     if (!part) part = std::make_unique<char[]>(kFilePart);
     const long got = file.ReadAt(offset, part.get(), std::min(count, kFilePart));
     if (got <= 0) return got == 0 ? 0 : kFailed;
-    return Write(part.get(), static_cast<size_t>(got));
+    // A partial write takes one record per call: the rest of the part goes
+    // on until the socket is full. What left counts even if the last write
+    // must wait; a retry then starts with the bytes it was offered.
+    long sent = 0;
+    while (sent < got) {
+        const long n = Write(part.get() + sent, static_cast<size_t>(got - sent));
+        if (n <= 0) return sent > 0 ? sent : n;
+        sent += n;
+    }
+    return sent;
 }
 
 bool TLSSession::ShutDown() {
