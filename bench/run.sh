@@ -3,7 +3,10 @@
 # process or thread each, every server writing an access-log line per
 # request) and a one-thread epoll "floor" that returns a canned 1 KiB answer
 # with one read and one write per request, all on one document root over
-# loopback.
+# loopback. Each server also serves HTTPS (TLS 1.3, the one ECDSA P-256
+# certificate Varevavo's setup made) on a second port for the rows marked
+# https; the error log of ours says which TLS path (kernel or user space)
+# the figures used.
 #
 #   bench/run.sh [rounds, default 3] [seconds per measurement, default 4] [rows]
 #
@@ -56,6 +59,7 @@ printf '<html><body>\n<!--#include virtual="/footer.html" -->\n<p><!--#echo var=
 chmod -R a+rX "$work"
 
 ours=18080 nginx=18081 lighty=18082 floor=18083 h2o=18084
+ours_tls=18480 nginx_tls=18481 lighty_tls=18482 h2o_tls=18484
 
 # --- Varevavo (its default pool of 16 slots) ------------------------------------
 build/release/tools/varevavo-setup Bench "$ours"
@@ -65,6 +69,9 @@ $reg add "$key\\Network" /v UseKeepAlive /t REG_DWORD /d 1 /f >/dev/null
 $reg add "$key\\Server" /v NumThreads /t REG_DWORD /d 80 /f >/dev/null  # 64 connections stay under nine tenths
 $reg add "$key\\Server" /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
 $reg add "$key\\Server" /v SiteAddress /t REG_SZ /d 127.0.0.1 /f >/dev/null
+$reg add "$key\\TLS" /v TLSPort /t REG_DWORD /d "$ours_tls" /f >/dev/null
+# The pair varevavo-setup made serves every peer too.
+cert="$VAREVAVO_HOME/drive_c/HTTPD/TLS/SERVER.CRT" certkey="$VAREVAVO_HOME/drive_c/HTTPD/TLS/SERVER.KEY"
 VAREVAVO_SHELL=console build/release/shell/ruvuzerar Bench > "$work/ours.out" 2>&1 &
 pids+=($!); ours_pid=$!
 
@@ -83,6 +90,14 @@ http {
   keepalive_timeout 10s;
   default_type application/octet-stream;
   server { listen 127.0.0.1:$nginx; root $docs; }
+  server {
+    listen 127.0.0.1:$nginx_tls ssl;
+    ssl_certificate $cert;
+    ssl_certificate_key $certkey;
+    ssl_protocols TLSv1.3;
+    ssl_session_tickets on;
+    root $docs;
+  }
 }
 CONF
 nginx -c "$work/nginx.conf" &
@@ -93,7 +108,13 @@ cat > "$work/lighttpd.conf" <<CONF
 server.document-root = "$docs"
 server.bind = "127.0.0.1"
 server.port = $lighty
-server.modules = ( "mod_accesslog", "mod_cgi", "mod_ssi" )
+server.modules = ( "mod_accesslog", "mod_cgi", "mod_ssi", "mod_openssl" )
+\$SERVER["socket"] == "127.0.0.1:$lighty_tls" {
+  ssl.engine = "enable"
+  ssl.pemfile = "$cert"
+  ssl.privkey = "$certkey"
+  ssl.openssl.ssl-conf-cmd = ("MinProtocol" => "TLSv1.3")
+}
 \$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( ".cgi" => "" ) }
 ssi.extension = ( ".shtml" )
 accesslog.filename = "$work/logs/lighttpd-access.log"
@@ -118,6 +139,14 @@ access-log: $work/h2o-logs/access.log
 listen:
   host: 127.0.0.1
   port: $h2o
+# A second listener is a second "listen" key (h2o takes repeated keys).
+listen:
+  host: 127.0.0.1
+  port: $h2o_tls
+  ssl:
+    certificate-file: $cert
+    key-file: $certkey
+    minimum-version: TLSv1.3
 hosts:
   default:
     paths:
@@ -134,6 +163,10 @@ sleep 1
 for port in $ours $nginx $lighty $h2o; do
   curl -sf -o /dev/null "http://127.0.0.1:$port/1k.bin" || { echo "server on port $port does not answer"; cat "$work/ours.out"; exit 1; }
 done
+for port in $ours_tls $nginx_tls $lighty_tls $h2o_tls; do
+  curl -sf --tlsv1.3 --cacert "$cert" -o /dev/null "https://127.0.0.1:$port/1k.bin" ||
+    { echo "server on TLS port $port does not answer"; cat "$work/ours.out"; exit 1; }
+done
 
 # Memory of a server and its children (nginx's worker), KiB: resident and
 # proportional (shared pages divided among their users).
@@ -147,22 +180,34 @@ mem() {  # pid field(Rss|Pss)
 
 # ab's figure for one measurement: requests/s (or MB/s with "mb"); with
 # "wrk" or "h2load", that client's requests/s (HTTP/1.1, kept alive without
-# asking, one thread).
-measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load]
-  local port=$1 path=$2 c=$3 k=$4 unit=${5:-rps}
+# asking, one thread); with "resumed", TLS connections per second that
+# resume a session, from c parallel openssl s_time runs.
+measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load|resumed] [scheme]
+  local port=$1 path=$2 c=$3 k=$4 unit=${5:-rps} scheme=${6:-http}
   if [[ $unit == wrk ]]; then
-    wrk -t1 -c "$c" -d "${secs}s" "http://127.0.0.1:$port$path" 2>&1 | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
+    wrk -t1 -c "$c" -d "${secs}s" "$scheme://127.0.0.1:$port$path" 2>&1 | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
     return
   fi
   if [[ $unit == h2load ]]; then
-    h2load --h1 -t1 -c "$c" -D "$secs" "http://127.0.0.1:$port$path" 2>&1 |
+    h2load --h1 -t1 -c "$c" -D "$secs" "$scheme://127.0.0.1:$port$path" 2>&1 |
       awk '/^finished in/ { gsub(",", ""); for (i = 1; i <= NF; i++) if ($(i + 1) == "req/s") printf "%.0f", $i }'
+    return
+  fi
+  if [[ $unit == resumed ]]; then
+    local runs=() j
+    for ((j = 0; j < c; j++)); do
+      openssl s_time -connect "127.0.0.1:$port" -reuse -time "$secs" -www "$path" > "$work/stime.$j" 2>&1 &
+      runs+=($!)
+    done
+    wait "${runs[@]}" 2>/dev/null || true
+    awk -v s="$secs" '/connections in [0-9.]+ real seconds/ { n += $1 } END { printf "%.0f", n / s }' "$work"/stime.*
     return
   fi
   local args=(-q -c "$c" -t "$secs" -n 100000000)
   [[ $k == 1 ]] && args+=(-k)
+  [[ $scheme == https ]] && args+=(-f TLS1.3)
   local out
-  out=$(ab "${args[@]}" "http://127.0.0.1:$port$path" 2>&1) || true
+  out=$(ab "${args[@]}" "$scheme://127.0.0.1:$port$path" 2>&1) || true
   if [[ $unit == mb ]]; then
     awk '/Transfer rate:/ { printf "%.1f", $3 / 1024 }' <<<"$out"
   else
@@ -190,8 +235,14 @@ rows=(
   "SSI page, 8 conns keep-alive|/page.shtml|8|1|rps|lighty"
   "1 KiB HTTP/1.1, 8 conns (wrk)|/1k.bin|8|1|wrk|nginx lighty h2o floor"
   "1 KiB HTTP/1.1, 8 conns (h2load)|/1k.bin|8|1|h2load|nginx lighty h2o floor"
+  "https 1 KiB keep-alive, 8 conns|/1k.bin|8|1|rps|nginx lighty h2o|https"
+  "https 1 KiB keep-alive, 64 conns|/1k.bin|64|1|rps|nginx lighty h2o|https"
+  "https 100 KiB keep-alive, 8 conns|/100k.bin|8|1|rps|nginx lighty h2o|https"
+  "https new conn (full handshake), 8|/1k.bin|8|0|rps|nginx lighty h2o|https"
+  "https new conn (resumed), 8|/1k.bin|8|0|resumed|nginx lighty h2o|https"
 )
 declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [h2o]=$h2o [floor]=$floor)
+declare -A tlsport=([ours]=$ours_tls [nginx]=$nginx_tls [lighty]=$lighty_tls [h2o]=$h2o_tls)
 declare -A results=()
 if [[ -n $only ]]; then
   for i in "${!rows[@]}"; do [[ ${rows[$i]%%|*} == *"$only"* ]] || unset "rows[$i]"; done
@@ -199,9 +250,13 @@ fi
 for ((r = 1; r <= rounds; r++)); do
   echo "round $r of $rounds" >&2
   for i in "${!rows[@]}"; do
-    IFS='|' read -r label path c k unit peers <<<"${rows[$i]}"
+    IFS='|' read -r label path c k unit peers scheme <<<"${rows[$i]}"
     for server in ours $peers; do
-      results[$i,$server]+=" $(measure "${port[$server]}" "$path" "$c" "$k" "$unit")"
+      if [[ ${scheme:-http} == https ]]; then
+        results[$i,$server]+=" $(measure "${tlsport[$server]}" "$path" "$c" "$k" "$unit" https)"
+      else
+        results[$i,$server]+=" $(measure "${port[$server]}" "$path" "$c" "$k" "$unit")"
+      fi
       alive
     done
   done
@@ -270,3 +325,40 @@ for server in ours lighty nginx h2o; do
 done
 a=$(cat "$work/busy-ours"); l=$(cat "$work/busy-lighty"); n=$(cat "$work/busy-nginx"); h=$(cat "$work/busy-h2o")
 printf "%-34s %9s %9s %9s %9s %8s\n" "Rss under 64 connections" "$a" "$l" "$n" "$h" "$(ratio "$a" "$l")"
+
+# What one idle kept-alive TLS connection costs: 60 connections (within
+# ours' 80 slots) each make one request, then wait; the growth of the
+# server's memory over them.
+sleep 11
+idle_tls() {  # port pid
+  local before after
+  before=$(mem "$2" Rss)
+  python3 - "$1" "$cert" "$work/idle-ready" <<'PY' &
+import socket, ssl, sys, time
+port, ca, ready = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+ctx = ssl.create_default_context(cafile=ca)
+ctx.check_hostname = False
+held = []
+for _ in range(60):
+    s = ctx.wrap_socket(socket.create_connection(("127.0.0.1", port)), server_hostname="localhost")
+    s.sendall(b"GET /1k.bin HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n")
+    got = b""
+    while b"\r\n\r\n" not in got or len(got.split(b"\r\n\r\n", 1)[1]) < 1024:
+        data = s.recv(65536)
+        if not data:
+            sys.exit("a connection closed before its answer")
+        got += data
+    held.append(s)
+open(ready, "w").close()
+time.sleep(4)
+PY
+  local holder=$!
+  for _ in $(seq 100); do [[ -e $work/idle-ready ]] && break; sleep 0.1; done
+  after=$(mem "$2" Rss)
+  wait "$holder" 2>/dev/null || true
+  rm -f "$work/idle-ready"
+  awk -v a="$before" -v b="$after" 'BEGIN { printf "%.1f", (b - a) / 60 }'
+}
+printf "%-34s %9s %9s %9s %9s\n" "Rss per idle kept-alive TLS conn" "$(idle_tls $ours_tls $ours_pid)" \
+  "$(idle_tls $lighty_tls $lighty_pid)" "$(idle_tls $nginx_tls $nginx_pid)" "$(idle_tls $h2o_tls $h2o_pid)"
+echo "TLS path of ours: $(grep -o 'TLS: kernel TLS[^;]*' "$VAREVAVO_HOME/drive_c/HTTPD/LOGS/ERROR.LOG" | head -1)"

@@ -3,21 +3,25 @@
 # attack (slowhttptest -H slow headers and -B slow body with 300
 # connections, 300 connections that connect and send nothing, and
 # slowhttptest -X slow readers of a 4 MiB file with 20 and with 1,000
-# connections), for 60 s, while a normal GET is sent once a second. Prints
+# connections), and against the HTTPS port 300 connections that never
+# start their handshake and 300 that stop half-way through their
+# ClientHello, for 60 s, while a normal GET (over HTTPS for the HTTPS
+# attacks) is sent once a second. Prints
 # how many GETs got an HTTP answer (200 or 503) and how many a 200, from the
 # sixth second of the attack on, and how long after the attack the first 200
 # came.
 #
 #   bench/slow.sh [seconds of attack, default 60] [attack ...]
 #
-# Attacks: headers body silent readers20 readers1000 (default: all).
+# Attacks: headers body silent readers20 readers1000 tls-silent tls-half
+# (default: all).
 #
 # Not part of the test suite. Installs slowhttptest as root (else names it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
 shift || true
-attacks="${*:-headers body silent readers20 readers1000}"
+attacks="${*:-headers body silent readers20 readers1000 tls-silent tls-half}"
 ./scripts/setup.sh bench
 command -v slowhttptest >/dev/null || { [[ $(id -u) -eq 0 ]] && apt-get install -y -qq slowhttptest >/dev/null; } ||
   { echo "install slowhttptest" >&2; exit 1; }
@@ -38,6 +42,8 @@ build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Ser
 # The server's own defaults, not the personal ones varevavo-setup gives.
 build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Server' /v NumThreads /t REG_DWORD /d 16 /f >/dev/null
 build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\Network' /v UseKeepAlive /t REG_DWORD /d 0 /f >/dev/null
+tls_port=18490
+build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Slow\TLS' /v TLSPort /t REG_DWORD /d "$tls_port" /f >/dev/null
 VAREVAVO_SHELL=console build/release/shell/ruvuzerar Slow > "$work/server.out" 2>&1 &
 pids+=($!)
 sleep 1
@@ -58,6 +64,36 @@ time.sleep(max(0, secs - 6))
 PY
 }
 
+# 300 connections to the HTTPS port that never start their handshake
+# (half: that send the first half of a real ClientHello and stop).
+tls_stall() {  # silent|half
+  python3 - "$tls_port" "$secs" "$1" <<'PY'
+import socket, ssl, sys, time
+port, secs, mode = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+ctx = ssl.create_default_context()
+ctx.check_hostname = False
+ctx.verify_mode = ssl.CERT_NONE
+incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+try:
+    ctx.wrap_bio(incoming, outgoing).do_handshake()
+except ssl.SSLWantReadError:
+    pass
+hello = outgoing.read()
+held = []
+for _ in range(300):
+    try:
+        s = socket.create_connection(("127.0.0.1", port), timeout=2)
+        if mode == "half":
+            s.sendall(hello[: len(hello) // 2])
+        held.append(s)
+    except OSError:
+        pass
+    time.sleep(0.02)
+time.sleep(max(0, secs - 6))
+PY
+}
+
+probe="http://127.0.0.1:$port/probe.txt"
 run() {  # label, attack command...
   local label=$1; shift
   local begin=$(date +%s.%N)
@@ -67,7 +103,7 @@ run() {  # label, attack command...
   for ((s = 1; s <= secs; s++)); do
     # One probe at each whole second of the attack.
     sleep "$(awk -v b="$begin" -v s=$s -v now="$(date +%s.%N)" 'BEGIN { d = b + s - now; print (d > 0 ? d : 0) }')"
-    code=$(curl -s -o /dev/null -m 1 -w '%{http_code}' "http://127.0.0.1:$port/probe.txt" || true)
+    code=$(curl -sk -o /dev/null -m 1 -w '%{http_code}' "$probe" || true)
     if (( s >= 6 )); then
       tries=$((tries + 1))
       [[ $code == 200 || $code == 503 ]] && answered=$((answered + 1))
@@ -77,7 +113,7 @@ run() {  # label, attack command...
   kill $attack 2>/dev/null || true; wait $attack 2>/dev/null || true
   local start=$(date +%s.%N) back=-
   for ((s = 0; s < 50; s++)); do
-    code=$(curl -s -o /dev/null -m 1 -w '%{http_code}' "http://127.0.0.1:$port/probe.txt" || true)
+    code=$(curl -sk -o /dev/null -m 1 -w '%{http_code}' "$probe" || true)
     if [[ $code == 200 ]]; then back=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f s", b - a }'); break; fi
     sleep 0.1
   done
@@ -95,6 +131,10 @@ for attack in $attacks; do
       n=${attack#readers}
       run "slow readers, $n (slowhttptest -X)" \
         slowhttptest -X -c "$n" -r 20 -w 10 -y 20 -n 5 -z 32 -k 3 -l "$secs" -u "$url/big.bin" ;;
+    tls-silent | tls-half)
+      probe="https://127.0.0.1:$tls_port/probe.txt"
+      run "300 TLS connections, ${attack#tls-} handshake" tls_stall "${attack#tls-}"
+      probe="http://127.0.0.1:$port/probe.txt" ;;
     *) echo "slow.sh: unknown attack '$attack'" >&2; exit 2 ;;
   esac
 done

@@ -13,12 +13,12 @@ using Config = HTTPConfiguration;
 
 // The subkeys of a setup, in the order loading opens them.
 enum Section { kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir, kCgiBin, kCgiDos, kCgiWin,
-               kExternal, kLog, kTypes, kSectionCount };
+               kExternal, kLog, kTypes, kTLS, kSectionCount };
 constexpr const char* kSectionNames[kSectionCount] = {
     "Access\\Basic", "Authentication\\Basic", "Network", "Server", "Index", "Alias", "Redir", "CgiBin",
-    "CgiDos", "CgiWin", "External", "Log", "Types"};
+    "CgiDos", "CgiWin", "External", "Log", "Types", "TLS"};
 constexpr Section kSaveOrder[kSectionCount] = {kNetwork, kServer, kIndex, kAlias, kRedir, kCgiBin, kCgiDos,
-                                               kCgiWin, kExternal, kLog, kTypes, kAccess, kAuthentication};
+                                               kCgiWin, kExternal, kLog, kTypes, kAccess, kAuthentication, kTLS};
 
 // One stored scalar setting: where it lives, which field holds it, and the
 // value a new setup gets. Exactly one of the three field pointers is set.
@@ -96,6 +96,12 @@ constexpr Setting kSettings[] = {
     Text(kNetwork, "BindAddress", &Config::BindAddress, ""),
     // Missing from a setup made before it existed: see ReadSetup.
     Signed(kNetwork, "UseHTTP11", &Config::UseHTTP11, 1),
+    Signed(kTLS, "UseTLS", &Config::UseTLS, 1),
+    Signed(kTLS, "TLSPort", &Config::TLSPort, 443),
+    Text(kTLS, "CertificateFile", &Config::CertificateFile, "C:\\HTTPD\\TLS\\SERVER.CRT"),
+    Text(kTLS, "KeyFile", &Config::KeyFile, "C:\\HTTPD\\TLS\\SERVER.KEY"),
+    Signed(kTLS, "RedirectToTLS", &Config::RedirectToTLS, 0),
+    Signed(kTLS, "AllowPlainCredentials", &Config::AllowPlainCredentials, 0),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -145,7 +151,7 @@ void TrimTrailing(std::string* text, char c) {
     text->erase(end == std::string::npos ? 0 : end + 1);
 }
 
-// The setup key and its thirteen subkeys, opened (created when missing) in
+// The setup key and its subkeys, opened (created when missing) in
 // the given order.
 struct SetupKeys {
     RegistryKey setup;
@@ -173,12 +179,25 @@ void SetDefaults(Config* config, bool texts) {
 }
 
 constexpr Section kLoadOrder[kSectionCount] = {kAccess, kAuthentication, kNetwork, kServer, kIndex, kAlias, kRedir,
-                                               kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes};
+                                               kCgiBin, kCgiDos, kCgiWin, kExternal, kLog, kTypes, kTLS};
+
+// scheme, address and the port unless it is the scheme's own.
+std::string SchemeURL(const char* scheme, const std::string& address, int port, int schemePort) {
+    std::string url = scheme + address;
+    if (port != schemePort) {
+        url += ':';
+        url += std::to_string(port);
+    }
+    return url;
+}
 
 }  // namespace
 
 HTTPConfiguration::HTTPConfiguration() : DefaultIndex(kDefaultIndex), DefaultCharset(kDefaultCharset) {
     SetDefaults(this, false);
+    // A setup an earlier version made has no UseTLS: it keeps serving plain
+    // HTTP alone until the operator turns TLS on. Only new setups get 1.
+    UseTLS = 0;
 }
 
 void HTTPConfiguration::FlushAllLists() {
@@ -206,14 +225,10 @@ void HTTPConfiguration::UpdateMIMETypes() {
     for (const MIMEType& entry : kMIMETypes) Types.emplace_back(entry.type, entry.extension, 0);
 }
 
-std::string HTTPConfiguration::SiteURL() const {
-    std::string url = "http://" + SiteAddress;
-    if (Port != 80) {
-        url += ':';
-        url += std::to_string(Port);
-    }
-    return url;
-}
+
+std::string HTTPConfiguration::SiteURL() const { return SchemeURL("http://", SiteAddress, Port, 80); }
+
+std::string HTTPConfiguration::SiteTLSURL() const { return SchemeURL("https://", SiteAddress, TLSPort, 443); }
 
 bool HTTPConfiguration::LoadConfiguration(const std::string& setup) {
     // Read first; only a setup that needs keys made has to write, and when

@@ -6,7 +6,7 @@
 // load a fresh record and exchange it for the live one.
 //
 // A setup lives in the registry under HKEY_LOCAL_MACHINE at
-// "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in thirteen subkeys:
+// "SOFTWARE\Raziduzovo\Varevavo\<setup name>", in fourteen subkeys:
 //   Network    Port SendTimeOut RecvTimeOut KeepAlive CGITimeOut UseKeepAlive
 //              BindAddress
 //              UseHTTP11
@@ -24,6 +24,8 @@
 //   Types      one REG_SZ per MIME entry: name = extension, data = type
 //   Access\Basic           one subkey per access-control list (AuthACL)
 //   Authentication\Basic   one subkey per realm (AuthRealm)
+//   TLS        UseTLS TLSPort CertificateFile KeyFile RedirectToTLS
+//              AllowPlainCredentials
 // Numbers are REG_DWORD (the 32-bit pattern, signed fields included), texts
 // REG_SZ. The setup key itself holds no values.
 //
@@ -108,6 +110,17 @@ public:
     // server reads the table afresh with every load of its live record, so
     // a request sees one table with the rest of the record. Null: none.
     std::shared_ptr<const SystemMIMETable> SystemTypes;
+
+    // HTTPS on a second port. A new setup has UseTLS 1; a record that was
+    // never loaded, or a setup without the value, has 0.
+    int UseTLS;                 // serve HTTPS on TLSPort as well
+    int TLSPort;                // TCP port of HTTPS
+    int RedirectToTLS;          // answer a plain GET or HEAD of a document 301 to its https URL
+    int AllowPlainCredentials;  // accept the master key's credentials over plain HTTP while UseTLS is on
+    std::string CertificateFile;  // full-chain PEM certificate (server path)
+    std::string KeyFile;          // its PEM private key (server path)
+    // "https://" and SiteAddress, then ":" and TLSPort when it is not 443.
+    std::string SiteTLSURL() const;
 
     // Empties every list (mappings, realms, access lists); scalars stay.
     void FlushAllLists();

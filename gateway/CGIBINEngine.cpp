@@ -65,6 +65,12 @@ void CGIBINEngine::SetEnvironment() {
     AddEnvironment("HTTP_COOKIE", CGIHttp_Cookie());
     AddEnvironment("HTTP_REFERER", CGIHttp_Referer());
     AddEnvironment("HTTP_USER_AGENT", CGIHttp_User_Agent());
+    // What scripts commonly test to know the request was private; a plain
+    // request's environment stays as it always was.
+    if (request_->Secure) {
+        AddEnvironment("HTTPS", "on");
+        AddEnvironment("REQUEST_SCHEME", "https");
+    }
 }
 
 int CGIBINEngine::Process(HTTPRequest* request, HTTPResponse* response) {

@@ -30,7 +30,9 @@ std::string CGIBase::CGIServer_Software() const {
 
 std::string CGIBase::CGIServer_Name() const { return context_.config.SiteAddress; }
 
-std::string CGIBase::CGIServer_Port() const { return std::to_string(context_.config.Port); }
+std::string CGIBase::CGIServer_Port() const {
+    return std::to_string(request_ && request_->Secure ? context_.config.TLSPort : context_.config.Port);
+}
 
 std::string CGIBase::CGIServer_Protocol() const {
     switch (request_->Protocol) {

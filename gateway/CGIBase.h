@@ -40,7 +40,7 @@ public:
     // the empty string. Paths are in the server's form.
     std::string CGIServer_Software() const;  // the Server header text, with the version when SendVersionInfo
     std::string CGIServer_Name() const;      // SiteAddress
-    std::string CGIServer_Port() const;      // Port in decimal
+    std::string CGIServer_Port() const;      // Port (TLSPort for a request over TLS) in decimal
     std::string CGIServer_Protocol() const;  // "HTTP/0.9", "HTTP/1.1", else "HTTP/1.0"
     std::string CGIRequest_Method() const;   // the first word of the request line as received (first 255 characters)
     std::string CGIPath_Info() const;        // what follows the script's own path in the URL

@@ -130,6 +130,7 @@ void HTTPRequest::Reset() {
     BodyLength = 0;
     TurnedAway = false;
     CodingStatus = 0;
+    Secure = false;
     source_ = nullptr;
     bodyDeclared_ = bodyRead_ = lineCut_ = chunked_ = false;
     bodyFault_ = BodyFaultKind::None;

@@ -114,6 +114,9 @@ public:
     // alone: 501 for codings this server does not decode, 400 for a list it
     // cannot read (0 otherwise). BadFraming is set with it.
     int CodingStatus = 0;
+    // It came over TLS (the TLS port): answers that name this server say
+    // https and the TLS port.
+    bool Secure = false;
 
     HTTPRequest();
     ~HTTPRequest() = default;

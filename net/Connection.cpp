@@ -19,7 +19,8 @@ long Connection::ReceiveSome(char* buffer, size_t len, unsigned long timeout) {
         const long n = socket_->ReceiveNow(buffer, len);
         if (n >= 0) return n;
         if (socket_->LastError != platform::net::WSAEWOULDBLOCK) return -1;
-        if (!socket_->ReadReady(timeout)) {
+        // A TLS session may have to send before it can read on.
+        if (socket_->WantsWrite() ? !socket_->WriteReady(timeout) : !socket_->ReadReady(timeout)) {
             socket_->LastError = platform::net::WSAETIMEDOUT;
             return -1;
         }

@@ -40,6 +40,7 @@ public:
         bool reportOverload = false;        // log "Server Overloaded" when a connection finds no slot
         unsigned long scriptTimeOut = 0;    // a script's run, and the longest wait for one (0: no limit)
         std::string bindAddress;            // where the port listens (see Socket): empty, every address
+        int tlsPort = 0;                    // the TLS port; 0: none is opened
     };
     virtual Settings CoreSettings() const = 0;
 

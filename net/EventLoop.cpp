@@ -39,10 +39,10 @@ bool Passed(uint32_t deadline, uint32_t now) { return static_cast<int32_t>(now -
 
 }  // namespace
 
-EventLoop::EventLoop(LoopOwner* owner, ConnectionHost* host, Socket* listener)
-    : owner_(owner), host_(host), listener_(listener) {
+EventLoop::EventLoop(LoopOwner* owner, ConnectionHost* host, std::vector<Listening> listeners)
+    : owner_(owner), host_(host), listeners_(std::move(listeners)) {
     poller_.Add(wake_.Handle(), Poller::Readable, &wake_);
-    if (listener_) poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_);
+    for (const Listening& l : listeners_) poller_.Add(l.socket->Handle, Poller::Readable | Poller::Exclusive, l.socket);
 }
 
 EventLoop::~EventLoop() = default;
@@ -116,14 +116,18 @@ void EventLoop::Dispatch(const Poller::Event* events, int n, uint32_t now) {
         if (e.tag == &wake_) {
             wake_.Clear();
             TakeAdopted(now);
-        } else if (e.tag == listener_) {
-            Accept(now);
+        } else if (!(reinterpret_cast<uintptr_t>(e.tag) & 1)) {  // a listener (connection tags are odd)
+            for (const Listening& l : listeners_)
+                if (e.tag == l.socket) Accept(l, now);
         } else {
             Connection* c = ConnectionOf(e.tag);
             if (!c) continue;  // late news of a connection that has ended
+            // A TLS connection may wait for the other direction than its
+            // phase suggests (a handshake sending while it reads); a plain
+            // one only ever asks the poll for the one its phase needs.
             if (c->phase_ == Connection::Sending) {
-                if (e.writable || e.hangup) Send(c, now);
-            } else if (e.readable || e.hangup) {
+                if (e.writable || e.readable || e.hangup) Send(c, now);
+            } else if (e.readable || e.writable || e.hangup) {
                 Receive(c, now);
             }
         }
@@ -174,16 +178,17 @@ void EventLoop::TakeAdopted(uint32_t now) {
     }
 }
 
-void EventLoop::Accept(uint32_t now) {
+void EventLoop::Accept(const Listening& listener, uint32_t now) {
     for (int i = 0; i < kAcceptsPerWake; ++i) {
-        std::unique_ptr<Socket> socket = listener_->Accept();
+        std::unique_ptr<Socket> socket = listener.socket->Accept();
         if (!socket) {
-            const int error = listener_->LastError;
+            const int error = listener.socket->LastError;
             if (error == sys::WSAEMFILE || error == sys::WSAENOBUFS) PauseListener(now, error);
             return;
         }
         shortOfDescriptors_ = false;
         if (!host_->AcceptsConnections()) continue;
+        if (listener.tls && !StartTLS(*socket)) continue;
         auto* c = new Connection(std::move(socket), this, now);
         if (!owner_->HandOver(c)) {
             host_->WriteLogLines(thread_.get());
@@ -225,7 +230,8 @@ void EventLoop::PauseListener(uint32_t now, int error) {
     // The connection stays in the listener's queue, which keeps it readable:
     // polling it on would spin. It is polled again after a pause, or as soon
     // as a connection of this loop ends and gives back its descriptor.
-    if (!listenerPaused_ && poller_.Remove(listener_->Handle) == 0) {
+    if (!listenerPaused_) {
+        for (const Listening& l : listeners_) poller_.Remove(l.socket->Handle);
         listenerPaused_ = true;
         listenerResume_ = After(now, kListenerPause);
     }
@@ -237,7 +243,14 @@ void EventLoop::PauseListener(uint32_t now, int error) {
 
 void EventLoop::ResumeListener() {
     if (!listenerPaused_) return;
-    if (poller_.Add(listener_->Handle, Poller::Readable | Poller::Exclusive, listener_) == 0) listenerPaused_ = false;
+    listenerPaused_ = false;
+    for (const Listening& l : listeners_)
+        if (poller_.Add(l.socket->Handle, Poller::Readable | Poller::Exclusive, l.socket) != 0) listenerPaused_ = true;
+}
+
+bool EventLoop::StartTLS(Socket& socket) {
+    const std::shared_ptr<platform::TLSContext> context = owner_->TLSNow();
+    return context && socket.StartTLS(*context);
 }
 
 void EventLoop::Receive(Connection* c, uint32_t now) {
@@ -264,6 +277,7 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
         SetInterest(c, 0);
     } else if (!c->input_.Full()) {  // nothing yet, or the connection broke
         if (s.LastError != sys::WSAEWOULDBLOCK) End(c, false);
+        else if (s.Secure()) SetInterest(c, s.WantsWrite() ? Poller::Readable | Poller::Writable : Poller::Readable);
         return;
     }
     // (A full buffer is the host's to judge: it makes room for a long head.)
@@ -307,6 +321,8 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
             } else {
                 c->phase_ = Connection::Reading;
                 Arm(c, Connection::ReadTimer, After(c->lineStart_, settings_.recvTimeOut));
+                // Bytes a TLS session decrypted and kept: no poll reports them.
+                if (c->Tcp().Pending()) Receive(c, now);
             }
             break;
         case ConnectionHost::Step::Answer:
@@ -355,7 +371,8 @@ void EventLoop::Send(Connection* c, uint32_t now) {
         } else if (moved) {
             ArmSend(c);
         }
-        SetInterest(c, Poller::Writable);
+        // A TLS session may need to read before it can send on.
+        SetInterest(c, c->Tcp().Secure() && !c->Tcp().WantsWrite() ? Poller::Readable : Poller::Writable);
     }
 }
 
@@ -414,6 +431,7 @@ void EventLoop::Linger(Connection* c, uint32_t now) {
         End(c, true);
         return;
     }
+    c->Tcp().CloseNotify();
     c->Tcp().ShutDown(Socket::kShutSend);
     c->dropped_ = 0;
     c->phase_ = Connection::Lingering;
@@ -441,6 +459,8 @@ void EventLoop::WaitForRequest(Connection* c, uint32_t now) {
     c->input_.Release();
     c->phase_ = Connection::Idle;
     Arm(c, Connection::IdleTimer, After(now, settings_.keepAlive));
+    // The next request may wait decrypted in a TLS session already.
+    if (c->Tcp().Pending()) Receive(c, now);
 }
 
 void* EventLoop::TakePollTag(Connection* c) {

@@ -29,9 +29,14 @@ class Socket;
 
 class EventLoop {
 public:
-    // listener: the listening socket, shared by every loop (null when the
-    // port could not be opened).
-    EventLoop(LoopOwner* owner, ConnectionHost* host, Socket* listener);
+    // A listening socket, shared by every loop, and whether what it accepts
+    // speaks TLS.
+    struct Listening {
+        Socket* socket;
+        bool tls;
+    };
+    // listeners: the ports that could be opened (none, one, or more).
+    EventLoop(LoopOwner* owner, ConnectionHost* host, std::vector<Listening> listeners);
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
@@ -70,7 +75,10 @@ private:
     void FinishTurn();
     void EndAll();
 
-    void Accept(uint32_t now);
+    void Accept(const Listening& listener, uint32_t now);
+    // A connection accepted on a TLS port gets its session; false when it
+    // could not (the connection is then closed).
+    bool StartTLS(Socket& socket);
     // Out of descriptors (error: the accept's): the listener leaves the
     // poll for a moment; the host is told once per shortage.
     void PauseListener(uint32_t now, int error);
@@ -128,7 +136,7 @@ private:
     LoopOwner* owner_;
     ConnectionHost* host_;
     std::unique_ptr<ConnectionHost::ThreadState> thread_;  // the host's state for this loop's thread, while it runs
-    Socket* listener_;
+    std::vector<Listening> listeners_;
     platform::net::Poller poller_;
     platform::net::WakeEvent wake_;
     std::atomic<bool> stop_{false};

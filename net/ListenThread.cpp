@@ -39,12 +39,11 @@ ListenThread::~ListenThread() {
 
 void ListenThread::Start() { thread_ = std::thread([this] { Run(); }); }
 
-void ListenThread::Setup() {
-    const ConnectionHost::Settings settings = Server->CoreSettings();
-    platform::net::RaiseDescriptorLimit();
-    auto listener = std::make_unique<Socket>(static_cast<short>(settings.port), 1, settings.bindAddress);
+std::unique_ptr<Socket> ListenThread::OpenListener(int port, const std::string& bindAddress, bool* listening) {
+    auto listener = std::make_unique<Socket>(static_cast<short>(port), 1, bindAddress);
+    *listening = false;
     if (listener->IsOpen() && listener->Listen(kBacklog) == 0) {
-        listening_ = true;
+        *listening = true;
         // The loops take what is waiting and never wait in accept.
         listener->NoBlock(1);
         // Accepted connections inherit it: answers leave at once, never held
@@ -57,7 +56,28 @@ void ListenThread::Setup() {
         // receive time-out runs from there.
         listener->SetDeferAccept(1);
     }
-    ListenSocket = std::move(listener);
+    return listener;
+}
+
+void ListenThread::Setup() {
+    const ConnectionHost::Settings settings = Server->CoreSettings();
+    platform::net::RaiseDescriptorLimit();
+    bool listening = false;
+    ListenSocket = OpenListener(settings.port, settings.bindAddress, &listening);
+    listening_ = listening;
+    std::vector<EventLoop::Listening> listeners;
+    if (listening) listeners.push_back({ListenSocket.get(), false});
+    // The TLS port is another listener whose connections get a session; one
+    // that cannot be opened leaves the plain port serving. It opens even
+    // while no certificate is loaded (its connections are closed at once),
+    // so that a reload with a good pair serves HTTPS without a restart.
+    if (settings.tlsPort > 0) {
+        tlsSocket_ = OpenListener(settings.tlsPort, settings.bindAddress, &listening);
+        listeningTLS_ = listening;
+        tlsPort_ = settings.tlsPort;
+        tlsListenError_ = tlsSocket_->LastError.load();
+        if (listening) listeners.push_back({tlsSocket_.get(), true});
+    }
     const int count = std::clamp(settings.numThreads, kMinThreads, kMaxThreads);
     std::unique_lock<std::mutex> guard(ProcessLock);
     for (int i = 0; i < count; ++i) {
@@ -68,9 +88,8 @@ void ListenThread::Setup() {
     workers_.SetLimit(count);
     workers_.SetPriority(priority_);
     const int loops = std::clamp(platform::net::ProcessorCount() / 2, 1, kMaxLoops);
-    Socket* shared = listening_ ? ListenSocket.get() : nullptr;
     for (int i = 0; i < loops; ++i) {
-        loops_.push_back(std::make_unique<EventLoop>(this, Server, shared));
+        loops_.push_back(std::make_unique<EventLoop>(this, Server, listeners));
         loops_.back()->SetPriority(priority_);
     }
     for (int i = 1; i < loops; ++i)
@@ -100,7 +119,26 @@ void ListenThread::Shutdown() {
         ProcessCount = 0;
     }
     ListenSocket.reset();
+    tlsSocket_.reset();
     listening_ = false;
+    listeningTLS_ = false;
+}
+
+void ListenThread::SetTLS(std::shared_ptr<platform::TLSContext> context) {
+    std::lock_guard<std::mutex> guard(tlsLock_);
+    tls_ = std::move(context);
+}
+
+std::string ListenThread::TLSListenFailure() const {
+    const int error = tlsListenError_;
+    std::string text = "port " + std::to_string(tlsPort_.load());
+    if (const std::string words = platform::net::ErrorText(error); !words.empty()) text += ": " + words;
+    return text;
+}
+
+std::shared_ptr<platform::TLSContext> ListenThread::TLSNow() {
+    std::lock_guard<std::mutex> guard(tlsLock_);
+    return tls_;
 }
 
 void ListenThread::SetPriority(int level) {
@@ -250,7 +288,11 @@ void ListenThread::End(Connection* connection, bool orderly) {
     // The slot lets go first, so no other thread reaches a closed socket.
     if (connection->slot_) connection->slot_->Release(connection);
     Socket& s = connection->Tcp();
-    if (orderly) s.ShutDown(Socket::kShutBoth);
+    if (s.Secure()) (s.Established() ? tlsConnections_ : tlsFailed_).fetch_add(1, std::memory_order_relaxed);
+    if (orderly) {
+        s.CloseNotify();
+        s.ShutDown(Socket::kShutBoth);
+    }
     s.Close();
     delete connection;
     Server->SlotsChanged();

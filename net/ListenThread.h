@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,9 @@ class ConnectionHost;
 class EventLoop;
 class ServerThread;
 class Socket;
+namespace platform {
+class TLSContext;
+}  // namespace platform
 
 class ListenThread final : public LoopOwner, public WorkerPool::Serving {
 public:
@@ -74,6 +78,22 @@ public:
     // True once Setup has run (whether or not the port could be used).
     bool IsSetUp() const { return setUp_; }
 
+    // --- TLS ----------------------------------------------------------------
+    // The certificate and key new TLS connections are made with (any
+    // thread); connections in flight keep theirs. While none is set, TLS
+    // connections are closed as they come.
+    void SetTLS(std::shared_ptr<platform::TLSContext> context);
+    std::shared_ptr<platform::TLSContext> TLSNow() override;
+    // True once Setup found the TLS port bound and listening.
+    bool IsListeningTLS() const { return listeningTLS_; }
+    // Why the TLS port could not be opened, in the words of the plain
+    // port's message ("port 443: Address already in use"); set by Setup.
+    std::string TLSListenFailure() const;
+    // TLS connections that completed their handshake, and those that ended
+    // before completing it, since start.
+    uint64_t TLSConnections() const { return tlsConnections_.load(std::memory_order_relaxed); }
+    uint64_t TLSHandshakesFailed() const { return tlsFailed_.load(std::memory_order_relaxed); }
+
     // The listener's thread body.
     int Run();
 
@@ -100,7 +120,19 @@ private:
     // eviction or a change of the overload flag. False when none is idle.
     bool Rejoin(Connection* connection);
 
+    // A listening socket on port, with the options every listener has;
+    // *listening tells whether it could be bound and listens.
+    static std::unique_ptr<Socket> OpenListener(int port, const std::string& bindAddress, bool* listening);
+
     std::unique_ptr<Socket> ListenSocket;
+    std::unique_ptr<Socket> tlsSocket_;  // the TLS port's listener, when one is opened
+    std::mutex tlsLock_;                 // guards tls_
+    std::shared_ptr<platform::TLSContext> tls_;
+    std::atomic<bool> listeningTLS_{false};
+    std::atomic<int> tlsListenError_{0};  // the TLS port's bind or listen failure, once Setup has run
+    std::atomic<int> tlsPort_{0};
+    std::atomic<uint64_t> tlsConnections_{0};
+    std::atomic<uint64_t> tlsFailed_{0};
     std::atomic<int> ProcessCount{0};
     std::unique_ptr<ServerThread> Process[kMaxThreads];
     std::mutex ProcessLock;  // guards Process and ProcessCount while the pool is built, torn down, counted, flushed or re-prioritised

@@ -4,9 +4,14 @@
 // workers for requests that may block, and the end of a connection. The
 // listener implements it; a loop needs nothing else of the listener.
 
+#include <memory>
+
 class Connection;
 class EventLoop;
 class WorkerPool;
+namespace platform {
+class TLSContext;
+}  // namespace platform
 
 class LoopOwner {
 public:
@@ -24,4 +29,7 @@ public:
     // Ends a connection: its slot is released, then it is shut down (when
     // orderly) and closed, and deleted.
     virtual void End(Connection* connection, bool orderly) = 0;
+    // The certificate and key new TLS connections are made with now (null:
+    // none loaded; such a connection is closed at once).
+    virtual std::shared_ptr<platform::TLSContext> TLSNow() = 0;
 };

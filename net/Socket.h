@@ -30,6 +30,8 @@
 namespace platform {
 class File;
 class Reply;
+class TLSContext;
+class TLSSession;
 }  // namespace platform
 
 using SocketAddress = platform::net::SocketAddress;
@@ -150,6 +152,33 @@ public:
 
     // Connects to an address of either family or a host name (a socket
     // bound to IPv4 alone reaches no IPv6 address). A failed lookup records
+    // --- TLS ----------------------------------------------------------
+    // A connection accepted on a TLS port speaks TLS from here on:
+    // ReceiveNow, DropArrived, SendSome and SendAll carry plain text
+    // through the session, whose handshake happens within the first
+    // receives. False when no session could be made (the connection is
+    // then to be closed).
+    bool StartTLS(const platform::TLSContext& context);
+    // Whether the connection speaks TLS.
+    bool Secure() const { return tls_ != nullptr; }
+    // A TLS connection whose handshake has completed.
+    bool Established() const;
+    // A TLS connection that resumed an earlier session.
+    bool Resumed() const;
+    // Bytes the session has decrypted and not handed out: no poll will
+    // report them, so a reader takes them before waiting.
+    bool Pending() const;
+    // The last transfer that could not go on must wait for the socket to be
+    // writable, even if it was a receive (a TLS session may need to send
+    // before it can read, and the other way round: a send of SendSome that
+    // returned 0 then waits for readability when this is false).
+    bool WantsWrite() const;
+    // Sends close_notify on a TLS connection that ends in order (before
+    // ShutDown); nothing on a plain one. The owner's thread only: unlike
+    // ShutDown, never from another thread.
+    void CloseNotify();
+
+    // Connects to a dotted address or a host name. A failed lookup records
     // LastError. timeout bounds the name lookup and, again, the connection.
     // 0 or -1.
     int Connect(const char* host, short port, unsigned long timeout = kNoTimeout);
@@ -185,6 +214,11 @@ private:
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
     int8_t local_ = -1;     // PeerOnThisMachine's answer; -1 not asked yet
+    // The TLS side of a connection accepted on a TLS port; null on a plain
+    // one, whose paths only ever test it for null.
+    std::unique_ptr<platform::TLSSession> tls_;
+    long ReceiveTLS(char* buffer, size_t len);
+    int SendSomeTLS(platform::Reply& reply);
     std::atomic<bool> awaitingPeer_{false};
 };
 

@@ -110,6 +110,26 @@ std::string SiteURL(const std::string& hostHeader, const HTTPConfiguration& conf
     return IsHostAndPort(hostHeader) ? "http://" + hostHeader : config.SiteURL();
 }
 
+// The same for a request that came over TLS, or is sent there: https and
+// the TLS port (the port the client named was the plain one, or this one).
+std::string SiteTLSURL(const std::string& hostHeader, const HTTPConfiguration& config) {
+    if (!IsHostAndPort(hostHeader)) return config.SiteTLSURL();
+    // A bracketed address keeps its brackets; only a port after it goes.
+    const size_t close = hostHeader.rfind(']');
+    const size_t colon = hostHeader.rfind(':');
+    std::string url = "https://" + hostHeader.substr(0, colon != std::string::npos &&
+                                                            (close == std::string::npos || colon > close)
+                                                        ? colon
+                                                        : std::string::npos);
+    if (config.TLSPort != 443) url += ":" + std::to_string(config.TLSPort);
+    return url;
+}
+
+// A client on this machine: a loopback address, or this end's own.
+bool FromThisMachine(const HTTPRequest& request) {
+    return request.RemoteAddr.starts_with("127.") || request.RemoteAddr == request.LocalAddr;
+}
+
 // The generated listing of directory as the whole answer, or 500 when it
 // cannot be made. 0: the request goes no further either way.
 int AnswerListing(RequestContext& c, const std::string& directory) {
@@ -178,7 +198,7 @@ int KeepOneOne(RequestContext& c) {
 int RequestPipeline::ProcessRequest(RequestContext& c) {
     HTTPRequest* request = c.request;
     if (!request || !c.response || !request->Valid) return 0;
-    const bool completed = PreliminaryCheck(c) && FixupURL(c) && AccessControl(c) && LookupResource(c) &&
+    const bool completed = PreliminaryCheck(c) && FixupURL(c) && RedirectToTLS(c) && AccessControl(c) && LookupResource(c) &&
                            CheckResource(c) && RunResource(c);
     // A body that never came whole leaves a request that was never read:
     // nothing is answered or logged.
@@ -300,6 +320,21 @@ int RequestPipeline::FixupURL(RequestContext& c) {
     return 0;
 }
 
+int RequestPipeline::RedirectToTLS(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    const HTTPConfiguration& config = c.config;
+    if (!config.UseTLS || !config.RedirectToTLS || request->Secure || FromThisMachine(*request)) return 1;
+    if (request->Method != MethodGET && request->Method != MethodHEAD) return 1;
+    if (EqualNoCase(request->URL, "/~stats")) return 1;
+    std::string location = SiteTLSURL(request->Header[Hdr::Host], config) + EncodePath(request->URL);
+    if (!request->Query.empty()) location += "?" + request->Query;
+    request->ResourceKind = ResourceRedirect;
+    request->RedirectURL = location;
+    c.response->SetStatus(301);
+    c.response->Header[Hdr::Location] = std::move(location);
+    return 0;
+}
+
 int RequestPipeline::AccessControl(RequestContext& c) {
     HTTPRequest* request = c.request;
     HTTPResponse* response = c.response;
@@ -309,6 +344,14 @@ int RequestPipeline::AccessControl(RequestContext& c) {
     const HTTPConfiguration& config = c.config;
     if (!config.UseMasterKey) {
         response->SetStatus(403, "Access Denied");
+        return 0;
+    }
+    // A password sent in clear is refused unread while the server offers
+    // TLS, unless the operator allows it: it must not become the habit.
+    if (config.UseTLS && !config.AllowPlainCredentials && !request->Secure &&
+        (!request->User.empty() || !request->Password.empty())) {
+        response->SetStatus(403, "HTTPS Required");
+        c.LogError("Master key credentials refused over plain HTTP: HTTPS Required", request);
         return 0;
     }
     // Both are compared whatever the other gives, and the password exactly.
@@ -325,8 +368,11 @@ int RequestPipeline::LookupResource(RequestContext& c) {
     HTTPRequest* request = c.request;
     HTTPResponse* response = c.response;
     if (EqualNoCase(request->URL, "/~stats")) {
+        const HTTPStatistics::TLSCounts tls{c.server.Listener.TLSConnections(),
+                                            c.server.Listener.TLSHandshakesFailed()};
         c.server.Statistics.GetStats(&response->Entity, c.config,
-                                     static_cast<uint32_t>(c.server.Listener.BusyCount()));
+                                     static_cast<uint32_t>(c.server.Listener.BusyCount()),
+                                     c.config.UseTLS ? &tls : nullptr);
         response->SetStatus(200);
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
         response->Header[Hdr::ContentType] = "text/html";
@@ -376,7 +422,8 @@ int RequestPipeline::CheckResource(RequestContext& c) {
     }
     if (path.back() != '\\' && exists && info.directory) {
         request->ResourceKind = ResourceRedirect;
-        request->RedirectURL = SiteURL(request->Header[Hdr::Host], c.config) + EncodePath(request->URL + "/");
+        request->RedirectURL = (request->Secure ? SiteTLSURL : SiteURL)(request->Header[Hdr::Host], c.config) +
+                               EncodePath(request->URL + "/");
         response->SetStatus(302);
         response->Header[Hdr::Location] = request->RedirectURL;
         return 0;

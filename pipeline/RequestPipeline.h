@@ -20,6 +20,9 @@ public:
     static int ProcessRequest(RequestContext& c);
     static int PreliminaryCheck(RequestContext& c);
     static int FixupURL(RequestContext& c);
+    // While TLS is on with RedirectToTLS: a plain GET or HEAD from another
+    // machine is answered 301 with the same URL on https.
+    static int RedirectToTLS(RequestContext& c);
     static int AccessControl(RequestContext& c);
     static int LookupResource(RequestContext& c);
     static int CheckResource(RequestContext& c);

@@ -92,6 +92,7 @@ HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11) {
     if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
     request->LocalAddr = local.address.Text();
     request->RemoteAddr = peer.address.Text();
+    request->Secure = s.Secure();
     return HeadRead::Whole;
 }
 
@@ -151,6 +152,7 @@ ConnectionHost::Settings RequestService::CoreSettings() const {
     settings.reportOverload = config->TraceLogMask != 0;
     settings.scriptTimeOut = config->CGITimeOut;
     settings.bindAddress = config->BindAddress;
+    settings.tlsPort = config->UseTLS ? static_cast<int>(config->TLSPort) : 0;
     return settings;
 }
 

@@ -143,6 +143,10 @@ check "ExecStartPre makes the setup Primary for a person: keep-alive on" test "$
 check "... with 64 connections" test "$(setup_value Server NumThreads)" = 0x40
 check "... no address lookup at start" test "$(setup_value Server ResolveLocal)" = 0x0
 check "... and /usr/bin/perl" test "$(setup_value External PerlCmdLine)" = /usr/bin/perl
+tls="$state/drive_c/HTTPD/TLS"
+check "... with HTTPS on" test "$(setup_value TLS UseTLS)" = 0x1
+check "ExecStartPre makes a self-signed HTTPS pair" test -s "$tls/SERVER.CRT" -a -s "$tls/SERVER.KEY"
+check "... its key private to varevavo" test "$(stat -c '%U %a' "$tls/SERVER.KEY")" = "varevavo 600"
 echo "Edited" >"$index"
 "${as_service[@]}" $pre
 check "a second start keeps an edited page" grep -q Edited "$index"
@@ -160,6 +164,9 @@ check "a shipped CGI program is linked in as probe and probe.exe" \
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 check "varevavo-setup gives the setup Primary port $port" "${as_service[@]}" varevavo-setup Primary "$port"
 check "... and keeps the rest of it" test "$(setup_value Network UseKeepAlive)" = 0x1
+tls_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"${as_service[@]}" varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Primary\TLS' /v TLSPort /t REG_DWORD \
+  /d "$tls_port" /f >/dev/null
 
 # The notify socket: every message the server sends, one per line.
 notify="$work/notify"
@@ -188,6 +195,8 @@ check "READY=1 reaches the notify socket (Type=notify)" wait_notice READY=1
 echo "notices: $(cat "$work/notices")"
 check "the port accepts once READY=1 is sent, and serves the welcome page" serves / 'Varevavo is running'
 check "the sample CGI script runs" serves '/cgi-bin/hello.cgi?name=ci' 'name=ci'
+check "HTTPS serves the welcome page, verified with the certificate made" \
+  sh -c "curl -s --max-time 10 --cacert '$tls/SERVER.CRT' https://localhost:$tls_port/ | grep -q 'Varevavo is running'"
 check "the linked CGI program runs as probe" serves '/cgi-bin/probe?one' 'probe one'
 check "the linked CGI program runs as probe.exe" serves '/cgi-bin/probe.exe?two' 'probe two'
 check "the server runs as varevavo" test "$(ps -o user= -p "$server_pid" | tr -d ' ')" = varevavo

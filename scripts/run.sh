@@ -53,7 +53,8 @@ if ! "$bin/tools/varevavo-reg" query "$key" >/dev/null 2>&1; then
   low_ports=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)
   if [[ $(id -u) -ne 0 && $low_ports -gt 80 ]]; then
     "$bin/tools/varevavo-setup" "$setup" 8080
-    echo "Port 80 needs root here: the new setup \"$setup\" listens on port 8080."
+    "$bin/tools/varevavo-reg" add "$key\\TLS" /v TLSPort /t REG_DWORD /d 8443 /f >/dev/null
+    echo "Ports 80 and 443 need root here: the new setup \"$setup\" listens on ports 8080 and 8443 (HTTPS)."
   else
     "$bin/tools/varevavo-setup" "$setup"
   fi

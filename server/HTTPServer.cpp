@@ -41,6 +41,7 @@ void HTTPServer::StartServer() {
     const auto config = Snapshot();
     startedPort_ = config->Port;
     startedBindAddress_ = config->BindAddress;
+    startedTLSPort_ = config->UseTLS ? config->TLSPort : 0;
     {
         // Every folder a PUT may write into.
         std::vector<std::string> published{config->DocRoot};
@@ -50,15 +51,19 @@ void HTTPServer::StartServer() {
     }
     std::vector<std::string> failures;
     InitializeLogs(&failures);
+    LoadCertificate(true);
+    const bool tls = config->UseTLS != 0;
     Listener.Start();
     Listener.SetPriority(static_cast<int>(config->PriorityLevel));
     const bool resolve = config->ResolveLocal != 0;
-    if (failures.empty() && !resolve) return;
+    if (failures.empty() && !resolve && !tls) return;
     // A message may wait for a user's click and a lookup for an absent
     // network; neither may keep the port closed.
-    startup_ = std::thread([this, failures = std::move(failures), resolve] {
+    startup_ = std::thread([this, failures = std::move(failures), resolve, tls] {
         while (!Listener.IsSetUp() && !stopping_) platform::SleepMilliseconds(5);
         if (stopping_) return;
+        if (tls && !Listener.IsListeningTLS())
+            LogError("Cannot serve HTTPS: " + Listener.TLSListenFailure() + "; plain HTTP goes on", nullptr);
         for (const std::string& text : failures) platform::ShowMessage("Error", text, platform::MB_ICONERROR);
         if (resolve && Listener.IsListening()) ResolveDynamicIP();
     });
@@ -87,6 +92,7 @@ bool HTTPServer::NeedsRestart(const HTTPConfiguration& edited) {
     const int threads = static_cast<int>(std::clamp<uint32_t>(edited.NumThreads, ListenThread::kMinThreads,
                                                               ListenThread::kMaxThreads));
     return edited.Port != startedPort_ || edited.BindAddress != startedBindAddress_ ||
+           (edited.UseTLS ? edited.TLSPort : 0) != startedTLSPort_ ||
            threads != Listener.ThreadCount();
 }
 
@@ -100,6 +106,7 @@ void HTTPServer::ReloadConfiguration() {
 
 void HTTPServer::ApplyRecord() {
     InitializeLogs();
+    LoadCertificate(false);
     Listener.SetPriority(static_cast<int>(Snapshot()->PriorityLevel));
 }
 

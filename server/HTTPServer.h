@@ -73,6 +73,15 @@ public:
     // the priority: what an accepted property sheet does after saving (the
     // console front end's reload).
     void ReloadConfiguration();
+    // --- HTTPS (HTTPServerTLS.cpp) ------------------------------------------
+    // Loads the certificate and key the live record names for the TLS port,
+    // while UseTLS is on. At start, when neither file exists, a self-signed
+    // pair is made first (said in the error log with its fingerprint). A
+    // pair that cannot be loaded, or does not match, is refused with an
+    // error-log line and the pair in force stays (none at start: TLS
+    // connections are then closed until a reload brings a good pair). True
+    // when a new pair is in force.
+    bool LoadCertificate(bool starting);
     // Learns this machine's address by connecting to BounceSite:BouncePort
     // (waiting a few seconds at most), stores it as SiteAddress in a new live
     // record and saves the setup. 1 on success; 0 after logging and showing
@@ -164,6 +173,7 @@ private:
     std::atomic<bool> sheetOpen_{false};
     int startedPort_ = 0;  // the port the listener was started on; front end's thread only
     std::string startedBindAddress_;  // the BindAddress it was started with; front end's thread only
+    int startedTLSPort_ = 0;  // the TLS port it was started on (0: none); front end's thread only
     std::atomic<bool> shutDown_{false};
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).

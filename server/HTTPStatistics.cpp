@@ -67,7 +67,8 @@ void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
     }
 }
 
-void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections) {
+void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections,
+                              const TLSCounts* tls) {
     const char* version = ServerSoftware(config);
     std::string page;
     page.reserve(2048);
@@ -99,6 +100,10 @@ void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config,
     Line(&page, "CGI execs:                    ", ScriptRequests);
     page += "\n";
     Line(&page, "Total Errors:                 ", Errors);
+    if (tls) {
+        Line(&page, "TLS connections:              ", tls->connections);
+        Line(&page, "TLS handshakes failed:        ", tls->handshakesFailed);
+    }
     page += "</PRE><HR>";
     page += "<A HREF=\"mailto:" + config.AdminEmail + "\"><ADDRESS>&lt;" + config.AdminEmail +
             "&gt;</ADDRESS></A>";

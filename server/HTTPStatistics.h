@@ -29,7 +29,14 @@ public:
     void LogStats(HTTPRequest* request, HTTPResponse* response);
     // Makes body a memory body holding the statistics page of the site
     // config describes, with activeConnections as the connections open now.
-    void GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections);
+    // tls (while UseTLS is on): the TLS connections served and the
+    // handshakes that failed, listed after the last line.
+    struct TLSCounts {
+        uint64_t connections = 0;
+        uint64_t handshakesFailed = 0;
+    };
+    void GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections,
+                  const TLSCounts* tls = nullptr);
 
     std::atomic<uint32_t> TotalRequests{0};
     std::atomic<uint64_t> BytesSent{0};

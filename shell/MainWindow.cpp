@@ -24,10 +24,13 @@ void MainWindow::CleanupTray() {
 }
 
 std::string MainWindow::TitleText(int busy) const {
-    const int port = server_->Snapshot()->Port;
+    const auto config = server_->Snapshot();
+    // With HTTPS served the title names both ports, plain first.
+    std::string ports = std::to_string(config->Port);
+    if (server_->Listener.IsListeningTLS()) ports += ", " + std::to_string(config->TLSPort);
     char title[80];
-    if (busy) std::snprintf(title, sizeof title, "Varevavo [%d] busy (%d)", port, busy);
-    else std::snprintf(title, sizeof title, "Varevavo [%d] idle", port);
+    if (busy) std::snprintf(title, sizeof title, "Varevavo [%s] busy (%d)", ports.c_str(), busy);
+    else std::snprintf(title, sizeof title, "Varevavo [%s] idle", ports.c_str());
     std::string text = title;
     if (server_->Overloaded) text += " *";
     return text;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/CertificatePair.h"
 #include "config/HTTPConfiguration.h"
 #include "platform/Program.h"
 
@@ -21,7 +22,9 @@ const platform::ProgramUsage kUsage = {
     "varevavo-setup", "NAME [PORT]",
     "Creates the setup NAME when it does not exist yet: every default of a new\n"
     "setup, but with keep-alive on (UseKeepAlive 1, NumThreads 64), no address\n"
-    "lookup at start (ResolveLocal 0) and PerlCmdLine /usr/bin/perl. With PORT\n"
+    "lookup at start (ResolveLocal 0) and PerlCmdLine /usr/bin/perl, and makes a\n"
+    "self-signed HTTPS certificate and key where the setup names them when\n"
+    "neither exists. With PORT\n"
     "it sets the port the setup listens on (1 to 65535); an existing setup keeps\n"
     "everything else. The store is $VAREVAVO_HOME/registry.db (default\n"
     "~/.local/share/varevavo). A name that has spaces is one argument here; it\n"
@@ -47,6 +50,14 @@ int main(int argc, char** argv) {
     if (!config.PrepareSetup(name, static_cast<int>(port), true)) {
         std::fprintf(stderr, "varevavo-setup: the setup could not be read or saved\n");
         return 1;
+    }
+    // The HTTPS pair is made here too, so that it belongs to whoever
+    // prepares the setup (the service's own user) from its first start on.
+    std::string message;
+    switch (CertificatePair::MakeWhenMissing(config, &message)) {
+        case CertificatePair::Outcome::Present: break;
+        case CertificatePair::Outcome::Made: std::printf("%s\n", message.c_str()); break;
+        case CertificatePair::Outcome::Failed: std::fprintf(stderr, "varevavo-setup: %s\n", message.c_str()); return 1;
     }
     return 0;
 }

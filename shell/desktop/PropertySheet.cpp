@@ -11,6 +11,7 @@
 #include "config/HTTPConfiguration.h"
 #include "platform/MessageDisplay.h"
 #include "shell/desktop/AdvancedDialog.h"
+#include "shell/desktop/HTTPSDialog.h"
 #include "shell/desktop/DesktopMessages.h"
 #include "shell/desktop/IndexDialog.h"
 #include "shell/desktop/LoggingDialog.h"
@@ -49,6 +50,7 @@ const std::array<PageKind, PropertySheet::kPageCount>& Pages() {
         ListPage("MIME", &HTTPConfiguration::Types),
         Simple<IndexDialog>("Indexing"),
         Simple<AdvancedDialog>("Advanced"),
+        Simple<HTTPSDialog>("HTTPS"),
     };
     return pages;
 }

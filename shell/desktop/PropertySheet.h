@@ -20,7 +20,7 @@ extern HTTPConfiguration* CurrentConfig;
 class PropertySheet : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kPageCount = 11;
+    static constexpr int kPageCount = 12;
 
     // Edits config, which must outlive the sheet; the first page is created.
     PropertySheet(QWidget* owner, const std::string& caption, HTTPConfiguration* config);

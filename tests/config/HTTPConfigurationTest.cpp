@@ -238,10 +238,11 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
     EXPECT_EQ(setup.NumValues(), 0u);
     EXPECT_EQ(SubkeyNames(setup), (std::vector<std::string>{"Access", "Alias", "Authentication", "CgiBin", "CgiDos",
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
-                                                            "Server", "Types"}));
+                                                            "Server", "TLS", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
         {"Network", 8}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
-        {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
+        {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0},
+        {"TLS", 6}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
         EXPECT_FALSE(key.Created) << name;

@@ -28,7 +28,7 @@ using desktop_testing::MessageRecorder;
 
 namespace {
 
-enum PageIndex { kNetwork, kServer, kSecurity, kLogging, kAlias, kRedirection, kStdCGI, kWinCGI, kMIME, kIndexing, kAdvanced };
+enum PageIndex { kNetwork, kServer, kSecurity, kLogging, kAlias, kRedirection, kStdCGI, kWinCGI, kMIME, kIndexing, kAdvanced, kHTTPS };
 
 // A sheet over a copy of the setup "Primary" (the defaults, then tweak),
 // as the server's EditProperties makes it.
@@ -128,6 +128,12 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.BouncePort = 8888;
     c.BindAddress = "127.0.0.1";
     c.UseHTTP11 = 1;
+    c.UseTLS = 1;
+    c.TLSPort = 8443;
+    c.CertificateFile = "C:\\T\\S.CRT";
+    c.KeyFile = "C:\\T\\S.KEY";
+    c.RedirectToTLS = 0;
+    c.AllowPlainCredentials = 1;
 }
 
 // Every control of the non-list pages: id, kind and label, the value it
@@ -214,6 +220,16 @@ const std::vector<ControlCase>& ControlCases() {
          [](C c) { return c.BindAddress == "::1"; }},
         {"UseHTTP11", kNetwork, 19, Kind::Box, "Answer HTTP/1.1 as HTTP/1.1", "1", "0",
          [](C c) { return c.UseHTTP11 == 0; }},
+        {"UseTLS", kHTTPS, 101, Kind::Box, "Serve &HTTPS", "1", "1", [](C c) { return c.UseTLS == 1; }},
+        {"TLSPort", kHTTPS, 102, Kind::Edit, "HTTPS Port", "8443", "9443", [](C c) { return c.TLSPort == 9443; }},
+        {"CertificateFile", kHTTPS, 103, Kind::Edit, "Certificate File", "C:\\T\\S.CRT", "C:\\T\\N.CRT",
+         [](C c) { return c.CertificateFile == "C:\\T\\N.CRT"; }},
+        {"KeyFile", kHTTPS, 104, Kind::Edit, "Key File", "C:\\T\\S.KEY", "C:\\T\\N.KEY",
+         [](C c) { return c.KeyFile == "C:\\T\\N.KEY"; }},
+        {"RedirectToTLS", kHTTPS, 105, Kind::Box, "&Redirect Plain Requests to HTTPS", "0", "1",
+         [](C c) { return c.RedirectToTLS == 1; }},
+        {"AllowPlainCredentials", kHTTPS, 106, Kind::Box, "Allow Master Key &Credentials over Plain HTTP", "1", "0",
+         [](C c) { return c.AllowPlainCredentials == 0; }},
     };
     return cases;
 }
@@ -242,7 +258,8 @@ TEST(PropertySheet, TitleTabsAndButtons) {
     Sheet s;
     EXPECT_EQ(s.sheet->windowTitle(), "Varevavo Properties");
     const char* const titles[] = {"Network",     "Server",      "Security", "Logging",  "Alias",   "Redirection",
-                                  "Standard CGI", "Windows CGI", "MIME",     "Indexing", "Advanced"};
+                                  "Standard CGI", "Windows CGI", "MIME",     "Indexing", "Advanced",
+                                  "HTTPS"};
     ASSERT_EQ(s.sheet->Tabs()->count(), PropertySheet::kPageCount);
     for (int i = 0; i < PropertySheet::kPageCount; ++i) EXPECT_EQ(s.sheet->Tabs()->tabText(i), titles[i]);
     const QList<QAbstractButton*> buttons = s.sheet->findChild<QDialogButtonBox*>()->buttons();

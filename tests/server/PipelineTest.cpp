@@ -64,6 +64,42 @@ TEST(Pipeline, DirectoryRedirectOnAnotherPort) {
     EXPECT_EQ(p.Run("/dir").Header[Hdr::Location], "http://www.example.org:8080/dir/");
 }
 
+// RedirectToTLS sends a plain GET or HEAD from another machine to the
+// same URL on https (the host the client named, the TLS port); a request
+// over TLS, another method, or a client on this machine is served.
+TEST(Pipeline, RedirectToTLSSendsOtherMachinesToHttps) {
+    Pipeline p(8080);
+    HTTPConfiguration c = *p.server.Snapshot();
+    c.UseTLS = 1;
+    c.TLSPort = 8443;
+    c.RedirectToTLS = 1;
+    p.server.ReplaceConfiguration(c);
+    const auto run = [&](const char* from, int method, bool secure, const char* host) {
+        p.request.Reset();
+        p.response.Reset();
+        p.request.Valid = 1;
+        p.request.Protocol = HTTP10;
+        p.request.Method = method;
+        p.request.URL = "/a b.html";
+        p.request.Query = "x=1";
+        p.request.RemoteAddr = from;
+        p.request.LocalAddr = "192.0.2.1";
+        p.request.Secure = secure;
+        p.request.Header[Hdr::Host] = host;
+        p.Process(&p.request, &p.response);
+        return std::to_string(p.response.Status) + " " + p.response.Header[Hdr::Location];
+    };
+    EXPECT_EQ(run("198.51.100.7", MethodGET, false, "site.test:8080"), "301 https://site.test:8443/a%20b.html?x=1");
+    EXPECT_EQ(run("198.51.100.7", MethodHEAD, false, "[2001:db8::1]:8080"), "301 https://[2001:db8::1]:8443/a%20b.html?x=1");
+    EXPECT_EQ(run("198.51.100.7", MethodGET, false, ""), "301 https://www.example.org:8443/a%20b.html?x=1");
+    EXPECT_EQ(run("198.51.100.7", MethodGET, true, "site.test:8443"), "404 ");
+    EXPECT_EQ(run("127.0.0.1", MethodGET, false, "site.test:8080"), "404 ");
+    EXPECT_EQ(run("192.0.2.1", MethodGET, false, "site.test:8080"), "404 ");
+    c.RedirectToTLS = 0;
+    p.server.ReplaceConfiguration(c);
+    EXPECT_EQ(run("198.51.100.7", MethodGET, false, "site.test:8080"), "404 ");
+}
+
 TEST(Pipeline, RequestNotReadIsRefused) {
     Pipeline p;
     HTTPRequest unread;

@@ -34,6 +34,7 @@ struct Console {
         config.Port = port;
         config.ResolveLocal = 0;
         config.NumThreads = 8;
+        config.UseTLS = 0;  // no test takes the HTTPS port of the machine
         config.SaveConfiguration("Night Shift");
         std::filesystem::create_directories(home.DriveC("HTTPD/LOGS"));
         TestHome::WriteFile(home.DriveC("HTTPD/HTDOCS/index.html"), "console");

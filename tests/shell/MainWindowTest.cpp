@@ -44,6 +44,7 @@ struct Window {
         config.ResolveLocal = 0;
         config.SiteAddress = site;
         config.NumThreads = 8;
+        config.UseTLS = 0;  // no test takes the HTTPS port of the machine
         config.AccessLogMask = config.ErrorLogMask = config.ReferrerLogMask = config.TraceLogMask = 0;
         config.SaveConfiguration("Test");
         window = std::make_unique<MainWindow>("Test", &view);
@@ -90,6 +91,26 @@ TEST(MainWindow, TheLongestTitleIsTheWholeTip) {
     EXPECT_LT(longest.size(), MainWindow::kTipLength);
     w.window->UpdateTitle();
     EXPECT_EQ(w.view.tip, w.view.title);
+}
+
+// With HTTPS served the title names both ports, and the longest such title
+// still fits the tip.
+TEST(MainWindow, TheTitleNamesBothPortsWhileHTTPSIsServed) {
+    Window w(TestServer::FreePort());
+    HTTPConfiguration c = *w.window->Server()->Snapshot();
+    c.UseTLS = 1;
+    c.TLSPort = TestServer::FreePort();
+    c.SaveConfiguration("Test");
+    w.window->SetupTray();
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return w.window->Server()->Listener.IsListeningTLS(); }));
+    w.window->UpdateTitle();
+    EXPECT_EQ(w.view.tip, "Varevavo [" + std::to_string(c.Port) + ", " + std::to_string(c.TLSPort) + "] idle");
+    c.Port = c.TLSPort = std::numeric_limits<int>::min();
+    w.window->Server()->ReplaceConfiguration(c);
+    w.window->Server()->Overloaded = 1;
+    const std::string longest = w.window->TitleText(512);
+    EXPECT_EQ(longest, "Varevavo [-2147483648, -2147483648] busy (512) *");
+    EXPECT_LT(longest.size(), MainWindow::kTipLength);
 }
 
 // The front end hears of every answer, whether a loop thread or a worker

@@ -30,6 +30,8 @@ int TestServer::WriteSetup(const TestHome& home, const std::function<void(HTTPCo
     // As a setup of an earlier version: HTTP/1.1 requests answered as
     // HTTP/1.0, which most tests pin; a test of 1.1 answers turns it on.
     config.UseHTTP11 = 0;
+    // Plain HTTP alone unless a test asks for TLS (and gives it a port).
+    config.UseTLS = 0;
     if (tweak) tweak(config);
     config.SaveConfiguration("Primary");
     return config.Port;

@@ -19,7 +19,7 @@ namespace testing_support {
 class TestServer {
 public:
     // Writes the default setup with test-friendly changes (a free port, no
-    // address lookup, a pool of 8), lets tweak change it further, saves it
+    // address lookup, a pool of 8, TLS off), lets tweak change it further, saves it
     // as "Primary" and starts the server.
     explicit TestServer(const std::function<void(HTTPConfiguration&)>& tweak = {});
     // Shuts the server down (as "Shutdown Server" does) unless Shutdown did.

@@ -1,0 +1,70 @@
+#pragma once
+// The TLS side of one accepted connection, over a non-blocking socket
+// descriptor it does not own. Nothing here waits: every operation that
+// cannot go on until the socket is readable or writable says so in its
+// result (kWantRead, kWantWrite), and the caller polls for that and calls
+// again. The handshake happens inside the first reads; Established tells
+// when it is over.
+//
+// Results of Read, Write and SendFile: bytes moved (> 0); 0 from Read when
+// the peer has closed (an orderly close_notify, or the bare end of the TCP
+// stream, which is tolerated); kWantRead / kWantWrite; kFailed for a broken
+// session (a handshake refused, a damaged record, a reset).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+class File;
+class TLSContext;
+
+class TLSSession {
+public:
+    static constexpr long kWantRead = -2;
+    static constexpr long kWantWrite = -3;
+    static constexpr long kFailed = -1;
+
+    // A server session on descriptor fd. IsValid is false when the library
+    // could not make one (memory).
+    TLSSession(const TLSContext& context, int fd);
+    ~TLSSession();
+    TLSSession(const TLSSession&) = delete;
+    TLSSession& operator=(const TLSSession&) = delete;
+
+    bool IsValid() const { return ssl_ != nullptr; }
+
+    // Up to len bytes of plain text (driving the handshake first).
+    long Read(char* buffer, size_t len);
+    // Encrypts and sends up to len bytes; a partial write says how many
+    // left. After kWantWrite the next call must offer at least the bytes
+    // it offered before.
+    long Write(const char* data, size_t len);
+    // count bytes of file from offset, through the kernel when it encrypts
+    // this session's records; else read and written in large records.
+    long SendFile(const File& file, uint64_t offset, size_t count);
+    // Sends close_notify once, without waiting for the peer's. True once it
+    // has been sent (or the session is past sending anything).
+    bool ShutDown();
+
+    // Plain-text bytes decrypted and not read yet: the socket may have
+    // nothing more to report while these wait.
+    bool Pending() const;
+    // The handshake has completed.
+    bool Established() const;
+    // The last kWantRead / kWantWrite was for a write during a read or the
+    // other way round: what the caller must poll for now.
+    bool WantsWrite() const { return wantsWrite_; }
+    // The session resumed an earlier one (a ticket was accepted).
+    bool Resumed() const;
+    // Records are encrypted by the kernel (sends go by sendfile).
+    bool KernelSend() const;
+
+private:
+    long Result(int ret, bool reading);
+    void* ssl_ = nullptr;
+    bool wantsWrite_ = false;
+};
+
+}  // namespace platform
