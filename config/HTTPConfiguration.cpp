@@ -93,6 +93,7 @@ constexpr Setting kSettings[] = {
     Signed(kExternal, "PerlCGI", &Config::PerlCGI, 1),
     Signed(kExternal, "ProcessSSI", &Config::ProcessSSI, 1),
     Text(kExternal, "PerlCmdLine", &Config::PerlCmdLine, "C:\\PERL5\\NTT\\PERL.EXE"),
+    Signed(kServer, "Compression", &Config::Compression, 1),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -238,6 +239,9 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
         return SaveConfiguration(setup);
     }
     FlushAllLists();
+    // Unlike the other settings, a missing Compression is not "as it was":
+    // a setup older than the setting does not compress.
+    Compression = 0;
     for (const Setting& setting : kSettings) {
         RegistryKey& key = keys[setting.section];
         if (setting.signedField) key.GetDWORD(setting.name, &(this->*setting.signedField));

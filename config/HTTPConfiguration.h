@@ -11,7 +11,7 @@
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
 //              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
 //              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
-//              DefaultIndex DefaultCharset
+//              DefaultIndex DefaultCharset Compression
 //   Index      AutoIndex
 //   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
 //              AccessLogFileName ErrorLogFileName ReferrerLogFileName
@@ -57,6 +57,10 @@ public:
     int CGISendPassword;   // pass the decoded password to Windows CGI programs
     int PerlCGI;           // run Perl scripts through PerlCmdLine
     int ProcessSSI;        // expand server-side includes in parsed pages
+    // Compress text documents for clients that accept it (1 in every new
+    // setup; a setup saved before the setting existed lacks it and reads
+    // as 0, so it goes on answering as it did).
+    int Compression;
     uint32_t AccessLogMask;    // non-zero: the access log is written
     uint32_t ErrorLogMask;     // non-zero: the error log is written
     uint32_t ReferrerLogMask;  // non-zero: the referrer log is written
@@ -115,7 +119,8 @@ public:
     // Fills the record from the named setup, reading it as one consistent
     // state of the store. A setup that does not exist is created with the
     // defaults and saved. Values that are missing or unreadable leave their
-    // fields as they were; lists are emptied first. Trailing backslashes
+    // fields as they were (but for Compression, which is then 0); lists are
+    // emptied first. Trailing backslashes
     // leave DocRoot; trailing slashes leave virtual paths; trailing
     // backslashes, then slashes, leave Alias and CGI targets (Redir targets
     // keep theirs). Realms and access lists are read through one working

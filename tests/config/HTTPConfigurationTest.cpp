@@ -237,7 +237,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 6}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 6}, {"Server", 17}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
@@ -549,4 +549,19 @@ TEST(HTTPConfigurationPersistence, LoadingWithoutAStoreEmptiesOnlyTheLists) {
     EXPECT_EQ(c.DocRoot, "C:\\HTTPD\\HTDOCS");
     EXPECT_TRUE(c.Types.empty());
     EXPECT_FALSE(c.SaveConfiguration("Test"));
+}
+
+// A new setup compresses; one saved before the setting existed does not,
+// even when the record it is loaded into did.
+TEST(HTTPConfigurationPersistence, CompressionIsOnInNewSetupsOnlyAndOffWhereMissing) {
+    TestHome home;
+    HTTPConfiguration fresh;
+    ASSERT_TRUE(fresh.LoadConfiguration("Test"));
+    EXPECT_EQ(fresh.Compression, 1);
+    {
+        RegistryKey server(HKEY_LOCAL_MACHINE, kSetupPath + "\\Server");
+        ASSERT_EQ(RegDeleteValue(server.KeyHandle, "Compression"), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(fresh.LoadConfiguration("Test"));
+    EXPECT_EQ(fresh.Compression, 0);
 }

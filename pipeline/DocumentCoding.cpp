@@ -1,0 +1,68 @@
+#include "pipeline/DocumentCoding.h"
+
+#include "config/HTTPConfiguration.h"
+#include "http/FileCache.h"
+#include "http/HTTPRequest.h"
+#include "http/HTTPResponse.h"
+#include "server/RequestContext.h"
+
+namespace {
+
+// The codings of which a copy beside path is a file no older than the
+// document (lastWrite).
+unsigned FreshSiblings(FileCache* cache, const std::string& path, const FILETIME& lastWrite) {
+    const unsigned siblings = PrecompressedSiblings(cache, path);
+    unsigned fresh = 0;
+    for (const Coding coding : ContentCoding::kPreference) {
+        if (!(siblings & ContentCoding::Bit(coding))) continue;
+        platform::FileInfo info;
+        if (LookupFileInfo(cache, path + std::string(ContentCoding::Suffix(coding)), &info) && !info.directory &&
+            platform::FileTimeTicks(info.lastWrite) >= platform::FileTimeTicks(lastWrite))
+            fresh |= ContentCoding::Bit(coding);
+    }
+    return fresh;
+}
+
+constexpr unsigned kEveryCoding = ContentCoding::Bit(Coding::Gzip) | ContentCoding::Bit(Coding::Brotli) |
+                                  ContentCoding::Bit(Coding::Zstd);
+
+}  // namespace
+
+DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& contentType) {
+    HTTPRequest* request = c.request;
+    HTTPEntity& body = c.response->Entity;
+    DocumentCoding result;
+    platform::FileInfo facts;
+    if (!body.FileFacts(&facts)) return result;
+    result.tag = ContentCoding::EntityTag(facts);
+    const std::string path = body.FileName();
+    const unsigned fresh = FreshSiblings(c.cache, path, facts.lastWrite);
+    const bool compressible = c.config.Compression && ContentCoding::IsCompressible(contentType) &&
+                              facts.size >= kSmallest && facts.size <= kLargest;
+    const std::string& accept = request->Header[Hdr::AcceptEncoding];
+    // A client that names no coding gets the document as it is; only a
+    // copy beside it says that others may get something else.
+    result.varies = fresh != 0 || (compressible && !accept.empty());
+    if (accept.empty()) return result;
+    const bool onTheFly = compressible && c.cache && request->Header[Hdr::Range].empty();
+    const Coding coding = ContentCoding::Choose(accept, fresh ? fresh : onTheFly ? kEveryCoding : 0);
+    if (coding == Coding::Identity) return result;
+
+    if (fresh) {
+        body.SetFile(path + std::string(ContentCoding::Suffix(coding)), nullptr, c.cache);
+        platform::FileInfo copy;
+        if (!body.FileFacts(&copy)) {
+            // Gone in between: the document itself goes out.
+            body.SetFile(path, nullptr, c.cache);
+            return result;
+        }
+        result.tag = ContentCoding::EntityTag(copy);
+    } else {
+        auto coded = c.cache->Coded(path, coding, body.OpenedFile());
+        if (!coded) return result;
+        body.SetShared(std::move(coded));
+        result.tag = ContentCoding::EntityTag(facts, coding);
+    }
+    result.coding = coding;
+    return result;
+}
