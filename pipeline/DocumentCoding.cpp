@@ -4,6 +4,7 @@
 #include "http/FileCache.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
+#include "platform/File.h"
 #include "server/RequestContext.h"
 
 namespace {
@@ -65,4 +66,35 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
     }
     result.coding = coding;
     return result;
+}
+
+void DocumentCoding::CompressGenerated(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    HTTPEntity& body = response->Entity;
+    const std::string& accept = request->Header[Hdr::AcceptEncoding];
+    // A document has a tag (and its coding, if any, already); a script's
+    // output is the script's to code.
+    if (!c.config.Compression || accept.empty() || response->Status != 200 || response->Raw ||
+        request->ResourceKind != ResourceDocument || !response->Header[Hdr::ETag].empty() ||
+        !response->Header[Hdr::ContentEncoding].empty() || (body.Type() != EntityTemp && body.Type() != EntityData) ||
+        !ContentCoding::IsCompressible(response->Header[Hdr::ContentType]))
+        return;
+    const uint64_t size = body.GetSize();
+    if (size < kSmallest || size > kLargest) return;
+    response->Header[Hdr::Vary] = "Accept-Encoding";
+    const Coding coding = ContentCoding::Choose(accept, kEveryCoding);
+    if (coding == Coding::Identity) return;
+    std::string read;
+    if (body.Type() == EntityTemp) {
+        const platform::File* file = body.OpenedFile();
+        read.resize(static_cast<size_t>(size));
+        if (!file || file->ReadAt(body.Offset(), read.data(), read.size()) != static_cast<long>(size)) return;
+    }
+    const std::string_view page = body.Type() == EntityTemp ? std::string_view(read) : std::string_view(body.Data());
+    std::string coded;
+    if (!platform::Compress(coding, page, &coded) || coded.size() >= page.size()) return;
+    response->Header[Hdr::ContentLength] = std::to_string(coded.size());
+    response->Header[Hdr::ContentEncoding] = ContentCoding::Name(coding);
+    body.SetData(std::move(coded));
 }

@@ -29,6 +29,14 @@ struct DocumentCoding {
     // range would be one of bytes a client cannot check).
     static DocumentCoding Choose(RequestContext& c, const std::string& contentType);
 
+    // A page the server made for this answer (a listing, a parsed page) is
+    // compressed for a client that takes a coding, when the setup has
+    // Compression and it is compressible and between kSmallest and kLargest
+    // bytes: it is made anew for every request anyway. Sets
+    // Content-Encoding, Content-Length and Vary. Anything else of c's
+    // response (documents, scripts' output, status pages) stays as it is.
+    static void CompressGenerated(RequestContext& c);
+
     static constexpr uint64_t kSmallest = 1024;
     static constexpr uint64_t kLargest = 8u << 20;
 };

@@ -27,10 +27,8 @@ export VAREVAVO_HOME="$work/home"
 mkdir -p "$VAREVAVO_HOME/drive_c/HTTPD"
 cp -r site/. "$VAREVAVO_HOME/drive_c/HTTPD/"
 docs="$VAREVAVO_HOME/drive_c/HTTPD/HTDOCS"
-awk 'BEGIN { srand(2); while (n < 420000) { s = sprintf("function f%d(a) { return a * %d + \"%06x\"; }\n", i++, int(rand() * 1000), int(rand() * 16777215)); printf "%s", s; n += length(s) } }' |
-  head -c $((400 * 1024)) > "$docs/app.js"
-awk 'BEGIN { srand(3); while (n < 110000) { s = sprintf(".c%d { margin: %dpx auto; color: #%06x; }\n", i++, int(rand() * 40), int(rand() * 16777215)); printf "%s", s; n += length(s) } }' |
-  head -c $((100 * 1024)) > "$docs/site.css"
+awk -v size=$((400 * 1024)) 'BEGIN { srand(2); while (n < size) { s = sprintf("function f%d(a) { return a * %d + \"%06x\"; }\n", i++, int(rand() * 1000), int(rand() * 16777215)); s = substr(s, 1, size - n); printf "%s", s; n += length(s) } }' > "$docs/app.js"
+awk -v size=$((100 * 1024)) 'BEGIN { srand(3); while (n < size) { s = sprintf(".c%d { margin: %dpx auto; color: #%06x; }\n", i++, int(rand() * 40), int(rand() * 16777215)); s = substr(s, 1, size - n); printf "%s", s; n += length(s) } }' > "$docs/site.css"
 printf '#!/bin/sh\nprintf "Content-Type: text/plain\\r\\n\\r\\nhello\\n"\n' > "$VAREVAVO_HOME/drive_c/HTTPD/CGI-BIN/hello.cgi"
 chmod +x "$VAREVAVO_HOME/drive_c/HTTPD/CGI-BIN/hello.cgi"
 
@@ -46,6 +44,7 @@ header() { awk -v h="$2" 'BEGIN { IGNORECASE = 1 } tolower($1) == tolower(h) ":"
 fetch() {  # name path [curl args...]: head into $work/name.h, body into $work/name.b
   local name=$1 path=$2
   shift 2
+  : > "$work/$name.b"  # curl makes no file for an empty body
   curl -s -D "$work/$name.h" -o "$work/$name.b" "$@" "$base$path"
 }
 

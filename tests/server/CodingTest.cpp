@@ -225,3 +225,23 @@ TEST(Compression, TheCacheKeepsItsBoundDroppingTheLeastRecentlyUsed) {
     ASSERT_TRUE(cache.Open(paths[1], &other));
     EXPECT_FALSE(cache.Coded(paths[2], Coding::Gzip, other.file.get())) << "another file's bytes";
 }
+
+TEST(Compression, ListingsAndParsedPagesPerAnswerScriptOutputNever) {
+    TestServer t;
+    for (int i = 0; i < 40; ++i) t.WriteSite("HTDOCS/many/file-" + std::to_string(i) + ".txt", "x");
+    t.WriteSite("HTDOCS/p.shtml", Text(3000, 1) + "<!--#echo var=\"DOCUMENT_NAME\"-->");
+    t.WriteSite("CGI-BIN/s.cgi", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\n'\nseq 1 2000\n");
+    std::filesystem::permissions(t.Site("CGI-BIN/s.cgi"), std::filesystem::perms(0755));
+    for (const char* path : {"/many/", "/p.shtml"}) {
+        const std::string plain = Get(t, path);
+        const std::string coded = Get(t, path, Accept("gzip"));
+        EXPECT_EQ(HeaderOf(coded, "Content-Encoding"), "gzip") << path;
+        EXPECT_EQ(HeaderOf(coded, "Vary"), "Accept-Encoding") << path;
+        EXPECT_EQ(HeaderOf(coded, "Content-Length"), std::to_string(BodyOf(coded).size())) << path;
+        EXPECT_EQ(Decode("gzip", BodyOf(coded)), BodyOf(plain)) << path;
+        EXPECT_EQ(HeaderOf(plain, "Vary"), "") << path;
+    }
+    const std::string script = Get(t, "/cgi-bin/s.cgi", Accept("gzip"));
+    EXPECT_EQ(HeaderOf(script, "Content-Encoding"), "");
+    EXPECT_EQ(BodyOf(script), BodyOf(Get(t, "/cgi-bin/s.cgi")));
+}
