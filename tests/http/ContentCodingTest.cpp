@@ -1,5 +1,5 @@
-// The choice of a content coding, entity tags and their comparisons: tables
-// of named cases.
+// The choice of a content coding and of what is worth compressing: tables of
+// named cases.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -52,29 +52,4 @@ TEST(ContentCoding, CompressibleTypes) {
         EXPECT_TRUE(ContentCoding::IsCompressible(type)) << type;
     for (const char* type : {"image/png", "application/zip", "application/octet-stream", "video/mp4", ""})
         EXPECT_FALSE(ContentCoding::IsCompressible(type)) << type;
-}
-
-TEST(ContentCoding, EntityTagsAndTheirComparisons) {
-    platform::FileInfo facts;
-    facts.size = 10;
-    facts.identity = 0xabc;
-    const std::string tag = ContentCoding::EntityTag(facts);
-    EXPECT_EQ(tag.front(), '"');
-    EXPECT_EQ(tag.back(), '"');
-    EXPECT_EQ(ContentCoding::EntityTag(facts, Coding::Gzip), tag.substr(0, tag.size() - 1) + "-gzip\"");
-    platform::FileInfo other = facts;
-    other.identity = 0xabd;
-    EXPECT_NE(ContentCoding::EntityTag(other), tag) << "another file of the same size and time";
-    other = facts;
-    other.size = 11;
-    EXPECT_NE(ContentCoding::EntityTag(other), tag);
-
-    EXPECT_TRUE(ContentCoding::NoneMatchHolds(tag, tag));
-    EXPECT_TRUE(ContentCoding::NoneMatchHolds("*", tag));
-    EXPECT_TRUE(ContentCoding::NoneMatchHolds("\"x\", W/" + tag + " , \"y\"", tag)) << "a list, weakly";
-    EXPECT_FALSE(ContentCoding::NoneMatchHolds("\"x\", \"y\"", tag));
-    EXPECT_FALSE(ContentCoding::NoneMatchHolds(ContentCoding::EntityTag(facts, Coding::Brotli), tag));
-    EXPECT_TRUE(ContentCoding::IsEntityTag(tag));
-    EXPECT_TRUE(ContentCoding::IsEntityTag("W/\"x\""));
-    EXPECT_FALSE(ContentCoding::IsEntityTag("Sun, 06 Nov 1994 08:49:37 GMT"));
 }
