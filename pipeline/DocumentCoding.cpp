@@ -36,20 +36,23 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
     platform::FileInfo facts;
     if (!body.FileFacts(&facts)) return result;
     result.tag = ContentCoding::EntityTag(facts);
-    const std::string path = body.FileName();
-    const unsigned fresh = FreshSiblings(c.cache, path, facts.lastWrite);
-    const bool compressible = c.config.Compression && ContentCoding::IsCompressible(contentType) &&
-                              facts.size >= kSmallest && facts.size <= kLargest;
+    // The body's name goes with the body when it is replaced.
+    const std::string& name = body.FileName();
+    const unsigned fresh = FreshSiblings(c.cache, name, facts.lastWrite);
     const std::string& accept = request->Header[Hdr::AcceptEncoding];
     // A client that names no coding gets the document as it is; only a
     // copy beside it says that others may get something else.
-    result.varies = fresh != 0 || (compressible && !accept.empty());
+    result.varies = fresh != 0;
     if (accept.empty()) return result;
+    const bool compressible = c.config.Compression && facts.size >= kSmallest && facts.size <= kLargest &&
+                              ContentCoding::IsCompressible(contentType);
+    result.varies = result.varies || compressible;
     const bool onTheFly = compressible && c.cache && request->Header[Hdr::Range].empty();
     const Coding coding = ContentCoding::Choose(accept, fresh ? fresh : onTheFly ? kEveryCoding : 0);
     if (coding == Coding::Identity) return result;
 
     if (fresh) {
+        const std::string path = name;
         body.SetFile(path + std::string(ContentCoding::Suffix(coding)), nullptr, c.cache);
         platform::FileInfo copy;
         if (!body.FileFacts(&copy)) {
@@ -59,7 +62,7 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
         }
         result.tag = ContentCoding::EntityTag(copy);
     } else {
-        auto coded = c.cache->Coded(path, coding, body.OpenedFile());
+        auto coded = c.cache->Coded(name, coding, body.OpenedFile());
         if (!coded) return result;
         body.SetShared(std::move(coded));
         result.tag = ContentCoding::EntityTag(facts, coding);
