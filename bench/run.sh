@@ -20,7 +20,10 @@
 # table gives what a kept-alive 1 KiB request costs ours and lighttpd in
 # system calls (strace -c -f) and context switches and CPU time (the
 # kernel's per-thread counters), which is steady whatever else the machine
-# does.
+# does. A third table gives a kept-alive 100 KiB CSS file asked for with
+# "Accept-Encoding: gzip": ours (compressed once, kept in its cache) beside
+# nginx with gzip_static and a .gz copy, lighttpd with mod_deflate's cache,
+# and nginx compressing every answer (no copy).
 #
 # Not part of the test suite. Installs its packages as root (else names them).
 set -euo pipefail
@@ -56,9 +59,15 @@ cp "$cgi/t.cgi" "$docs/cgi-bin/t.cgi"
 chmod +x "$cgi/t.cgi" "$docs/cgi-bin/t.cgi"
 printf '<p>footer</p>\n' > "$docs/footer.html"
 printf '<html><body>\n<!--#include virtual="/footer.html" -->\n<p><!--#echo var="DOCUMENT_URI" --></p>\n</body></html>\n' > "$docs/page.shtml"
+# 100 KiB of style sheet, without a copy beside it; the gzip_static peer
+# has its own root with the copy.
+awk -v size=$((100 * 1024)) 'BEGIN { srand(1); while (n < size) { s = sprintf(".c%d { margin: %dpx auto; color: #%06x; }\n", i++, int(rand() * 40), int(rand() * 16777215)); s = substr(s, 1, size - n); printf "%s", s; n += length(s) } }' > "$docs/100k.css"
+mkdir -p "$work/static"
+cp "$docs/100k.css" "$work/static/100k.css"
+gzip -9 -k "$work/static/100k.css"
 chmod -R a+rX "$work"
 
-ours=18080 nginx=18081 lighty=18082 floor=18083 h2o=18084
+ours=18080 nginx=18081 lighty=18082 floor=18083 h2o=18084 nginxgz=18085 nginxfly=18086 lightygz=18087
 ours_tls=18480 nginx_tls=18481 lighty_tls=18482 h2o_tls=18484
 
 # --- Varevavo (its default pool of 16 slots) ------------------------------------
@@ -103,28 +112,73 @@ CONF
 nginx -c "$work/nginx.conf" &
 pids+=($!); nginx_pid=$!
 
+# --- nginx compressing: with a .gz copy, and on the fly -------------------------
+for variant in gz fly; do
+  declare -n p=nginx$variant
+  if [[ $variant == gz ]]; then root="$work/static" static=on; else root="$docs" static=off; fi
+  mkdir -p "$work/nginx-$variant"
+  cat > "$work/nginx-$variant.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx-$variant/nginx.pid;
+error_log $work/logs/nginx-$variant-error.log;
+events { worker_connections 4096; }
+http {
+  access_log $work/logs/nginx-$variant-access.log;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 100000000;
+  keepalive_timeout 10s;
+  types { text/css css; }
+  gzip on;
+  gzip_http_version 1.0;  # ab speaks HTTP/1.0, and nginx compresses for 1.1 only by default
+  gzip_types text/css;
+  gzip_static $static;
+  server { listen 127.0.0.1:$p; root $root; }
+}
+CONF
+  nginx -c "$work/nginx-$variant.conf" &
+  pids+=($!)
+  unset -n p
+done
+
 # --- lighttpd ----------------------------------------------------------------
-cat > "$work/lighttpd.conf" <<CONF
+# A configuration on the shared root: name, port, modules, its own lines.
+lighty_conf() {
+  cat <<CONF
 server.document-root = "$docs"
 server.bind = "127.0.0.1"
-server.port = $lighty
-server.modules = ( "mod_accesslog", "mod_cgi", "mod_ssi", "mod_openssl" )
-\$SERVER["socket"] == "127.0.0.1:$lighty_tls" {
-  ssl.engine = "enable"
-  ssl.pemfile = "$cert"
-  ssl.privkey = "$certkey"
-  ssl.openssl.ssl-conf-cmd = ("MinProtocol" => "TLSv1.3")
-}
-\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( ".cgi" => "" ) }
-ssi.extension = ( ".shtml" )
-accesslog.filename = "$work/logs/lighttpd-access.log"
-server.errorlog = "$work/logs/lighttpd-error.log"
+server.port = $2
+server.modules = ( $3 )
+accesslog.filename = "$work/logs/$1-access.log"
+server.errorlog = "$work/logs/$1-error.log"
 server.max-keep-alive-requests = 100000000
 server.max-keep-alive-idle = 10
 server.max-fds = 4096
+$4
 CONF
+}
+lighty_conf lighttpd "$lighty" '"mod_accesslog", "mod_cgi", "mod_ssi", "mod_openssl"' \
+  "\$SERVER[\"socket\"] == \"127.0.0.1:$lighty_tls\" {
+  ssl.engine = \"enable\"
+  ssl.pemfile = \"$cert\"
+  ssl.privkey = \"$certkey\"
+  ssl.openssl.ssl-conf-cmd = (\"MinProtocol\" => \"TLSv1.3\")
+}
+\$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \".cgi\" => \"\" ) }
+ssi.extension = ( \".shtml\" )" > "$work/lighttpd.conf"
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!); lighty_pid=$!
+
+# lighttpd compressing through mod_deflate, which keeps what it made in its
+# cache folder.
+mkdir -p "$work/deflate-cache"
+lighty_conf lighttpd-gz "$lightygz" '"mod_accesslog", "mod_deflate"' "mimetype.assign = ( \".css\" => \"text/css\" )
+deflate.cache-dir = \"$work/deflate-cache\"
+deflate.mimetypes = ( \"text/css\" )
+deflate.allowed-encodings = ( \"gzip\" )" > "$work/lighttpd-gz.conf"
+lighttpd -D -f "$work/lighttpd-gz.conf" &
+pids+=($!)
 
 # --- h2o (one thread) ----------------------------------------------------------
 # Started as root it serves as nobody, and opens its logs after that: the
@@ -167,6 +221,10 @@ for port in $ours_tls $nginx_tls $lighty_tls $h2o_tls; do
   curl -sf --tlsv1.3 --cacert "$cert" -o /dev/null "https://127.0.0.1:$port/1k.bin" ||
     { echo "server on TLS port $port does not answer"; cat "$work/ours.out"; exit 1; }
 done
+for port in $ours $nginxgz $nginxfly $lightygz; do
+  curl -0 -sf -o /dev/null -D - -H 'Accept-Encoding: gzip' "http://127.0.0.1:$port/100k.css" | grep -qi '^Content-Encoding: gzip' ||
+    { echo "server on port $port does not send the style sheet compressed"; exit 1; }
+done
 
 # Memory of a server and its children (nginx's worker), KiB: resident and
 # proportional (shared pages divided among their users).
@@ -181,8 +239,9 @@ mem() {  # pid field(Rss|Pss)
 # ab's figure for one measurement: requests/s (or MB/s with "mb"); with
 # "wrk" or "h2load", that client's requests/s (HTTP/1.1, kept alive without
 # asking, one thread); with "resumed", TLS connections per second that
-# resume a session, from c parallel openssl s_time runs.
-measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load|resumed] [scheme]
+# resume a session, from c parallel openssl s_time runs. header: one more
+# request header for ab.
+measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load|resumed] [scheme] [header]
   local port=$1 path=$2 c=$3 k=$4 unit=${5:-rps} scheme=${6:-http}
   if [[ $unit == wrk ]]; then
     wrk -t1 -c "$c" -d "${secs}s" "$scheme://127.0.0.1:$port$path" 2>&1 | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
@@ -206,6 +265,7 @@ measure() {  # port path concurrency keepalive(0/1) [mb|wrk|h2load|resumed] [sch
   local args=(-q -c "$c" -t "$secs" -n 100000000)
   [[ $k == 1 ]] && args+=(-k)
   [[ $scheme == https ]] && args+=(-f TLS1.3)
+  [[ -n ${7:-} ]] && args+=(-H "$7")
   local out
   out=$(ab "${args[@]}" "$scheme://127.0.0.1:$port$path" 2>&1) || true
   if [[ $unit == mb ]]; then
@@ -241,9 +301,11 @@ rows=(
   "https new conn (full handshake), 8|/1k.bin|8|0|rps|nginx lighty h2o|https"
   "https new conn (resumed), 8|/1k.bin|8|0|resumed|nginx lighty h2o|https"
 )
-declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [h2o]=$h2o [floor]=$floor)
+declare -A port=([ours]=$ours [nginx]=$nginx [lighty]=$lighty [h2o]=$h2o [floor]=$floor [nginxgz]=$nginxgz
+                 [nginxfly]=$nginxfly [lightygz]=$lightygz)
 declare -A tlsport=([ours]=$ours_tls [nginx]=$nginx_tls [lighty]=$lighty_tls [h2o]=$h2o_tls)
 declare -A results=()
+gzip_peers="nginxgz lightygz nginxfly"
 if [[ -n $only ]]; then
   for i in "${!rows[@]}"; do [[ ${rows[$i]%%|*} == *"$only"* ]] || unset "rows[$i]"; done
 fi
@@ -259,6 +321,10 @@ for ((r = 1; r <= rounds; r++)); do
       fi
       alive
     done
+  done
+  for server in ours $gzip_peers; do
+    results[gzip,$server]+=" $(measure "${port[$server]}" /100k.css 8 1 rps http 'Accept-Encoding: gzip')"
+    alive
   done
 done
 
@@ -277,6 +343,13 @@ for i in "${!rows[@]}"; do
 done
 
 [[ -n $only ]] && exit 0
+echo
+echo "A kept-alive 100 KiB CSS file with Accept-Encoding: gzip, 8 conns (requests/s, median)"
+gfmt="%-12s %14s %16s %16s %10s %10s %10s\n"
+printf "$gfmt" "varevavo" "nginx static" "lighttpd deflate" "nginx on the fly" "/static" "/deflate" "/on the fly"
+a=$(median <<<"${results[gzip,ours]}"); g=$(median <<<"${results[gzip,nginxgz]}")
+d=$(median <<<"${results[gzip,lightygz]}"); f=$(median <<<"${results[gzip,nginxfly]}")
+printf "$gfmt" "$a" "$g" "$d" "$f" "$(ratio "$a" "$g")" "$(ratio "$a" "$d")" "$(ratio "$a" "$f")"
 
 # --- what one kept-alive 1 KiB request costs --------------------------------------
 # Context switches of each thread of a process ("tid count" lines), and the

@@ -102,6 +102,7 @@ constexpr Setting kSettings[] = {
     Text(kTLS, "KeyFile", &Config::KeyFile, "C:\\HTTPD\\TLS\\SERVER.KEY"),
     Signed(kTLS, "RedirectToTLS", &Config::RedirectToTLS, 0),
     Signed(kTLS, "AllowPlainCredentials", &Config::AllowPlainCredentials, 0),
+    Signed(kServer, "Compression", &Config::Compression, 1),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -259,6 +260,9 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
     // A setup that lacks it was made by an earlier version, which answered
     // HTTP/1.1 as HTTP/1.0: it goes on doing so until it is turned on.
     UseHTTP11 = 0;
+    // Unlike the other settings, a missing Compression is not "as it was":
+    // a setup older than the setting does not compress.
+    Compression = 0;
     for (const Setting& setting : kSettings) {
         RegistryKey& key = keys[setting.section];
         if (setting.signedField) key.GetDWORD(setting.name, &(this->*setting.signedField));

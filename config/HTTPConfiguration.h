@@ -13,7 +13,7 @@
 //   Server     SendVersionInfo ResolveName ResolveLocal PriorityLevel
 //              NumThreads MaxBodySize BouncePort UseMasterKey MasterUser
 //              MasterPassword SiteAddress BounceSite AdminEmail DocRoot
-//              DefaultIndex DefaultCharset
+//              DefaultIndex DefaultCharset Compression
 //   Index      AutoIndex
 //   Log        AccessLogMask ErrorLogMask ReferrerLogMask TraceLogMask
 //              AccessLogFileName ErrorLogFileName ReferrerLogFileName
@@ -65,6 +65,10 @@ public:
     // Expect, chunked bodies). A setup saved before the setting existed
     // lacks it and keeps answering them as HTTP/1.0; a new setup has it on.
     int UseHTTP11;
+    // Compress text documents for clients that accept it (1 in every new
+    // setup; a setup saved before the setting existed lacks it and reads
+    // as 0, so it goes on answering as it did).
+    int Compression;
     uint32_t AccessLogMask;    // non-zero: the access log is written
     uint32_t ErrorLogMask;     // non-zero: the error log is written
     uint32_t ReferrerLogMask;  // non-zero: the referrer log is written
@@ -137,7 +141,8 @@ public:
     // Fills the record from the named setup, reading it as one consistent
     // state of the store. A setup that does not exist is created with the
     // defaults and saved. Values that are missing or unreadable leave their
-    // fields as they were (but a missing UseHTTP11 is 0); lists are emptied first. Trailing backslashes
+    // fields as they were (but a missing UseHTTP11 or Compression is 0);
+    // lists are emptied first. Trailing backslashes
     // leave DocRoot; trailing slashes leave virtual paths; trailing
     // backslashes, then slashes, leave Alias and CGI targets (Redir targets
     // keep theirs). Realms and access lists are read through one working

@@ -27,7 +27,7 @@ bool Components(const std::string& host, std::vector<std::string_view>* parts) {
 
 }  // namespace
 
-FileCache::FileCache() = default;
+FileCache::FileCache(uint64_t codedLimit) : codedLimit_(codedLimit) {}
 
 FileCache::~FileCache() = default;
 
@@ -138,6 +138,7 @@ void FileCache::Remove(const std::string& path) {
         Unwatch(w.first);
     }
     if (e.document.bytes) bytes_ -= e.document.bytes->size();
+    DropCoded(e);
     ages_.erase(e.age);
     entries_.erase(found);
 }
@@ -181,6 +182,7 @@ bool FileCache::Open(const std::string& path, Document* document) {
         // The open file is what will be served: its facts win.
         e->info.size = static_cast<uint64_t>(std::max<int64_t>(file->SizeAtOpen(), 0));
         e->info.lastWrite = file->LastWriteAtOpen();
+        e->info.identity = file->IdentityAtOpen();
         if (e->info.size <= kSmallFile) {
             auto bytes = std::make_shared<std::string>(e->info.size, '\0');
             if (file->ReadAt(0, bytes->data(), bytes->size()) == static_cast<long>(bytes->size())) {
@@ -210,4 +212,88 @@ bool OpenDocument(FileCache* cache, const std::string& path, const platform::Fil
     if (!(known ? file->OpenKnown(path, *known) : file->Open(path, platform::File::Mode::Read))) return false;
     *document = FileCache::Document{std::move(file), nullptr};
     return true;
+}
+
+namespace {
+
+// The codings of which a file path + suffix exists, looked up now.
+unsigned SiblingsOnDisk(const std::string& path) {
+    unsigned found = 0;
+    platform::FileInfo info;
+    for (const Coding coding : ContentCoding::kPreference) {
+        const std::string sibling = path + std::string(ContentCoding::Suffix(coding));
+        if (platform::GetFileInfo(sibling, &info) && !info.directory) found |= ContentCoding::Bit(coding);
+    }
+    return found;
+}
+
+}  // namespace
+
+void FileCache::DropCoded(Entry& e) {
+    for (auto& coded : e.coded) {
+        if (coded) codedBytes_ -= coded->size();
+        coded.reset();
+    }
+    e.codedTried = 0;
+}
+
+unsigned FileCache::Siblings(const std::string& path) {
+    Entry* e = Find(path);
+    bool missing = false;
+    if (!e) e = Add(path, &missing);
+    // The last two watches are the document's folder (with its name) and
+    // the document itself; without them nothing could tell of a copy.
+    if (!e || e->watches.size() < 2) return missing ? 0 : SiblingsOnDisk(path);
+    if (!e->siblingsKnown) {
+        // The folder's watch reports the copies' names too: watched first,
+        // looked for second, as every entry is.
+        const std::pair<int, std::string> folder = e->watches[e->watches.size() - 2];
+        for (const Coding coding : ContentCoding::kPreference) {
+            e->watches.emplace_back(folder.first, folder.second + std::string(ContentCoding::Suffix(coding)));
+            ++watchUses_[folder.first];
+            dependents_[folder.first].push_back(path);
+        }
+        e->siblings = SiblingsOnDisk(path);
+        e->siblingsKnown = true;
+    }
+    return e->siblings;
+}
+
+std::shared_ptr<const std::string> FileCache::Coded(const std::string& path, Coding coding,
+                                                    const platform::File* served) {
+    Entry* e = Find(path);
+    const int index = static_cast<int>(coding);
+    if (!e || !served || e->document.file.get() != served || coding == Coding::Identity) return nullptr;
+    if (e->codedTried & ContentCoding::Bit(coding)) return e->coded[index];
+    e->codedTried |= ContentCoding::Bit(coding);
+    const uint64_t size = e->info.size;
+    std::string read;
+    std::string_view whole;
+    if (e->document.bytes) {
+        whole = *e->document.bytes;
+    } else {
+        read.resize(static_cast<size_t>(size));
+        if (served->ReadAt(0, read.data(), read.size()) != static_cast<long>(size)) return nullptr;
+        whole = read;
+    }
+    std::string out;
+    if (!platform::Compress(coding, whole, &out) || out.size() >= whole.size()) return nullptr;
+    auto coded = std::make_shared<const std::string>(std::move(out));
+    // One copy larger than the whole bound is sent, but not kept.
+    if (coded->size() > codedLimit_) {
+        e->codedTried &= ~ContentCoding::Bit(coding);
+        return coded;
+    }
+    codedBytes_ += coded->size();
+    e->coded[index] = coded;
+    for (auto older = ages_.rbegin(); codedBytes_ > codedLimit_ && older != ages_.rend(); ++older) {
+        if (*older == path) continue;
+        const auto found = entries_.find(*older);
+        if (found != entries_.end()) DropCoded(found->second);
+    }
+    return coded;
+}
+
+unsigned PrecompressedSiblings(FileCache* cache, const std::string& path) {
+    return cache ? cache->Siblings(path) : SiblingsOnDisk(path);
 }

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "http/ContentCoding.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/FileWatch.h"
@@ -32,6 +33,9 @@ public:
     static constexpr uint64_t kSmallFile = 16384;
     static constexpr size_t kMaxEntries = 512;
     static constexpr uint64_t kMaxBytes = 8u << 20;
+    // Compressed copies of documents are kept up to this many bytes in all;
+    // those of the documents used least recently go first.
+    static constexpr uint64_t kMaxCodedBytes = 32u << 20;
 
     // An open document as the cache hands it out; shared, so that an answer
     // still being sent keeps it when the cache lets go of it.
@@ -40,7 +44,8 @@ public:
         std::shared_ptr<const std::string> bytes;  // the whole file, for a small one
     };
 
-    FileCache();
+    // codedLimit: the bound of the compressed copies (kMaxCodedBytes).
+    explicit FileCache(uint64_t codedLimit = kMaxCodedBytes);
     ~FileCache();
     FileCache(const FileCache&) = delete;
     FileCache& operator=(const FileCache&) = delete;
@@ -54,11 +59,34 @@ public:
     bool Open(const std::string& path, Document* document);
     size_t Size() const { return entries_.size(); }
 
+    // The codings (a set, ContentCoding::Bit) of which a precompressed copy
+    // sits beside the document at path: the path with the coding's suffix
+    // (ContentCoding::Suffix), a file. Whether each is fresh enough to
+    // serve is its own entry's business (Info). Kept with the document's
+    // entry and as exact as it: a copy made, removed or renamed is seen by
+    // the next batch.
+    unsigned Siblings(const std::string& path);
+    // The bytes of the document at path compressed in coding, made the
+    // first time they are asked for and kept until the file changes (the
+    // entry goes) or the bound pushes them out. served: the file the answer
+    // is sending, which must be the one the cache holds open for path, so
+    // that the copy and the answer's validators describe the same bytes.
+    // Null when the path is not held, served is another file, the file
+    // cannot be read whole, or compressing saves nothing (not tried again
+    // until the file changes).
+    std::shared_ptr<const std::string> Coded(const std::string& path, Coding coding, const platform::File* served);
+    // The bytes of the compressed copies kept now.
+    uint64_t CodedBytes() const { return codedBytes_; }
+
 private:
     struct Entry {
         std::string path;
         platform::FileInfo info;
         Document document;  // empty until the file is opened
+        unsigned siblings = 0;       // precompressed copies beside it (Siblings)...
+        bool siblingsKnown = false;  // ...once looked for
+        std::shared_ptr<const std::string> coded[4];  // by Coding: compressed copies of document
+        unsigned codedTried = 0;     // the codings compressed into (or failed) since the file was opened
         // (watch, entry name) pairs it depends on; an empty name stands for
         // the watched object itself.
         std::vector<std::pair<int, std::string>> watches;
@@ -73,10 +101,14 @@ private:
     void Remove(const std::string& path);
     void Clear();
     void Unwatch(int id);
+    // Drops the compressed copies of entry e.
+    void DropCoded(Entry& e);
 
     platform::FileWatch watch_;
     bool mustCheck_ = false;
     uint64_t bytes_ = 0;
+    uint64_t codedLimit_;
+    uint64_t codedBytes_ = 0;
     std::unordered_map<std::string, Entry> entries_;
     std::list<std::string> ages_;  // most recently used first
     std::unordered_map<int, std::vector<std::string>> dependents_;  // watch -> paths of entries
@@ -89,3 +121,5 @@ bool LookupFileInfo(FileCache* cache, const std::string& path, platform::FileInf
 // when the caller has just read them.
 bool OpenDocument(FileCache* cache, const std::string& path, const platform::FileInfo* known,
                   FileCache::Document* document);
+// FileCache::Siblings through cache, or looked up directly without one.
+unsigned PrecompressedSiblings(FileCache* cache, const std::string& path);

@@ -21,6 +21,7 @@ HTTPEntity::~HTTPEntity() { Discard(); }
 void HTTPEntity::Discard() {
     file_.reset();
     bytes_.reset();
+    shared_.reset();
     if (type_ == EntityTemp && !fileName_.empty()) platform::DeleteFile(fileName_);
     type_ = EntityNone;
     knownValid_ = false;
@@ -78,6 +79,12 @@ void HTTPEntity::SetData(std::string&& data) {
     type_ = EntityData;
 }
 
+void HTTPEntity::SetShared(std::shared_ptr<const std::string> data) {
+    Discard();
+    shared_ = std::move(data);
+    type_ = EntityData;
+}
+
 void HTTPEntity::SetOffset(uint64_t offset, uint64_t limit) {
     offset_ = offset;
     limit_ = limit;
@@ -110,7 +117,7 @@ uint64_t HTTPEntity::GetSize() {
             const uint64_t size = file_ ? FileBytes() : FileSize(fileName_);
             return size > offset_ ? std::min(size - offset_, limit_) : 0;
         }
-        case EntityData: return data_.size();
+        case EntityData: return Data().size();
         default: return 0;
     }
 }
@@ -126,6 +133,15 @@ int HTTPEntity::LastModified(FILETIME* t) {
     if (!EnsureOpen()) return 0;
     *t = file_->LastWriteAtOpen();
     return 1;
+}
+
+bool HTTPEntity::FileFacts(platform::FileInfo* facts) {
+    if (type_ != EntityFile || !EnsureOpen()) return false;
+    facts->directory = false;
+    facts->size = FileBytes();
+    facts->lastWrite = file_->LastWriteAtOpen();
+    facts->identity = file_->IdentityAtOpen();
+    return true;
 }
 
 int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length, bool nameless) {
@@ -162,7 +178,8 @@ int HTTPEntity::Read(ByteSource* source, unsigned long timeout, uint64_t length,
 
 bool HTTPEntity::ComposeAfterHead(platform::Reply* reply) {
     if (type_ == EntityData) {
-        reply->text = data_;
+        if (shared_) reply->shared = shared_;
+        else reply->text = data_;
         return true;
     }
     if (!IsFile()) return true;

@@ -40,7 +40,7 @@ public:
     // The file of EntityFile and EntityTemp; empty otherwise.
     const std::string& FileName() const { return fileName_; }
     // The bytes of EntityData.
-    const std::string& Data() const { return data_; }
+    const std::string& Data() const { return shared_ ? *shared_ : data_; }
     // Leading file bytes that are not part of the body.
     uint64_t Offset() const { return offset_; }
 
@@ -70,6 +70,9 @@ public:
     // Makes the body a copy of size bytes of data (or takes the text).
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
+    // Makes the body bytes shared with another owner (a cache), sent
+    // without a copy: EntityData.
+    void SetShared(std::shared_ptr<const std::string> data);
     // Narrows a file body to the bytes from offset on, limit of them at most:
     // what follows a script's header lines, or a byte range of a document.
     void SetOffset(uint64_t offset, uint64_t limit = kWholeFile);
@@ -81,6 +84,10 @@ public:
     // For EntityFile only: the file's last-write time into *t; non-zero on
     // success, 0 for other types or a file that cannot be opened.
     int LastModified(FILETIME* t);
+    // For EntityFile only: the file's size, time of last write and identity
+    // as opened into *facts; false for other types or a file that cannot
+    // be opened.
+    bool FileFacts(platform::FileInfo* facts);
 
     // Receives a body of exactly length bytes from source into a new
     // temporary file, waiting at most timeout for each piece; nothing after
@@ -112,6 +119,7 @@ private:
     int type_ = EntityNone;
     std::string fileName_;
     std::string data_;
+    std::shared_ptr<const std::string> shared_;  // EntityData's bytes when shared (data_ unused)
     uint64_t offset_ = 0;
     uint64_t limit_ = kWholeFile;
     std::shared_ptr<const platform::File> file_;

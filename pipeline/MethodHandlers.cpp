@@ -9,6 +9,7 @@
 #include "http/HTTPResponse.h"
 #include "http/LetterCase.h"
 #include "pipeline/ByteRange.h"
+#include "pipeline/DocumentCoding.h"
 #include "pipeline/MIMEMemo.h"
 #include "platform/FileSystem.h"
 #include "server/RequestContext.h"
@@ -51,8 +52,12 @@ void AnswerRange(RequestContext& c) {
         response->Status != 200 || response->Raw || body.Type() != EntityFile)
         return;
     if (IsParsedPage(c.config, *response)) return;
+    // An entity tag must match strongly: a weak one, or one of another
+    // coding, could splice two different sets of bytes.
     const std::string& ifRange = request->Header[Hdr::IfRange];
-    if (!ifRange.empty() && ifRange != response->Header[Hdr::LastModified]) return;
+    const std::string& sure = ContentCoding::IsEntityTag(ifRange) ? response->Header[Hdr::ETag]
+                                                                  : response->Header[Hdr::LastModified];
+    if (!ifRange.empty() && (sure.empty() || ifRange != sure)) return;
 
     const uint64_t size = body.GetSize();
     const ByteRange range = ByteRange::Parse(header, size);
@@ -77,6 +82,20 @@ void AnswerRange(RequestContext& c) {
     }
 }
 
+// Whether the client's copy is current, so that 304 answers: with an
+// entity tag, If-None-Match decides and If-Modified-Since is not looked at;
+// without one, the document is unchanged when its time, to the second (HTTP
+// dates count whole seconds, the file system finer), is not later.
+bool Unchanged(const HTTPRequest& request, const std::string& tag, const FILETIME& modified) {
+    const std::string& noneMatch = request.Header[Hdr::IfNoneMatch];
+    if (!noneMatch.empty() && !tag.empty()) return ContentCoding::NoneMatchHolds(noneMatch, tag);
+    const uint64_t fileSecond = platform::FileTimeTicks(modified) / kTicksPerSecond;
+    FILETIME since;
+    const std::string& header = request.Header[Hdr::IfModifiedSince];
+    return !header.empty() && HTTPTimeToFileTime(&header, &since) &&
+           fileSecond <= platform::FileTimeTicks(since) / kTicksPerSecond;
+}
+
 }  // namespace
 
 int MethodGet(RequestContext& c) {
@@ -95,25 +114,24 @@ int MethodGet(RequestContext& c) {
         default: break;
     }
     HTTPEntity& body = response->Entity;
+    if (body.Type() == EntityFile) {
+        if (c.types) response->Header[Hdr::ContentType] = c.types->TypeOf(body.FileName());
+        else response->Header[Hdr::ContentType] = DocumentType(c.config, body.FileName());
+    }
     FILETIME modified;
     if (body.Type() == EntityFile && body.LastModified(&modified)) {
-        // HTTP dates count whole seconds; the file system counts finer. A
-        // file is unchanged when its time, to the second, is not later.
-        const uint64_t fileSecond = platform::FileTimeTicks(modified) / kTicksPerSecond;
-        FILETIME since;
-        const std::string& header = request->Header[Hdr::IfModifiedSince];
-        if (!header.empty() && HTTPTimeToFileTime(&header, &since) &&
-            fileSecond <= platform::FileTimeTicks(since) / kTicksPerSecond) {
+        DocumentCoding coding;
+        if (!IsParsedPage(c.config, *response)) coding = DocumentCoding::Choose(c, response->Header[Hdr::ContentType]);
+        response->Header[Hdr::ETag] = coding.tag;
+        if (coding.varies) response->Header[Hdr::Vary] = "Accept-Encoding";
+        if (Unchanged(*request, coding.tag, modified)) {
             response->SetStatus(304);
             body.Discard();
             return 1;
         }
+        response->Header[Hdr::ContentEncoding] = ContentCoding::Name(coding.coding);
         // Written in place (it is empty here, and stays so on failure).
         FileTimeToHTTPTime(&modified, &response->Header[Hdr::LastModified]);
-    }
-    if (body.Type() == EntityFile) {
-        if (c.types) response->Header[Hdr::ContentType] = c.types->TypeOf(body.FileName());
-        else response->Header[Hdr::ContentType] = DocumentType(c.config, body.FileName());
     }
     if (!response->Raw) response->Header[Hdr::ContentLength] = std::to_string(body.GetSize());
     AnswerRange(c);

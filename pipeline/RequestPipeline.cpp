@@ -13,6 +13,7 @@
 #include "http/LetterCase.h"
 #include "http/PathText.h"
 #include "pipeline/AutoIndex.h"
+#include "pipeline/DocumentCoding.h"
 #include "pipeline/MethodHandlers.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -463,6 +464,7 @@ int RequestPipeline::PostProcess(RequestContext& c, bool completed) {
         }
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
     }
+    DocumentCoding::CompressGenerated(c);
     if (request->Protocol == HTTP11) return KeepOneOne(c);
     // Bytes of this request left unread (a body, a body in a transfer
     // coding) would be taken for the next one.

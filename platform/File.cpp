@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/FileIdentity.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -16,7 +17,10 @@ namespace platform {
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), sizeAtOpen_(other.sizeAtOpen_), lastWriteAtOpen_(other.lastWriteAtOpen_) {
+    : fd_(other.fd_),
+      sizeAtOpen_(other.sizeAtOpen_),
+      lastWriteAtOpen_(other.lastWriteAtOpen_),
+      identityAtOpen_(other.identityAtOpen_) {
     other.fd_ = -1;
 }
 
@@ -26,6 +30,7 @@ File& File::operator=(File&& other) noexcept {
         fd_ = other.fd_;
         sizeAtOpen_ = other.sizeAtOpen_;
         lastWriteAtOpen_ = other.lastWriteAtOpen_;
+        identityAtOpen_ = other.identityAtOpen_;
         other.fd_ = -1;
     }
     return *this;
@@ -56,6 +61,7 @@ bool File::Open(std::string_view path, Mode mode) {
     fd_ = fd;
     sizeAtOpen_ = st.st_size;
     lastWriteAtOpen_ = FileTimeFromUnix(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+    identityAtOpen_ = FileIdentity(st);
     return true;
 }
 
@@ -72,6 +78,7 @@ bool File::OpenKnown(std::string_view path, const FileInfo& known) {
     fd_ = fd;
     sizeAtOpen_ = static_cast<int64_t>(known.size);
     lastWriteAtOpen_ = known.lastWrite;
+    identityAtOpen_ = known.identity;
     return true;
 }
 

@@ -59,6 +59,8 @@ public:
     // system call).
     int64_t SizeAtOpen() const { return sizeAtOpen_; }
     FILETIME LastWriteAtOpen() const { return lastWriteAtOpen_; }
+    // FileInfo::identity of the file as opened (0 for a nameless file).
+    uint64_t IdentityAtOpen() const { return identityAtOpen_; }
     bool LastWriteTime(FILETIME* time) const;
     // Forces written data to the disk.
     bool Flush();
@@ -80,6 +82,7 @@ private:
     int fd_ = -1;
     int64_t sizeAtOpen_ = -1;
     FILETIME lastWriteAtOpen_;
+    uint64_t identityAtOpen_ = 0;
 };
 
 // Reads a whole file into text; false when it cannot be opened or read.

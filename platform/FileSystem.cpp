@@ -18,6 +18,7 @@
 #include <random>
 
 #include "platform/File.h"
+#include "platform/FileIdentity.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -38,6 +39,7 @@ void FillInfo(const struct stat& st, std::string_view name, FileInfo* info) {
     info->hidden = IsHiddenName(name);
     info->size = info->directory ? 0 : static_cast<uint64_t>(st.st_size);
     info->lastWrite = FileTimeFromUnix(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+    info->identity = FileIdentity(st);
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 set -euo pipefail
 
 declare -A packages=(
-  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types libssl-dev"
+  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types libssl-dev zlib1g-dev libbrotli-dev libzstd-dev"
   [test]="googletest libgtest-dev python3 perl tmux wget curl"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
   [fuzz]="clang libclang-rt-14-dev"
-  [bench]="nginx-light lighttpd lighttpd-mod-openssl h2o apache2-utils linux-perf valgrind haproxy wrk nghttp2-client python3-requests openssl testssl.sh"
+  [bench]="nginx-light lighttpd lighttpd-mod-openssl lighttpd-mod-deflate h2o apache2-utils linux-perf valgrind haproxy wrk nghttp2-client python3-requests openssl testssl.sh"
   [browser]="chromium"
   [dualstack]="curl python3 python3-requests"
 )

@@ -40,6 +40,7 @@ ServerDialog::ServerDialog(HTTPConfiguration* config) {
     AddRow(form, "Admin Email", TextField(111, &config->AdminEmail));
     form->addRow(FlagBox(104, "Enable DNS Name Resolution", &config->ResolveName));
     form->addRow(FlagBox(105, "Send Version Information", &config->SendVersionInfo));
+    form->addRow(FlagBox(114, "Compress Text Documents", &config->Compression));
 
     auto* priority = new QGroupBox("Server Priority");
     auto* row = new QHBoxLayout(priority);

@@ -240,7 +240,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
                                                             "CgiWin", "External", "Index", "Log", "Network", "Redir",
                                                             "Server", "TLS", "Types"}));
     const std::pair<const char*, unsigned long> counts[] = {
-        {"Network", 8}, {"Server", 16}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
+        {"Network", 8}, {"Server", 17}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0},
         {"TLS", 6}};
     for (const auto& [name, count] : counts) {
@@ -569,4 +569,19 @@ TEST(HTTPConfigurationPersistence, LoadingWithoutAStoreEmptiesOnlyTheLists) {
     EXPECT_EQ(c.DocRoot, "C:\\HTTPD\\HTDOCS");
     EXPECT_TRUE(c.Types.empty());
     EXPECT_FALSE(c.SaveConfiguration("Test"));
+}
+
+// A new setup compresses; one saved before the setting existed does not,
+// even when the record it is loaded into did.
+TEST(HTTPConfigurationPersistence, CompressionIsOnInNewSetupsOnlyAndOffWhereMissing) {
+    TestHome home;
+    HTTPConfiguration fresh;
+    ASSERT_TRUE(fresh.LoadConfiguration("Test"));
+    EXPECT_EQ(fresh.Compression, 1);
+    {
+        RegistryKey server(HKEY_LOCAL_MACHINE, kSetupPath + "\\Server");
+        ASSERT_EQ(RegDeleteValue(server.KeyHandle, "Compression"), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(fresh.LoadConfiguration("Test"));
+    EXPECT_EQ(fresh.Compression, 0);
 }

@@ -72,6 +72,7 @@ TEST(Documents, FileWithItsHeadersInTableOrder) {
               "Content-Length: 13\r\n"
               "Content-Type: text/plain; charset=utf-8\r\n"
               "Date: <date>\r\n"
+              "ETag: <etag>\r\n"
               "Last-Modified: <date>\r\n" +
                   kServer + "\r\nhello, world\n");
 }
@@ -188,7 +189,7 @@ TEST(Conditional, NotModifiedAndModified) {
     const std::string notModified = Get(t, "/c.txt", "If-Modified-Since: " + stamp + "\r\n");
     EXPECT_EQ(notModified, "HTTP/1.0 304 Use Cache\r\nContent-Length: " +
                                std::to_string(StatusDocument("Use Cache").size()) +
-                               "\r\nContent-Type: text/html\r\nDate: <date>\r\n" + kServer + "\r\n")
+                               "\r\nContent-Type: text/html\r\nDate: <date>\r\nETag: <etag>\r\n" + kServer + "\r\n")
         << "the status document's headers stay, its body goes";
     EXPECT_NE(Get(t, "/c.txt", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n").find("200 Document"),
               std::string::npos);

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "net/Socket.h"
 #include "server/HTTPServer.h"
@@ -100,12 +101,14 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 std::string WithoutDates(std::string response) {
-    for (const char* header : {"\r\nDate: ", "\r\nLast-Modified: "}) {
+    const std::pair<const char*, const char*> kVarying[] = {
+        {"\r\nDate: ", "<date>"}, {"\r\nLast-Modified: ", "<date>"}, {"\r\nETag: ", "<etag>"}};
+    for (const auto& [header, stand] : kVarying) {
         const size_t at = response.find(header);
         if (at == std::string::npos) continue;
         const size_t start = at + std::char_traits<char>::length(header);
         const size_t end = response.find("\r\n", start);
-        response.replace(start, end - start, "<date>");
+        response.replace(start, end - start, stand);
     }
     return response;
 }

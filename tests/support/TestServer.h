@@ -70,8 +70,9 @@ std::string RotateAndReload(ChildProcess& program, const TestHome& home, const s
 // a fixed sleep or an unbounded spin); its last answer.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
-// A response with the Date and Last-Modified values replaced by "<date>",
-// so that whole responses can be compared byte for byte.
+// A response with the Date and Last-Modified values replaced by "<date>"
+// and the ETag value (made of a file's identity and time) by "<etag>", so
+// that whole responses can be compared byte for byte.
 std::string WithoutDates(std::string response);
 
 // The parts of a response: its status line, its body (empty without a
