@@ -10,7 +10,7 @@
 #     where low ports need root;
 #   - on the user's server: wget -r -np -k of the default site (every page
 #     saved, no link left pointing at the server), remote publishing with
-#     curl -T (refused without credentials, stored with the master key
+#     curl -T over HTTPS (refused without credentials, stored with the master key
 #     after the setup turns it on and the server re-reads it);
 #   - with --browser (or when chromium is installed): a UTF-8 text file shown
 #     by headless Chromium, its screenshot kept as build/first-minutes/utf8.png
@@ -86,6 +86,9 @@ start() {
     echo "(port $3 is taken here: the new setup gets port $port)"
     (umask 077 && mkdir -p "$home/.local/share/varevavo")
     VAREVAVO_HOME="$home/.local/share/varevavo" "$bin/tools/varevavo-setup" Primary "$port"
+    # Its HTTPS port too: the default, 443, needs root, and 8443 may be taken.
+    VAREVAVO_HOME="$home/.local/share/varevavo" "$bin/tools/varevavo-reg" add \
+      'HKLM\SOFTWARE\Raziduzovo\Varevavo\Primary\TLS' /v TLSPort /t REG_DWORD /d "$(free_port)" /f >/dev/null
     chown -R "$user:" "$home"
   fi
   (cd "$tree" && exec "${as[@]}" ./scripts/run.sh) </dev/null >"$work/$name.out" 2>&1 &
@@ -181,8 +184,12 @@ find "$saved" -type f | sed "s|^$saved/||" | sort
 check "the script's links do not grow its extra path" test -z "$(find "$saved" -path '*hello.cgi/*/hello.cgi*')"
 
 echo "== curl -T"
+# The master key's password travels over HTTPS only, checked against the
+# certificate the setup made.
 printf 'Published by curl.\n' >"$work/page.html"
-put() { curl -s -o /dev/null -w '%{http_code}' --max-time 10 -T "$work/page.html" "$@" "$site/page.html"; }
+secure="https://localhost:$(($(setup_value "$work/user" TLS TLSPort)))"
+cert="$work/user/.local/share/varevavo/drive_c/HTTPD/TLS/SERVER.CRT"
+put() { curl -s -o /dev/null -w '%{http_code}' --max-time 10 --cacert "$cert" -T "$work/page.html" "$@" "$secure/page.html"; }
 check "PUT while publishing is off (no master key): 403" test "$(put)" = 403
 S='HKLM\SOFTWARE\Raziduzovo\Varevavo\Primary\Server'
 "${as[@]}" "$tree/build/release/tools/varevavo-reg" add "$S" /v UseMasterKey /t REG_DWORD /d 1 /f >/dev/null
@@ -199,10 +206,13 @@ check "after SIGHUP, PUT with the master user and password: stored ($code)" \
   test "$code" = 201 -o "$code" = 200 -o "$code" = 204
 check "with the key on, PUT without credentials: 401" test "$(put)" = 401
 check "with the key on, PUT with a wrong password: 401" test "$(put -u publisher:wrong)" = 401
+check "with the key on, the password over plain HTTP: 403 (HTTPS Required)" test "$(curl -s -o /dev/null \
+  -w '%{http_code}' --max-time 10 -T "$work/page.html" -u 'publisher:open sesame' "$site/page.html")" = 403
 check "the page is served as it was sent" cmp -s "$work/page.html" <(curl -s --max-time 10 "$site/page.html")
 check "the page lies in the document root" cmp -s "$work/page.html" "$htdocs/page.html"
 echo "401 answer's head:"
-curl -s -D - -o /dev/null --max-time 10 -T "$work/page.html" "$site/page.html" | tr -d '\r' | sed 's/^/  /'
+curl -s -D - -o /dev/null --max-time 10 --cacert "$cert" -T "$work/page.html" "$secure/page.html" |
+  tr -d '\r' | sed 's/^/  /'
 
 if [[ $browser == yes ]]; then
   echo "== a UTF-8 text file in headless Chromium"
