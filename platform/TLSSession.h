@@ -47,6 +47,15 @@ public:
     // Sends close_notify once, without waiting for the peer's. True once it
     // has been sent (or the session is past sending anything).
     bool ShutDown();
+    // Until Flush, encrypted records gather in a buffer of about four full
+    // records and leave in one send when it fills, instead of one send per
+    // record: for an answer of many records. Only plain text the session
+    // has encrypted waits there, never more than the buffer holds. False
+    // when the records go out as they are made (kernel TLS, or no memory).
+    bool Gather();
+    // Sends what gathered and goes back to one send per record: 1 when all
+    // has left (or nothing gathered), kWantWrite, kFailed.
+    long Flush();
 
     // Plain-text bytes decrypted and not read yet: the socket may have
     // nothing more to report while these wait.
@@ -65,6 +74,7 @@ private:
     long Result(int ret, bool reading);
     void* ssl_ = nullptr;
     bool wantsWrite_ = false;
+    bool gathering_ = false;  // the buffer of Gather stands before the socket
 };
 
 }  // namespace platform
