@@ -47,11 +47,12 @@ public:
     // Sends close_notify once, without waiting for the peer's. True once it
     // has been sent (or the session is past sending anything).
     bool ShutDown();
-    // Until Flush, encrypted records gather in a buffer of about four full
-    // records and leave in one send when it fills, instead of one send per
-    // record: for an answer of many records. Only plain text the session
-    // has encrypted waits there, never more than the buffer holds. False
-    // when the records go out as they are made (kernel TLS, or no memory).
+    // For an answer of many records: until Flush, records gather in a
+    // buffer of about four full ones and leave in one send when it fills,
+    // instead of one send each. Only records wait there, never more than
+    // the buffer holds, and their text counts as sent by Write and
+    // SendFile: the answer has left only once Flush says so. False when
+    // the records go out as they are made (kernel TLS, or no memory).
     bool Gather();
     // Sends what gathered and goes back to one send per record: 1 when all
     // has left (or nothing gathered), kWantWrite, kFailed.
