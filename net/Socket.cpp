@@ -511,6 +511,8 @@ int Socket::SendSomeTLS(platform::Reply& reply) {
     const std::string_view head = reply.head;
     const std::string_view memory = reply.Memory();
     const uint64_t inMemory = head.size() + memory.size();
+    // An answer of several records leaves a few records per system call.
+    if (reply.Size() - reply.Sent() > kJoined) tls_->Gather();
     while (!reply.Done()) {
         const uint64_t sent = reply.Sent();
         long n;
@@ -536,6 +538,13 @@ int Socket::SendSomeTLS(platform::Reply& reply) {
             return -1;
         }
         reply.Advance(static_cast<uint64_t>(n));
+    }
+    // Records still gathered must leave before the answer counts as sent.
+    const long flushed = tls_->Flush();
+    if (flushed == platform::TLSSession::kWantWrite) return 0;
+    if (flushed < 0) {
+        LastError = sys::WSAECONNABORTED;
+        return -1;
     }
     return 1;
 }

@@ -18,6 +18,9 @@ SSL* Ssl(void* p) { return static_cast<SSL*>(p); }
 // Without kernel TLS a file is read in parts this large and written out a
 // full record at a time, so that one read feeds four records.
 constexpr size_t kFilePart = 64 * 1024;
+// Gather's buffer: four full records (16 KiB of text, a few bytes of
+// header and tag each) and a response head before them.
+constexpr long kGathered = 4 * (16384 + 256);
 
 }  // namespace
 
@@ -97,6 +100,45 @@ bool TLSSession::ShutDown() {
     const int r = SSL_shutdown(ssl);
     if (r < 0) ERR_clear_error();
     return r >= 0;
+}
+
+bool TLSSession::Gather() {
+    if (gathering_) return true;
+    if (KernelSend()) return false;
+    SSL* ssl = Ssl(ssl_);
+    BIO* socket = SSL_get_wbio(ssl);
+    BIO* buffer = BIO_new(BIO_f_buffer());
+    // The socket's BIO is shared with the read side: the buffer holds a
+    // reference of its own, so replacing the write side frees neither.
+    if (!buffer || BIO_set_write_buffer_size(buffer, kGathered) != 1 || BIO_up_ref(socket) != 1) {
+        BIO_free(buffer);
+        ERR_clear_error();
+        return false;
+    }
+    SSL_set0_wbio(ssl, BIO_push(buffer, socket));
+    gathering_ = true;
+    return true;
+}
+
+long TLSSession::Flush() {
+    if (!gathering_) return 1;
+    SSL* ssl = Ssl(ssl_);
+    BIO* buffer = SSL_get_wbio(ssl);
+    if (BIO_flush(buffer) <= 0) {
+        if (BIO_should_retry(buffer)) {
+            wantsWrite_ = true;
+            return kWantWrite;
+        }
+        ERR_clear_error();
+        return kFailed;
+    }
+    // Emptied: the buffer is freed, and idle connections hold no memory
+    // for it.
+    BIO* socket = BIO_next(buffer);
+    if (BIO_up_ref(socket) != 1) return kFailed;
+    SSL_set0_wbio(ssl, socket);
+    gathering_ = false;
+    return 1;
 }
 
 bool TLSSession::Pending() const { return SSL_pending(Ssl(ssl_)) > 0; }

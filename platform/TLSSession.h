@@ -47,6 +47,16 @@ public:
     // Sends close_notify once, without waiting for the peer's. True once it
     // has been sent (or the session is past sending anything).
     bool ShutDown();
+    // For an answer of many records: until Flush, records gather in a
+    // buffer of about four full ones and leave in one send when it fills,
+    // instead of one send each. Only records wait there, never more than
+    // the buffer holds, and their text counts as sent by Write and
+    // SendFile: the answer has left only once Flush says so. False when
+    // the records go out as they are made (kernel TLS, or no memory).
+    bool Gather();
+    // Sends what gathered and goes back to one send per record: 1 when all
+    // has left (or nothing gathered), kWantWrite, kFailed.
+    long Flush();
 
     // Plain-text bytes decrypted and not read yet: the socket may have
     // nothing more to report while these wait.
@@ -65,6 +75,7 @@ private:
     long Result(int ret, bool reading);
     void* ssl_ = nullptr;
     bool wantsWrite_ = false;
+    bool gathering_ = false;  // the buffer of Gather stands before the socket
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "net/Socket.h"
 #include "platform/Paths.h"
@@ -33,6 +34,16 @@ struct TLSServer {
 
 std::string Get(const std::string& target, const std::string& headers = "") {
     return "GET " + target + " HTTP/1.0\r\n" + headers + "\r\n";
+}
+
+// A response without its dates, each mention of port (the one the
+// connection came to) made one placeholder.
+std::string Unported(std::string response, int port) {
+    response = WithoutDates(response);
+    const std::string number = std::to_string(port);
+    for (size_t at = 0; (at = response.find(number, at)) != std::string::npos;)
+        response.replace(at, number.size(), "PORT");
+    return response;
 }
 
 }  // namespace
@@ -74,6 +85,35 @@ TEST(TLS, KeptAliveRequestsAndALargeFileGoThroughTheSession) {
     EXPECT_EQ(Occurrences(both, "HTTP/1.0 200 "), 2u) << both.substr(0, 300);
     ASSERT_GT(both.size(), large.size());
     EXPECT_EQ(both.substr(both.size() - large.size()), large);
+}
+
+TEST(TLS, AnswersOfManyRecordsLeaveWholeOnAConnectionThatStaysOpen) {
+    TLSServer s([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    std::string large(1 << 20, 'x');
+    for (size_t i = 0; i < large.size(); i += 1000) large[i] = static_cast<char>('a' + i / 1000 % 26);
+    s.t.WriteSite("HTDOCS/large.bin", large);
+    std::filesystem::create_directories(s.t.Site("HTDOCS/many"));
+    for (int i = 0; i < 500; ++i) s.t.WriteSite("HTDOCS/many/file-" + std::to_string(i) + ".txt", "x");
+    const std::string keep = "Connection: Keep-Alive\r\n";
+    const std::string listing = BodyOf(s.t.Exchange(Get("/many/")));
+    ASSERT_GT(listing.size(), 2u * 16384);
+    TLSClient client;
+    ASSERT_TRUE(client.Connect(s.tlsPort)) << client.Error();
+    // The last records of a file's answer come while the connection stays
+    // open, so nothing may wait for a close to push them out.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(client.Send(Get("/large.bin", keep)));
+        std::string got = client.Read(large.size());
+        const size_t headEnd = got.find("\r\n\r\n");
+        ASSERT_NE(headEnd, std::string::npos) << got.size();
+        const size_t whole = headEnd + 4 + large.size();
+        if (got.size() < whole) got += client.Read(whole - got.size());
+        ASSERT_EQ(got.size(), whole);
+        EXPECT_EQ(got.substr(headEnd + 4), large);
+    }
+    // A listing of many records, from memory, ends the connection.
+    ASSERT_TRUE(client.Send(Get("/many/", keep)));
+    EXPECT_EQ(BodyOf(client.ReadAll()), listing);
 }
 
 TEST(TLS, ASecondConnectionResumesWithTheTicketOfTheFirst) {
@@ -154,6 +194,58 @@ TEST(TLS, RedirectsAndScriptsNameHttpsAndTheTLSPort) {
     std::filesystem::permissions(s.t.Site("CGI-BIN/env.cgi"), std::filesystem::perms(0755));
     EXPECT_EQ(BodyOf(TLSExchange(s.tlsPort, Get("/CGI-BIN/env.cgi"))), "[on][" + tls + "][https]\n");
     EXPECT_EQ(BodyOf(s.t.Exchange(Get("/CGI-BIN/env.cgi"))), "[][" + plain + "][]\n");
+}
+
+TEST(TLS, ListingsPagesScriptsStatsRangesAndPutsAreTheSameBytesAsInClear) {
+    TLSServer s([](HTTPConfiguration& c) {
+        c.UseMasterKey = 1;
+        c.MasterUser = "admin";
+        c.MasterPassword = "secret";
+        c.AllowPlainCredentials = 1;
+    });
+    s.t.WriteSite("HTDOCS/list/a.txt", "a");
+    s.t.WriteSite("HTDOCS/list/b.html", "<p>b</p>");
+    s.t.WriteSite("HTDOCS/footer.html", "<p>footer</p>\n");
+    s.t.WriteSite("HTDOCS/page.shtml", "<p>[<!--#echo var=\"SERVER_PORT\" -->]</p><!--#include virtual=\"/footer.html\" -->");
+    std::string ranged(5000, 'r');
+    for (size_t i = 0; i < ranged.size(); ++i) ranged[i] = static_cast<char>('a' + i % 26);
+    s.t.WriteSite("HTDOCS/ranged.bin", ranged);
+    // A Windows script answers with the port its profile names.
+    s.t.WriteSite("CGI-WIN/port.py", "#!/usr/bin/env python3\nimport sys\n"
+                                     "lines = open(sys.argv[1], encoding='latin-1').read().splitlines()\n"
+                                     "found = [l.split('=', 1)[1] for l in lines if l.startswith('Server Port=')]\n"
+                                     "open(sys.argv[3], 'w').write('Content-Type: text/plain\\r\\n\\r\\n[' + found[0] + ']')\n");
+    std::filesystem::permissions(s.t.Site("CGI-WIN/port.py"), std::filesystem::perms(0755));
+
+    const std::string tls = std::to_string(s.tlsPort), plain = std::to_string(s.t.Port());
+    EXPECT_EQ(BodyOf(TLSExchange(s.tlsPort, Get("/CGI-WIN/port.py"))), "[" + tls + "]");
+    EXPECT_EQ(BodyOf(s.t.Exchange(Get("/CGI-WIN/port.py"))), "[" + plain + "]");
+    EXPECT_EQ(BodyOf(TLSExchange(s.tlsPort, Get("/page.shtml"))), "<p>[" + tls + "]</p><p>footer</p>\n");
+
+    for (const std::string& request :
+         {Get("/list/"), Get("/page.shtml"), Get("/CGI-WIN/port.py"), Get("/ranged.bin", "Range: bytes=100-4099\r\n"),
+          Get("/ranged.bin", "Range: bytes=0-9,4990-\r\n")}) {
+        const std::string secure = TLSExchange(s.tlsPort, request);
+        EXPECT_EQ(StatusOf(secure).substr(0, 11), "HTTP/1.0 20") << request;
+        EXPECT_EQ(Unported(secure, s.tlsPort), Unported(s.t.Exchange(request), s.t.Port())) << request;
+    }
+    const std::string put = "PUT /put.txt HTTP/1.0\r\nAuthorization: Basic YWRtaW46c2VjcmV0\r\n"
+                            "Content-Length: 4\r\n\r\n";
+    const std::string created = TLSExchange(s.tlsPort, put + "tls1");
+    EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/put.txt")), "tls1");
+    // Replaced once over TLS and once in clear: the same answer.
+    const std::string secure = TLSExchange(s.tlsPort, put + "tls2");
+    EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/put.txt")), "tls2");
+    EXPECT_EQ(Unported(secure, s.tlsPort), Unported(s.t.Exchange(put + "open"), s.t.Port())) << created;
+    EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/put.txt")), "open");
+
+    // The statistics page lays out the same lines; only its counts differ.
+    const auto shape = [](const std::string& page) {
+        return std::regex_replace(page, std::regex("[ 0-9]*[0-9][ 0-9]*"), "#");
+    };
+    const std::string stats = TLSExchange(s.tlsPort, Get("/~stats"));
+    EXPECT_NE(stats.find("TLS connections:"), std::string::npos) << stats;
+    EXPECT_EQ(shape(WithoutDates(stats)), shape(WithoutDates(s.t.Exchange(Get("/~stats")))));
 }
 
 TEST(TLS, TheMasterKeyIsRefusedInClearWhileTLSIsOn) {

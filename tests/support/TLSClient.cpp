@@ -94,12 +94,14 @@ bool TLSClient::Send(const std::string& bytes) {
     return true;
 }
 
-std::string TLSClient::ReadAll(int timeoutMs) {
+std::string TLSClient::ReadAll(int timeoutMs) { return Read(std::string::npos, timeoutMs); }
+
+std::string TLSClient::Read(size_t count, int timeoutMs) {
     SSL* ssl = state_->ssl;
     const time_t deadline = time(nullptr) + (timeoutMs + 999) / 1000;
     std::string got;
     char buffer[16384];
-    for (;;) {
+    while (got.size() < count) {
         size_t n = 0;
         if (state_->Drive([&] { return SSL_read_ex(ssl, buffer, sizeof buffer, &n); }, deadline) <= 0) break;
         got.append(buffer, n);

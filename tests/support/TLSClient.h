@@ -23,6 +23,9 @@ public:
     bool Send(const std::string& bytes);
     // Everything until the server closes (or the deadline passes).
     std::string ReadAll(int timeoutMs = 5000);
+    // At least count bytes, unless the server closes or the deadline
+    // passes first: for an answer on a connection that stays open.
+    std::string Read(size_t count, int timeoutMs = 5000);
     // Keeps the session the server offered, for a later Connect.
     void Save();
 
