@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/ByteSource.h"
+#include "http/ContentCoding.h"
 #include "http/FileCache.h"
 #include "http/FileTests.h"
 #include "platform/FileSystem.h"
@@ -21,6 +22,8 @@ HTTPEntity::~HTTPEntity() { Discard(); }
 void HTTPEntity::Discard() {
     file_.reset();
     bytes_.reset();
+    tag_.reset();
+    siblingsKnown_ = false;
     shared_.reset();
     if (type_ == EntityTemp && !fileName_.empty()) platform::DeleteFile(fileName_);
     type_ = EntityNone;
@@ -99,6 +102,9 @@ bool HTTPEntity::EnsureOpen() {
         if (!OpenDocument(cache_, fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
         file_ = std::move(document.file);
         bytes_ = std::move(document.bytes);
+        tag_ = std::move(document.tag);
+        siblings_ = document.siblings;
+        siblingsKnown_ = document.siblingsKnown;
         return true;
     }
     auto file = std::make_shared<platform::File>();
@@ -141,6 +147,24 @@ bool HTTPEntity::FileFacts(platform::FileInfo* facts) {
     facts->size = FileBytes();
     facts->lastWrite = file_->LastWriteAtOpen();
     facts->identity = file_->IdentityAtOpen();
+    return true;
+}
+
+bool HTTPEntity::FileTag(std::string* tag) {
+    if (type_ != EntityFile || !EnsureOpen()) return false;
+    if (tag_) {
+        *tag = *tag_;
+        return true;
+    }
+    platform::FileInfo facts;
+    if (!FileFacts(&facts)) return false;
+    *tag = ContentCoding::EntityTag(facts);
+    return true;
+}
+
+bool HTTPEntity::KnownSiblings(unsigned* siblings) {
+    if (type_ != EntityFile || !EnsureOpen() || !siblingsKnown_) return false;
+    *siblings = siblings_;
     return true;
 }
 

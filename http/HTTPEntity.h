@@ -88,6 +88,14 @@ public:
     // as opened into *facts; false for other types or a file that cannot
     // be opened.
     bool FileFacts(platform::FileInfo* facts);
+    // For EntityFile only: the file's entity tag as opened (the one
+    // ContentCoding::EntityTag makes of FileFacts) into *tag, which keeps
+    // its storage; false, leaving *tag, as FileFacts.
+    bool FileTag(std::string* tag);
+    // For EntityFile only: the codings of the precompressed copies beside
+    // the file (FileCache::Siblings) into *siblings, when the cache it was
+    // opened through looked for them; false otherwise.
+    bool KnownSiblings(unsigned* siblings);
 
     // Receives a body of exactly length bytes from source into a new
     // temporary file, waiting at most timeout for each piece; nothing after
@@ -125,6 +133,9 @@ private:
     std::shared_ptr<const platform::File> file_;
     // The whole file's bytes when a cache holds them (null otherwise).
     std::shared_ptr<const std::string> bytes_;
+    std::shared_ptr<const std::string> tag_;  // the file's entity tag when a cache made it
+    unsigned siblings_ = 0;                   // its copies, when a cache looked for them
+    bool siblingsKnown_ = false;
     platform::FileInfo known_;
     bool knownValid_ = false;
     FileCache* cache_ = nullptr;  // what an EntityFile opens through (null: directly)

@@ -113,10 +113,17 @@ constexpr std::string_view kLeads[Hdr::Count] = {
 }  // namespace
 
 void HTTPMessage::AppendHeaders(std::string* out) const {
-    // Measured first, then copied into place: one growth at most.
+    // Measured first, then copied into place: one growth at most. The
+    // measuring pass notes which of the many slots are in use, so that the
+    // copy visits only those.
+    unsigned char present[Hdr::Count];
+    int count = 0;
     size_t size = 2;
-    for (int i = 0; i < Hdr::Count; ++i)
-        if (!Header[i].empty()) size += kLeads[i].size() + Header[i].size() + 2;
+    for (int i = 0; i < Hdr::Count; ++i) {
+        if (Header[i].empty()) continue;
+        present[count++] = static_cast<unsigned char>(i);
+        size += kLeads[i].size() + Header[i].size() + 2;
+    }
     const size_t start = out->size();
     out->resize(start + size);
     char* at = out->data() + start;
@@ -124,8 +131,8 @@ void HTTPMessage::AppendHeaders(std::string* out) const {
         std::memcpy(at, piece.data(), piece.size());
         at += piece.size();
     };
-    for (int i = 0; i < Hdr::Count; ++i) {
-        if (Header[i].empty()) continue;
+    for (int k = 0; k < count; ++k) {
+        const int i = present[k];
         put(kLeads[i]);
         put(Header[i]);
         put("\r\n");
