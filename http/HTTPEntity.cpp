@@ -1,9 +1,9 @@
 #include "http/HTTPEntity.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "http/ByteSource.h"
-#include "http/ContentCoding.h"
 #include "http/FileCache.h"
 #include "http/FileTests.h"
 #include "platform/FileSystem.h"
@@ -61,11 +61,20 @@ const platform::File* HTTPEntity::SetNamelessTemp() {
 
 const platform::File* HTTPEntity::OpenedFile() { return EnsureOpen() ? file_.get() : nullptr; }
 
-void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known, FileCache* cache) {
+void HTTPEntity::SetFile(std::string_view name, const platform::FileInfo* known, FileCache* cache) {
+    // Discard forgets the old name; a new one taken from it is kept first.
+    const std::less_equal<const char*> atOrBefore;
+    if (!name.empty() && atOrBefore(fileName_.data(), name.data()) &&
+        atOrBefore(name.data(), fileName_.data() + fileName_.size())) {
+        SetFile(std::string(name), known, cache);
+        return;
+    }
     Discard();
     type_ = EntityFile;
     cache_ = cache;
-    fileName_ = std::move(name);
+    // Copied into the name's storage, which the body keeps from answer to
+    // answer.
+    fileName_.assign(name);
     knownValid_ = known != nullptr;
     if (known) known_ = *known;
 }
@@ -147,24 +156,6 @@ bool HTTPEntity::FileFacts(platform::FileInfo* facts) {
     facts->size = FileBytes();
     facts->lastWrite = file_->LastWriteAtOpen();
     facts->identity = file_->IdentityAtOpen();
-    return true;
-}
-
-bool HTTPEntity::FileTag(std::string* tag) {
-    if (type_ != EntityFile || !EnsureOpen()) return false;
-    if (tag_) {
-        *tag = *tag_;
-        return true;
-    }
-    platform::FileInfo facts;
-    if (!FileFacts(&facts)) return false;
-    *tag = ContentCoding::EntityTag(facts);
-    return true;
-}
-
-bool HTTPEntity::KnownSiblings(unsigned* siblings) {
-    if (type_ != EntityFile || !EnsureOpen() || !siblingsKnown_) return false;
-    *siblings = siblings_;
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace {
 // The codings of which a copy beside the document body at path is a file
 // no older than the document (lastWrite). The cache found the copies when
 // it opened the document; only without one are they looked up here.
-unsigned FreshSiblings(FileCache* cache, HTTPEntity& body, const std::string& path, const FILETIME& lastWrite) {
+unsigned FreshSiblings(FileCache* cache, const HTTPEntity& body, const std::string& path, const FILETIME& lastWrite) {
     unsigned siblings = 0;
     if (!body.KnownSiblings(&siblings)) siblings = PrecompressedSiblings(cache, path);
     unsigned fresh = 0;
@@ -24,6 +24,13 @@ unsigned FreshSiblings(FileCache* cache, HTTPEntity& body, const std::string& pa
             fresh |= ContentCoding::Bit(coding);
     }
     return fresh;
+}
+
+// The entity tag of the open document body with facts into *tag (which
+// keeps its storage): the one its cache made, or made now.
+void TagOf(const HTTPEntity& body, const platform::FileInfo& facts, std::string* tag) {
+    if (const std::string* made = body.CachedTag()) *tag = *made;
+    else *tag = ContentCoding::EntityTag(facts);
 }
 
 constexpr unsigned kEveryCoding = ContentCoding::Bit(Coding::Gzip) | ContentCoding::Bit(Coding::Brotli) |
@@ -40,7 +47,7 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
     tag.clear();
     platform::FileInfo facts;
     if (!body.FileFacts(&facts)) return result;
-    body.FileTag(&tag);
+    TagOf(body, facts, &tag);
     // The body's name goes with the body when it is replaced.
     const std::string& name = body.FileName();
     const unsigned fresh = FreshSiblings(c.cache, body, name, facts.lastWrite);
@@ -59,11 +66,13 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
     if (fresh) {
         const std::string path = name;
         body.SetFile(path + std::string(ContentCoding::Suffix(coding)), nullptr, c.cache);
-        if (!body.FileTag(&tag)) {
+        platform::FileInfo copy;
+        if (!body.FileFacts(&copy)) {
             // Gone in between: the document itself goes out.
             body.SetFile(path, nullptr, c.cache);
             return result;
         }
+        TagOf(body, copy, &tag);
     } else {
         auto coded = c.cache->Coded(name, coding, body.OpenedFile());
         if (!coded) return result;
