@@ -169,7 +169,8 @@ bool FileCache::Open(const std::string& path, Document* document) {
     if (!e) {
         auto file = std::make_shared<platform::File>();
         if (!file->Open(path, platform::File::Mode::Read)) return false;
-        *document = Document{std::move(file), nullptr};
+        *document = Document{};
+        document->file = std::move(file);
         return true;
     }
     if (e->info.directory) return false;
@@ -190,11 +191,13 @@ bool FileCache::Open(const std::string& path, Document* document) {
                 e->document.bytes = std::move(bytes);
             }
         }
+        e->document.tag = std::make_shared<const std::string>(ContentCoding::EntityTag(e->info));
         e->document.file = std::move(file);
         const std::string keep = path;
         while (bytes_ > kMaxBytes && ages_.size() > 1) Remove(ages_.back());
         e = Find(keep);
         if (!e) return false;
+        FindSiblings(*e);
     }
     *document = e->document;
     return true;
@@ -210,7 +213,8 @@ bool OpenDocument(FileCache* cache, const std::string& path, const platform::Fil
     if (cache) return cache->Open(path, document);
     auto file = std::make_shared<platform::File>();
     if (!(known ? file->OpenKnown(path, *known) : file->Open(path, platform::File::Mode::Read))) return false;
-    *document = FileCache::Document{std::move(file), nullptr};
+    *document = FileCache::Document{};
+    document->file = std::move(file);
     return true;
 }
 
@@ -241,22 +245,25 @@ unsigned FileCache::Siblings(const std::string& path) {
     Entry* e = Find(path);
     bool missing = false;
     if (!e) e = Add(path, &missing);
+    if (e) FindSiblings(*e);
+    if (!e || !e->document.siblingsKnown) return missing ? 0 : SiblingsOnDisk(path);
+    return e->document.siblings;
+}
+
+void FileCache::FindSiblings(Entry& e) {
     // The last two watches are the document's folder (with its name) and
     // the document itself; without them nothing could tell of a copy.
-    if (!e || e->watches.size() < 2) return missing ? 0 : SiblingsOnDisk(path);
-    if (!e->siblingsKnown) {
-        // The folder's watch reports the copies' names too: watched first,
-        // looked for second, as every entry is.
-        const std::pair<int, std::string> folder = e->watches[e->watches.size() - 2];
-        for (const Coding coding : ContentCoding::kPreference) {
-            e->watches.emplace_back(folder.first, folder.second + std::string(ContentCoding::Suffix(coding)));
-            ++watchUses_[folder.first];
-            dependents_[folder.first].push_back(path);
-        }
-        e->siblings = SiblingsOnDisk(path);
-        e->siblingsKnown = true;
+    if (e.document.siblingsKnown || e.watches.size() < 2) return;
+    // The folder's watch reports the copies' names too: watched first,
+    // looked for second, as every entry is.
+    const std::pair<int, std::string> folder = e.watches[e.watches.size() - 2];
+    for (const Coding coding : ContentCoding::kPreference) {
+        e.watches.emplace_back(folder.first, folder.second + std::string(ContentCoding::Suffix(coding)));
+        ++watchUses_[folder.first];
+        dependents_[folder.first].push_back(e.path);
     }
-    return e->siblings;
+    e.document.siblings = SiblingsOnDisk(e.path);
+    e.document.siblingsKnown = true;
 }
 
 std::shared_ptr<const std::string> FileCache::Coded(const std::string& path, Coding coding,

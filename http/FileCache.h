@@ -42,6 +42,16 @@ public:
     struct Document {
         std::shared_ptr<const platform::File> file;
         std::shared_ptr<const std::string> bytes;  // the whole file, for a small one
+        // Its entity tag (ContentCoding::EntityTag of the file as opened),
+        // made once for the entry rather than for every answer; null when
+        // opened without a cache.
+        std::shared_ptr<const std::string> tag;
+        // The codings of the copies beside it (as Siblings), looked for
+        // once for the entry when it is opened; known is false when they
+        // were not (opened without a cache, or a path the cache cannot
+        // watch for them).
+        unsigned siblings = 0;
+        bool siblingsKnown = false;
     };
 
     // codedLimit: the bound of the compressed copies (kMaxCodedBytes).
@@ -82,9 +92,9 @@ private:
     struct Entry {
         std::string path;
         platform::FileInfo info;
-        Document document;  // empty until the file is opened
-        unsigned siblings = 0;       // precompressed copies beside it (Siblings)...
-        bool siblingsKnown = false;  // ...once looked for
+        // Empty until the file is opened; its siblings are those of the
+        // entry (Siblings), once looked for, even before.
+        Document document;
         std::shared_ptr<const std::string> coded[4];  // by Coding: compressed copies of document
         unsigned codedTried = 0;     // the codings compressed into (or failed) since the file was opened
         // (watch, entry name) pairs it depends on; an empty name stands for
@@ -103,6 +113,8 @@ private:
     void Unwatch(int id);
     // Drops the compressed copies of entry e.
     void DropCoded(Entry& e);
+    // Looks for the copies beside e's document once, and watches for them.
+    void FindSiblings(Entry& e);
 
     platform::FileWatch watch_;
     bool mustCheck_ = false;

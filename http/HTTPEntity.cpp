@@ -1,6 +1,7 @@
 #include "http/HTTPEntity.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "http/ByteSource.h"
 #include "http/FileCache.h"
@@ -21,6 +22,8 @@ HTTPEntity::~HTTPEntity() { Discard(); }
 void HTTPEntity::Discard() {
     file_.reset();
     bytes_.reset();
+    tag_.reset();
+    siblingsKnown_ = false;
     shared_.reset();
     if (type_ == EntityTemp && !fileName_.empty()) platform::DeleteFile(fileName_);
     type_ = EntityNone;
@@ -58,11 +61,20 @@ const platform::File* HTTPEntity::SetNamelessTemp() {
 
 const platform::File* HTTPEntity::OpenedFile() { return EnsureOpen() ? file_.get() : nullptr; }
 
-void HTTPEntity::SetFile(std::string name, const platform::FileInfo* known, FileCache* cache) {
+void HTTPEntity::SetFile(std::string_view name, const platform::FileInfo* known, FileCache* cache) {
+    // Discard forgets the old name; a new one taken from it is kept first.
+    const std::less_equal<const char*> atOrBefore;
+    if (!name.empty() && atOrBefore(fileName_.data(), name.data()) &&
+        atOrBefore(name.data(), fileName_.data() + fileName_.size())) {
+        SetFile(std::string(name), known, cache);
+        return;
+    }
     Discard();
     type_ = EntityFile;
     cache_ = cache;
-    fileName_ = std::move(name);
+    // Copied into the name's storage, which the body keeps from answer to
+    // answer.
+    fileName_.assign(name);
     knownValid_ = known != nullptr;
     if (known) known_ = *known;
 }
@@ -99,6 +111,9 @@ bool HTTPEntity::EnsureOpen() {
         if (!OpenDocument(cache_, fileName_, knownValid_ ? &known_ : nullptr, &document)) return false;
         file_ = std::move(document.file);
         bytes_ = std::move(document.bytes);
+        tag_ = std::move(document.tag);
+        siblings_ = document.siblings;
+        siblingsKnown_ = document.siblingsKnown;
         return true;
     }
     auto file = std::make_shared<platform::File>();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/File.h"
 #include "platform/FileTime.h"
@@ -65,8 +66,9 @@ public:
     // Makes the body the existing file name (not owned). known: what the
     // caller has just learned of the file, so it is not looked up again.
     // cache: the serving thread's document cache it is opened through, which
-    // must outlive this body's use (null: opened directly).
-    void SetFile(std::string name, const platform::FileInfo* known = nullptr, FileCache* cache = nullptr);
+    // must outlive this body's use (null: opened directly). The name is
+    // copied into the body's own (which it may be part of).
+    void SetFile(std::string_view name, const platform::FileInfo* known = nullptr, FileCache* cache = nullptr);
     // Makes the body a copy of size bytes of data (or takes the text).
     void SetData(const char* data, unsigned long size);
     void SetData(std::string&& data);
@@ -88,6 +90,16 @@ public:
     // as opened into *facts; false for other types or a file that cannot
     // be opened.
     bool FileFacts(platform::FileInfo* facts);
+    // What the cache a file body was opened through knows of the file,
+    // once FileFacts has succeeded: its entity tag (the one
+    // ContentCoding::EntityTag makes of FileFacts), null when it was not
+    // opened through a cache; and the codings of the precompressed copies
+    // beside it (FileCache::Siblings), false when the cache did not look.
+    const std::string* CachedTag() const { return tag_.get(); }
+    bool KnownSiblings(unsigned* siblings) const {
+        if (siblingsKnown_) *siblings = siblings_;
+        return siblingsKnown_;
+    }
 
     // Receives a body of exactly length bytes from source into a new
     // temporary file, waiting at most timeout for each piece; nothing after
@@ -125,6 +137,9 @@ private:
     std::shared_ptr<const platform::File> file_;
     // The whole file's bytes when a cache holds them (null otherwise).
     std::shared_ptr<const std::string> bytes_;
+    std::shared_ptr<const std::string> tag_;  // the file's entity tag when a cache made it
+    unsigned siblings_ = 0;                   // its copies, when a cache looked for them
+    bool siblingsKnown_ = false;
     platform::FileInfo known_;
     bool knownValid_ = false;
     FileCache* cache_ = nullptr;  // what an EntityFile opens through (null: directly)

@@ -15,7 +15,12 @@ void HTTPMessage::Reset() {
     Major = 1;
     Minor = 0;
     TimeOut = 0;
-    for (std::string& value : Header) value.clear();
+    // Twice for every request (its message and its answer), and most of the
+    // slots are empty: written out, the loop costs a test for each of
+    // those rather than a loop's round and two stores.
+#pragma GCC unroll 64
+    for (std::string& value : Header)
+        if (!value.empty()) value.clear();
     AdminEmail.clear();
     HostLines = 0;
     Expect.clear();
@@ -113,10 +118,16 @@ constexpr std::string_view kLeads[Hdr::Count] = {
 }  // namespace
 
 void HTTPMessage::AppendHeaders(std::string* out) const {
-    // Measured first, then copied into place: one growth at most.
-    size_t size = 2;
+    // Measured first, then copied into place: one growth at most. The
+    // measuring pass notes which of the many slots are in use, so that the
+    // copy visits only those.
+    unsigned char present[Hdr::Count];
+    int count = 0;
+#pragma GCC unroll 64
     for (int i = 0; i < Hdr::Count; ++i)
-        if (!Header[i].empty()) size += kLeads[i].size() + Header[i].size() + 2;
+        if (!Header[i].empty()) present[count++] = static_cast<unsigned char>(i);
+    size_t size = 2;
+    for (int k = 0; k < count; ++k) size += kLeads[present[k]].size() + Header[present[k]].size() + 2;
     const size_t start = out->size();
     out->resize(start + size);
     char* at = out->data() + start;
@@ -124,8 +135,8 @@ void HTTPMessage::AppendHeaders(std::string* out) const {
         std::memcpy(at, piece.data(), piece.size());
         at += piece.size();
     };
-    for (int i = 0; i < Hdr::Count; ++i) {
-        if (Header[i].empty()) continue;
+    for (int k = 0; k < count; ++k) {
+        const int i = present[k];
         put(kLeads[i]);
         put(Header[i]);
         put("\r\n");

@@ -24,16 +24,32 @@ constexpr ReasonPhrase kReasons[] = {
 
 // The status line is composed in 256 bytes: "HTTP/1.0 404 " and CR LF leave
 // this much for the reason at most, whatever the code's width.
+// Writes value in decimal at at, as std::to_string would; returns the end.
+char* PutNumber(char* at, int value) {
+    if (value < 0) *at++ = '-';
+    unsigned rest = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    while (n > 0) *at++ = digits[--n];
+    return at;
+}
+
 void AppendStatusLine(std::string* out, int major, int minor, int status, const std::string& reason) {
-    const size_t start = out->size();
-    out->append("HTTP/");
-    out->append(std::to_string(major));
-    out->push_back('.');
-    out->append(std::to_string(minor));
-    out->push_back(' ');
-    out->append(std::to_string(status));
-    out->push_back(' ');
-    const size_t line = out->size() - start;
+    // Written for every answer: the numbers by hand into one buffer, then
+    // appended at once.
+    char text[48] = "HTTP/";
+    char* at = PutNumber(text + 5, major);
+    *at++ = '.';
+    at = PutNumber(at, minor);
+    *at++ = ' ';
+    at = PutNumber(at, status);
+    *at++ = ' ';
+    const size_t line = static_cast<size_t>(at - text);
+    out->append(text, line);
     const size_t room = line + 2 < 255 ? 255 - line - 2 : 0;
     out->append(reason, 0, room);
     out->append("\r\n");

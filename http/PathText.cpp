@@ -9,8 +9,9 @@ std::string SlashesForward(std::string s) {
 }
 
 std::string SlashesBack(std::string s) {
-    for (char& c : s)
-        if (c == '/') c = '\\';
+    // Every request's path comes through here, with few slashes in it: the
+    // library's search finds them faster than a look at each byte.
+    for (size_t at = s.find('/'); at != std::string::npos; at = s.find('/', at + 1)) s[at] = '\\';
     return s;
 }
 

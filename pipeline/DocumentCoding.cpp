@@ -9,10 +9,12 @@
 
 namespace {
 
-// The codings of which a copy beside path is a file no older than the
-// document (lastWrite).
-unsigned FreshSiblings(FileCache* cache, const std::string& path, const FILETIME& lastWrite) {
-    const unsigned siblings = PrecompressedSiblings(cache, path);
+// The codings of which a copy beside the document body at path is a file
+// no older than the document (lastWrite). The cache found the copies when
+// it opened the document; only without one are they looked up here.
+unsigned FreshSiblings(FileCache* cache, const HTTPEntity& body, const std::string& path, const FILETIME& lastWrite) {
+    unsigned siblings = 0;
+    if (!body.KnownSiblings(&siblings)) siblings = PrecompressedSiblings(cache, path);
     unsigned fresh = 0;
     for (const Coding coding : ContentCoding::kPreference) {
         if (!(siblings & ContentCoding::Bit(coding))) continue;
@@ -24,6 +26,13 @@ unsigned FreshSiblings(FileCache* cache, const std::string& path, const FILETIME
     return fresh;
 }
 
+// The entity tag of the open document body with facts into *tag (which
+// keeps its storage): the one its cache made, or made now.
+void TagOf(const HTTPEntity& body, const platform::FileInfo& facts, std::string* tag) {
+    if (const std::string* made = body.CachedTag()) *tag = *made;
+    else *tag = ContentCoding::EntityTag(facts);
+}
+
 constexpr unsigned kEveryCoding = ContentCoding::Bit(Coding::Gzip) | ContentCoding::Bit(Coding::Brotli) |
                                   ContentCoding::Bit(Coding::Zstd);
 
@@ -33,12 +42,15 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
     HTTPRequest* request = c.request;
     HTTPEntity& body = c.response->Entity;
     DocumentCoding result;
+    // Written in place: the header keeps its storage from answer to answer.
+    std::string& tag = c.response->Header[Hdr::ETag];
+    tag.clear();
     platform::FileInfo facts;
     if (!body.FileFacts(&facts)) return result;
-    result.tag = ContentCoding::EntityTag(facts);
+    TagOf(body, facts, &tag);
     // The body's name goes with the body when it is replaced.
     const std::string& name = body.FileName();
-    const unsigned fresh = FreshSiblings(c.cache, name, facts.lastWrite);
+    const unsigned fresh = FreshSiblings(c.cache, body, name, facts.lastWrite);
     const std::string& accept = request->Header[Hdr::AcceptEncoding];
     // A client that names no coding gets the document as it is; only a
     // copy beside it says that others may get something else.
@@ -60,12 +72,12 @@ DocumentCoding DocumentCoding::Choose(RequestContext& c, const std::string& cont
             body.SetFile(path, nullptr, c.cache);
             return result;
         }
-        result.tag = ContentCoding::EntityTag(copy);
+        TagOf(body, copy, &tag);
     } else {
         auto coded = c.cache->Coded(name, coding, body.OpenedFile());
         if (!coded) return result;
         body.SetShared(std::move(coded));
-        result.tag = ContentCoding::EntityTag(facts, coding);
+        tag = ContentCoding::EntityTag(facts, coding);
     }
     result.coding = coding;
     return result;

@@ -16,7 +16,6 @@ struct DocumentCoding {
     // fresh precompressed copy, or would be compressed for a client that
     // asks for it.
     bool varies = false;
-    std::string tag;  // the entity tag of the body as sent; empty when the file cannot be opened
 
     // For the document body of c's response (EntityFile, the request's
     // PhysicalPath) of contentType: chooses the coding and, for any but
@@ -26,7 +25,9 @@ struct DocumentCoding {
     // compressible document between kSmallest and kLargest bytes is
     // compressed when the setup has Compression, the thread has a cache to
     // keep the result in, and the request asks for no byte range (the
-    // range would be one of bytes a client cannot check).
+    // range would be one of bytes a client cannot check). The entity tag
+    // of the body as sent goes into the response's ETag header, which is
+    // left empty when the file cannot be opened.
     static DocumentCoding Choose(RequestContext& c, const std::string& contentType);
 
     // A page the server made for this answer (a listing, a parsed page) is

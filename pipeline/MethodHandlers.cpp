@@ -122,9 +122,9 @@ int MethodGet(RequestContext& c) {
     if (body.Type() == EntityFile && body.LastModified(&modified)) {
         DocumentCoding coding;
         if (!IsParsedPage(c.config, *response)) coding = DocumentCoding::Choose(c, response->Header[Hdr::ContentType]);
-        response->Header[Hdr::ETag] = coding.tag;
+        else response->Header[Hdr::ETag].clear();
         if (coding.varies) response->Header[Hdr::Vary] = "Accept-Encoding";
-        if (Unchanged(*request, coding.tag, modified)) {
+        if (Unchanged(*request, response->Header[Hdr::ETag], modified)) {
             response->SetStatus(304);
             body.Discard();
             return 1;

@@ -388,20 +388,39 @@ bool ReverseLookup(const IPAddress& address, std::string* name) {
     return true;
 }
 
+namespace {
+
+// Each octet's digits with a dot after them, and how many digits: written
+// by copying four bytes rather than by dividing.
+constexpr struct OctetTexts {
+    char text[256][4];
+    unsigned char digits[256];
+    constexpr OctetTexts() : text{}, digits{} {
+        for (int v = 0; v < 256; ++v) {
+            int n = 0;
+            if (v >= 100) text[v][n++] = static_cast<char>('0' + v / 100);
+            if (v >= 10) text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+            text[v][n++] = static_cast<char>('0' + v % 10);
+            text[v][n] = '.';
+            digits[v] = static_cast<unsigned char>(n);
+        }
+    }
+} kOctets;
+
+}  // namespace
+
 std::string Dotted(uint32_t address) {
-    // Every request names both ends this way: four numbers written here
-    // cost far less than the library's formatted printing.
+    // Every request names both ends this way: four numbers copied from a
+    // table cost far less than the library's formatted printing.
     const auto* octets = reinterpret_cast<const unsigned char*>(&address);
-    char text[16];
+    char text[20];
     size_t n = 0;
     for (int i = 0; i < 4; ++i) {
-        if (i) text[n++] = '.';
         const unsigned v = octets[i];
-        if (v >= 100) text[n++] = static_cast<char>('0' + v / 100);
-        if (v >= 10) text[n++] = static_cast<char>('0' + v / 10 % 10);
-        text[n++] = static_cast<char>('0' + v % 10);
+        std::memcpy(text + n, kOctets.text[v], 4);
+        n += kOctets.digits[v] + 1u;
     }
-    return std::string(text, n);
+    return std::string(text, n - 1);  // without the last dot
 }
 
 }  // namespace platform::net

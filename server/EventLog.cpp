@@ -161,21 +161,24 @@ constexpr struct ByteClasses {
 // nothing are appended whole.
 void AppendEscapedBytes(std::string* out, std::string_view text, unsigned char mask) {
     static const char kHex[] = "0123456789ABCDEF";
-    size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char u = static_cast<unsigned char>(text[i]);
-        if (!(kBytes.of[u] & mask)) continue;
-        out->append(text.data() + run, i - run);
-        run = i + 1;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    for (;;) {
+        // The search for the next byte to escape touches nothing but the
+        // text and the table, so it stays a tight loop.
+        const char* const run = at;
+        while (at != end && !(kBytes.of[static_cast<unsigned char>(*at)] & mask)) ++at;
+        out->append(run, static_cast<size_t>(at - run));
+        if (at == end) return;
+        const unsigned char u = static_cast<unsigned char>(*at++);
         if (u == '"' || u == '\\') {
-            const char pair[] = {'\\', text[i]};
+            const char pair[] = {'\\', static_cast<char>(u)};
             out->append(pair, sizeof pair);
         } else {
             const char hex[] = {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
             out->append(hex, sizeof hex);
         }
     }
-    out->append(text.data() + run, text.size() - run);
 }
 
 }  // namespace

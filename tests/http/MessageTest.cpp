@@ -489,6 +489,14 @@ TEST(Entity, LastModifiedOnlyForFiles) {
     e.SetFile(home.DriveC("d.txt"));
     e.Discard();
     EXPECT_TRUE(TestHome::FileExists(home.DriveC("d.txt"))) << "an existing file is never deleted";
+
+    // A body may be given its own name, or a part of it, again.
+    e.SetFile("C:\\d.txt");
+    e.SetFile(e.FileName());
+    EXPECT_EQ(e.FileName(), "C:\\d.txt");
+    EXPECT_EQ(e.LastModified(&t), 1);
+    e.SetFile(std::string_view(e.FileName()).substr(0, 4));
+    EXPECT_EQ(e.FileName(), "C:\\d");
 }
 
 }  // namespace

@@ -226,6 +226,36 @@ TEST(Compression, TheCacheKeepsItsBoundDroppingTheLeastRecentlyUsed) {
     EXPECT_FALSE(cache.Coded(paths[2], Coding::Gzip, other.file.get())) << "another file's bytes";
 }
 
+TEST(Compression, TheCacheKeepsATagAndTheCopiesPerFileAndForgetsThemWithIt) {
+    TestHome home;
+    FileCache cache;
+    const std::string path = home.DriveC("t.txt");
+    TestHome::WriteFile(path, "first");
+    FileCache::Document first;
+    ASSERT_TRUE(cache.Open(path, &first));
+    platform::FileInfo facts;
+    ASSERT_TRUE(platform::GetFileInfo(path, &facts));
+    ASSERT_TRUE(first.tag);
+    EXPECT_EQ(*first.tag, ContentCoding::EntityTag(facts)) << "the tag a request without a cache gets";
+    EXPECT_TRUE(first.siblingsKnown);
+    EXPECT_EQ(first.siblings, 0u);
+
+    // Another file of the same size and time renamed over it, and a copy
+    // beside it: the next batch sees a new file with a new tag and the copy.
+    const std::string other = home.DriveC("u.txt");
+    TestHome::WriteFile(other, "other");
+    std::filesystem::last_write_time(other, std::filesystem::last_write_time(path));
+    std::filesystem::rename(other, path);
+    TestHome::WriteFile(path + ".gz", "GZ");
+    cache.BeginBatch();
+    FileCache::Document second;
+    ASSERT_TRUE(cache.Open(path, &second));
+    ASSERT_TRUE(second.tag);
+    EXPECT_NE(*second.tag, *first.tag);
+    EXPECT_EQ(second.siblings, ContentCoding::Bit(Coding::Gzip));
+    EXPECT_EQ(*first.tag, ContentCoding::EntityTag(facts)) << "an answer still sending keeps its own";
+}
+
 TEST(Compression, ListingsAndParsedPagesPerAnswerScriptOutputNever) {
     TestServer t;
     for (int i = 0; i < 40; ++i) t.WriteSite("HTDOCS/many/file-" + std::to_string(i) + ".txt", "x");
