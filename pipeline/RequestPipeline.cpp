@@ -118,17 +118,20 @@ std::string SiteTLSURL(const std::string& hostHeader, const HTTPConfiguration& c
     // A bracketed address keeps its brackets; only a port after it goes.
     const size_t close = hostHeader.rfind(']');
     const size_t colon = hostHeader.rfind(':');
-    std::string url = "https://" + hostHeader.substr(0, colon != std::string::npos &&
-                                                            (close == std::string::npos || colon > close)
-                                                        ? colon
-                                                        : std::string::npos);
+    const size_t end = colon != std::string::npos && (close == std::string::npos || colon > close)
+                           ? colon
+                           : std::string::npos;
+    std::string url = "https://";
+    url.append(hostHeader, 0, end);
     if (config.TLSPort != 443) url += ":" + std::to_string(config.TLSPort);
     return url;
 }
 
-// A client on this machine: a loopback address, or this end's own.
+// A client on this machine: a loopback address of either family, or this
+// end's own.
 bool FromThisMachine(const HTTPRequest& request) {
-    return request.RemoteAddr.starts_with("127.") || request.RemoteAddr == request.LocalAddr;
+    return request.RemoteAddr.starts_with("127.") || request.RemoteAddr == "::1" ||
+           request.RemoteAddr == request.LocalAddr;
 }
 
 // The generated listing of directory as the whole answer, or 500 when it

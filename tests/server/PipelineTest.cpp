@@ -94,6 +94,8 @@ TEST(Pipeline, RedirectToTLSSendsOtherMachinesToHttps) {
     EXPECT_EQ(run("198.51.100.7", MethodGET, false, ""), "301 https://www.example.org:8443/a%20b.html?x=1");
     EXPECT_EQ(run("198.51.100.7", MethodGET, true, "site.test:8443"), "404 ");
     EXPECT_EQ(run("127.0.0.1", MethodGET, false, "site.test:8080"), "404 ");
+    EXPECT_EQ(run("::1", MethodGET, false, "[::1]:8080"), "404 ");
+    EXPECT_EQ(run("2001:db8::7", MethodGET, false, "[2001:db8::1]:8080"), "301 https://[2001:db8::1]:8443/a%20b.html?x=1");
     EXPECT_EQ(run("192.0.2.1", MethodGET, false, "site.test:8080"), "404 ");
     c.RedirectToTLS = 0;
     p.server.ReplaceConfiguration(c);
