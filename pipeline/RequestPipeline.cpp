@@ -123,7 +123,10 @@ std::string SiteTLSURL(const std::string& hostHeader, const HTTPConfiguration& c
                            : std::string::npos;
     std::string url = "https://";
     url.append(hostHeader, 0, end);
-    if (config.TLSPort != 443) url += ":" + std::to_string(config.TLSPort);
+    if (config.TLSPort != 443) {
+        url += ':';
+        url += std::to_string(config.TLSPort);
+    }
     return url;
 }
 
