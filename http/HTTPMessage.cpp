@@ -88,7 +88,7 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
         }
         if (index == Hdr::Host) ++HostLines;
         if (index == Hdr::ContentLength || index == Hdr::TransferEncoding) {
-            const std::string_view rest = text.substr(text.find(':') + 1);
+            const std::string_view rest = text.substr(colon + 1);
             value = rest.substr(std::min(rest.find_first_not_of(" \t"), rest.size()));
         }
         std::string& slot = Header[index];
