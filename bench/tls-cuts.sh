@@ -4,15 +4,23 @@
 # then the server's descriptors, resident memory and busy slots counted
 # again once it is quiet, against the counts before.
 #
-#   flock /tmp/varevavo-bench.lock bench/tls-cuts.sh [connections, default 10000]
+#   flock /tmp/varevavo-bench.lock bench/tls-cuts.sh [connections, default 10000] [release|debug|tsan]
+#
+# The server of the preset named (release by default; debug is the
+# AddressSanitizer and UndefinedBehaviorSanitizer build) faces the cuts; a
+# sanitizer's report ends it and fails the run.
 #
 # Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count="${1:-10000}"
+preset="${2:-release}"
 ./scripts/setup.sh bench
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
+for p in release "$preset"; do
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" >/dev/null
+done
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 work=$(mktemp -d /tmp/varevavo-cuts.XXXXXX)
 pid=
@@ -25,7 +33,7 @@ head -c $((10 * 1024 * 1024)) /dev/urandom > "$docs/10m.bin"
 plain=18091 tls=18491
 build/release/tools/varevavo-setup Cuts "$plain" >/dev/null
 build/release/tools/varevavo-reg add 'HKLM\SOFTWARE\Raziduzovo\Varevavo\Cuts\TLS' /v TLSPort /t REG_DWORD /d "$tls" /f >/dev/null
-VAREVAVO_SHELL=console build/release/shell/ruvuzerar Cuts > "$work/out" 2>&1 &
+VAREVAVO_SHELL=console "build/$preset/shell/ruvuzerar" Cuts > "$work/out" 2>&1 &
 pid=$!
 for _ in $(seq 100); do curl -skf -o /dev/null "https://127.0.0.1:$tls/10m.bin" && break; sleep 0.1; done
 
@@ -96,6 +104,7 @@ for t in threads: t.start()
 for t in threads: t.join()
 PY
 
+kill -0 "$pid" 2>/dev/null || { echo "the server ended under the cuts:"; cat "$work/out"; exit 1; }
 # Quiet again: every cut connection ended (time-outs included).
 for _ in $(seq 60); do read -r fd1 rss1 busy1 < <(state); [[ $busy1 -le $busy0 && $fd1 -le $fd0 ]] && break; sleep 1; done
 read -r fd1 rss1 busy1 < <(state)
