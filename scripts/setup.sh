@@ -8,7 +8,7 @@
 set -euo pipefail
 
 declare -A packages=(
-  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types libssl-dev zlib1g-dev libbrotli-dev libzstd-dev"
+  [build]="g++ cmake ninja-build pkg-config libsqlite3-dev media-types libssl-dev zlib1g-dev libbrotli-dev libzstd-dev libcrypt-dev"
   [test]="googletest libgtest-dev python3 perl tmux wget curl"
   [desktop]="qt6-base-dev qt6-qpa-plugins"
   [package]="dpkg-dev lintian systemd scdoc logrotate curl groff-base python3 adduser"
