@@ -66,9 +66,12 @@ TEST(LargeFiles, WholeAndInRangesPastFourGiB) {
     const std::string head = client->ReadHead();
     ASSERT_EQ(StatusOf(head), "HTTP/1.0 200 Document Follows");
     ASSERT_EQ(HeaderOf(head, "Content-Length"), "4294967296");
-    EXPECT_EQ(client->Discard(kFourGiB, 30000), kFourGiB) << "the whole body arrives";
-    ExpectPart(ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967294-\r\n"), "bytes 4294967294-4294967295/4294967296",
-               "YZ", "the last bytes, right after the whole");
+    // On a loaded machine this takes tens of seconds; should the connection
+    // end early, the server's own account of why is in its error log.
+    ASSERT_EQ(client->Discard(kFourGiB, 30000), kFourGiB) << "the whole body arrives\n" << t.Log("ERROR.LOG");
+    const std::string tail = ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967294-\r\n");
+    ASSERT_FALSE(tail.empty()) << "the connection is kept after the whole\n" << t.Log("ERROR.LOG");
+    ExpectPart(tail, "bytes 4294967294-4294967295/4294967296", "YZ", "the last bytes, right after the whole");
     const std::string past = ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967296-\r\n");
     EXPECT_EQ(StatusOf(past), "HTTP/1.0 416 Requested Range Not Satisfiable");
     EXPECT_EQ(HeaderOf(past, "Content-Range"), "bytes */4294967296");
