@@ -25,6 +25,8 @@
 #include <vector>
 
 class QFormLayout;
+class QListWidget;
+class QPushButton;
 
 class PropertyPage : public QWidget {
     Q_OBJECT
@@ -83,6 +85,19 @@ protected:
     static QLabel* Note(const QString& text);
     // Adds a write-back step of the page's own.
     void OnStore(std::function<void()> store) { stores_.push_back(std::move(store)); }
+    // A named push button that runs action when clicked and is never the
+    // dialog's default (Enter in an edit must not press it).
+    QPushButton* MakeButton(int id, const QString& label, std::function<void()> action);
+    // A named single-selection list that calls selected whenever the user
+    // changes its selection.
+    QListWidget* MakeList(int id, std::function<void()> selected);
+    // The row of the current line of list (its item data), or -1.
+    static int SelectedRow(const QListWidget* list);
+    // Replaces the lines of list, each carrying its row as item data, and
+    // selects the line at row (none when -1), without telling the page.
+    static void FillList(QListWidget* list, const QStringList& lines, int row = -1);
+    // Shows a problem with an edit of the page in a message box.
+    void Complain(const QString& problem);
 
 private:
     struct NumberRange {
