@@ -59,16 +59,6 @@ AccessDialog::AccessDialog(std::vector<AuthACL>* lists, const std::vector<AuthRe
     AddRow(listForm, "Path", path_);
     listForm->addRow(LabelFor("Realm", realm_), realm_);
     listForm->addRow(noIndex_);
-    auto* listButtons = new QHBoxLayout;
-    listButtons->addWidget(MakeButton(kAddList, "Add &List", [this] { AddList(); }));
-    listButtons->addWidget(MakeButton(kRemoveList, "Remove", [this] { RemoveList(); }));
-    listButtons->addStretch();
-    auto* listColumn = new QVBoxLayout;
-    listColumn->addWidget(new QLabel("Protected paths"));
-    listColumn->addWidget(pathList_, 1);
-    listColumn->addLayout(listForm);
-    listColumn->addLayout(listButtons);
-
     auto* entryForm = new QFormLayout;
     AddRow(entryForm, "Name", entryName_);
     auto* kinds = new QHBoxLayout;
@@ -84,19 +74,15 @@ AccessDialog::AccessDialog(std::vector<AuthACL>* lists, const std::vector<AuthRe
         boxes->addWidget(box, (code - MethodOPTIONS) / 4, (code - MethodOPTIONS) % 4);
     }
     entryForm->addRow(boxes);
-    auto* entryButtons = new QHBoxLayout;
-    entryButtons->addWidget(MakeButton(kSetEntry, "&Set Entry", [this] { SetEntry(); }));
-    entryButtons->addWidget(MakeButton(kRemoveEntry, "Remove", [this] { RemoveEntry(); }));
-    entryButtons->addStretch();
-    auto* entryColumn = new QVBoxLayout;
-    entryColumn->addWidget(new QLabel("Who may do what there"));
-    entryColumn->addWidget(entryList_, 1);
-    entryColumn->addLayout(entryForm);
-    entryColumn->addLayout(entryButtons);
-
     auto* columns = new QHBoxLayout;
-    columns->addLayout(listColumn, 1);
-    columns->addLayout(entryColumn, 1);
+    columns->addLayout(ListColumn("Protected paths", pathList_, listForm,
+                                  {MakeButton(kAddList, "Add &List", [this] { AddList(); }),
+                                   MakeButton(kRemoveList, "Remove", [this] { RemoveList(); })}),
+                       1);
+    columns->addLayout(ListColumn("Who may do what there", entryList_, entryForm,
+                                  {MakeButton(kSetEntry, "&Set Entry", [this] { SetEntry(); }),
+                                   MakeButton(kRemoveEntry, "Remove", [this] { RemoveEntry(); })}),
+                       1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns, 1);
     layout->addWidget(Note("A path and everything below it asks for the credentials of the realm's users; "
@@ -113,10 +99,7 @@ void AccessDialog::showEvent(QShowEvent* event) {
     PropertyPage::showEvent(event);
 }
 
-AuthACL* AccessDialog::List() const {
-    const int row = SelectedRow(pathList_);
-    return row >= 0 && static_cast<size_t>(row) < lists_->size() ? &(*lists_)[row] : nullptr;
-}
+AuthACL* AccessDialog::List() const { return SelectedItem(pathList_, lists_); }
 
 void AccessDialog::ShowLists(int list) {
     QStringList lines;
@@ -144,10 +127,10 @@ void AccessDialog::ShowList(int entry) {
 }
 
 void AccessDialog::ShowEntry() {
-    const AuthACL* list = List();
-    const int row = SelectedRow(entryList_);
-    if (!list || row < 0 || static_cast<size_t>(row) >= list->Access.size()) return;
-    const AuthAccess& entry = list->Access[row];
+    AuthACL* list = List();
+    const AuthAccess* selected = list ? SelectedItem(entryList_, &list->Access) : nullptr;
+    if (!selected) return;
+    const AuthAccess& entry = *selected;
     entryName_->setText(QString::fromStdString(entry.Name));
     (entry.EntryType == 1 ? groupEntry_ : userEntry_)->setChecked(true);
     for (int code = MethodOPTIONS; code <= MethodTRACE; ++code)
@@ -173,10 +156,7 @@ void AccessDialog::AddList() {
 }
 
 void AccessDialog::RemoveList() {
-    const int row = SelectedRow(pathList_);
-    if (row < 0 || static_cast<size_t>(row) >= lists_->size()) return;
-    lists_->erase(lists_->begin() + row);
-    ShowLists(-1);
+    if (EraseSelected(pathList_, lists_)) ShowLists(-1);
 }
 
 void AccessDialog::SetEntry() {
@@ -203,8 +183,5 @@ void AccessDialog::SetEntry() {
 
 void AccessDialog::RemoveEntry() {
     AuthACL* list = List();
-    const int row = SelectedRow(entryList_);
-    if (!list || row < 0 || static_cast<size_t>(row) >= list->Access.size()) return;
-    list->Access.erase(list->Access.begin() + row);
-    ShowList(-1);
+    if (list && EraseSelected(entryList_, &list->Access)) ShowList(-1);
 }

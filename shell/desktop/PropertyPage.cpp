@@ -1,12 +1,14 @@
 #include "shell/desktop/PropertyPage.h"
 
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <limits>
 
@@ -173,4 +175,17 @@ void PropertyPage::Complain(const QString& problem) {
     if (!sentence.isEmpty()) sentence[0] = sentence[0].toUpper();
     if (!sentence.endsWith('.')) sentence += '.';
     DesktopMessages::Show(this, "Varevavo", sentence.toStdString(), platform::MB_ICONEXCLAMATION);
+}
+
+QVBoxLayout* PropertyPage::ListColumn(const QString& title, QListWidget* list, QLayout* edits,
+                                      std::initializer_list<QWidget*> buttons) {
+    auto* column = new QVBoxLayout;
+    column->addWidget(new QLabel(title));
+    column->addWidget(list, 1);
+    column->addLayout(edits);
+    auto* row = new QHBoxLayout;
+    for (QWidget* button : buttons) row->addWidget(button);
+    row->addStretch();
+    column->addLayout(row);
+    return column;
 }

@@ -16,19 +16,6 @@ namespace {
 
 QString Text(const QLineEdit* edit) { return edit->text().left(PropertyPage::kTextLimit); }
 
-// A titled column: a label, the list, an edit row and its buttons.
-QVBoxLayout* Column(const QString& title, QListWidget* list, QLayout* edits, std::initializer_list<QWidget*> buttons) {
-    auto* column = new QVBoxLayout;
-    column->addWidget(new QLabel(title));
-    column->addWidget(list, 1);
-    column->addLayout(edits);
-    auto* row = new QHBoxLayout;
-    for (QWidget* button : buttons) row->addWidget(button);
-    row->addStretch();
-    column->addLayout(row);
-    return column;
-}
-
 }  // namespace
 
 UsersDialog::UsersDialog(std::vector<AuthRealm>* realms)
@@ -61,19 +48,19 @@ UsersDialog::UsersDialog(std::vector<AuthRealm>* realms)
     AddRow(memberForm, "Member", memberName_);
 
     auto* grid = new QGridLayout;
-    grid->addLayout(Column("Realms", realmList_, realmForm,
+    grid->addLayout(ListColumn("Realms", realmList_, realmForm,
                            {MakeButton(kAddRealm, "Add &Realm", [this] { AddRealm(); }),
                             MakeButton(kRemoveRealm, "Remove", [this] { RemoveRealm(); })}),
                     0, 0);
-    grid->addLayout(Column("Users", userList_, userForm,
+    grid->addLayout(ListColumn("Users", userList_, userForm,
                            {MakeButton(kSetPassword, "&Set Password", [this] { SetPassword(); }),
                             MakeButton(kRemoveUser, "Remove", [this] { RemoveUser(); })}),
                     0, 1);
-    grid->addLayout(Column("Groups", groupList_, groupForm,
+    grid->addLayout(ListColumn("Groups", groupList_, groupForm,
                            {MakeButton(kAddGroup, "Add &Group", [this] { AddGroup(); }),
                             MakeButton(kRemoveGroup, "Remove", [this] { RemoveGroup(); })}),
                     1, 0);
-    grid->addLayout(Column("Members of the group", memberList_, memberForm,
+    grid->addLayout(ListColumn("Members of the group", memberList_, memberForm,
                            {MakeButton(kAddMember, "Add &Member", [this] { AddMember(); }),
                             MakeButton(kRemoveMember, "Remove", [this] { RemoveMember(); })}),
                     1, 1);
@@ -85,15 +72,11 @@ UsersDialog::UsersDialog(std::vector<AuthRealm>* realms)
     ShowRealms(realms_->empty() ? -1 : 0);
 }
 
-AuthRealm* UsersDialog::Realm() const {
-    const int row = SelectedRow(realmList_);
-    return row >= 0 && static_cast<size_t>(row) < realms_->size() ? &(*realms_)[row] : nullptr;
-}
+AuthRealm* UsersDialog::Realm() const { return SelectedItem(realmList_, realms_); }
 
 AuthGroup* UsersDialog::Group() const {
     AuthRealm* realm = Realm();
-    const int row = SelectedRow(groupList_);
-    return realm && row >= 0 && static_cast<size_t>(row) < realm->Groups.size() ? &realm->Groups[row] : nullptr;
+    return realm ? SelectedItem(groupList_, &realm->Groups) : nullptr;
 }
 
 void UsersDialog::ShowRealms(int realm) {
@@ -131,17 +114,16 @@ void UsersDialog::AddRealm() {
     if (const char* problem = RealmEditor::RealmNameProblem(name)) return Complain(problem);
     if (editor.FindRealm(name)) return Complain("There is a realm of that name already.");
     AuthRealm realm;
-    realm.SetName(name, Text(description_).toStdString());
+    // While a realm is selected the description field is that realm's; only
+    // with none selected is what it holds meant for the new one.
+    realm.SetName(name, Realm() ? "" : Text(description_).toStdString());
     realms_->push_back(realm);
     realmName_->clear();
     ShowRealms(static_cast<int>(realms_->size()) - 1);
 }
 
 void UsersDialog::RemoveRealm() {
-    const int row = SelectedRow(realmList_);
-    if (row < 0 || static_cast<size_t>(row) >= realms_->size()) return;
-    realms_->erase(realms_->begin() + row);
-    ShowRealms(-1);
+    if (EraseSelected(realmList_, realms_)) ShowRealms(-1);
 }
 
 void UsersDialog::SetPassword() {
@@ -162,10 +144,7 @@ void UsersDialog::SetPassword() {
 
 void UsersDialog::RemoveUser() {
     AuthRealm* realm = Realm();
-    const int row = SelectedRow(userList_);
-    if (!realm || row < 0 || static_cast<size_t>(row) >= realm->Users.size()) return;
-    realm->Users.erase(realm->Users.begin() + row);
-    ShowRealm(-1, SelectedRow(groupList_));
+    if (realm && EraseSelected(userList_, &realm->Users)) ShowRealm(-1, SelectedRow(groupList_));
 }
 
 void UsersDialog::AddGroup() {
@@ -184,10 +163,7 @@ void UsersDialog::AddGroup() {
 
 void UsersDialog::RemoveGroup() {
     AuthRealm* realm = Realm();
-    const int row = SelectedRow(groupList_);
-    if (!realm || row < 0 || static_cast<size_t>(row) >= realm->Groups.size()) return;
-    realm->Groups.erase(realm->Groups.begin() + row);
-    ShowRealm(SelectedRow(userList_), -1);
+    if (realm && EraseSelected(groupList_, &realm->Groups)) ShowRealm(SelectedRow(userList_), -1);
 }
 
 void UsersDialog::AddMember() {
@@ -204,8 +180,5 @@ void UsersDialog::AddMember() {
 
 void UsersDialog::RemoveMember() {
     AuthGroup* group = Group();
-    const int row = SelectedRow(memberList_);
-    if (!group || row < 0 || static_cast<size_t>(row) >= group->Members.size()) return;
-    group->Members.erase(group->Members.begin() + row);
-    ShowMembers(-1);
+    if (group && EraseSelected(memberList_, &group->Members)) ShowMembers(-1);
 }

@@ -2,9 +2,9 @@
 // The "Users" page: the setup's realms with their users and groups. The
 // realm list (801) selects the realm whose description (803), users (806)
 // and groups (811) the page shows; a group selected in 811 shows its
-// members (815). Add Realm (804) takes the name in 802 and the description
-// in 803, which otherwise edits the selected realm's description as it is
-// typed; Set Password (809) stores a hash of the password typed in 808 for
+// members (815). Add Realm (804) takes the name in 802 (and, while no realm
+// is selected, the description in 803, which otherwise edits the selected
+// realm's description as it is typed) and selects the new realm; Set Password (809) stores a hash of the password typed in 808 for
 // the user named in 807, adding the user when it is new; Add Group (813)
 // and Add Member (817) take the names in 812 and 816; each list has its
 // Remove button (805, 810, 814, 818).

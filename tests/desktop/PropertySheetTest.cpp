@@ -628,9 +628,13 @@ TEST(RealmPages, UsersPageEditsRealmsUsersGroupsAndStoresHashes) {
     Type(s, kUsers, 812, "Readers");
     Click(s, kUsers, 813);
     Type(s, kUsers, 802, "Guests");
-    Type(s, kUsers, 803, "visitors");
     Click(s, kUsers, 804);
     EXPECT_EQ(LinesOf(realms), (QStringList{"Staff", "Guests"}));
+    // Typing a description edits the realm selected, now the new one.
+    auto* description = s.Control<QLineEdit>(kUsers, 803);
+    EXPECT_EQ(description->text(), "");
+    description->setText("visitors");
+    Q_EMIT description->textEdited("visitors");
     EXPECT_EQ(messages.messages.size(), 3u);
 
     const HTTPConfiguration stored = s.SaveAndReload();
