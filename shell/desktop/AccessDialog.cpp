@@ -17,7 +17,7 @@
 namespace {
 
 // The mask bits of the methods the page has boxes for, OPTIONS to TRACE.
-constexpr uint32_t kShownMethods = 0xFE;
+constexpr uint32_t kShownMethods = ((2u << MethodTRACE) - 1) & ~((1u << MethodOPTIONS) - 1);
 
 QString Text(const QLineEdit* edit) { return edit->text().trimmed().left(PropertyPage::kTextLimit); }
 
