@@ -366,3 +366,9 @@ bool HTTPConfiguration::PrepareSetup(const std::string& setup, int port, bool pe
     if ((port != 0 || personalize) && !SaveConfiguration(setup)) return false;
     return transaction.Commit() == platform::reg::ERROR_SUCCESS;
 }
+
+bool HTTPConfiguration::SetupExists(const std::string& setup) {
+    platform::reg::ScopedKey existing;
+    return platform::reg::RegOpenKeyEx(platform::reg::HKEY_LOCAL_MACHINE, SetupPath(setup), existing.Receive()) ==
+           platform::reg::ERROR_SUCCESS;
+}

@@ -176,6 +176,9 @@ public:
     // with the default port. A setup that exists keeps its settings. False
     // when the store could not be read or written; nothing is changed then.
     bool PrepareSetup(const std::string& setup, int port, bool personal = false);
+    // True when the named setup is in the store; looking never creates it
+    // (LoadConfiguration would), so a tool can refuse a misspelt name.
+    static bool SetupExists(const std::string& setup);
 
 private:
     bool ReadSetup(const std::string& setup);

@@ -17,6 +17,7 @@ install(PROGRAMS ${VV_PACKAGING}/prepare-home DESTINATION lib/varevavo COMPONENT
 install(FILES ${VV_PACKAGING}/systemd/varevavo.service ${VV_PACKAGING}/systemd/varevavo@.service
         DESTINATION /lib/systemd/system COMPONENT server)
 install(FILES ${VV_PACKAGING}/logrotate/varevavo DESTINATION /etc/logrotate.d COMPONENT server)
+install(TARGETS varevavo-passwd RUNTIME DESTINATION bin COMPONENT server)
 
 if(VAREVAVO_WITH_DESKTOP)
   install(TARGETS ruvuzerar-desktop RUNTIME DESTINATION bin COMPONENT desktop)
@@ -30,6 +31,7 @@ endif()
 
 # Manual pages, from scdoc sources, compressed as Debian wants them.
 set(VV_MAN_PAGES ruvuzerar.8 varevavo-reg.1 varevavo-setup.8 zazezere.1)
+list(APPEND VV_MAN_PAGES varevavo-passwd.1)
 if(VAREVAVO_WITH_DESKTOP)
   list(APPEND VV_MAN_PAGES ruvuzerar-desktop.1)
 endif()
@@ -115,7 +117,8 @@ and four logs. Its settings live in a registry of named setups.
 This package has the headless server ruvuzerar with its systemd units
 (varevavo.service runs it as the user varevavo in /var/lib/varevavo), the
 registry editor varevavo-reg, varevavo-setup, the visitor-counter console
-zazezere and the default site.")
+zazezere and the default site, and varevavo-passwd, which stores hashed
+passwords for protected folders and the master key.")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME varevavo-desktop)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION httpd)

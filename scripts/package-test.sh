@@ -84,7 +84,7 @@ dpkg-deb -x "$desktop_deb" "$work/deb"
 for page in "$work"/deb/usr/share/man/man*/*.gz; do
   check "manual page ${page##*/} renders without warnings" renders_cleanly "$page"
 done
-check "five manual pages" test "$(ls "$work"/deb/usr/share/man/man*/*.gz | wc -l)" -eq 5
+check "six manual pages" test "$(ls "$work"/deb/usr/share/man/man*/*.gz | wc -l)" -eq 6
 
 echo "== dpkg -i"
 check "dpkg -i installs both packages" dpkg -i "$server_deb" "$desktop_deb"
@@ -98,7 +98,7 @@ refuses_unknown_option() {
   err=$("/usr/bin/$1" --no-such-option 2>&1 >/dev/null </dev/null) || status=$?
   [[ $status -eq 2 && $err == *Usage* ]]
 }
-for program in ruvuzerar ruvuzerar-desktop varevavo-reg varevavo-setup zazezere; do
+for program in ruvuzerar ruvuzerar-desktop varevavo-reg varevavo-setup zazezere varevavo-passwd; do
   check "$program --version" answers_version "$program"
   check "$program --help" answers_help "$program"
   check "$program --no-such-option: usage on standard error, status 2" refuses_unknown_option "$program"

@@ -1,12 +1,19 @@
 #include "shell/desktop/PropertyPage.h"
 
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <limits>
+
+#include "platform/MessageDisplay.h"
+#include "shell/desktop/DesktopMessages.h"
 
 void PropertyPage::StoreValues() {
     for (const auto& store : stores_) store();
@@ -127,4 +134,58 @@ QLabel* PropertyPage::Note(const QString& text) {
     font.setPointSizeF(font.pointSizeF() * 0.9);
     note->setFont(font);
     return note;
+}
+
+QPushButton* PropertyPage::MakeButton(int id, const QString& label, std::function<void()> action) {
+    auto* button = new QPushButton(label);
+    button->setObjectName(QString("id%1").arg(id));
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, std::move(action));
+    return button;
+}
+
+QListWidget* PropertyPage::MakeList(int id, std::function<void()> selected) {
+    auto* list = new QListWidget;
+    list->setObjectName(QString("id%1").arg(id));
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(list, &QListWidget::itemSelectionChanged, this, std::move(selected));
+    return list;
+}
+
+int PropertyPage::SelectedRow(const QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : selected.front()->data(Qt::UserRole).toInt();
+}
+
+void PropertyPage::FillList(QListWidget* list, const QStringList& lines, int row) {
+    const QSignalBlocker quiet(list);
+    list->clear();
+    for (int i = 0; i < lines.size(); ++i) {
+        auto* line = new QListWidgetItem(lines[i]);
+        line->setData(Qt::UserRole, i);
+        list->addItem(line);
+    }
+    if (row >= 0 && row < lines.size()) list->setCurrentRow(row);
+}
+
+void PropertyPage::Complain(const QString& problem) {
+    // Problems are also told on the command line, in lower case and without
+    // a full stop; a message box shows a sentence.
+    QString sentence = problem;
+    if (!sentence.isEmpty()) sentence[0] = sentence[0].toUpper();
+    if (!sentence.endsWith('.')) sentence += '.';
+    DesktopMessages::Show(this, "Varevavo", sentence.toStdString(), platform::MB_ICONEXCLAMATION);
+}
+
+QVBoxLayout* PropertyPage::ListColumn(const QString& title, QListWidget* list, QLayout* edits,
+                                      std::initializer_list<QWidget*> buttons) {
+    auto* column = new QVBoxLayout;
+    column->addWidget(new QLabel(title));
+    column->addWidget(list, 1);
+    column->addLayout(edits);
+    auto* row = new QHBoxLayout;
+    for (QWidget* button : buttons) row->addWidget(button);
+    row->addStretch();
+    column->addLayout(row);
+    return column;
 }

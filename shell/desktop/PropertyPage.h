@@ -20,11 +20,16 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <string>
 #include <vector>
 
 class QFormLayout;
+class QLayout;
+class QVBoxLayout;
+class QListWidget;
+class QPushButton;
 
 class PropertyPage : public QWidget {
     Q_OBJECT
@@ -83,6 +88,36 @@ protected:
     static QLabel* Note(const QString& text);
     // Adds a write-back step of the page's own.
     void OnStore(std::function<void()> store) { stores_.push_back(std::move(store)); }
+    // A named push button that runs action when clicked and is never the
+    // dialog's default (Enter in an edit must not press it).
+    QPushButton* MakeButton(int id, const QString& label, std::function<void()> action);
+    // A named single-selection list that calls selected whenever the user
+    // changes its selection.
+    QListWidget* MakeList(int id, std::function<void()> selected);
+    // The row of the current line of list (its item data), or -1.
+    static int SelectedRow(const QListWidget* list);
+    // The item of items at the selected row of list, or null.
+    template <class T>
+    static T* SelectedItem(const QListWidget* list, std::vector<T>* items) {
+        const int row = SelectedRow(list);
+        return row >= 0 && static_cast<size_t>(row) < items->size() ? &(*items)[row] : nullptr;
+    }
+    // Removes that item; false when no line is selected.
+    template <class T>
+    static bool EraseSelected(const QListWidget* list, std::vector<T>* items) {
+        T* item = SelectedItem(list, items);
+        if (item) items->erase(items->begin() + (item - items->data()));
+        return item != nullptr;
+    }
+    // A column of a list page: the title, the list, the edits below it and
+    // a row of buttons.
+    static QVBoxLayout* ListColumn(const QString& title, QListWidget* list, QLayout* edits,
+                                   std::initializer_list<QWidget*> buttons);
+    // Replaces the lines of list, each carrying its row as item data, and
+    // selects the line at row (none when -1), without telling the page.
+    static void FillList(QListWidget* list, const QStringList& lines, int row = -1);
+    // Shows a problem with an edit of the page in a message box.
+    void Complain(const QString& problem);
 
 private:
     struct NumberRange {

@@ -10,6 +10,7 @@
 
 #include "config/HTTPConfiguration.h"
 #include "platform/MessageDisplay.h"
+#include "shell/desktop/AccessDialog.h"
 #include "shell/desktop/AdvancedDialog.h"
 #include "shell/desktop/HTTPSDialog.h"
 #include "shell/desktop/DesktopMessages.h"
@@ -19,6 +20,7 @@
 #include "shell/desktop/NetworkDialog.h"
 #include "shell/desktop/SecurityDialog.h"
 #include "shell/desktop/ServerDialog.h"
+#include "shell/desktop/UsersDialog.h"
 
 namespace {
 
@@ -49,6 +51,9 @@ const std::array<PageKind, PropertySheet::kPageCount>& Pages() {
         ListPage("Windows CGI", &HTTPConfiguration::CgiWin),
         ListPage("MIME", &HTTPConfiguration::Types),
         Simple<IndexDialog>("Indexing"),
+        {"Users", [](HTTPConfiguration* config) { return new UsersDialog(&config->RealmList); }},
+        {"Access",
+         [](HTTPConfiguration* config) { return new AccessDialog(&config->AccessControlList, &config->RealmList); }},
         Simple<AdvancedDialog>("Advanced"),
         Simple<HTTPSDialog>("HTTPS"),
     };
@@ -70,7 +75,7 @@ PropertySheet::PropertySheet(QWidget* owner, const std::string& caption, HTTPCon
         layout->setContentsMargins(0, 0, 0, 0);
         tabs_->addTab(holder, kind.title);
     }
-    // Wide enough for every tab title at once: scrolling through eleven
+    // Wide enough for every tab title at once: scrolling through fourteen
     // tabs hides where a setting lives.
     tabs_->setMinimumWidth(tabs_->tabBar()->sizeHint().width() + 4);
 

@@ -1,7 +1,8 @@
 #pragma once
 // The settings property sheet: a modal dialog "<caption> Properties" with
-// eleven pages (Network, Server, Security, Logging, Alias, Redirection,
-// Standard CGI, Windows CGI, MIME, Indexing, Advanced), OK and Cancel and
+// fourteen pages (Network, Server, Security, Logging, Alias, Redirection,
+// Standard CGI, Windows CGI, MIME, Indexing, Users, Access, Advanced, HTTPS),
+// OK and Cancel and
 // no Apply. A page is created the first time it is shown, so a page the
 // user never opened leaves its settings untouched. While the sheet lives,
 // CurrentConfig names the configuration it edits.
@@ -20,7 +21,7 @@ extern HTTPConfiguration* CurrentConfig;
 class PropertySheet : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kPageCount = 12;
+    static constexpr int kPageCount = 14;
 
     // Edits config, which must outlive the sheet; the first page is created.
     PropertySheet(QWidget* owner, const std::string& caption, HTTPConfiguration* config);
@@ -29,7 +30,7 @@ public:
     // CurrentConfig is cleared.
     ~PropertySheet() override;
 
-    // Shows the page at index (0 to 10), creating it the first time.
+    // Shows the page at index (0 to kPageCount - 1), creating it the first time.
     void ShowPage(int index);
     // The page at index if it was created, else null.
     PropertyPage* Page(int index) const;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <memory>
 
 #include "platform/MessageDisplay.h"
+#include "platform/PasswordHash.h"
 #include "shell/desktop/MappingDialog.h"
 #include "shell/desktop/PropertyPage.h"
 #include "tests/desktop/DesktopTestSupport.h"
@@ -28,7 +30,10 @@ using desktop_testing::MessageRecorder;
 
 namespace {
 
-enum PageIndex { kNetwork, kServer, kSecurity, kLogging, kAlias, kRedirection, kStdCGI, kWinCGI, kMIME, kIndexing, kAdvanced, kHTTPS };
+enum PageIndex {
+    kNetwork, kServer, kSecurity, kLogging, kAlias, kRedirection, kStdCGI, kWinCGI, kMIME, kIndexing, kUsers, kAccess,
+    kAdvanced, kHTTPS
+};
 
 // A sheet over a copy of the setup "Primary" (the defaults, then tweak),
 // as the server's EditProperties makes it.
@@ -185,8 +190,8 @@ const std::vector<ControlCase>& ControlCases() {
         {"UseMasterKey", kSecurity, 101, Kind::Box, "Enable Master Key", "1", "0",
          [](C c) { return c.UseMasterKey == 0; }},
         {"MasterUser", kSecurity, 102, Kind::Edit, "Name", "boss", "chief", [](C c) { return c.MasterUser == "chief"; }},
-        {"MasterPassword", kSecurity, 103, Kind::Edit, "Password", "secret", "hidden",
-         [](C c) { return c.MasterPassword == "hidden"; }},
+        {"MasterPassword", kSecurity, 103, Kind::Edit, "Password", "", "hidden",
+         [](C c) { return c.MasterPassword.rfind("$y$", 0) == 0 && platform::PasswordMatches(c.MasterPassword, "hidden"); }},
         {"AccessLogMask", kLogging, 104, Kind::Box, "Use", "1", "0", [](C c) { return c.AccessLogMask == 0; }},
         {"AccessLogFileName", kLogging, 101, Kind::Edit, "Access Log", "C:\\L\\A.LOG", "C:\\L\\A2.LOG",
          [](C c) { return c.AccessLogFileName == "C:\\L\\A2.LOG"; }},
@@ -258,8 +263,8 @@ TEST(PropertySheet, TitleTabsAndButtons) {
     Sheet s;
     EXPECT_EQ(s.sheet->windowTitle(), "Varevavo Properties");
     const char* const titles[] = {"Network",     "Server",      "Security", "Logging",  "Alias",   "Redirection",
-                                  "Standard CGI", "Windows CGI", "MIME",     "Indexing", "Advanced",
-                                  "HTTPS"};
+                                  "Standard CGI", "Windows CGI", "MIME",     "Indexing", "Users",
+                                  "Access",       "Advanced",    "HTTPS"};
     ASSERT_EQ(s.sheet->Tabs()->count(), PropertySheet::kPageCount);
     for (int i = 0; i < PropertySheet::kPageCount; ++i) EXPECT_EQ(s.sheet->Tabs()->tabText(i), titles[i]);
     const QList<QAbstractButton*> buttons = s.sheet->findChild<QDialogButtonBox*>()->buttons();
@@ -548,3 +553,219 @@ TEST(MappingPages, SelectionReplaceAndDelete) {
 }
 
 }  // namespace
+
+namespace {
+
+QStringList LinesOf(QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
+    return texts;
+}
+
+void Select(QListWidget* list, int row) { list->setCurrentRow(row); }
+
+void Click(Sheet& s, int page, int id) { s.Control<QPushButton>(page, id)->click(); }
+
+void Type(Sheet& s, int page, int id, const QString& text) { s.Control<QLineEdit>(page, id)->setText(text); }
+
+// A realm with a plain password and a group, and a list over it whose
+// first entry carries a bit no box shows (it must survive an edit).
+void RealmSetup(HTTPConfiguration& c) {
+    AuthRealm staff;
+    staff.SetName("Staff", "the team");
+    staff.AddUser(AuthUser("carol", "plain"));
+    AuthGroup editors;
+    editors.SetName("Editors");
+    editors.AddUsername("carol");
+    staff.AddGroup(editors);
+    c.RealmList.push_back(staff);
+    AuthACL list;
+    list.SetPath("/private");
+    list.Realm = "Staff";
+    list.AddAccess(AuthAccess("carol", 0, 0x10C));
+    c.AccessControlList.push_back(list);
+}
+
+}  // namespace
+
+TEST(RealmPages, UsersPageEditsRealmsUsersGroupsAndStoresHashes) {
+    MessageRecorder messages;
+    Sheet s(RealmSetup);
+    auto* realms = s.Control<QListWidget>(kUsers, 801);
+    auto* users = s.Control<QListWidget>(kUsers, 806);
+    auto* password = s.Control<QLineEdit>(kUsers, 808);
+    ASSERT_TRUE(realms && users && password);
+    EXPECT_EQ(LinesOf(realms), QStringList{"Staff"});
+    EXPECT_EQ(s.Control<QLineEdit>(kUsers, 803)->text(), "the team") << "the first realm is shown";
+    EXPECT_EQ(LinesOf(users), QStringList{"carol  (plain text)"});
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+
+    // Refusals: no password, a colon in the name, a realm of a name in use.
+    Type(s, kUsers, 807, "dave");
+    Click(s, kUsers, 809);
+    Type(s, kUsers, 807, "da:ve");
+    Type(s, kUsers, 808, "x");
+    Click(s, kUsers, 809);
+    Type(s, kUsers, 802, "staff");
+    Click(s, kUsers, 804);
+    ASSERT_EQ(messages.messages.size(), 3u);
+    EXPECT_EQ(messages.messages[0].text, "An empty password is refused.");
+    EXPECT_EQ(messages.messages[1].text, "A user name cannot hold a colon.");
+    EXPECT_EQ(messages.messages[2].text, "There is a realm of that name already.");
+
+    Type(s, kUsers, 807, "dave");
+    Type(s, kUsers, 808, "dave's/$pw");
+    Click(s, kUsers, 809);
+    EXPECT_EQ(password->text(), "") << "a password set leaves the field";
+    Type(s, kUsers, 807, "CAROL");
+    Type(s, kUsers, 808, "new");
+    Click(s, kUsers, 809);
+    EXPECT_EQ(LinesOf(users), (QStringList{"carol", "dave"})) << "one carol, now hashed";
+    Select(s.Control<QListWidget>(kUsers, 811), 0);
+    Type(s, kUsers, 816, "dave");
+    Click(s, kUsers, 817);
+    EXPECT_EQ(LinesOf(s.Control<QListWidget>(kUsers, 815)), (QStringList{"carol", "dave"}));
+    Type(s, kUsers, 812, "Readers");
+    Click(s, kUsers, 813);
+    Type(s, kUsers, 802, "Guests");
+    Click(s, kUsers, 804);
+    EXPECT_EQ(LinesOf(realms), (QStringList{"Staff", "Guests"}));
+    // Typing a description edits the realm selected, now the new one.
+    auto* description = s.Control<QLineEdit>(kUsers, 803);
+    EXPECT_EQ(description->text(), "");
+    description->setText("visitors");
+    Q_EMIT description->textEdited("visitors");
+    EXPECT_EQ(messages.messages.size(), 3u);
+
+    const HTTPConfiguration stored = s.SaveAndReload();
+    ASSERT_EQ(stored.RealmList.size(), 2u);
+    const AuthRealm& guests = stored.RealmList[0].Name == "Guests" ? stored.RealmList[0] : stored.RealmList[1];
+    const AuthRealm& staff = stored.RealmList[0].Name == "Staff" ? stored.RealmList[0] : stored.RealmList[1];
+    EXPECT_EQ(guests.Description, "visitors");
+    EXPECT_TRUE(guests.Users.empty());
+    EXPECT_EQ(staff.Description, "the team");
+    ASSERT_EQ(staff.Users.size(), 2u);
+    for (const AuthUser& user : staff.Users) {
+        EXPECT_TRUE(platform::IsPasswordHash(user.Password)) << user.Name;
+        EXPECT_TRUE(platform::PasswordMatches(user.Password, user.Name == "carol" ? "new" : "dave's/$pw")) << user.Name;
+    }
+    ASSERT_EQ(staff.Groups.size(), 2u);
+    const std::vector<std::string> editors = {"carol", "dave"};
+    for (const AuthGroup& group : staff.Groups)
+        EXPECT_EQ(group.Members, group.Name == "Editors" ? editors : std::vector<std::string>()) << group.Name;
+}
+
+TEST(RealmPages, UsersPageRemovesMembersGroupsUsersAndRealms) {
+    Sheet s(RealmSetup);
+    Select(s.Control<QListWidget>(kUsers, 811), 0);
+    Select(s.Control<QListWidget>(kUsers, 815), 0);
+    Click(s, kUsers, 818);
+    EXPECT_TRUE(s.copy.RealmList[0].Groups[0].Members.empty());
+    Click(s, kUsers, 814);
+    EXPECT_TRUE(s.copy.RealmList[0].Groups.empty());
+    Select(s.Control<QListWidget>(kUsers, 806), 0);
+    Click(s, kUsers, 810);
+    EXPECT_TRUE(s.copy.RealmList[0].Users.empty());
+    Select(s.Control<QListWidget>(kUsers, 801), 0);
+    Click(s, kUsers, 805);
+    EXPECT_TRUE(s.SaveAndReload().RealmList.empty());
+}
+
+TEST(RealmPages, AccessPageEditsListsAndEntries) {
+    MessageRecorder messages;
+    Sheet s(RealmSetup);
+    auto* paths = s.Control<QListWidget>(kAccess, 819);
+    auto* entries = s.Control<QListWidget>(kAccess, 825);
+    auto* realm = s.Control<QComboBox>(kAccess, 821);
+    ASSERT_TRUE(paths && entries && realm);
+    EXPECT_EQ(LinesOf(paths), QStringList{"/private"});
+    EXPECT_EQ(realm->currentText(), "Staff");
+    EXPECT_EQ(LinesOf(entries), QStringList{"user carol: GET HEAD"});
+    Select(entries, 0);
+    for (int id = 829; id <= 835; ++id)
+        EXPECT_EQ(s.Control<QCheckBox>(kAccess, id)->isChecked(), id == 830 || id == 831) << id;
+    EXPECT_EQ(s.Control<QCheckBox>(kAccess, 832)->text(), "POST");
+
+    // carol gains POST; the group Editors gets PUT and DELETE.
+    s.Control<QCheckBox>(kAccess, 832)->setChecked(true);
+    Click(s, kAccess, 836);
+    Type(s, kAccess, 826, "Editors");
+    s.Control<QRadioButton>(kAccess, 828)->setChecked(true);
+    for (int id = 829; id <= 835; ++id) s.Control<QCheckBox>(kAccess, id)->setChecked(id == 833 || id == 834);
+    Click(s, kAccess, 836);
+    EXPECT_EQ(LinesOf(entries), (QStringList{"user carol: GET HEAD POST", "group Editors: PUT DELETE"}));
+    s.Control<QCheckBox>(kAccess, 822)->setChecked(true);
+
+    // A second list: a path must start with a slash; a trailing one goes.
+    // With no list selected the realm and the box are the new list's, and
+    // unchecking the box leaves /private as it is.
+    paths->clearSelection();
+    s.Control<QCheckBox>(kAccess, 822)->setChecked(false);
+    Type(s, kAccess, 820, "docs");
+    Click(s, kAccess, 823);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_NE(messages.messages[0].text.find("starts with a slash"), std::string::npos);
+    Type(s, kAccess, 820, "/docs/");
+    realm->setCurrentText("Guests");
+    Click(s, kAccess, 823);
+    EXPECT_EQ(LinesOf(paths), (QStringList{"/private", "/docs"}));
+    EXPECT_TRUE(LinesOf(entries).isEmpty());
+    Type(s, kAccess, 826, "dave");
+    s.Control<QRadioButton>(kAccess, 827)->setChecked(true);
+    for (int id = 829; id <= 835; ++id) s.Control<QCheckBox>(kAccess, id)->setChecked(id == 830);
+    Click(s, kAccess, 836);
+    Select(entries, 0);
+    Click(s, kAccess, 837);
+    Click(s, kAccess, 836);
+
+    const HTTPConfiguration stored = s.SaveAndReload();
+    ASSERT_EQ(stored.AccessControlList.size(), 2u);
+    for (const AuthACL& list : stored.AccessControlList) {
+        SCOPED_TRACE(list.Path);
+        if (list.Path == "/private") {
+            EXPECT_EQ(list.Realm, "Staff");
+            EXPECT_EQ(list.DisableAutoIndex, 1);
+            ASSERT_EQ(list.Access.size(), 2u);
+            EXPECT_EQ(list.Access[0].Name, "carol");
+            EXPECT_EQ(list.Access[0].Mask, 0x11Cu) << "the bit no box shows stays";
+            EXPECT_EQ(list.Access[1].Name, "Editors");
+            EXPECT_EQ(list.Access[1].EntryType, 1);
+            EXPECT_EQ(list.Access[1].Mask, 0x60u);
+        } else {
+            EXPECT_EQ(list.Path, "/docs");
+            EXPECT_EQ(list.Realm, "Guests");
+            EXPECT_EQ(list.DisableAutoIndex, 0);
+            ASSERT_EQ(list.Access.size(), 1u) << "removed, then set again";
+            EXPECT_EQ(list.Access[0].Mask, 0x04u);
+        }
+    }
+}
+
+TEST(RealmPages, CancelKeepsTheStoredRealmsAndMasterPassword) {
+    // The pages edit the sheet's copy only; after Cancel the caller does not
+    // save it, so the store keeps what it had.
+    Sheet s([](HTTPConfiguration& c) {
+        RealmSetup(c);
+        c.MasterPassword = "secret";
+    });
+    EXPECT_EQ(s.Control<QLineEdit>(kSecurity, 103)->text(), "") << "a stored password is never shown";
+    EXPECT_EQ(s.Control<QLineEdit>(kSecurity, 103)->placeholderText(), "unchanged");
+    Select(s.Control<QListWidget>(kUsers, 801), 0);
+    Click(s, kUsers, 805);
+    Select(s.Control<QListWidget>(kAccess, 819), 0);
+    Click(s, kAccess, 824);
+    s.Control<QLineEdit>(kSecurity, 103)->setText("changed");
+    s.sheet->reject();
+    s.sheet.reset();
+    const HTTPConfiguration stored = DesktopSite::Stored();
+    EXPECT_EQ(stored.RealmList.size(), 1u);
+    EXPECT_EQ(stored.AccessControlList.size(), 1u);
+    EXPECT_EQ(stored.MasterPassword, "secret");
+    EXPECT_TRUE(s.copy.RealmList.empty()) << "the copy took the edits";
+}
+
+TEST(RealmPages, AnEmptyMasterPasswordFieldKeepsTheStoredOne) {
+    Sheet s([](HTTPConfiguration& c) { c.MasterPassword = "$6$salt$abc/def"; });
+    EXPECT_EQ(s.Control<QLineEdit>(kSecurity, 103)->text(), "");
+    EXPECT_EQ(s.SaveAndReload().MasterPassword, "$6$salt$abc/def");
+}

@@ -21,7 +21,7 @@ struct Program {
 std::vector<Program> Programs() {
     std::vector<Program> programs = {
         {"ruvuzerar", RUVUZERAR}, {"varevavo-reg", VAREVAVO_REG}, {"varevavo-setup", VAREVAVO_SETUP},
-        {"zazezere", ZAZEZERE}};
+        {"zazezere", ZAZEZERE}, {"varevavo-passwd", VAREVAVO_PASSWD}};
 #ifdef RUVUZERAR_DESKTOP
     programs.push_back({"ruvuzerar-desktop", RUVUZERAR_DESKTOP});
 #endif
