@@ -242,7 +242,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
     const std::pair<const char*, unsigned long> counts[] = {
         {"Network", 8}, {"Server", 17}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0},
-        {"TLS", 6}};
+        {"TLS", 10}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
         EXPECT_FALSE(key.Created) << name;
@@ -584,4 +584,34 @@ TEST(HTTPConfigurationPersistence, CompressionIsOnInNewSetupsOnlyAndOffWhereMiss
     }
     ASSERT_TRUE(fresh.LoadConfiguration("Test"));
     EXPECT_EQ(fresh.Compression, 0);
+}
+
+// The automatic-certificate settings: a new setup has them off with the
+// public authority's directory, they survive a save, and a setup that lacks
+// the switch never starts fetching certificates.
+TEST(HTTPConfigurationPersistence, AutomaticCertificateSettingsRoundTrip) {
+    TestHome home;
+    HTTPConfiguration c;
+    ASSERT_TRUE(c.LoadConfiguration("Test"));
+    EXPECT_EQ(c.AutoCertificate, 0);
+    EXPECT_EQ(c.ACMEDirectory, "https://acme-v02.api.letsencrypt.org/directory");
+    EXPECT_EQ(c.ACMEEmail, "");
+    EXPECT_EQ(c.ACMENames, "");
+    c.AutoCertificate = 1;
+    c.ACMEDirectory = "https://127.0.0.1:14000/dir";
+    c.ACMEEmail = "ops@site.test";
+    c.ACMENames = "site.test,www.site.test";
+    ASSERT_TRUE(c.SaveConfiguration("Test"));
+    HTTPConfiguration loaded;
+    ASSERT_TRUE(loaded.LoadConfiguration("Test"));
+    EXPECT_EQ(loaded.AutoCertificate, 1);
+    EXPECT_EQ(loaded.ACMEDirectory, "https://127.0.0.1:14000/dir");
+    EXPECT_EQ(loaded.ACMEEmail, "ops@site.test");
+    EXPECT_EQ(loaded.ACMENames, "site.test,www.site.test");
+    {
+        RegistryKey tls(HKEY_LOCAL_MACHINE, kSetupPath + "\\TLS");
+        ASSERT_EQ(RegDeleteValue(tls.KeyHandle, "AutoCertificate"), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(loaded.LoadConfiguration("Test"));
+    EXPECT_EQ(loaded.AutoCertificate, 0);
 }
