@@ -150,6 +150,13 @@ std::string AutoCertificate::StateText() const {
            "Certificate error:            " + (lastError_.empty() ? "none" : lastError_) + "\n";
 }
 
+std::string AutoCertificate::StatusLine() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_ || nextRenewal_ == 0) return {};
+    return "Certificate: next renewal " + gm_timestr_822(static_cast<long>(nextRenewal_)) +
+           (lastError_.empty() ? "" : "; last error: " + lastError_);
+}
+
 bool AutoCertificate::SleepUntil(int64_t deadline) {
     std::unique_lock<std::mutex> guard(lock_);
     const auto until = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(deadline));
@@ -204,6 +211,7 @@ void AutoCertificate::Run() {
             }
             server_.LogError("Automatic certificate obtained for " + JoinNames(names), nullptr);
             server_.LoadCertificate(false);
+            server_.RequestTitleUpdate();
             continue;
         }
         bool missing;
@@ -226,13 +234,14 @@ void AutoCertificate::Run() {
         if (missing) {
             retryAt = now + kCheckInterval;
             if (!reason.empty()) server_.LogError("Automatic certificate: " + reason, nullptr);
-            continue;
+        } else {
+            ++failures;
+            retryAt = platform::UnixTimeNow() + RetryDelay(failures);
+            server_.LogError("Automatic certificate for " + JoinNames(names) + " not obtained: " + reason +
+                                 "; next try in " + std::to_string(RetryDelay(failures)) + " s",
+                             nullptr);
         }
-        ++failures;
-        retryAt = platform::UnixTimeNow() + RetryDelay(failures);
-        server_.LogError("Automatic certificate for " + JoinNames(names) + " not obtained: " + reason +
-                             "; next try in " + std::to_string(RetryDelay(failures)) + " s",
-                         nullptr);
+        server_.RequestTitleUpdate();
     }
 }
 

@@ -73,6 +73,9 @@ public:
     // The state for the statistics page and the front ends: the next
     // renewal (or try) and the last error, each a line; empty while off.
     std::string StateText() const;
+    // The same in one line for the front ends' status: "Certificate: next
+    // renewal DATE", then "; last error: ..." after a failure; empty while off.
+    std::string StatusLine() const;
 
 private:
     void Run();

@@ -139,4 +139,6 @@ TEST(ACMEChallengeAnswer, TheTLSPortNeverAnswersAndAMissingHelperLeavesThePairSe
     const std::string stats = BodyOf(t.Exchange(Get("/~stats")));
     EXPECT_NE(stats.find("Certificate renewal:"), std::string::npos) << stats;
     EXPECT_NE(stats.find("Certificate error:            the ACME helper is missing"), std::string::npos) << stats;
+    EXPECT_NE(t.Server().Certificates.StatusLine().find("; last error: the ACME helper is missing"),
+              std::string::npos);
 }
