@@ -16,7 +16,8 @@
 # uacme trusts only the system's certificate store: as root the script adds
 # pebble's listener certificate there and removes it again whatever happens;
 # as another user it says so and checks nothing.
-# Usage: scripts/acme-pebble.sh (after a debug build)
+# Usage: scripts/acme-pebble.sh (after a debug build; ACME_PEBBLE_BUILD=build/tsan
+# runs a ThreadSanitizer build's server instead)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +28,7 @@ fi
 ./scripts/setup.sh acme
 source scripts/checks.sh
 
-bin=$PWD/build/debug
+bin=${ACME_PEBBLE_BUILD:-$PWD/build/debug}  # another build's folder (build/tsan) may stand in
 name=acme.varevavo.test
 plain=18780 tls=18743 acme=18714 manage=18715 dns=18753 dnsmanage=18755
 work=$(mktemp -d)
@@ -113,7 +114,8 @@ fi
 curl -sS --max-time 10 --cacert "$work/root.pem" --resolve $name:$tls:127.0.0.1 "https://$name:$tls/" \
   >"$work/welcome.html" 2>&1 || true
 check "curl --cacert <pebble root> fetches the welcome page over TLS" grep -q 'Varevavo is running' "$work/welcome.html"
-check "the certificate's key is mode 0600" test "$(stat -c %a "$acmedir/private/$name/key.pem")" = 600
+check "the certificate's key and the account key are mode 0600" \
+  test "$(stat -c %a "$acmedir/private/$name/key.pem" "$acmedir/private/key.pem" | sort -u)" = 600
 check "no challenge is left pending after the issuance" test -z "$(ls -A "$challenges")"
 
 # The challenge answer: what the hook makes pending, where it is asked, and
@@ -196,6 +198,7 @@ check "/~stats shows the next renewal and the last error" bash -c \
    curl -s --max-time 5 http://127.0.0.1:$plain/~stats | grep 'Certificate error:' | grep -qv none"
 kill -TERM $server
 check "SIGTERM stops the server with status 0" wait $server
+check "the server's output has no sanitizer report" bash -c "! grep -q Sanitizer '$work/server.out'"
 
 # Without the helper: said once, and the self-signed pair goes on serving.
 export VAREVAVO_HOME=$work/bare

@@ -293,9 +293,13 @@ bool AutoCertificate::Obtain(const HTTPConfiguration& config, const std::vector<
         if (reason->empty()) *reason = "the helper ended with status " + std::to_string(code);
         return false;
     }
-    std::error_code ignored;
-    std::filesystem::permissions(KeyPath(names[0]), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                 ignored);
+    // The helper makes its keys private itself; this holds whatever umask
+    // or copy made them otherwise.
+    for (const std::string& key : {KeyPath(names[0]), folder + "/private/key.pem"}) {
+        std::error_code ignored;
+        std::filesystem::permissions(key, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                     ignored);
+    }
     return true;
 }
 

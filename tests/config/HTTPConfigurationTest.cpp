@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/RegistryKey.h"
@@ -591,12 +592,13 @@ TEST(HTTPConfigurationPersistence, CompressionIsOnInNewSetupsOnlyAndOffWhereMiss
 // the switch never starts fetching certificates.
 TEST(HTTPConfigurationPersistence, AutomaticCertificateSettingsRoundTrip) {
     TestHome home;
+    using Settings = std::tuple<int, std::string, std::string, std::string>;
+    const auto acme = [](const HTTPConfiguration& c) {
+        return Settings(c.AutoCertificate, c.ACMEDirectory, c.ACMEEmail, c.ACMENames);
+    };
     HTTPConfiguration c;
     ASSERT_TRUE(c.LoadConfiguration("Test"));
-    EXPECT_EQ(c.AutoCertificate, 0);
-    EXPECT_EQ(c.ACMEDirectory, "https://acme-v02.api.letsencrypt.org/directory");
-    EXPECT_EQ(c.ACMEEmail, "");
-    EXPECT_EQ(c.ACMENames, "");
+    EXPECT_EQ(acme(c), Settings(0, "https://acme-v02.api.letsencrypt.org/directory", "", ""));
     c.AutoCertificate = 1;
     c.ACMEDirectory = "https://127.0.0.1:14000/dir";
     c.ACMEEmail = "ops@site.test";
@@ -604,10 +606,7 @@ TEST(HTTPConfigurationPersistence, AutomaticCertificateSettingsRoundTrip) {
     ASSERT_TRUE(c.SaveConfiguration("Test"));
     HTTPConfiguration loaded;
     ASSERT_TRUE(loaded.LoadConfiguration("Test"));
-    EXPECT_EQ(loaded.AutoCertificate, 1);
-    EXPECT_EQ(loaded.ACMEDirectory, "https://127.0.0.1:14000/dir");
-    EXPECT_EQ(loaded.ACMEEmail, "ops@site.test");
-    EXPECT_EQ(loaded.ACMENames, "site.test,www.site.test");
+    EXPECT_EQ(acme(loaded), acme(c));
     {
         RegistryKey tls(HKEY_LOCAL_MACHINE, kSetupPath + "\\TLS");
         ASSERT_EQ(RegDeleteValue(tls.KeyHandle, "AutoCertificate"), ERROR_SUCCESS);
