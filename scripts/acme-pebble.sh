@@ -10,6 +10,7 @@
 #     path;
 #   - a forced renewal (VAREVAVO_ACME_RENEW_AFTER) replaces the certificate
 #     while a kept-alive connection goes on with the old one;
+#   - a name added to the setup gets a certificate after the reload;
 #   - pebble refusing (the name sent to an address nobody answers on) leaves
 #     the certificate serving and an error-log line with pebble's reason;
 #   - without the helper: one error-log line, the self-signed pair serves.
@@ -180,6 +181,16 @@ EOF
 check "a forced renewal replaces the certificate without dropping a kept-alive connection" \
   python3 "$work/kept.py" $name $tls "$work/root.pem"
 check "the renewal is said in the error log" grep -q "Automatic certificate obtained" "$logs/ERROR.LOG"
+
+# Another name in the setup: a certificate for both at once, not at the
+# next renewal.
+reg TLS ACMENames REG_SZ "$name, www.$name"
+kill -HUP $server
+both_names() {
+  openssl s_client -connect 127.0.0.1:$tls -servername $name </dev/null 2>/dev/null |
+    openssl x509 -noout -ext subjectAltName 2>/dev/null | grep -q "DNS:www.$name"
+}
+check "a name added to ACMENames is in the certificate served within 30 s of the reload" wait_for 30 both_names
 
 # pebble refusing: the name now leads to an address nobody answers on.
 before=$(fingerprint)

@@ -40,6 +40,23 @@ bool Exists(const std::string& hostPath) {
     return platform::GetFileInfo(hostPath, &info) && !info.directory;
 }
 
+// A note of ours beside the helper's files; one that cannot be written
+// only costs a needless try later.
+void WriteNote(const std::string& path, const std::string& text) {
+    platform::File file;
+    if (file.Open(path, platform::File::Mode::CreateAlways)) file.WriteAll(text.data(), text.size());
+}
+
+// What a certificate was obtained for: the authority and the names. Kept
+// beside it, so that a setup that names another authority or other names
+// gets a new certificate at once instead of at the next renewal.
+std::string IssueNotePath(const std::string& name) { return HelperFolder() + "/" + name + "/issued-for"; }
+std::string IssueNote(const HTTPConfiguration& config, const std::vector<std::string>& names) {
+    std::string note = config.ACMEDirectory + "\n";
+    for (const std::string& name : names) note += name + "\n";
+    return note;
+}
+
 std::string HookPath() {
     const std::string directory = platform::ProgramDirectory();
     for (const char* folder : {"/", "/../lib/varevavo/"}) {
@@ -188,8 +205,11 @@ void AutoCertificate::Run() {
             continue;
         }
         int64_t due = now, notBefore = 0, notAfter = 0;
-        if (platform::TLSContext::CertificateValidity(CertificatePath(names[0]), &notBefore, &notAfter))
-            due = renewAfter_ ? foundAt + renewAfter_ : RenewalTime(notBefore, notAfter);
+        if (platform::TLSContext::CertificateValidity(CertificatePath(names[0]), &notBefore, &notAfter)) {
+            std::string note;
+            if (platform::ReadWholeFile(IssueNotePath(names[0]), &note) && note == IssueNote(*config, names))
+                due = renewAfter_ ? foundAt + renewAfter_ : RenewalTime(notBefore, notAfter);
+        }
         due = std::max(due, retryAt);
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -277,8 +297,7 @@ bool AutoCertificate::Obtain(const HTTPConfiguration& config, const std::vector<
             *reason = "account not made: " + Reason(output);
             return false;
         }
-        platform::File note;
-        if (note.Open(accountNote, platform::File::Mode::CreateAlways)) note.WriteAll(account.data(), account.size());
+        WriteNote(accountNote, account);
     }
 
     // Due by our own rule: the helper is told to issue whatever it thinks of
@@ -293,6 +312,7 @@ bool AutoCertificate::Obtain(const HTTPConfiguration& config, const std::vector<
         if (reason->empty()) *reason = "the helper ended with status " + std::to_string(code);
         return false;
     }
+    WriteNote(IssueNotePath(names[0]), IssueNote(config, names));
     // The helper makes its keys private itself; this holds whatever umask
     // or copy made them otherwise.
     for (const std::string& key : {KeyPath(names[0]), folder + "/private/key.pem"}) {
