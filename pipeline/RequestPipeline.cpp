@@ -333,7 +333,7 @@ int RequestPipeline::AnswerChallenge(RequestContext& c) {
     // The authority asks over plain HTTP alone; every other request pays one
     // flag test, and a prefix compare while certificates are automatic.
     if (!c.config.AutoCertificate || request->Secure) return 1;
-    if (request->Method != MethodGET && request->Method != MethodHEAD) return 1;
+    if ((request->Method != MethodGET && request->Method != MethodHEAD) || request->URLTooLong) return 1;
     std::string authorization;
     if (!ACMEChallenge::Answer(request->URL, &authorization)) return 1;
     HTTPResponse* response = c.response;

@@ -78,6 +78,18 @@ std::string JoinNames(const std::vector<std::string>& names) {
     return text;
 }
 
+// A DNS name (a wildcard allowed) or an address: it becomes an argument of
+// the helper and a folder name, so nothing that could pass for an option or
+// lead out of the helper's folder.
+bool IsCertificateName(std::string_view name) {
+    const auto allowed = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '*' || c == ':';
+    };
+    return !name.empty() && name.size() <= 253 && name[0] != '-' && name[0] != '.' &&
+           name.find("..") == std::string_view::npos && std::all_of(name.begin(), name.end(), allowed);
+}
+
 int64_t RenewAfterFromEnvironment() {
     const char* value = std::getenv("VAREVAVO_ACME_RENEW_AFTER");
     return value ? std::max<int64_t>(0, std::atoll(value)) : 0;
@@ -101,10 +113,11 @@ std::vector<std::string> AutoCertificate::Names(const HTTPConfiguration& config)
     while (!list.empty()) {
         const size_t comma = std::min(list.find(','), list.size());
         std::string name = Trimmed(list.substr(0, comma));
-        if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        if (IsCertificateName(name) && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
         list.remove_prefix(std::min(comma + 1, list.size()));
     }
-    if (names.empty() && !config.SiteAddress.empty()) names.push_back(config.SiteAddress);
+    if (names.empty() && IsCertificateName(config.SiteAddress)) names.push_back(config.SiteAddress);
     return names;
 }
 

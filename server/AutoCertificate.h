@@ -46,8 +46,9 @@ public:
     // minute, doubling with each, never more than a day.
     static int64_t RetryDelay(int failures);
     // The names a certificate is for: ACMENames split at commas, blanks
-    // around each dropped, empty ones left out; SiteAddress when that
-    // leaves none. The first names the certificate's files.
+    // around each dropped, empty ones and ones that are no DNS name or
+    // address left out; SiteAddress when that leaves none. The first names
+    // the certificate's files.
     static std::vector<std::string> Names(const HTTPConfiguration& config);
     // Where the helper keeps the certificate chain and key for a first
     // name (host paths).

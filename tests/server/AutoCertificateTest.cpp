@@ -51,6 +51,10 @@ TEST(AutoCertificateSchedule, NamesComeFromTheListElseTheSiteAddress) {
     EXPECT_EQ(AutoCertificate::Names(c), (std::vector<std::string>{"a.test", "b.test"}));
     c.ACMENames = " , ";
     EXPECT_EQ(AutoCertificate::Names(c), (std::vector<std::string>{"site.test"}));
+    // Nothing that the helper could take for an option, or that leads out of
+    // its folder, is a name.
+    c.ACMENames = "-f,../../x,a/b,.hidden,*.site.test";
+    EXPECT_EQ(AutoCertificate::Names(c), (std::vector<std::string>{"*.site.test"}));
 }
 
 TEST(AutoCertificateSchedule, TheReasonIsTheAuthoritysProblem) {
