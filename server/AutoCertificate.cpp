@@ -199,6 +199,7 @@ void AutoCertificate::Run() {
     int failures = 0;
     int64_t retryAt = 0;
     int64_t foundAt = platform::UnixTimeNow();
+    int64_t lastIssued = 0;
     for (;;) {
         {
             // A reload (another authority, other names, a fix) earns a try now.
@@ -232,11 +233,14 @@ void AutoCertificate::Run() {
             if (!SleepUntil(std::min(due, now + (renewAfter_ ? renewAfter_ : kCheckInterval)))) return;
             continue;
         }
+        // The helper keeps the certificate it replaces under a name made of
+        // the second it does so: a second issue within that second would fail.
+        while (platform::UnixTimeNow() <= lastIssued) platform::SleepMilliseconds(kStopPollMs / 5);
         std::string reason;
         if (Obtain(*config, names, &reason)) {
             failures = 0;
             retryAt = 0;
-            foundAt = platform::UnixTimeNow();
+            foundAt = lastIssued = platform::UnixTimeNow();
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 lastError_.clear();
