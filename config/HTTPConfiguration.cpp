@@ -55,6 +55,10 @@ constexpr const char* kDefaultCharset = "utf-8";
 constexpr uint32_t kPersonalThreads = 64;
 constexpr const char* kSystemPerl = "/usr/bin/perl";
 
+// Where certificates come from automatically unless the operator names
+// another certificate authority.
+constexpr const char* kLetsEncryptDirectory = "https://acme-v02.api.letsencrypt.org/directory";
+
 // Every scalar of a setup, in the order it is read and written.
 constexpr Setting kSettings[] = {
     Signed(kNetwork, "Port", &Config::Port, 80),
@@ -103,6 +107,10 @@ constexpr Setting kSettings[] = {
     Signed(kTLS, "RedirectToTLS", &Config::RedirectToTLS, 0),
     Signed(kTLS, "AllowPlainCredentials", &Config::AllowPlainCredentials, 0),
     Signed(kServer, "Compression", &Config::Compression, 1),
+    Signed(kTLS, "AutoCertificate", &Config::AutoCertificate, 0),
+    Text(kTLS, "ACMEDirectory", &Config::ACMEDirectory, kLetsEncryptDirectory),
+    Text(kTLS, "ACMEEmail", &Config::ACMEEmail, ""),
+    Text(kTLS, "ACMENames", &Config::ACMENames, ""),
 };
 
 // The virtual-path lists, in the order they are written after Types.
@@ -263,6 +271,8 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
     // Unlike the other settings, a missing Compression is not "as it was":
     // a setup older than the setting does not compress.
     Compression = 0;
+    // Certificates are fetched from the internet only when asked for.
+    AutoCertificate = 0;
     for (const Setting& setting : kSettings) {
         RegistryKey& key = keys[setting.section];
         if (setting.signedField) key.GetDWORD(setting.name, &(this->*setting.signedField));

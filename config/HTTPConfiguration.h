@@ -25,7 +25,8 @@
 //   Access\Basic           one subkey per access-control list (AuthACL)
 //   Authentication\Basic   one subkey per realm (AuthRealm)
 //   TLS        UseTLS TLSPort CertificateFile KeyFile RedirectToTLS
-//              AllowPlainCredentials
+//              AllowPlainCredentials AutoCertificate ACMEDirectory ACMEEmail
+//              ACMENames
 // Numbers are REG_DWORD (the 32-bit pattern, signed fields included), texts
 // REG_SZ. The setup key itself holds no values.
 //
@@ -125,6 +126,12 @@ public:
     std::string KeyFile;          // its PEM private key (server path)
     // "https://" and SiteAddress, then ":" and TLSPort when it is not 443.
     std::string SiteTLSURL() const;
+    // Certificates obtained and renewed from an ACME certificate authority
+    // (HTTP-01), which then serve instead of CertificateFile and KeyFile.
+    int AutoCertificate;        // 1: obtain and renew them
+    std::string ACMEDirectory;  // the authority's directory URL
+    std::string ACMEEmail;      // the account's contact; empty: none
+    std::string ACMENames;      // comma-separated names; empty: SiteAddress
 
     // Empties every list (mappings, realms, access lists); scalars stay.
     void FlushAllLists();

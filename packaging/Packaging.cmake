@@ -104,6 +104,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME varevavo)
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, zlib1g, libbrotli1, libzstd1")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "logrotate, varevavo-desktop")
+# Automatic certificates (AutoCertificate) are obtained by uacme, which
+# calls the hook installed here for each challenge.
+set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "uacme")
+install(TARGETS varevavo-acme-hook RUNTIME DESTINATION lib/varevavo COMPONENT server)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${VV_PACKAGING}/debian/postinst ${VV_PACKAGING}/debian/prerm ${VV_PACKAGING}/debian/postrm
     ${VV_PACKAGING}/debian/conffiles)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "auth/AuthDecode.h"
+#include "config/ACMEChallenge.h"
 #include "gateway/CGIBase.h"
 #include "gateway/SSIEngine.h"
 #include "http/Dates.h"
@@ -205,8 +206,8 @@ int KeepOneOne(RequestContext& c) {
 int RequestPipeline::ProcessRequest(RequestContext& c) {
     HTTPRequest* request = c.request;
     if (!request || !c.response || !request->Valid) return 0;
-    const bool completed = PreliminaryCheck(c) && FixupURL(c) && RedirectToTLS(c) && AccessControl(c) && LookupResource(c) &&
-                           CheckResource(c) && RunResource(c);
+    const bool completed = PreliminaryCheck(c) && AnswerChallenge(c) && FixupURL(c) && RedirectToTLS(c) &&
+                           AccessControl(c) && LookupResource(c) && CheckResource(c) && RunResource(c);
     // A body that never came whole leaves a request that was never read:
     // nothing is answered or logged.
     if (!request->Valid) return 0;
@@ -327,6 +328,22 @@ int RequestPipeline::FixupURL(RequestContext& c) {
     return 0;
 }
 
+int RequestPipeline::AnswerChallenge(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    // The authority asks over plain HTTP alone; every other request pays one
+    // flag test, and a prefix compare while certificates are automatic.
+    if (!c.config.AutoCertificate || request->Secure) return 1;
+    if ((request->Method != MethodGET && request->Method != MethodHEAD) || request->URLTooLong) return 1;
+    std::string authorization;
+    if (!ACMEChallenge::Answer(request->URL, &authorization)) return 1;
+    HTTPResponse* response = c.response;
+    response->SetStatus(200);
+    response->Header[Hdr::ContentLength] = std::to_string(authorization.size());
+    response->Header[Hdr::ContentType] = "application/octet-stream";
+    response->Entity.SetData(std::move(authorization));
+    return 0;
+}
+
 int RequestPipeline::RedirectToTLS(RequestContext& c) {
     HTTPRequest* request = c.request;
     const HTTPConfiguration& config = c.config;
@@ -379,7 +396,7 @@ int RequestPipeline::LookupResource(RequestContext& c) {
                                             c.server.Listener.TLSHandshakesFailed()};
         c.server.Statistics.GetStats(&response->Entity, c.config,
                                      static_cast<uint32_t>(c.server.Listener.BusyCount()),
-                                     c.config.UseTLS ? &tls : nullptr);
+                                     c.config.UseTLS ? &tls : nullptr, c.server.Certificates.StateText());
         response->SetStatus(200);
         response->Header[Hdr::ContentLength] = std::to_string(response->Entity.GetSize());
         response->Header[Hdr::ContentType] = "text/html";

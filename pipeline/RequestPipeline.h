@@ -19,6 +19,10 @@ public:
     // (having set the final status).
     static int ProcessRequest(RequestContext& c);
     static int PreliminaryCheck(RequestContext& c);
+    // While certificates are automatic: a plain GET or HEAD of a pending
+    // HTTP-01 challenge is answered with its key authorization, before any
+    // mapping, redirect or access list sees it.
+    static int AnswerChallenge(RequestContext& c);
     static int FixupURL(RequestContext& c);
     // While TLS is on with RedirectToTLS: a plain GET or HEAD from another
     // machine is answered 301 with the same URL on https.

@@ -197,6 +197,22 @@ std::string TLSContext::Fingerprint(const std::string& der) {
     return text;
 }
 
+bool TLSContext::CertificateValidity(const std::string& certificateFile, int64_t* notBefore, int64_t* notAfter) {
+    FILE* file = std::fopen(certificateFile.c_str(), "re");
+    if (!file) return false;
+    X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    std::tm begins{}, ends{};
+    const bool read = certificate && ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &begins) == 1 &&
+                      ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &ends) == 1;
+    X509_free(certificate);
+    ERR_clear_error();
+    if (!read) return false;
+    *notBefore = timegm(&begins);
+    *notAfter = timegm(&ends);
+    return true;
+}
+
 std::shared_ptr<TLSContext> TLSContext::Load(const std::string& certificateFile, const std::string& keyFile,
                                              std::string* error) {
     ERR_clear_error();

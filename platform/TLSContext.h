@@ -50,6 +50,10 @@ public:
     // The SHA-256 fingerprint of a certificate in DER form, as MakeSelfSigned
     // gives it; empty for bytes that are not one.
     static std::string Fingerprint(const std::string& der);
+    // The validity of the first certificate of a PEM file (host path), in
+    // seconds since 1970: when it begins and when it ends. False when the
+    // file holds no certificate that can be read.
+    static bool CertificateValidity(const std::string& certificateFile, int64_t* notBefore, int64_t* notAfter);
     // The certificate's SHA-256 fingerprint, as MakeSelfSigned gives it.
     const std::string& Fingerprint() const { return fingerprint_; }
 

@@ -2,7 +2,8 @@
 # Installs the Debian packages a purpose needs. Purposes: build (always),
 # test, desktop, package (build and check the Debian packages), fuzz, bench,
 # browser (the headless browser of scripts/first-minutes.sh --browser),
-# dualstack (the clients of scripts/dual-stack.sh).
+# dualstack (the clients of scripts/dual-stack.sh), acme (the helper and the
+# test authority of scripts/acme-pebble.sh; the test purpose pulls it too).
 # As root the missing packages are installed with apt-get; otherwise the
 # script names them and stops.
 set -euo pipefail
@@ -16,12 +17,15 @@ declare -A packages=(
   [bench]="nginx-light lighttpd lighttpd-mod-openssl lighttpd-mod-deflate h2o apache2-utils linux-perf valgrind haproxy wrk nghttp2-client python3-requests openssl testssl.sh"
   [browser]="chromium"
   [dualstack]="curl python3 python3-requests"
+  [acme]="uacme pebble openssl curl python3 ca-certificates"
 )
 
 wanted="${packages[build]}"
 for purpose in "$@"; do
   [[ -n "${packages[$purpose]+x}" ]] || { echo "setup.sh: unknown purpose '$purpose'" >&2; exit 2; }
   wanted+=" ${packages[$purpose]}"
+  # The tests include the offline run of automatic certificates.
+  [[ $purpose == test ]] && wanted+=" ${packages[acme]}"
 done
 
 missing=()

@@ -3,8 +3,10 @@
 # UndefinedBehaviorSanitizer, then builds and checks the Debian packages
 # (scripts/package-test.sh, as root) and does what a newcomer does with the
 # README's first command, as root and as an ordinary user
-# (scripts/first-minutes.sh, as root). Usage: scripts/test.sh [ctest
-# arguments]; with arguments only the tests they choose run.
+# (scripts/first-minutes.sh, as root), and obtains and renews certificates
+# from a test authority offline (scripts/acme-pebble.sh, as root).
+# Usage: scripts/test.sh [ctest arguments]; with arguments only the tests
+# they choose run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test desktop
@@ -18,4 +20,5 @@ ctest --preset debug -j2 "$@"
 if [[ $# -eq 0 ]]; then
   ./scripts/package-test.sh
   ./scripts/first-minutes.sh
+  ./scripts/acme-pebble.sh
 fi

@@ -30,6 +30,7 @@ HTTPConfiguration LoadLiveSetup(const std::string& name) {
 }  // namespace
 
 HTTPServer::~HTTPServer() {
+    Certificates.Stop();
     Accepting = 0;
     stopping_ = true;
     if (startup_.joinable()) startup_.join();
@@ -55,6 +56,7 @@ void HTTPServer::StartServer() {
     const bool tls = config->UseTLS != 0;
     Listener.Start();
     Listener.SetPriority(static_cast<int>(config->PriorityLevel));
+    Certificates.Update();
     const bool resolve = config->ResolveLocal != 0;
     if (failures.empty() && !resolve && !tls) return;
     // A message may wait for a user's click and a lookup for an absent
@@ -108,6 +110,7 @@ void HTTPServer::ApplyRecord() {
     InitializeLogs();
     LoadCertificate(false);
     Listener.SetPriority(static_cast<int>(Snapshot()->PriorityLevel));
+    Certificates.Update();
 }
 
 int HTTPServer::ResolveDynamicIP() {
@@ -138,6 +141,7 @@ int HTTPServer::ResolveDynamicIP() {
 }
 
 void HTTPServer::ShutdownServer() {
+    Certificates.Stop();
     stopping_ = true;
     if (startup_.joinable()) startup_.join();
     Overloaded = 1;

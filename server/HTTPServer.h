@@ -30,6 +30,7 @@
 #include "net/ConnectionHost.h"
 #include "net/ListenThread.h"
 #include "platform/FileSystem.h"
+#include "server/AutoCertificate.h"
 #include "server/EventLog.h"
 #include "server/HTTPStatistics.h"
 
@@ -79,8 +80,10 @@ public:
     // pair is made first (said in the error log with its fingerprint). A
     // pair that cannot be loaded, or does not match, is refused with an
     // error-log line and the pair in force stays (none at start: TLS
-    // connections are then closed until a reload brings a good pair). True
-    // when a new pair is in force.
+    // connections are then closed until a reload brings a good pair). With
+    // AutoCertificate on, a certificate obtained automatically takes the
+    // place of the named pair once there is one. True when a new pair is in
+    // force.
     bool LoadCertificate(bool starting);
     // Learns this machine's address by connecting to BounceSite:BouncePort
     // (waiting a few seconds at most), stores it as SiteAddress in a new live
@@ -178,4 +181,9 @@ private:
     // Held from the start to the stop: the first server on a home clears
     // what earlier runs left (temporary files, copies cut short).
     platform::HomeLock homeLock_;
+
+public:
+    // Certificates obtained and renewed automatically for the TLS port;
+    // last, so that its work ends before anything it uses.
+    AutoCertificate Certificates{*this};
 };

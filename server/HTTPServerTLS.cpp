@@ -1,6 +1,7 @@
 // The HTTPS part of the server: the certificate and key of the TLS port.
 
 #include "config/CertificatePair.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/TLSContext.h"
 #include "server/HTTPServer.h"
@@ -12,8 +13,20 @@ bool HTTPServer::LoadCertificate(bool starting) {
     if (starting && CertificatePair::MakeWhenMissing(*config, &message) != CertificatePair::Outcome::Present)
         LogError(message, nullptr);
     std::string error;
-    std::shared_ptr<platform::TLSContext> context = platform::TLSContext::Load(
-        platform::HostPath(config->CertificateFile), platform::HostPath(config->KeyFile), &error);
+    std::shared_ptr<platform::TLSContext> context;
+    if (config->AutoCertificate) {
+        // Until the first certificate is obtained, the named pair serves.
+        const std::vector<std::string> names = AutoCertificate::Names(*config);
+        platform::FileInfo info;
+        if (!names.empty() && platform::GetFileInfo(AutoCertificate::CertificatePath(names[0]), &info)) {
+            context = platform::TLSContext::Load(AutoCertificate::CertificatePath(names[0]),
+                                                 AutoCertificate::KeyPath(names[0]), &error);
+            if (!context) LogError("Automatic certificate refused: " + error + "; the named pair is tried", nullptr);
+        }
+    }
+    if (!context)
+        context = platform::TLSContext::Load(platform::HostPath(config->CertificateFile),
+                                             platform::HostPath(config->KeyFile), &error);
     if (!context) {
         LogError("TLS certificate refused: " + error +
                      (Listener.TLSNow() ? "; the certificate in force stays" : "; HTTPS is not served"),

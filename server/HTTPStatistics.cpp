@@ -68,7 +68,7 @@ void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
 }
 
 void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections,
-                              const TLSCounts* tls) {
+                              const TLSCounts* tls, const std::string& lines) {
     const char* version = ServerSoftware(config);
     std::string page;
     page.reserve(2048);
@@ -104,6 +104,8 @@ void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config,
         Line(&page, "TLS connections:              ", tls->connections);
         Line(&page, "TLS handshakes failed:        ", tls->handshakesFailed);
     }
+    // The lines may quote an outside party (an authority's reason): as text.
+    for (const char c : lines) page += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
     page += "</PRE><HR>";
     page += "<A HREF=\"mailto:" + config.AdminEmail + "\"><ADDRESS>&lt;" + config.AdminEmail +
             "&gt;</ADDRESS></A>";

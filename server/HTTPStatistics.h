@@ -35,8 +35,9 @@ public:
         uint64_t connections = 0;
         uint64_t handshakesFailed = 0;
     };
+    // lines: further lines of state (each ended by a newline), listed last.
     void GetStats(HTTPEntity* body, const HTTPConfiguration& config, uint32_t activeConnections,
-                  const TLSCounts* tls = nullptr);
+                  const TLSCounts* tls = nullptr, const std::string& lines = {});
 
     std::atomic<uint32_t> TotalRequests{0};
     std::atomic<uint64_t> BytesSent{0};

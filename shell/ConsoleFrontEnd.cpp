@@ -82,6 +82,7 @@ int ConsoleFrontEnd::Run(const std::string& setupName) {
                 titlePending_ = false;
                 window.UpdateTitle();
                 lastTitle = platform::MillisecondClock();
+                SayCertificateState(*server);
                 break;
             case platform::ConsoleEvents::Kind::Timeout: break;
         }
@@ -94,6 +95,13 @@ void ConsoleFrontEnd::Reload(MainWindow& window) {
     window.Server()->ReloadConfiguration();
     window.UpdateTitle();
     platform::NotifyReady(serving_);  // a new port waits for a restart
+}
+
+void ConsoleFrontEnd::SayCertificateState(const HTTPServer& server) {
+    const std::string state = server.Certificates.StatusLine();
+    if (state.empty() || state == shownCertificate_) return;
+    shownCertificate_ = state;
+    events_.Say(state);
 }
 
 void ConsoleFrontEnd::SetTitle(const std::string& title) {

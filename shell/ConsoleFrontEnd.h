@@ -35,10 +35,14 @@ public:
 
 private:
     void Reload(MainWindow& window);
+    // On a terminal: the state of automatic certificates, on a line of its
+    // own whenever it changes (the server asks for a title update then).
+    void SayCertificateState(const HTTPServer& server);
 
     platform::ConsoleEvents events_;
     std::atomic<bool> titlePending_{false};
     std::string shownTitle_;
     std::string serving_;  // the line that says where the server listens
+    std::string shownCertificate_;  // the certificate state said last
     bool quit_ = false;
 };

@@ -56,6 +56,12 @@ std::vector<StatusLine> MainWindow::PaintLines() const {
     lines.push_back({10, 110, "Bytes Received: " + std::to_string(stats.BytesReceived.load())});
     lines.push_back({10, 130, "Bytes Sent: " + std::to_string(stats.BytesSent.load())});
     lines.push_back({10, 150, "Total Requests: " + std::to_string(stats.TotalRequests.load())});
+    // While certificates are automatic: when the next renewal is due, and
+    // what went wrong last.
+    if (std::string certificate = server_->Certificates.StatusLine(); !certificate.empty()) {
+        if (certificate.size() > 255) certificate.resize(255);
+        lines.push_back({10, 170, std::move(certificate)});
+    }
     return lines;
 }
 

@@ -72,7 +72,7 @@ public:
     // "Varevavo [80] busy (3)", "Varevavo [80] idle", with " *" while overloaded.
     std::string TitleText(int busy) const;
     // The four lines of the status window: site, bytes received, bytes sent,
-    // total requests.
+    // total requests; and while certificates are automatic, their state.
     std::vector<StatusLine> PaintLines() const;
     // Carries out a menu command; other ids are ignored.
     void WMCommand(unsigned id);

@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/RegistryKey.h"
@@ -242,7 +243,7 @@ TEST(HTTPConfigurationPersistence, TheFirstLoadCreatesAWholeSetup) {
     const std::pair<const char*, unsigned long> counts[] = {
         {"Network", 8}, {"Server", 17}, {"Index", 1}, {"Log", 8}, {"External", 5}, {"Alias", 1}, {"Redir", 0},
         {"CgiBin", 1}, {"CgiDos", 1}, {"CgiWin", 1}, {"Types", 43}, {"Access\\Basic", 0}, {"Authentication\\Basic", 0},
-        {"TLS", 6}};
+        {"TLS", 10}};
     for (const auto& [name, count] : counts) {
         RegistryKey key(setup, name);
         EXPECT_FALSE(key.Created) << name;
@@ -584,4 +585,32 @@ TEST(HTTPConfigurationPersistence, CompressionIsOnInNewSetupsOnlyAndOffWhereMiss
     }
     ASSERT_TRUE(fresh.LoadConfiguration("Test"));
     EXPECT_EQ(fresh.Compression, 0);
+}
+
+// The automatic-certificate settings: a new setup has them off with the
+// public authority's directory, they survive a save, and a setup that lacks
+// the switch never starts fetching certificates.
+TEST(HTTPConfigurationPersistence, AutomaticCertificateSettingsRoundTrip) {
+    TestHome home;
+    using Settings = std::tuple<int, std::string, std::string, std::string>;
+    const auto acme = [](const HTTPConfiguration& c) {
+        return Settings(c.AutoCertificate, c.ACMEDirectory, c.ACMEEmail, c.ACMENames);
+    };
+    HTTPConfiguration c;
+    ASSERT_TRUE(c.LoadConfiguration("Test"));
+    EXPECT_EQ(acme(c), Settings(0, "https://acme-v02.api.letsencrypt.org/directory", "", ""));
+    c.AutoCertificate = 1;
+    c.ACMEDirectory = "https://127.0.0.1:14000/dir";
+    c.ACMEEmail = "ops@site.test";
+    c.ACMENames = "site.test,www.site.test";
+    ASSERT_TRUE(c.SaveConfiguration("Test"));
+    HTTPConfiguration loaded;
+    ASSERT_TRUE(loaded.LoadConfiguration("Test"));
+    EXPECT_EQ(acme(loaded), acme(c));
+    {
+        RegistryKey tls(HKEY_LOCAL_MACHINE, kSetupPath + "\\TLS");
+        ASSERT_EQ(RegDeleteValue(tls.KeyHandle, "AutoCertificate"), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(loaded.LoadConfiguration("Test"));
+    EXPECT_EQ(loaded.AutoCertificate, 0);
 }

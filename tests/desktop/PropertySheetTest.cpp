@@ -139,6 +139,10 @@ void LoadedSetup(HTTPConfiguration& c) {
     c.KeyFile = "C:\\T\\S.KEY";
     c.RedirectToTLS = 0;
     c.AllowPlainCredentials = 1;
+    c.AutoCertificate = 0;
+    c.ACMEDirectory = "https://ca.test/dir";
+    c.ACMEEmail = "ops@site.test";
+    c.ACMENames = "site.test,www.site.test";
 }
 
 // Every control of the non-list pages: id, kind and label, the value it
@@ -235,6 +239,14 @@ const std::vector<ControlCase>& ControlCases() {
          [](C c) { return c.RedirectToTLS == 1; }},
         {"AllowPlainCredentials", kHTTPS, 106, Kind::Box, "Allow Master Key &Credentials over Plain HTTP", "1", "0",
          [](C c) { return c.AllowPlainCredentials == 0; }},
+        {"AutoCertificate", kHTTPS, 107, Kind::Box, "Obtain and Renew Certificates &Automatically (ACME)", "0",
+         "1", [](C c) { return c.AutoCertificate == 1; }},
+        {"ACMEDirectory", kHTTPS, 108, Kind::Edit, "ACME Directory", "https://ca.test/dir", "https://ca2.test/d",
+         [](C c) { return c.ACMEDirectory == "https://ca2.test/d"; }},
+        {"ACMEEmail", kHTTPS, 109, Kind::Edit, "Contact Email", "ops@site.test", "",
+         [](C c) { return c.ACMEEmail.empty(); }},
+        {"ACMENames", kHTTPS, 110, Kind::Edit, "Certificate Names", "site.test,www.site.test", "a.test",
+         [](C c) { return c.ACMENames == "a.test"; }},
     };
     return cases;
 }
