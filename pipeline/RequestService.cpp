@@ -124,6 +124,9 @@ Blocking WhereToServe(RequestContext& c, const InputBuffer& input) {
     if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE)
         return Blocking::Yes;
+    // A password of a protected folder may be stored hashed, and hashing it
+    // again takes the time it is meant to take: not on a loop.
+    if (!c.config.AccessControlList.empty() && !request.Header[Hdr::Authorization].empty()) return Blocking::Yes;
     return script ? Blocking::Yes : Blocking::No;
 }
 

@@ -39,6 +39,9 @@ public:
                   const TLSCounts* tls = nullptr);
 
     std::atomic<uint32_t> TotalRequests{0};
+    // Passwords compared with stored ones (protected folders, master key);
+    // shown on the page while the setup has access-control lists.
+    std::atomic<uint64_t> PasswordChecks{0};
     std::atomic<uint64_t> BytesSent{0};
     std::atomic<uint64_t> BytesReceived{0};
     std::atomic<uint32_t> MethodCount[kMethodSlots] = {};
