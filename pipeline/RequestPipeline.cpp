@@ -444,6 +444,7 @@ int RequestPipeline::LookupResource(RequestContext& c) {
     HTTPRequest* request = c.request;
     HTTPResponse* response = c.response;
     if (EqualNoCase(request->URL, "/~stats")) {
+        if (!c.config.AccessControlList.empty()) c.server.Statistics.WatchedAddresses = c.server.Guesses.Size();
         const HTTPStatistics::TLSCounts tls{c.server.Listener.TLSConnections(),
                                             c.server.Listener.TLSHandshakesFailed()};
         c.server.Statistics.GetStats(&response->Entity, c.config,

@@ -104,7 +104,10 @@ void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config,
         Line(&page, "TLS connections:              ", tls->connections);
         Line(&page, "TLS handshakes failed:        ", tls->handshakesFailed);
     }
-    if (!config.AccessControlList.empty()) Line(&page, "Password checks:              ", PasswordChecks);
+    if (!config.AccessControlList.empty()) {
+        Line(&page, "Password checks:              ", PasswordChecks);
+        Line(&page, "Addresses watched:            ", WatchedAddresses);
+    }
     page += "</PRE><HR>";
     page += "<A HREF=\"mailto:" + config.AdminEmail + "\"><ADDRESS>&lt;" + config.AdminEmail +
             "&gt;</ADDRESS></A>";
