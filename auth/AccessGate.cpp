@@ -8,6 +8,7 @@
 #include "config/HTTPConfiguration.h"
 #include "http/HTTPRequest.h"
 #include "http/LetterCase.h"
+#include "net/CredentialMemo.h"
 #include "platform/PasswordHash.h"
 #include "platform/Paths.h"
 #include "server/URLMapping.h"
@@ -96,7 +97,8 @@ bool AccessGate::ListingBarred(const HTTPConfiguration& config, std::string_view
 }
 
 AccessGate::Verdict AccessGate::Check(const HTTPConfiguration& config, const AuthACL& list, std::string_view user,
-                                      std::string_view password, int method, bool* compared) {
+                                      std::string_view password, int method, bool* compared,
+                                      std::string_view given, CredentialMemo* memo) {
     *compared = false;
     const auto realm = std::find_if(config.RealmList.begin(), config.RealmList.end(),
                                     [&](const AuthRealm& r) { return EqualNoCase(r.Name, list.Realm); });
@@ -104,8 +106,12 @@ AccessGate::Verdict AccessGate::Check(const HTTPConfiguration& config, const Aut
     const auto account = std::find_if(realm->Users.begin(), realm->Users.end(),
                                       [&](const AuthUser& u) { return EqualNoCase(u.Name, user); });
     if (account == realm->Users.end()) return Verdict::Refused;
-    *compared = true;
-    if (!platform::PasswordMatches(account->Password, password)) return Verdict::Refused;
+    const bool known = memo && !given.empty() && memo->stored == account->Password && EqualSecret(memo->given, given);
+    if (!known) {
+        *compared = true;
+        if (!platform::PasswordMatches(account->Password, password)) return Verdict::Refused;
+        if (memo && !given.empty()) *memo = CredentialMemo{std::string(given), account->Password};
+    }
     const auto isMember = [&](const std::string& group) {
         for (const AuthGroup& g : realm->Groups)
             if (EqualNoCase(g.Name, group) &&

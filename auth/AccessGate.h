@@ -14,6 +14,7 @@
 #include <string_view>
 
 class AuthACL;
+struct CredentialMemo;
 class HTTPConfiguration;
 
 class AccessGate {
@@ -37,9 +38,13 @@ public:
     // plain or hashed) against the list's realm, and method (its code: bit
     // n of an entry's mask) against the entries naming the user or a group
     // of the realm that has the user as a member. *compared tells whether a
-    // password was compared.
+    // password was compared. memo (null: none) holds credentials verified
+    // on the same connection: a password that matched the same stored value
+    // with the same given credentials is not hashed again, and one that
+    // matches now is kept there.
     static Verdict Check(const HTTPConfiguration& config, const AuthACL& list, std::string_view user,
-                         std::string_view password, int method, bool* compared);
+                         std::string_view password, int method, bool* compared,
+                         std::string_view given = {}, CredentialMemo* memo = nullptr);
     // The WWW-Authenticate value asking for the realm's credentials: quotes
     // and backslashes escaped, control bytes left out (they could end the
     // header line).

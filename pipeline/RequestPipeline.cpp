@@ -246,7 +246,8 @@ int ProtectedFolder(RequestContext& c) {
     }
     bool compared = false;
     const AccessGate::Verdict verdict =
-        AccessGate::Check(config, *list, request->User, request->Password, request->Method, &compared);
+        AccessGate::Check(config, *list, request->User, request->Password, request->Method, &compared,
+                          request->Header[Hdr::Authorization], c.credentials);
     if (compared) c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
     switch (verdict) {
         case AccessGate::Verdict::Granted: c.passedList = list; return 1;

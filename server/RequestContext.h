@@ -16,6 +16,7 @@
 #include "server/URLMapping.h"
 
 class AuthACL;
+struct CredentialMemo;
 class FileCache;
 class HTTPConfiguration;
 class HTTPRequest;
@@ -45,6 +46,9 @@ struct RequestContext {
     // the record's), or null: the files of other protected folders stay
     // closed to whatever serves it (an include, a script's translated path).
     const AuthACL* passedList = nullptr;
+    // Credentials already verified on the request's connection; null when
+    // none are kept (a request served without a connection).
+    CredentialMemo* credentials = nullptr;
 
     // The server's logs, under this request's record and into the thread's
     // batch. about: the request a line tells of, or null for none.

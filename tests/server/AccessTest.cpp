@@ -132,6 +132,25 @@ TEST_F(Protected, EveryKindOfStoredPasswordIsChecked) {
               std::string::npos);
 }
 
+// A kept-alive connection that showed the right password is not made to
+// wait for it to be hashed again; another connection is.
+TEST_F(Protected, AConnectionKeepsWhatItProvedAndNoOther) {
+    HTTPConfiguration config = *t.Server().Snapshot();
+    config.UseKeepAlive = 1;
+    t.Server().ReplaceConfiguration(config);
+    const auto ask = [&](RawClient& client, const std::string& password) {
+        client.Send("GET /priv/s.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n" + Credentials("bob", password) + "\r\n");
+        return client.ReadResponse();
+    };
+    auto first = t.Connect();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(BodyOf(ask(*first, "bobpw")), kSecret);
+    EXPECT_EQ(t.Server().Statistics.PasswordChecks.load(), 1u);
+    EXPECT_EQ(StatusOf(ask(*first, "wrong")), "HTTP/1.0 401 Access Denied") << "other credentials are checked";
+    auto second = t.Connect();
+    EXPECT_EQ(BodyOf(ask(*second, "bobpw")), kSecret);
+    EXPECT_EQ(t.Server().Statistics.PasswordChecks.load(), 3u);
+}
+
 TEST_F(Protected, NoOtherSpellingOrRouteGetsAround) {
     HTTPConfiguration config = *t.Server().Snapshot();
     config.Alias.emplace_back("/mirror", t.Site("HTDOCS/priv"));
