@@ -199,6 +199,19 @@ TEST_F(Protected, ScriptsSeeTheUserAndTheMasterKeyOnlyWrites) {
         << "alice has no PUT";
 }
 
+TEST(ProtectedMasterKey, AHashedMasterPasswordIsChecked) {
+    TestServer t([](HTTPConfiguration& c) {
+        c.UseMasterKey = 1;
+        c.MasterPassword = platform::HashPassword("secret");
+    });
+    const auto put = [&](const std::string& password) {
+        return StatusOf(t.Exchange("PUT /new.txt HTTP/1.0\r\n" + Credentials("admin", password) +
+                                   "Content-Length: 3\r\n\r\nnew"));
+    };
+    EXPECT_EQ(put("wrong"), "HTTP/1.0 401 Access Denied");
+    EXPECT_EQ(put("secret"), "HTTP/1.0 201 Document Created");
+}
+
 TEST(ProtectedListing, DisableAutoIndexListsNothingBelowItsPath) {
     TestServer t([](HTTPConfiguration& c) {
         AuthACL list;
