@@ -2,8 +2,7 @@
 // An access-control list: a URL path, the realm whose users and groups it
 // names, two stored options and its entries. Carried by the configuration
 // (AccessControlList) and stored below the setup's Access\Basic key.
-// Requests are not tested against these lists; they are configuration data
-// that survive loading and saving unchanged.
+// The request pipeline tests requests against them (AccessGate).
 //
 // Layout of one list key (named by Path):
 //   value Realm              REG_SZ
@@ -44,6 +43,6 @@ public:
     std::string Path;
     std::string Realm;
     int User_Or_Class = 0;     // stored option; nothing acts on it
-    int DisableAutoIndex = 0;  // stored flag; nothing acts on it
+    int DisableAutoIndex = 0;  // nonzero: no generated listing below Path
     std::vector<AuthAccess> Access;
 };

@@ -1,8 +1,8 @@
 #pragma once
 // An authentication realm: a named collection of users and groups, carried
 // by the configuration (RealmList) and stored below the setup's
-// Authentication\Basic key. Requests are not tested against realms; they are
-// configuration data that survive loading and saving unchanged.
+// Authentication\Basic key. The users and groups of a realm are what the
+// access-control lists naming it grant methods to (AccessGate).
 //
 // Layout of one realm key:
 //   value Description   REG_SZ

@@ -1,6 +1,7 @@
 #pragma once
-// A user of an authentication realm: a name and its password, kept and
-// stored as plain text. A plain value, copied into and out of its realm.
+// A user of an authentication realm: a name and its password, stored as
+// plain text or as a crypt(3) hash (platform/PasswordHash.h checks both). A
+// plain value, copied into and out of its realm.
 
 #include <string>
 #include <utility>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "auth/AccessGate.h"
 #include "gateway/BlockReader.h"
 #include "http/Characters.h"
 #include "http/HeaderLine.h"
@@ -91,6 +92,11 @@ std::string CGIBase::TranslatePath(const std::string& url, int* kind) const {
     URLMapping mapping(context_.config, path);
     // A redirection names another URL, not a file.
     if (mapping.Kind == ResourceRedirect) return {};
+    // A protected folder's files are for requests that passed its list.
+    if (!context_.config.AccessControlList.empty()) {
+        const AuthACL* governing = AccessGate::Governing(context_.config, path, mapping.PhysicalPath);
+        if (governing && governing != context_.passedList) return {};
+    }
     *kind = mapping.Kind;
     return SlashesBack(std::move(mapping.PhysicalPath));
 }

@@ -64,7 +64,8 @@ public:
     // would be (NormaliseURL), then mapped through the Alias and script
     // lists or onto DocRoot (URLMapping); slashes then become backslashes.
     // Empty for a refused path and for one that a Redir entry sends
-    // elsewhere, so the result never lies outside those roots.
+    // elsewhere, so the result never lies outside those roots; empty too for
+    // a file of a protected folder whose list the request did not pass.
     std::string TranslatePath(const std::string& url) const;
 
     // Reads the response's body file, which a script has just written, and

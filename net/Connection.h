@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "net/ConnectionHost.h"
+#include "net/CredentialMemo.h"
 #include "net/InputBuffer.h"
 #include "net/Socket.h"
 #include "platform/Reply.h"
@@ -55,6 +56,9 @@ public:
     // is served (on a worker, or once its body has arrived); null when none.
     void Park(std::unique_ptr<ConnectionHost::Parked> parked) { parked_ = std::move(parked); }
     std::unique_ptr<ConnectionHost::Parked> TakeParked() { return std::move(parked_); }
+    // Credentials the host verified on this connection (by whichever thread
+    // serves its request at the time).
+    CredentialMemo& Credentials() { return credentials_; }
     // On a worker: up to len bytes of what the client sends, the buffered
     // ones first, waiting at most timeout for some to arrive. Bytes
     // received; 0 when the client has closed; -1 on failure or time-out.
@@ -121,6 +125,7 @@ private:
     std::atomic<bool> admittedByEviction_{false};
     InputBuffer input_;
     std::unique_ptr<ConnectionHost::Parked> parked_;
+    CredentialMemo credentials_;
     uint32_t headProgress_ = 0;
     platform::Reply reply_;
     bool welcomed_ = false;      // its loop has taken it in

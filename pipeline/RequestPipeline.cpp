@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "auth/AccessGate.h"
+#include "auth/AuthACL.h"
 #include "auth/AuthDecode.h"
 #include "config/ACMEChallenge.h"
 #include "gateway/CGIBase.h"
@@ -18,6 +20,7 @@
 #include "pipeline/MethodHandlers.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/PasswordHash.h"
 #include "server/HTTPServer.h"
 #include "server/RequestContext.h"
 #include "server/ServerSoftware.h"
@@ -201,6 +204,63 @@ int KeepOneOne(RequestContext& c) {
     return 1;
 }
 
+// True, with the answer 429 set, while the client's address is refused for
+// guessing; the first refusal of each blocked minute is logged.
+bool GuessesBlocked(RequestContext& c) {
+    bool first = false;
+    if (!c.server.Guesses.Blocked(c.request->RemoteAddr, platform::MillisecondClock(), &first)) return false;
+    c.response->SetStatus(429, "Too Many Requests");
+    if (first)
+        c.LogError("Too many failed credentials from " + c.request->RemoteAddr +
+                       ": credentials refused for the rest of the minute",
+                   c.request);
+    return true;
+}
+
+// The protected-folder rule of the access-control lists, for a setup that
+// has lists: 1 when the governing list lets the request go on, 0 when it
+// has answered, -1 when no list protects the request (the other rules
+// decide). The URL is the normalised one the mapping sees, so neither
+// another spelling of it nor an alias onto the folder goes around its list.
+int ProtectedFolder(RequestContext& c) {
+    HTTPRequest* request = c.request;
+    HTTPResponse* response = c.response;
+    const HTTPConfiguration& config = c.config;
+    const std::string_view file = c.url.mapping ? std::string_view(c.url.mapping->PhysicalPath) : std::string_view();
+    if (AccessGate::ListingBarred(config, request->URL, file)) request->AllowIndex = 0;
+    const AuthACL* list = AccessGate::Governing(config, request->URL, file);
+    if (!list) return -1;
+    const bool credentials = !request->Header[Hdr::Authorization].empty();
+    // As for the master key, a password is never asked for nor heard in
+    // clear while the server offers TLS, unless the operator allows it.
+    if (config.UseTLS && !config.AllowPlainCredentials && !request->Secure) {
+        response->SetStatus(403, "HTTPS Required");
+        if (credentials) c.LogError("Credentials for a protected folder refused over plain HTTP: HTTPS Required", request);
+        return 0;
+    }
+    // The master key keeps its rule for the methods it governs (writing,
+    // deleting); it opens no protected folder for reading.
+    const bool reading = request->Method == MethodGET || request->Method == MethodHEAD || request->Method == MethodPOST;
+    if (!reading && config.UseMasterKey && !request->User.empty() && EqualNoCase(request->User, config.MasterUser)) {
+        c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
+        if (platform::PasswordMatches(config.MasterPassword, request->Password)) return 1;
+    }
+    bool compared = false;
+    const AccessGate::Verdict verdict =
+        AccessGate::Check(config, *list, request->User, request->Password, request->Method, &compared,
+                          request->Header[Hdr::Authorization], c.credentials);
+    if (compared) c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
+    switch (verdict) {
+        case AccessGate::Verdict::Granted: c.passedList = list; return 1;
+        case AccessGate::Verdict::NotGranted: response->SetStatus(403, "Access Denied"); return 0;
+        case AccessGate::Verdict::Refused: break;
+    }
+    if (credentials) c.server.Guesses.Failed(request->RemoteAddr, platform::MillisecondClock());
+    response->SetStatus(401, "Access Denied");
+    response->Header[Hdr::WWWAuthenticate] = AccessGate::Challenge(list->Realm);
+    return 0;
+}
+
 }  // namespace
 
 int RequestPipeline::ProcessRequest(RequestContext& c) {
@@ -364,8 +424,15 @@ int RequestPipeline::AccessControl(RequestContext& c) {
     HTTPResponse* response = c.response;
     AuthDecode decoder;
     if (!decoder.Decode(request, response)) c.LogError("Unable to decode authentication information", request);
-    if (request->Method == MethodGET || request->Method == MethodHEAD || request->Method == MethodPOST) return 1;
+    // A client that guessed too often is not heard again this minute: no
+    // password is compared for it.
+    if (!request->Header[Hdr::Authorization].empty() && GuessesBlocked(c)) return 0;
     const HTTPConfiguration& config = c.config;
+    if (!config.AccessControlList.empty()) {
+        const int verdict = ProtectedFolder(c);
+        if (verdict >= 0) return verdict;
+    }
+    if (request->Method == MethodGET || request->Method == MethodHEAD || request->Method == MethodPOST) return 1;
     if (!config.UseMasterKey) {
         response->SetStatus(403, "Access Denied");
         return 0;
@@ -380,8 +447,11 @@ int RequestPipeline::AccessControl(RequestContext& c) {
     }
     // Both are compared whatever the other gives, and the password exactly.
     const bool user = EqualNoCase(request->User, config.MasterUser);
-    const bool password = EqualSecret(config.MasterPassword, request->Password);
+    c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
+    const bool password = platform::PasswordMatches(config.MasterPassword, request->Password);
     if (user && password) return 1;
+    if (!request->Header[Hdr::Authorization].empty())
+        c.server.Guesses.Failed(request->RemoteAddr, platform::MillisecondClock());
     response->SetStatus(401, "Access Denied");
     // Without a challenge no browser or client asks its user for the password.
     response->Header[Hdr::WWWAuthenticate] = kBasicChallenge;
@@ -392,6 +462,7 @@ int RequestPipeline::LookupResource(RequestContext& c) {
     HTTPRequest* request = c.request;
     HTTPResponse* response = c.response;
     if (EqualNoCase(request->URL, "/~stats")) {
+        if (!c.config.AccessControlList.empty()) c.server.Statistics.WatchedAddresses = c.server.Guesses.Size();
         const HTTPStatistics::TLSCounts tls{c.server.Listener.TLSConnections(),
                                             c.server.Listener.TLSHandshakesFailed()};
         c.server.Statistics.GetStats(&response->Entity, c.config,

@@ -124,6 +124,12 @@ Blocking WhereToServe(RequestContext& c, const InputBuffer& input) {
     if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE)
         return Blocking::Yes;
+    // A password of a protected folder may be stored hashed, and hashing it
+    // again takes the time it is meant to take: not on a loop.
+    // Credentials this connection has shown already are not hashed again.
+    if (!c.config.AccessControlList.empty() && !request.Header[Hdr::Authorization].empty() &&
+        !(c.credentials && c.credentials->given == request.Header[Hdr::Authorization]))
+        return Blocking::Yes;
     return script ? Blocking::Yes : Blocking::No;
 }
 
@@ -189,6 +195,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
     Prepare(config, &request, &response);
     RequestContext c(server_, config, &request, &response);
     serving.Equip(&c);
+    c.credentials = &connection.Credentials();
     if (parked) c.url = std::exchange(held.url, {});
     const auto park = [&](Step step) {
         held.url = std::move(c.url);
@@ -246,6 +253,7 @@ ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connect
     request.TurnedAway = turnAway;
     RequestContext c(server_, config, &request, &response);
     serving.Equip(&c);
+    c.credentials = &connection.Credentials();
     c.url = std::move(held.url);
     if (!RequestPipeline::ProcessRequest(c)) return After::Drop;
     platform::Reply reply;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "config/HTTPConfiguration.h"
+#include "auth/GuessThrottle.h"
 #include "net/ConnectionHost.h"
 #include "net/ListenThread.h"
 #include "platform/FileSystem.h"
@@ -150,6 +151,8 @@ public:
     EventLog ReferrerLog;
     EventLog TraceLog;
     ListenThread Listener;
+    // Failed credentials per client address, for every thread.
+    GuessThrottle Guesses;
 
 private:
     // The four logs, in the order they are opened, flushed and stopped.

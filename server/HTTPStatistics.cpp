@@ -104,6 +104,10 @@ void HTTPStatistics::GetStats(HTTPEntity* body, const HTTPConfiguration& config,
         Line(&page, "TLS connections:              ", tls->connections);
         Line(&page, "TLS handshakes failed:        ", tls->handshakesFailed);
     }
+    if (!config.AccessControlList.empty()) {
+        Line(&page, "Password checks:              ", PasswordChecks);
+        Line(&page, "Addresses watched:            ", WatchedAddresses);
+    }
     // The lines may quote an outside party (an authority's reason): as text.
     for (const char c : lines) page += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
     page += "</PRE><HR>";

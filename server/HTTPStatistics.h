@@ -40,6 +40,11 @@ public:
                   const TLSCounts* tls = nullptr, const std::string& lines = {});
 
     std::atomic<uint32_t> TotalRequests{0};
+    // Passwords compared with stored ones (protected folders, master key);
+    // shown on the page while the setup has access-control lists.
+    std::atomic<uint64_t> PasswordChecks{0};
+    // Client addresses the guessing throttle holds, as it last told.
+    std::atomic<uint64_t> WatchedAddresses{0};
     std::atomic<uint64_t> BytesSent{0};
     std::atomic<uint64_t> BytesReceived{0};
     std::atomic<uint32_t> MethodCount[kMethodSlots] = {};

@@ -15,6 +15,8 @@
 #include "server/EventLog.h"
 #include "server/URLMapping.h"
 
+class AuthACL;
+struct CredentialMemo;
 class FileCache;
 class HTTPConfiguration;
 class HTTPRequest;
@@ -39,6 +41,14 @@ struct RequestContext {
     // The request's URL, normalised in place and mapped once, by whoever
     // needs it first (the loop deciding where to serve it, or the pipeline).
     ResolvedURL url;
+
+    // The access-control list whose credentials this request passed (one of
+    // the record's), or null: the files of other protected folders stay
+    // closed to whatever serves it (an include, a script's translated path).
+    const AuthACL* passedList = nullptr;
+    // Credentials already verified on the request's connection; null when
+    // none are kept (a request served without a connection).
+    CredentialMemo* credentials = nullptr;
 
     // The server's logs, under this request's record and into the thread's
     // batch. about: the request a line tells of, or null for none.
