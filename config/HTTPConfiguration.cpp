@@ -311,6 +311,10 @@ bool HTTPConfiguration::ReadSetup(const std::string& setup) {
         if (!keys[kAccess].GetEnumKey(i, &name)) continue;
         RegistryKey key(keys[kAccess], name);
         list.SetPath(name);
+        // A list's realm decides whose passwords open it: one whose key
+        // lacks it must refuse everyone, never borrow the realm of the list
+        // read before it.
+        list.Realm.clear();
         list.Load(&key);
         AccessControlList.push_back(list);
     }

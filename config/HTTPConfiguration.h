@@ -153,8 +153,9 @@ public:
     // leave DocRoot; trailing slashes leave virtual paths; trailing
     // backslashes, then slashes, leave Alias and CGI targets (Redir targets
     // keep theirs). Realms and access lists are read through one working
-    // record each, so a list key that lacks Realm, DisableAutoIndex or
-    // User_Or_Class takes the value of the list read before it. False when
+    // record each, so a list key that lacks DisableAutoIndex or
+    // User_Or_Class takes the value of the list read before it; one that
+    // lacks Realm has none (and so refuses every password). False when
     // the store could not be read (the fields are then as a failed read
     // leaves them: lists emptied, the rest unchanged).
     bool LoadConfiguration(const std::string& setup);

@@ -413,7 +413,8 @@ TEST(HTTPConfigurationPersistence, EntriesWithEqualNamesCollapseOnSaving) {
 }
 
 // Realms and access lists are read through one working record each: a list
-// key that lacks a value takes it from the list read before.
+// key that lacks a value takes it from the list read before, but for its
+// realm: borrowing another list's realm would let that realm's users in.
 TEST(HTTPConfigurationPersistence, TheWorkingRecordsCarryOverMissingValues) {
     TestHome home;
     SaveDefaults();
@@ -434,7 +435,7 @@ TEST(HTTPConfigurationPersistence, TheWorkingRecordsCarryOverMissingValues) {
     ASSERT_EQ(loaded.AccessControlList.size(), 2u);
     const AuthACL& b = loaded.AccessControlList[1];
     EXPECT_EQ(b.Path, "/b");
-    EXPECT_EQ(b.Realm, "Staff");
+    EXPECT_EQ(b.Realm, "");
     EXPECT_EQ(b.DisableAutoIndex, 1);
     EXPECT_EQ(b.User_Or_Class, 3);
     EXPECT_TRUE(b.Access.empty());  // entries never carry over
