@@ -438,11 +438,12 @@ int RequestPipeline::AccessControl(RequestContext& c) {
         return 0;
     }
     // A password sent in clear is refused unread while the server offers
-    // TLS, unless the operator allows it: it must not become the habit.
-    if (config.UseTLS && !config.AllowPlainCredentials && !request->Secure &&
-        (!request->User.empty() || !request->Password.empty())) {
+    // TLS, unless the operator allows it: it must not become the habit. Nor
+    // is one asked for there: a challenge would have the client send it.
+    if (config.UseTLS && !config.AllowPlainCredentials && !request->Secure) {
         response->SetStatus(403, "HTTPS Required");
-        c.LogError("Master key credentials refused over plain HTTP: HTTPS Required", request);
+        if (!request->User.empty() || !request->Password.empty())
+            c.LogError("Master key credentials refused over plain HTTP: HTTPS Required", request);
         return 0;
     }
     // Both are compared whatever the other gives, and the password exactly.

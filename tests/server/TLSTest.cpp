@@ -261,6 +261,10 @@ TEST(TLS, TheMasterKeyIsRefusedInClearWhileTLSIsOn) {
         EXPECT_EQ(StatusOf(s.t.Exchange(put)), "HTTP/1.0 403 HTTPS Required");
         EXPECT_NE(s.t.Log("ERROR.LOG").find("HTTPS Required"), std::string::npos);
         EXPECT_FALSE(TestHome::FileExists(s.t.Site("HTDOCS/new.txt")));
+        // Nor is the password asked for in clear: no challenge to answer.
+        const std::string asked = s.t.Exchange("DELETE /index.html HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(StatusOf(asked), "HTTP/1.0 403 HTTPS Required");
+        EXPECT_EQ(HeaderOf(asked, "WWW-Authenticate"), "");
         const std::string secure = TLSExchange(s.tlsPort, put);
         EXPECT_EQ(secure.rfind("HTTP/1.0 20", 0), 0u) << secure;
         EXPECT_EQ(TestHome::ReadFile(s.t.Site("HTDOCS/new.txt")), "new");
