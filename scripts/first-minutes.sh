@@ -208,6 +208,9 @@ check "with the key on, PUT without credentials: 401" test "$(put)" = 401
 check "with the key on, PUT with a wrong password: 401" test "$(put -u publisher:wrong)" = 401
 check "with the key on, the password over plain HTTP: 403 (HTTPS Required)" test "$(curl -s -o /dev/null \
   -w '%{http_code}' --max-time 10 -T "$work/page.html" -u 'publisher:open sesame' "$site/page.html")" = 403
+check "with the key on, PUT over plain HTTP without credentials: 403, no password asked for" test "$(curl -s \
+  -D - -o /dev/null --max-time 10 -T "$work/page.html" "$site/page.html" | tr -d '\r' |
+  grep -ciE '^(HTTP/1.. 403|WWW-Authenticate)')" = 1
 check "the page is served as it was sent" cmp -s "$work/page.html" <(curl -s --max-time 10 "$site/page.html")
 check "the page lies in the document root" cmp -s "$work/page.html" "$htdocs/page.html"
 echo "401 answer's head:"
