@@ -10,6 +10,14 @@ check() {  # check DESCRIPTION COMMAND...: passes when the command succeeds
   shift
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
+eventually() {  # eventually COMMAND...: succeeds once the command does, within 5 s
+  local _
+  for _ in $(seq 50); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 report() {  # report NAME
   echo "$1: $passed passed, $failed failed"
   [[ $failed -eq 0 ]]

@@ -202,7 +202,7 @@ check "the linked CGI program runs as probe.exe" serves '/cgi-bin/probe.exe?two'
 check "the server runs as varevavo" test "$(ps -o user= -p "$server_pid" | tr -d ' ')" = varevavo
 
 logs="$state/drive_c/HTTPD/LOGS"
-check "the access log is written" test -s "$logs/ACCESS.LOG"
+check "the access log is written" eventually test -s "$logs/ACCESS.LOG"
 echo "== logrotate"
 check "logrotate rotates the logs" logrotate --force --state "$work/logrotate.state" /etc/logrotate.d/varevavo
 check "the rotated access log is kept" test -s "$logs/ACCESS.LOG.1"
@@ -211,7 +211,9 @@ kill -HUP "$server_pid"  # what the postrotate's systemctl reload sends
 check "SIGHUP: RELOADING=1" wait_notice RELOADING=1
 check "SIGHUP: READY=1 again" wait_notice READY=1
 check "after the reload the server serves a listing" serves /files/ readme.txt
-check "after the reload the new access log is written" grep -q /files/ "$logs/ACCESS.LOG"
+# The line is written once the answer has left, which a client that reads
+# the whole answer and hangs up may be quicker than.
+check "after the reload the new access log is written" eventually grep -q /files/ "$logs/ACCESS.LOG"
 check "the new access log belongs to varevavo" test "$(stat -c %U "$logs/ACCESS.LOG")" = varevavo
 
 : >"$work/notices"
