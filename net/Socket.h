@@ -165,8 +165,8 @@ public:
     bool Established() const;
     // A TLS connection that resumed an earlier session.
     bool Resumed() const;
-    // Bytes the session has decrypted and not handed out: no poll will
-    // report them, so a reader takes them before waiting.
+    // Bytes the session holds (decrypted, or read ahead and not opened yet):
+    // no poll will report them, so a reader takes them before waiting.
     bool Pending() const;
     // The last transfer that could not go on must wait for the socket to be
     // writable, even if it was a receive (a TLS session may need to send
