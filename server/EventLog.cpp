@@ -1,9 +1,7 @@
 #include "server/EventLog.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "http/Characters.h"
@@ -161,40 +159,14 @@ constexpr struct ByteClasses {
 // Appends text with the bytes of the classes in mask escaped: '"' and '\\'
 // with a backslash before them, any other as \xHH. Runs of bytes that need
 // nothing are appended whole.
-// Whether any of the eight bytes in word is of a class in mask (which holds
-// kUnprintable), by the exact tests for a zero byte and for a byte below n
-// (borrows can mark a byte wrongly only above one rightly marked).
-bool WordNeedsEscape(uint64_t word, unsigned char mask) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-    const auto below = [word](uint64_t n, uint64_t of) {
-        const uint64_t w = word ^ (kOnes * of);
-        return (w - kOnes * n) & ~w & kHighs;
-    };
-    // Bytes above 0x7F, bytes below 0x20 (0x21 when the blank counts),
-    // and 0x7F itself (the byte that 0x7F turns to zero).
-    uint64_t hit = (word & kHighs) | below((mask & kBlank) ? 0x21 : 0x20, 0) | below(1, 0x7f);
-    if (mask & kQuoting) hit |= below(1, '"') | below(1, '\\');
-    return hit != 0;
-}
-
 void AppendEscapedBytes(std::string* out, std::string_view text, unsigned char mask) {
     static const char kHex[] = "0123456789ABCDEF";
     const char* at = text.data();
     const char* const end = at + text.size();
-    // Every line goes through here: the search for the next byte to escape
-    // takes eight bytes at a time where it can, then one at a time from the
-    // word that holds one.
-    const bool byWords = (mask & kUnprintable) != 0;
-    const auto clean = [mask](const char* from) {
-        uint64_t word;
-        std::memcpy(&word, from, sizeof word);
-        return !WordNeedsEscape(word, mask);
-    };
     for (;;) {
+        // The search for the next byte to escape touches nothing but the
+        // text and the table, so it stays a tight loop.
         const char* const run = at;
-        while (byWords && end - at >= 8 && clean(at)) at += 8;
-        // A last few bytes are looked at in the word that ends the text.
-        if (byWords && at != end && end - at < 8 && end - text.data() >= 8 && clean(end - 8)) at = end;
         while (at != end && !(kBytes.of[static_cast<unsigned char>(*at)] & mask)) ++at;
         out->append(run, static_cast<size_t>(at - run));
         if (at == end) return;

@@ -439,37 +439,6 @@ TEST(Logs, NoClientTextForgesAField) {
               R"( http://x/\x20->\x20\"GET\x20/\" -> "GET /l.txt?a=\"b\\c\x9B HTTP/1.0")" "\r\n");
 }
 
-// The escapes look at several bytes at a time: each byte is escaped, or
-// not, the same wherever it stands in a text of any length.
-TEST(Logs, EveryByteIsEscapedWhereverItStands) {
-    const auto expected = [](std::string_view text, bool blanks) {
-        std::string out;
-        for (const unsigned char u : text) {
-            if (u == '"' || u == '\\') {
-                out += '\\';
-                out += static_cast<char>(u);
-            } else if (u < 0x20 || u > 0x7e || (blanks && u == ' ')) {
-                static const char kHex[] = "0123456789ABCDEF";
-                out += {'\\', 'x', kHex[u >> 4], kHex[u & 15]};
-            } else {
-                out += static_cast<char>(u);
-            }
-        }
-        return out;
-    };
-    for (size_t length = 1; length <= 20; ++length) {
-        for (size_t at = 0; at < length; ++at) {
-            for (int byte = 0; byte < 256; ++byte) {
-                std::string text(length, 'a');
-                text[at] = static_cast<char>(byte);
-                for (const bool blanks : {false, true})
-                    ASSERT_EQ(EventLog::Escape(text, blanks), expected(text, blanks))
-                        << "byte " << byte << " at " << at << " of " << length << (blanks ? " with blanks" : "");
-            }
-        }
-    }
-}
-
 TEST(Logs, SwitchesAndTrace) {
     TestServer t([](HTTPConfiguration& c) {
         c.ErrorLogMask = 0;
