@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "http/Characters.h"
-#include "http/HeaderLine.h"
 #include "http/LetterCase.h"
 
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
@@ -73,13 +72,17 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
         if (n > static_cast<size_t>(kLongestLine)) return HeadFault::LongLine;
         if (*headBytes > kLargestHead) return HeadFault::LargeHead;
         if (lines == kMostHeaderLines) return HeadFault::ManyLines;
-        // The line end is gone: a CR left is one that ends no line.
-        if (std::memchr(text.data(), '\0', n) || std::memchr(text.data(), '\r', n)) return HeadFault::ControlByte;
+        // Most names are known ones, and a known name is a token: only a
+        // name the table does not know is looked at byte by byte, and only
+        // the bytes after a known one can hold a NUL or a CR.
         const size_t colon = text.find(':');
-        if (colon == std::string_view::npos || !IsToken(text.substr(0, colon))) ++MalformedLines;
-        std::string_view value;
-        const int index = ParseHeaderLine(text, &value);
+        const int index = colon == std::string_view::npos ? -1 : HeaderIndex(text.substr(0, colon));
+        const std::string_view rest = text.substr(index >= 0 ? colon : 0);
+        // The line end is gone: a CR left is one that ends no line.
+        if (std::memchr(rest.data(), '\0', rest.size()) || std::memchr(rest.data(), '\r', rest.size()))
+            return HeadFault::ControlByte;
         if (index < 0) {
+            if (colon == std::string_view::npos || !IsToken(text.substr(0, colon))) ++MalformedLines;
             if (colon != std::string_view::npos && EqualNoCase(text.substr(0, colon), "Expect")) {
                 if (!Expect.empty()) Expect += ", ";
                 Expect += TrimBlanks(text.substr(colon + 1));
@@ -87,10 +90,14 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
             continue;
         }
         if (index == Hdr::Host) ++HostLines;
-        if (index == Hdr::ContentLength || index == Hdr::TransferEncoding) {
-            const std::string_view rest = text.substr(colon + 1);
-            value = rest.substr(std::min(rest.find_first_not_of(" \t"), rest.size()));
-        }
+        // The value begins after the white space that follows the colon:
+        // only blanks and tabs for a length or a coding.
+        const bool framing = index == Hdr::ContentLength || index == Hdr::TransferEncoding;
+        size_t start = colon + 1;
+        while (start < n && (text[start] == ' ' || text[start] == '\t' ||
+                             (!framing && (text[start] == '\v' || text[start] == '\f'))))
+            ++start;
+        const std::string_view value = text.substr(start);
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
         // for a length: which of them frames the body is unknown.

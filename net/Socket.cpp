@@ -156,6 +156,8 @@ int Socket::Close() {
     const int h = Handle;
     Handle = sys::kInvalidSocket;
     peerKnown_ = nameKnown_ = false;
+    peerText_.clear();
+    nameText_.clear();
     local_ = -1;
     if (h == sys::kInvalidSocket) {
         LastError = sys::WSAENOTSOCK;
@@ -452,6 +454,19 @@ int Socket::GetName(SocketAddress* address) {
     *address = name_;
     return 0;
 }
+
+const std::string* Socket::AddressText(int (Socket::*get)(SocketAddress*), std::string* text) {
+    if (text->empty()) {
+        SocketAddress address;
+        if ((this->*get)(&address) != 0) return nullptr;
+        *text = address.address.Text();
+    }
+    return text;
+}
+
+const std::string* Socket::PeerText() { return AddressText(&Socket::GetPeer, &peerText_); }
+
+const std::string* Socket::NameText() { return AddressText(&Socket::GetName, &nameText_); }
 
 void DisplayErrorMsg(const char* message, int port) {
     const int error = sys::LastError();

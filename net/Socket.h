@@ -165,8 +165,8 @@ public:
     bool Established() const;
     // A TLS connection that resumed an earlier session.
     bool Resumed() const;
-    // Bytes the session has decrypted and not handed out: no poll will
-    // report them, so a reader takes them before waiting.
+    // Bytes the session holds (decrypted, or read ahead and not opened yet):
+    // no poll will report them, so a reader takes them before waiting.
     bool Pending() const;
     // The last transfer that could not go on must wait for the socket to be
     // writable, even if it was a receive (a TLS session may need to send
@@ -187,6 +187,11 @@ public:
     // change, so they are asked of the system once and then remembered.
     int GetPeer(SocketAddress* address);
     int GetName(SocketAddress* address);
+    // The same addresses as text (dotted decimal, or the IPv6 form), made
+    // once for the connection rather than for each of its requests; null
+    // when the system cannot tell the address.
+    const std::string* PeerText();
+    const std::string* NameText();
 
     // The Windows Sockets code of the last failure. Another thread may end
     // a connection abortively while its owner is inside a transfer, so it is
@@ -196,6 +201,8 @@ public:
 private:
     friend class EventLoop;  // registers the descriptor in its poll
     int Fail();
+    // *text, made from what get tells the first time it is asked for.
+    const std::string* AddressText(int (Socket::*get)(SocketAddress*), std::string* text);
     int WaitFor(bool forWrite, unsigned long remaining);
     // Whether the peer is on this machine (a loopback address, or this end's
     // own), asked once. Such a peer reads the bytes on a processor of this
@@ -213,6 +220,7 @@ private:
     bool noWait_ = false;   // untimed operations fail instead of waiting (NoBlock)
     SocketAddress peer_, name_;
     bool peerKnown_ = false, nameKnown_ = false;
+    std::string peerText_, nameText_;  // empty until asked for
     int8_t local_ = -1;     // PeerOnThisMachine's answer; -1 not asked yet
     // The TLS side of a connection accepted on a TLS port; null on a plain
     // one, whose paths only ever test it for null.

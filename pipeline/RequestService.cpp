@@ -88,10 +88,11 @@ HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11) {
     input.Consume(head.used);
     connection.SetHeadProgress(0);
     Socket& s = connection.Tcp();
-    SocketAddress local, peer;
-    if (s.GetName(&local) != 0 || s.GetPeer(&peer) != 0) return HeadRead::Unusable;
-    request->LocalAddr = local.address.Text();
-    request->RemoteAddr = peer.address.Text();
+    const std::string* local = s.NameText();
+    const std::string* peer = s.PeerText();
+    if (!local || !peer) return HeadRead::Unusable;
+    request->LocalAddr = *local;
+    request->RemoteAddr = *peer;
     request->Secure = s.Secure();
     return HeadRead::Whole;
 }

@@ -108,19 +108,32 @@ bool KeyInto(const TicketKeys::Key& key, EVP_MAC_CTX* hmac) {
     return EVP_MAC_CTX_set_params(hmac, params) == 1;
 }
 
+// The tickets' cipher, looked up in the library once for the process rather
+// than at every ticket sealed or opened (each lookup takes the library's
+// locks); null when the library has none.
+const EVP_CIPHER* TicketCipher() {
+    struct Fetched {
+        EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
+        ~Fetched() { EVP_CIPHER_free(cipher); }
+    };
+    static const Fetched fetched;
+    return fetched.cipher;
+}
+
 int TicketCallback(SSL*, unsigned char* name, unsigned char* iv, EVP_CIPHER_CTX* cipher, EVP_MAC_CTX* hmac,
                    int encrypt) {
     TicketKeys::Key key;
+    const EVP_CIPHER* sealing = TicketCipher();
+    if (!sealing) return -1;
     if (encrypt) {
         if (!Tickets().Current(&key) || RAND_bytes(iv, 16) != 1) return -1;
         std::memcpy(name, key.name, sizeof key.name);
-        if (EVP_EncryptInit_ex(cipher, EVP_aes_256_cbc(), nullptr, key.aes, iv) != 1 || !KeyInto(key, hmac))
-            return -1;
+        if (EVP_EncryptInit_ex(cipher, sealing, nullptr, key.aes, iv) != 1 || !KeyInto(key, hmac)) return -1;
         return 1;
     }
     const int found = Tickets().Find(name, &key);
     if (found == 0) return 0;
-    if (!KeyInto(key, hmac) || EVP_DecryptInit_ex(cipher, EVP_aes_256_cbc(), nullptr, key.aes, iv) != 1) return -1;
+    if (!KeyInto(key, hmac) || EVP_DecryptInit_ex(cipher, sealing, nullptr, key.aes, iv) != 1) return -1;
     return found;
 }
 
@@ -231,6 +244,10 @@ std::shared_ptr<TLSContext> TLSContext::Load(const std::string& certificateFile,
     // buffers keep an idle kept-alive connection at a few hundred bytes.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_RELEASE_BUFFERS |
                               SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Records are read as many as have come with one system call, rather
+    // than a header and then its body each: a client's flight of several
+    // records (its Finished and its first request) is one read.
+    SSL_CTX_set_read_ahead(ctx, 1);
     if (SSL_CTX_set_cipher_list(ctx, kCiphers) != 1 || SSL_CTX_set1_groups_list(ctx, kGroups) != 1) {
         *error = LibraryError();
         return nullptr;

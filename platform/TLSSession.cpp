@@ -141,7 +141,7 @@ long TLSSession::Flush() {
     return 1;
 }
 
-bool TLSSession::Pending() const { return SSL_pending(Ssl(ssl_)) > 0; }
+bool TLSSession::Pending() const { return SSL_has_pending(Ssl(ssl_)) == 1; }
 bool TLSSession::Established() const { return SSL_is_init_finished(Ssl(ssl_)) == 1; }
 bool TLSSession::Resumed() const { return SSL_session_reused(Ssl(ssl_)) == 1; }
 bool TLSSession::KernelSend() const { return BIO_get_ktls_send(SSL_get_wbio(Ssl(ssl_))) != 0; }

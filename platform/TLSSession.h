@@ -58,8 +58,9 @@ public:
     // has left (or nothing gathered), kWantWrite, kFailed.
     long Flush();
 
-    // Plain-text bytes decrypted and not read yet: the socket may have
-    // nothing more to report while these wait.
+    // Bytes the session holds and no poll will report: plain text decrypted
+    // and not read yet, or records read ahead from the socket and not
+    // opened yet (perhaps only part of one: a read then asks for more).
     bool Pending() const;
     // The handshake has completed.
     bool Established() const;

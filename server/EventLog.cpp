@@ -213,6 +213,12 @@ void EventLog::WriteLine(std::string&& line, Batch* batch) {
     batch->kept_.emplace_back(this, std::move(line));
 }
 
+std::string* EventLog::BatchLines(Batch* batch) {
+    for (auto& [log, lines] : batch->kept_)
+        if (log == this) return &lines;
+    return &batch->kept_.emplace_back(this, std::string()).second;
+}
+
 void EventLog::LogAsIs(std::string_view text, Batch* batch) {
     std::string line;
     line.reserve(text.size() + 2);  // and the line end

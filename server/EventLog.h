@@ -74,6 +74,10 @@ public:
     // Writes a line whose every piece is printable already (built with
     // Escape and known text): LogAsIs without the second look at each byte.
     void LogEscaped(std::string&& line, Batch* batch = nullptr);
+    // The lines batch keeps for this log, to which a writer appends a line
+    // whose every piece is printable already and then its CR LF: LogEscaped
+    // without a string (and its memory) of the line's own.
+    std::string* BatchLines(Batch* batch);
     bool IsOpen();
     // Where this log tells of the lines it lost once writing works again:
     // a line made by line from the message, written to log at once (never

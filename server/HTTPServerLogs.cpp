@@ -101,8 +101,10 @@ void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch
                                 HTTPResponse* response) {
     Statistics.LogStats(request, response);
     if (config.AccessLogMask) {
-        std::string line;
-        line.reserve(160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
+        // With a batch, the line is written straight into the batch's lines.
+        std::string own;
+        std::string& line = batch ? *AccessLog.BatchLines(batch) : own;
+        line.reserve(line.size() + 160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
                      request->Header[Hdr::Referer].size());
         AppendWho(&line, request);
         line += " - ";
@@ -129,7 +131,8 @@ void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch
         quotedOrHyphen(response->Header[Hdr::ContentLength], false);
         quotedOrHyphen(request->Header[Hdr::Referer], true);
         quotedOrHyphen(request->Header[Hdr::UserAgent], true);
-        AccessLog.LogEscaped(std::move(line), batch);
+        if (batch) line += "\r\n";
+        else AccessLog.LogEscaped(std::move(own));
     }
     const std::string& referer = request->Header[Hdr::Referer];
     if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))

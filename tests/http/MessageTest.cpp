@@ -162,6 +162,9 @@ TEST(HeadParsing, RefusalsCarryTheirStatus) {
         "GET /\t HTTP/1.0\r\n\r\n",                            // a tab
         std::string(9, '\n') + "GET / HTTP/1.0\r\n\r\n",         // a ninth blank line
         "GET / HTTP/1.0\r\nX: a\rb\r\n\r\n",                   // a bare CR
+        "GET / HTTP/1.0\r\nAccept: a\rb\r\n\r\n",              // in a known header's value
+        "GET / HTTP/1.0\r\nAcc\rept: a\r\n\r\n",               // in a name
+        std::string("GET / HTTP/1.0\r\nHost\0: a\r\n\r\n", 28),  // a NUL in a name
         "GET / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n",  // a body we cannot frame
         "GET / HTTP/1.0\r\n" + std::string(HTTPMessage::kLongestLine + 1, 'h') + "\r\n\r\n",
         "GET /" + std::string(9000, 'u'),  // a request line past its bound, judged before its end

@@ -51,6 +51,31 @@ TEST(DualStack, EachFamilyGetsTheSameAnswersUnderItsOwnAddress) {
     EXPECT_NE(t.Log("ERROR.LOG").find("::1 ["), std::string::npos) << "the missing file";
 }
 
+TEST(DualStack, KeptConnectionsOfBothFamiliesKeepTheirOwnAddresses) {
+    REQUIRE_IPV6();
+    TestServer t([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    t.WriteSite("HTDOCS/a.txt", "a");
+    WriteAddressScripts(t);
+    // Both connections stay open side by side, their requests alternating:
+    // each request of each is told and logged under its own address.
+    RawClient six("::1", t.Port()), four("127.0.0.1", t.Port());
+    ASSERT_TRUE(six.IsOpen() && four.IsOpen());
+    const std::string kept = "GET /a.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n";
+    for (int round = 0; round < 2; ++round) {
+        for (RawClient* client : {&six, &four}) {
+            ASSERT_TRUE(client->Send(kept));
+            EXPECT_EQ(BodyOf(client->ReadResponse()), "a") << round;
+        }
+    }
+    const std::string script = "GET /CGI-BIN/addr.cgi HTTP/1.0\r\n\r\n";
+    ASSERT_TRUE(six.Send(script) && four.Send(script));
+    EXPECT_EQ(BodyOf(six.ReadAll()), "::1");
+    EXPECT_EQ(BodyOf(four.ReadAll()), "127.0.0.1");
+    EXPECT_TRUE(WaitUntil([&] { return Occurrences("\n" + t.Log("ACCESS.LOG"), "\n127.0.0.1 - - [") == 3; }, 3000))
+        << t.Log("ACCESS.LOG");
+    EXPECT_EQ(Occurrences("\n" + t.Log("ACCESS.LOG"), "\n::1 - - ["), 3u) << t.Log("ACCESS.LOG");
+}
+
 // Which families reach a server whose BindAddress is bind: {IPv4, IPv6}.
 std::pair<bool, bool> Reached(const std::string& bind) {
     TestServer t([&](HTTPConfiguration& c) { c.BindAddress = bind; });

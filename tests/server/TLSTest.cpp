@@ -87,6 +87,20 @@ TEST(TLS, KeptAliveRequestsAndALargeFileGoThroughTheSession) {
     EXPECT_EQ(both.substr(both.size() - large.size()), large);
 }
 
+TEST(TLS, RequestsInRecordsThatArriveTogetherAreEachAnswered) {
+    TLSServer s([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    s.t.WriteSite("HTDOCS/small.txt", "small");
+    TLSClient client;
+    ASSERT_TRUE(client.Connect(s.tlsPort)) << client.Error();
+    // The session reads records ahead of the one it opens: those still
+    // waiting in it after the first answer are served without a poll, which
+    // would never report them.
+    const std::string keep = Get("/small.txt", "Connection: Keep-Alive\r\n");
+    ASSERT_TRUE(client.SendRecords({keep, keep, Get("/small.txt")}));
+    const std::string all = client.ReadAll();
+    EXPECT_EQ(Occurrences(all, "HTTP/1.0 200 "), 3u) << all;
+}
+
 TEST(TLS, AnswersOfManyRecordsLeaveWholeOnAConnectionThatStaysOpen) {
     TLSServer s([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
     std::string large(1 << 20, 'x');

@@ -94,6 +94,25 @@ bool TLSClient::Send(const std::string& bytes) {
     return true;
 }
 
+bool TLSClient::SendRecords(const std::vector<std::string>& pieces) {
+    SSL* ssl = state_->ssl;
+    BIO* socket = SSL_get_wbio(ssl);
+    BIO* buffer = BIO_new(BIO_f_buffer());
+    // The socket's BIO is shared with the read side: each chain holds a
+    // reference of its own.
+    if (!buffer || BIO_set_write_buffer_size(buffer, 65536) != 1 || BIO_up_ref(socket) != 1) {
+        BIO_free(buffer);
+        return false;
+    }
+    SSL_set0_wbio(ssl, BIO_push(buffer, socket));
+    bool sent = true;
+    for (const std::string& piece : pieces) sent = sent && Send(piece);
+    sent = sent && BIO_flush(buffer) == 1;
+    if (BIO_up_ref(socket) != 1) return false;
+    SSL_set0_wbio(ssl, socket);
+    return sent;
+}
+
 std::string TLSClient::ReadAll(int timeoutMs) { return Read(std::string::npos, timeoutMs); }
 
 std::string TLSClient::Read(size_t count, int timeoutMs) {

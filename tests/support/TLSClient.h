@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -21,6 +22,9 @@ public:
     // session Save kept when resume is set. False on failure (with Error).
     bool Connect(int port, bool resume = false);
     bool Send(const std::string& bytes);
+    // Each piece in a record of its own, all the records in one write of
+    // the socket, so that they reach the server together.
+    bool SendRecords(const std::vector<std::string>& pieces);
     // Everything until the server closes (or the deadline passes).
     std::string ReadAll(int timeoutMs = 5000);
     // At least count bytes, unless the server closes or the deadline
