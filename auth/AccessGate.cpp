@@ -105,16 +105,7 @@ AccessGate::Verdict AccessGate::Check(const HTTPConfiguration& config, const Aut
     if (realm == config.RealmList.end() || user.empty()) return Verdict::Refused;
     const auto account = std::find_if(realm->Users.begin(), realm->Users.end(),
                                       [&](const AuthUser& u) { return EqualNoCase(u.Name, user); });
-    if (account == realm->Users.end()) {
-        // A name nobody has still costs one comparison, against a password
-        // stored the way this realm stores them, so that how long a refusal
-        // takes does not tell which user names exist.
-        if (!realm->Users.empty()) {
-            *compared = true;
-            (void)platform::PasswordMatches(realm->Users.front().Password, password);
-        }
-        return Verdict::Refused;
-    }
+    if (account == realm->Users.end()) return Verdict::Refused;
     const bool known = memo && !given.empty() && memo->stored == account->Password && EqualSecret(memo->given, given);
     if (!known) {
         *compared = true;

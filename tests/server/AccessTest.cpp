@@ -130,10 +130,6 @@ TEST_F(Protected, EveryKindOfStoredPasswordIsChecked) {
     }
     EXPECT_NE(BodyOf(Get("/~stats", Credentials("alice", "alicepw"))).find("Password checks:                         8\n"),
               std::string::npos);
-    // A name the realm lacks is refused after a comparison all the same, so
-    // that the time a refusal takes does not tell which names exist.
-    EXPECT_EQ(StatusOf(Get("/priv/s.txt", Credentials("mallory", "alicepw"))), "HTTP/1.0 401 Access Denied");
-    EXPECT_EQ(t.Server().Statistics.PasswordChecks.load(), 9u);
 }
 
 // A kept-alive connection that showed the right password is not made to
