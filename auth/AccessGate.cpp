@@ -78,22 +78,19 @@ void EachCovering(const HTTPConfiguration& config, std::string_view url, std::st
 }  // namespace
 
 const AuthACL* AccessGate::Governing(const HTTPConfiguration& config, std::string_view url,
-                                     std::string_view physicalPath) {
+                                     std::string_view physicalPath, bool* listingBarred) {
     const AuthACL* governing = nullptr;
     size_t longest = 0;
+    bool barred = false;
     EachCovering(config, url, physicalPath, [&](const AuthACL& list, size_t length) {
+        barred |= list.DisableAutoIndex != 0;
         if (!governing || length > longest) {
             governing = &list;
             longest = length;
         }
     });
+    if (listingBarred) *listingBarred = barred;
     return governing && !governing->Access.empty() ? governing : nullptr;
-}
-
-bool AccessGate::ListingBarred(const HTTPConfiguration& config, std::string_view url, std::string_view physicalPath) {
-    bool barred = false;
-    EachCovering(config, url, physicalPath, [&](const AuthACL& list, size_t) { barred |= list.DisableAutoIndex != 0; });
-    return barred;
 }
 
 AccessGate::Verdict AccessGate::Check(const HTTPConfiguration& config, const AuthACL& list, std::string_view user,

@@ -28,12 +28,11 @@ public:
 
     // The list that governs a normalised URL path and the file path it maps
     // to (empty when it names no file); null when none does, or when the
-    // governing list has no entries.
+    // governing list has no entries. In the same pass, *listingBarred (when
+    // given) tells whether a list with DisableAutoIndex covers the request,
+    // whether or not it has entries.
     static const AuthACL* Governing(const HTTPConfiguration& config, std::string_view url,
-                                    std::string_view physicalPath);
-    // True when a list with DisableAutoIndex covers the URL path or the file
-    // path (whether or not it has entries).
-    static bool ListingBarred(const HTTPConfiguration& config, std::string_view url, std::string_view physicalPath);
+                                    std::string_view physicalPath, bool* listingBarred = nullptr);
     // Checks user (name without case) and password (exactly, as stored:
     // plain or hashed) against the list's realm, and method (its code: bit
     // n of an entry's mask) against the entries naming the user or a group

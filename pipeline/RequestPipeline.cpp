@@ -227,8 +227,9 @@ int ProtectedFolder(RequestContext& c) {
     HTTPResponse* response = c.response;
     const HTTPConfiguration& config = c.config;
     const std::string_view file = c.url.mapping ? std::string_view(c.url.mapping->PhysicalPath) : std::string_view();
-    if (AccessGate::ListingBarred(config, request->URL, file)) request->AllowIndex = 0;
-    const AuthACL* list = AccessGate::Governing(config, request->URL, file);
+    bool listingBarred = false;
+    const AuthACL* list = AccessGate::Governing(config, request->URL, file, &listingBarred);
+    if (listingBarred) request->AllowIndex = 0;
     if (!list) return -1;
     const bool credentials = !request->Header[Hdr::Authorization].empty();
     // As for the master key, a password is never asked for nor heard in
