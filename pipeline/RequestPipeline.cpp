@@ -447,13 +447,17 @@ int RequestPipeline::AccessControl(RequestContext& c) {
             c.LogError("Master key credentials refused over plain HTTP: HTTPS Required", request);
         return 0;
     }
-    // Both are compared whatever the other gives, and the password exactly.
-    const bool user = EqualNoCase(request->User, config.MasterUser);
-    c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
-    const bool password = platform::PasswordMatches(config.MasterPassword, request->Password);
-    if (user && password) return 1;
-    if (!request->Header[Hdr::Authorization].empty())
+    // Both are compared whatever the other gives, and the password exactly;
+    // a request with no credentials at all has nothing to compare, and must
+    // not cost a hash (it may be on a loop thread).
+    const bool credentials = !request->Header[Hdr::Authorization].empty();
+    if (credentials) {
+        const bool user = EqualNoCase(request->User, config.MasterUser);
+        c.server.Statistics.PasswordChecks.fetch_add(1, std::memory_order_relaxed);
+        const bool password = platform::PasswordMatches(config.MasterPassword, request->Password);
+        if (user && password) return 1;
         c.server.Guesses.Failed(request->RemoteAddr, platform::MillisecondClock());
+    }
     response->SetStatus(401, "Access Denied");
     // Without a challenge no browser or client asks its user for the password.
     response->Header[Hdr::WWWAuthenticate] = kBasicChallenge;

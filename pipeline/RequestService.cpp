@@ -125,12 +125,17 @@ Blocking WhereToServe(RequestContext& c, const InputBuffer& input) {
     if (request.BodyDeclared() || request.InputLeft()) return Blocking::Yes;
     if (request.Method == MethodPOST || request.Method == MethodPUT || request.Method == MethodDELETE)
         return Blocking::Yes;
-    // A password of a protected folder may be stored hashed, and hashing it
-    // again takes the time it is meant to take: not on a loop.
-    // Credentials this connection has shown already are not hashed again.
-    if (!c.config.AccessControlList.empty() && !request.Header[Hdr::Authorization].empty() &&
-        !(c.credentials && c.credentials->given == request.Header[Hdr::Authorization]))
-        return Blocking::Yes;
+    // A password may be stored hashed, and hashing a guess takes the time it
+    // is meant to take: not on a loop. The master key is checked for every
+    // method but reading ones; credentials this connection has shown a
+    // protected folder already are not hashed again.
+    if (!request.Header[Hdr::Authorization].empty()) {
+        const bool reading = request.Method == MethodGET || request.Method == MethodHEAD;
+        if (!reading && c.config.UseMasterKey) return Blocking::Yes;
+        if (!c.config.AccessControlList.empty() &&
+            !(c.credentials && c.credentials->given == request.Header[Hdr::Authorization]))
+            return Blocking::Yes;
+    }
     return script ? Blocking::Yes : Blocking::No;
 }
 

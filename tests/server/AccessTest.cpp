@@ -208,8 +208,17 @@ TEST(ProtectedMasterKey, AHashedMasterPasswordIsChecked) {
         return StatusOf(t.Exchange("PUT /new.txt HTTP/1.0\r\n" + Credentials("admin", password) +
                                    "Content-Length: 3\r\n\r\nnew"));
     };
+    // A request with no credentials has nothing to hash: it is refused
+    // without the cost of a comparison, whatever its method.
+    for (const char* method : {"OPTIONS", "TRACE", "DELETE"}) {
+        const std::string refused = t.Exchange(std::string(method) + " /new.txt HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(StatusOf(refused), "HTTP/1.0 401 Access Denied") << method;
+        EXPECT_FALSE(HeaderOf(refused, "WWW-Authenticate").empty()) << method;
+    }
+    EXPECT_EQ(t.Server().Statistics.PasswordChecks.load(), 0u);
     EXPECT_EQ(put("wrong"), "HTTP/1.0 401 Access Denied");
     EXPECT_EQ(put("secret"), "HTTP/1.0 201 Document Created");
+    EXPECT_EQ(t.Server().Statistics.PasswordChecks.load(), 2u);
 }
 
 TEST(ProtectedListing, DisableAutoIndexListsNothingBelowItsPath) {
