@@ -30,6 +30,14 @@ long Control(BIO* bio, int command, long, void*) {
     }
 }
 
+// Before the library reads the socket, what waits leaves: a handshake's
+// flight goes out before the read that looks for the answer to it, which
+// may then find it already there.
+long BeforeRead(BIO* bio, int operation, const char*, size_t, int, long, int ret, size_t*) {
+    if (operation == BIO_CB_READ) static_cast<TLSOutput*>(static_cast<void*>(BIO_get_callback_arg(bio)))->Flush();
+    return ret;
+}
+
 // The method is made once for the process and lives as long as it.
 const BIO_METHOD* Method() {
     static BIO_METHOD* const method = [] {
@@ -54,12 +62,18 @@ void* TLSOutput::MakeBio() {
     return bio;
 }
 
+void TLSOutput::FlushBeforeReads(void* readBio) {
+    BIO* bio = static_cast<BIO*>(readBio);
+    BIO_set_callback_arg(bio, reinterpret_cast<char*>(this));
+    BIO_set_callback_ex(bio, BeforeRead);
+}
+
 void TLSOutput::Gather(size_t capacity) {
     gathering_ = true;
     capacity_ = capacity;
-    // At once the size it will reach: records are not copied again as it
-    // grows.
-    if (pending_.capacity() < capacity) pending_.reserve(capacity);
+    // A buffer of many records is made at once the size it may reach, so
+    // that records are not copied again as it grows.
+    if (capacity > kSmall && pending_.capacity() < capacity) pending_.reserve(capacity);
 }
 
 void TLSOutput::StopGathering() {
@@ -70,6 +84,12 @@ void TLSOutput::StopGathering() {
 
 long TLSOutput::Put(const char* data, size_t len) {
     if (gathering_ && Waiting() + len <= capacity_) {
+        // After a partial send the part that left goes, so the buffer
+        // never grows past its capacity.
+        if (sent_ > 0) {
+            pending_.erase(0, sent_);
+            sent_ = 0;
+        }
         pending_.append(data, len);
         return static_cast<long>(len);
     }
@@ -83,10 +103,10 @@ long TLSOutput::Put(const char* data, size_t len) {
     return moved < waiting ? 0 : static_cast<long>(moved - waiting);
 }
 
-long TLSOutput::Flush() {
+long TLSOutput::Flush(bool more) {
     const size_t waiting = Waiting();
     if (waiting == 0) return 1;
-    const long n = net::Send(fd_, pending_.data() + sent_, waiting);
+    const long n = net::Send(fd_, pending_.data() + sent_, waiting, more);
     if (n < 0) return net::LastError() == net::WSAEWOULDBLOCK ? 0 : -1;
     Sent(static_cast<size_t>(n));
     return static_cast<size_t>(n) == waiting ? 1 : 0;

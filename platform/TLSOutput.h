@@ -27,12 +27,17 @@ public:
     // (memory). Whoever takes it must free it before this object goes.
     void* MakeBio();
 
+    // What waits leaves before each read of the library's BIO readBio (the
+    // socket's read side), which must not outlive this object.
+    void FlushBeforeReads(void* readBio);
+
     // Records wait from now on while they fit in capacity bytes in all.
+    // A capacity above kSmall is taken from memory at once.
+    static constexpr size_t kSmall = 16384;
     void Gather(size_t capacity);
     // Records leave as they are written again (what waits goes with the
     // next one); the buffer is let go once nothing waits.
     void StopGathering();
-    bool Gathering() const { return gathering_; }
     // Bytes written and not sent yet.
     size_t Waiting() const { return pending_.size() - sent_; }
 
@@ -40,8 +45,9 @@ public:
     // and nothing was taken, -1 for a broken connection.
     long Put(const char* data, size_t len);
     // Sends what waits: 1 when all has left, 0 when the socket is full, -1
-    // for a broken connection.
-    long Flush();
+    // for a broken connection. more: the caller sends more at once (the end
+    // of the stream), and the kernel may hold these bytes to join it.
+    long Flush(bool more = false);
 
 private:
     void Sent(size_t n);

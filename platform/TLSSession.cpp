@@ -27,7 +27,7 @@ constexpr size_t kGathered = 7 * (16384 + 256);
 // What a handshake's records may hold back: the server's flight (sent at
 // once when the session turns to read) and the ticket made at its end,
 // which waits for the first answer.
-constexpr size_t kHandshakeHeld = 16384;
+constexpr size_t kHandshakeHeld = TLSOutput::kSmall;
 
 }  // namespace
 
@@ -48,6 +48,7 @@ TLSSession::TLSSession(const TLSContext& context, int fd) {
         BIO* bio = static_cast<BIO*>(out_->MakeBio());
         if (bio) SSL_set0_wbio(ssl, bio);
         ready = bio && SSL_set_rfd(ssl, fd) == 1;
+        if (ready) out_->FlushBeforeReads(SSL_get_rbio(ssl));
         out_->Gather(kHandshakeHeld);
     }
     if (!ready) {
@@ -130,10 +131,17 @@ bool TLSSession::ShutDown() {
     if (!SSL_is_init_finished(ssl)) return true;
     if (SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) return true;
     ERR_clear_error();
+    // The alert waits here for the end of the TCP stream, which the caller
+    // sends next: the two leave in one segment, with anything that still
+    // waited, rather than the end in one of its own.
+    if (out_) out_->Gather(kHandshakeHeld);
     const int r = SSL_shutdown(ssl);
     if (r < 0) ERR_clear_error();
-    // The alert leaves now, with anything that still waited.
-    if (out_ && out_->Flush() < 0) return false;
+    if (out_) {
+        const long flushed = out_->Flush(true);
+        out_->StopGathering();
+        if (flushed < 0) return false;
+    }
     return r >= 0;
 }
 
