@@ -24,10 +24,11 @@ constexpr size_t kFilePart = 128 * 1024;
 // one send; still below the size the allocator maps pages for, which
 // would cost faults at every answer.
 constexpr size_t kGathered = 7 * (16384 + 256);
-// What a handshake's records may hold back: the server's flight (sent at
-// once when the session turns to read) and the ticket made at its end,
-// which waits for the first answer.
-constexpr size_t kHandshakeHeld = TLSOutput::kSmall;
+// What a session holds back outside an answer: a handshake's flight (sent
+// when the session turns to read), the ticket made at its end (which waits
+// for the first answer) and close_notify (which waits for the end of the
+// stream).
+constexpr size_t kHeldBack = TLSOutput::kSmall;
 
 }  // namespace
 
@@ -49,7 +50,7 @@ TLSSession::TLSSession(const TLSContext& context, int fd) {
         if (bio) SSL_set0_wbio(ssl, bio);
         ready = bio && SSL_set_rfd(ssl, fd) == 1;
         if (ready) out_->FlushBeforeReads(SSL_get_rbio(ssl));
-        out_->Gather(kHandshakeHeld);
+        out_->Gather(kHeldBack);
     }
     if (!ready) {
         SSL_free(ssl);
@@ -134,7 +135,7 @@ bool TLSSession::ShutDown() {
     // The alert waits here for the end of the TCP stream, which the caller
     // sends next: the two leave in one segment, with anything that still
     // waited, rather than the end in one of its own.
-    if (out_) out_->Gather(kHandshakeHeld);
+    if (out_) out_->Gather(kHeldBack);
     const int r = SSL_shutdown(ssl);
     if (r < 0) ERR_clear_error();
     if (out_) {
