@@ -103,10 +103,10 @@ long TLSOutput::Put(const char* data, size_t len) {
     return moved < waiting ? 0 : static_cast<long>(moved - waiting);
 }
 
-long TLSOutput::Flush(bool more) {
+long TLSOutput::Flush() {
     const size_t waiting = Waiting();
     if (waiting == 0) return 1;
-    const long n = net::Send(fd_, pending_.data() + sent_, waiting, more);
+    const long n = net::Send(fd_, pending_.data() + sent_, waiting);
     if (n < 0) return net::LastError() == net::WSAEWOULDBLOCK ? 0 : -1;
     Sent(static_cast<size_t>(n));
     return static_cast<size_t>(n) == waiting ? 1 : 0;

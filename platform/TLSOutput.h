@@ -45,9 +45,8 @@ public:
     // and nothing was taken, -1 for a broken connection.
     long Put(const char* data, size_t len);
     // Sends what waits: 1 when all has left, 0 when the socket is full, -1
-    // for a broken connection. more: the caller sends more at once (the end
-    // of the stream), and the kernel may hold these bytes to join it.
-    long Flush(bool more = false);
+    // for a broken connection.
+    long Flush();
 
 private:
     void Sent(size_t n);

@@ -24,10 +24,9 @@ constexpr size_t kFilePart = 128 * 1024;
 // one send; still below the size the allocator maps pages for, which
 // would cost faults at every answer.
 constexpr size_t kGathered = 7 * (16384 + 256);
-// What a session holds back outside an answer: a handshake's flight (sent
-// when the session turns to read), the ticket made at its end (which waits
-// for the first answer) and close_notify (which waits for the end of the
-// stream).
+// What a handshake may hold back: its flight (sent when the session turns
+// to read) and the ticket made at its end (which waits for the first
+// answer).
 constexpr size_t kHeldBack = TLSOutput::kSmall;
 
 }  // namespace
@@ -132,17 +131,11 @@ bool TLSSession::ShutDown() {
     if (!SSL_is_init_finished(ssl)) return true;
     if (SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) return true;
     ERR_clear_error();
-    // The alert waits here for the end of the TCP stream, which the caller
-    // sends next: the two leave in one segment, with anything that still
-    // waited, rather than the end in one of its own.
-    if (out_) out_->Gather(kHeldBack);
     const int r = SSL_shutdown(ssl);
     if (r < 0) ERR_clear_error();
-    if (out_) {
-        const long flushed = out_->Flush(true);
-        out_->StopGathering();
-        if (flushed < 0) return false;
-    }
+    // The alert has left with anything that still waited; what the socket
+    // did not take leaves now.
+    if (out_ && out_->Flush() < 0) return false;
     return r >= 0;
 }
 

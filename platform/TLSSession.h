@@ -52,9 +52,7 @@ public:
     // this session's records; else read and written in large records.
     long SendFile(const File& file, uint64_t offset, size_t count);
     // Sends close_notify once, without waiting for the peer's. True once it
-    // has been sent (or the session is past sending anything). The caller
-    // ends the TCP stream right after: the kernel may hold the alert until
-    // then, to send both in one segment.
+    // has been sent (or the session is past sending anything).
     bool ShutDown();
     // For an answer of many records: until Flush, records gather in a
     // buffer of seven full ones (a 100 KiB answer and its head) and leave
