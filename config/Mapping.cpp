@@ -15,6 +15,11 @@ bool Mapping::operator==(const Mapping& other) const { return EqualNoCase(first,
 
 int HasVirtual(const Mapping& entry, std::string_view url) {
     const std::string_view path = entry.first;
+    // Every request's URL meets every entry: most are told apart by their
+    // lengths or by the prefix's last byte (equal without case only when
+    // equal with bit 5 set) before any whole compare.
+    if (url.size() < path.size()) return 0;
+    if (!path.empty() && ((url[path.size() - 1] ^ path.back()) & ~0x20) != 0) return 0;
     if (!StartsWithNoCase(url, path)) return 0;
     return url.size() == path.size() || url[path.size()] == '/';
 }

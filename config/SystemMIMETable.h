@@ -5,9 +5,10 @@
 // configuration, then only looked up, so any number of threads may share
 // one table.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 class SystemMIMETable {
 public:
@@ -25,8 +26,21 @@ public:
     // none. A name that only starts with a dot (".profile") has no extension.
     std::string_view Find(std::string_view name) const;
 
-    size_t Size() const { return types_.size(); }
+    size_t Size() const { return entries_.size(); }
 
 private:
-    std::unordered_map<std::string, std::string> types_;  // lower-case extension without its dot -> type
+    // The table lives for the whole run, so it is kept compact: every text
+    // once in one string (a type once for all the extensions of its line)
+    // and a sorted array of offsets into it, rather than a node and two
+    // strings per extension.
+    struct Entry {
+        uint32_t extension;  // offset in text_ of the lower-case extension, without its dot
+        uint32_t extensionLength;
+        uint32_t type;  // offset in text_ of its type
+        uint32_t typeLength;
+    };
+    std::string_view Text(uint32_t offset, uint32_t length) const { return {text_.data() + offset, length}; }
+
+    std::string text_;
+    std::vector<Entry> entries_;  // sorted by extension, one entry per extension
 };

@@ -10,8 +10,11 @@ char x2c(const char* two) {
 }
 
 void unescape_url(std::string& url) {
-    size_t out = 0;
-    for (size_t in = 0; in < url.size(); ++in, ++out) {
+    // Bytes before the first '%' stay where they are: most URLs hold none.
+    const size_t first = url.find('%');
+    if (first == std::string::npos) return;
+    size_t out = first;
+    for (size_t in = first; in < url.size(); ++in, ++out) {
         if (url[in] == '%' && in + 2 < url.size()) {
             url[out] = x2c(&url[in + 1]);
             in += 2;

@@ -290,7 +290,7 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
 void EventLoop::ServeBatch() {
     if (ready_.empty()) return;
     host_->BatchStarting(thread_.get());
-    std::vector<Connection*> batch;
+    std::vector<Connection*>& batch = serving_;
     while (!ready_.empty()) {
         batch.clear();
         batch.swap(ready_);

@@ -156,6 +156,9 @@ private:
     std::vector<PollSlot> pollSlots_;
     std::vector<uint32_t> freePollSlots_;
     std::vector<Connection*> ready_;    // connections with bytes to serve
+    // The batch being served; it and ready_ trade their memory batch after
+    // batch, so that neither grows afresh each time.
+    std::vector<Connection*> serving_;
     std::vector<Connection*> ending_;   // answered, to end once the log lines are written
     // Accepted this turn and not yet polled. Most new connections are read,
     // answered and ended in the turn that accepted them, and never need the

@@ -38,7 +38,13 @@ class ListenThread final : public LoopOwner, public WorkerPool::Serving {
 public:
     static constexpr int kMinThreads = 8;
     static constexpr int kMaxThreads = 512;
-    static constexpr int kBacklog = 5;
+    // Connections the kernel holds, handshake done, until a loop takes them.
+    // Five (the old stack's limit) overflowed whenever more than six clients
+    // arrived while a loop served a batch: the kernel then dropped their
+    // acknowledgements or answered with SYN cookies, and each such client
+    // waited out a retransmission (200 ms to seconds) for nothing. A full
+    // pool is still told early, by the 503 the pipeline gives at nine tenths.
+    static constexpr int kBacklog = 511;
     // How long a connection must have waited before a newcomer may take its
     // slot (ms).
     static constexpr uint32_t kEvictAge = 5000;
@@ -49,6 +55,10 @@ public:
     ~ListenThread();
     ListenThread(const ListenThread&) = delete;
     ListenThread& operator=(const ListenThread&) = delete;
+
+    // A listening socket on port (0: any free one), with the options every
+    // listener has; *listening tells whether it could be bound and listens.
+    static std::unique_ptr<Socket> OpenListener(int port, const std::string& bindAddress, bool* listening);
 
     // Starts the listener thread (which builds the socket, the pool and the loops).
     void Start();
@@ -119,10 +129,6 @@ private:
     // The first idle slot in pool order takes the connection again, without
     // eviction or a change of the overload flag. False when none is idle.
     bool Rejoin(Connection* connection);
-
-    // A listening socket on port, with the options every listener has;
-    // *listening tells whether it could be bound and listens.
-    static std::unique_ptr<Socket> OpenListener(int port, const std::string& bindAddress, bool* listening);
 
     std::unique_ptr<Socket> ListenSocket;
     std::unique_ptr<Socket> tlsSocket_;  // the TLS port's listener, when one is opened

@@ -356,7 +356,12 @@ void RequestPipeline::ResolveURL(RequestContext& c) {
     if (c.url.done) return;
     c.url.done = true;
     c.url.fault = NormaliseURL(&c.request->URL);
-    if (c.url.fault == URLFault::None) c.url.mapping.emplace(c.config, c.request->URL);
+    if (c.url.fault != URLFault::None) return;
+    // The request's path is empty until the mapping is taken over; its
+    // memory, kept from the request before, holds the new one.
+    std::string storage;
+    if (c.request->PhysicalPath.empty()) storage.swap(c.request->PhysicalPath);
+    c.url.mapping.emplace(c.config, c.request->URL, std::move(storage));
 }
 
 int RequestPipeline::FixupURL(RequestContext& c) {

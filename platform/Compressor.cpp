@@ -64,6 +64,9 @@ bool Compress(Coding coding, std::string_view input, std::string* output) {
         case Coding::Identity: break;
     }
     if (!done) output->clear();
+    // The output was sized for the worst case; copies are kept (a cache
+    // bounds them by their size), so they hold their bytes and no more.
+    output->shrink_to_fit();
     return done;
 }
 

@@ -142,6 +142,12 @@ LONG RegistryDatabase::Open() {
     // A home made here is private too: the drives below it hold the logs.
     if (!MakeDirectories(home, 0700)) return ERROR_CANTOPEN;
     KeepPrivate(path);
+    // The library's first page-cache block would hold twenty pages for the
+    // whole run, where the store needs a few: pages are taken one at a time.
+    // (Only possible before the library's first use; later it is refused,
+    // harmlessly.)
+    static const bool pagesOneByOne = sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0) == SQLITE_OK;
+    (void)pagesOneByOne;
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         Close();

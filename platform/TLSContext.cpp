@@ -13,11 +13,14 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <mutex>
+#include <string_view>
+
+#include "platform/File.h"
 
 namespace platform {
 
@@ -158,11 +161,24 @@ std::string FingerprintOf(X509* certificate) {
     return text;
 }
 
+// Whether the short file at path (a list under /proc) holds word among its
+// blank-separated words. Read without a stream: a stream would set up the
+// C++ library's locales, whose pages the process would then keep.
 bool FileHas(const char* path, const char* word) {
-    std::ifstream in(path);
-    std::string token;
-    while (in >> token)
-        if (token == word) return true;
+    File file;
+    char text[4096];
+    const long n = file.Open(path, File::Mode::Read) ? file.Read(text, sizeof text) : -1;
+    if (n <= 0) return false;
+    const std::string_view wanted(word);
+    std::string_view rest(text, static_cast<size_t>(n));
+    while (!rest.empty()) {
+        const size_t start = rest.find_first_not_of(" \t\r\n");
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        const size_t end = std::min(rest.find_first_of(" \t\r\n"), rest.size());
+        if (rest.substr(0, end) == wanted) return true;
+        rest.remove_prefix(end);
+    }
     return false;
 }
 

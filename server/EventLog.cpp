@@ -1,7 +1,9 @@
 #include "server/EventLog.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "http/Characters.h"
@@ -147,6 +149,8 @@ namespace {
 
 // What each byte is, for the escapes: every log line goes through them.
 enum ByteClass : unsigned char { kUnprintable = 1, kQuoting = 2, kBlank = 4 };
+constexpr unsigned char kAllButBlanks = kUnprintable | kQuoting;
+constexpr unsigned char kAll = kUnprintable | kQuoting | kBlank;
 constexpr struct ByteClasses {
     unsigned char of[256];
     constexpr ByteClasses() : of{} {
@@ -155,6 +159,21 @@ constexpr struct ByteClasses {
                                                (u == '"' || u == '\\' ? kQuoting : 0) | (u == ' ' ? kBlank : 0));
     }
 } kBytes;
+
+// Whether any of the 8 bytes at at is below 0x20, 0x7F or above, '"' or
+// '\\' (blanks: or a blank), tested at once: most lines need no escape at
+// all. A borrow from a byte that matches may mark the next one too, so a
+// yes is checked byte by byte; a no is certain.
+inline bool WordMayNeedEscape(const char* at, bool blanks) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    const auto zero = [](uint64_t x) { return (x - kOnes) & ~x; };
+    uint64_t hit = ((word - kOnes * (blanks ? 0x21 : 0x20)) & ~word) | word | (word + kOnes);
+    hit |= zero(word ^ (kOnes * '"')) | zero(word ^ (kOnes * '\\'));
+    return (hit & kHighs) != 0;
+}
 
 // Appends text with the bytes of the classes in mask escaped: '"' and '\\'
 // with a backslash before them, any other as \xHH. Runs of bytes that need
@@ -167,6 +186,8 @@ void AppendEscapedBytes(std::string* out, std::string_view text, unsigned char m
         // The search for the next byte to escape touches nothing but the
         // text and the table, so it stays a tight loop.
         const char* const run = at;
+        if (mask == kAllButBlanks || mask == kAll)
+            while (end - at >= 8 && !WordMayNeedEscape(at, mask == kAll)) at += 8;
         while (at != end && !(kBytes.of[static_cast<unsigned char>(*at)] & mask)) ++at;
         out->append(run, static_cast<size_t>(at - run));
         if (at == end) return;

@@ -1,4 +1,6 @@
 // The server's log operations: opening the four logs and building their lines.
+#include <charconv>
+
 #include "http/Dates.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
@@ -106,25 +108,30 @@ void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch
         std::string& line = batch ? *AccessLog.BatchLines(batch) : own;
         line.reserve(line.size() + 160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
                      request->Header[Hdr::Referer].size());
+        // The fixed pieces between the fields go in whole, one append each.
         AppendWho(&line, request);
-        line += " - ";
-        if (request->User.empty()) line += '-';
-        else EventLog::AppendEscaped(&line, request->User, true);
-        line += " [";
+        if (request->User.empty()) {
+            line += " - - [";
+        } else {
+            line += " - ";
+            EventLog::AppendEscaped(&line, request->User, true);
+            line += " [";
+        }
         line += LogTime();
         line += "] \"";
         EventLog::AppendEscaped(&line, request->RequestLine);
-        line += "\" ";
-        line += std::to_string(response->Status);
+        char status[16] = "\" ";
+        const auto written = std::to_chars(status + 2, status + sizeof status, response->Status);
+        line.append(status, static_cast<size_t>(written.ptr - status));
         const auto quotedOrHyphen = [&line](const std::string& value, bool quoted) {
-            line += ' ';
             if (value.empty()) {
-                line += '-';
+                line += " -";
             } else if (quoted) {
-                line += '"';
+                line += " \"";
                 EventLog::AppendEscaped(&line, value);
                 line += '"';
             } else {
+                line += ' ';
                 EventLog::AppendEscaped(&line, value, true);
             }
         };

@@ -30,7 +30,9 @@ constexpr struct {
 
 }  // namespace
 
-URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : Kind(ResourceDocument) {
+URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url, std::string storage)
+    : Kind(ResourceDocument), PhysicalPath(std::move(storage)) {
+    PhysicalPath.clear();
     for (const auto& list : kLists) {
         if (const Mapping* entry = FindFirst(config.*list.list, HasVirtual, url)) {
             Kind = list.kind;
@@ -41,6 +43,7 @@ URLMapping::URLMapping(const HTTPConfiguration& config, std::string_view url) : 
             return;
         }
     }
-    PhysicalPath = config.DocRoot;
+    PhysicalPath.reserve(config.DocRoot.size() + url.size());
+    PhysicalPath += config.DocRoot;
     PhysicalPath += url;
 }

@@ -42,8 +42,10 @@ public:
 
     // Searches Redir, Alias, CgiBin and CgiWin in this order (HasVirtual);
     // the first match replaces the matched prefix with its target. Without a
-    // match, DocRoot followed by url names a document.
-    URLMapping(const HTTPConfiguration& config, std::string_view url);
+    // match, DocRoot followed by url names a document. The path is built in
+    // storage's memory (its text is dropped), so that a caller that keeps a
+    // string from one request to the next allocates nothing.
+    URLMapping(const HTTPConfiguration& config, std::string_view url, std::string storage = {});
 };
 
 // A request's URL as the pipeline resolves it, once per request: normalised

@@ -2,6 +2,8 @@
 // responses sent over real loopback connections.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "http/ByteSource.h"
 #include "http/HTTPRequest.h"
 #include "http/HTTPResponse.h"
@@ -500,6 +502,39 @@ TEST(Entity, LastModifiedOnlyForFiles) {
     EXPECT_EQ(e.LastModified(&t), 1);
     e.SetFile(std::string_view(e.FileName()).substr(0, 4));
     EXPECT_EQ(e.FileName(), "C:\\d");
+}
+
+// Names are matched a word at a time: every name in any letter case is
+// found, and a name that differs only where no letter stands is not.
+TEST(Headers, EveryNameInAnyCaseAndNoNearMiss) {
+    for (int i = 1; i < Hdr::Count; ++i) {
+        std::string name = HeaderString[i];
+        EXPECT_EQ(HeaderIndex(name), i) << name;
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(HeaderIndex(name), i) << name;
+        for (size_t k = 0; k < name.size(); k += 2) name[k] = static_cast<char>(std::tolower(name[k]));
+        EXPECT_EQ(HeaderIndex(name), i) << name;
+        for (size_t k = 0; k < name.size(); ++k) {
+            std::string near = name;
+            near[k] = name[k] == '-' ? '\r' : static_cast<char>(name[k] ^ 0x40);  // '-' is 0x2D, 0x0D a CR
+            EXPECT_EQ(HeaderIndex(near), -1) << near;
+        }
+    }
+    EXPECT_EQ(HeaderIndex("Content_Length"), -1);
+    EXPECT_EQ(HeaderIndex("Content-Length "), -1);
+}
+
+// A NUL or a bare CR is refused wherever it stands in a long value.
+TEST(HeadParsing, AControlByteAnywhereInALongValue) {
+    for (const char bad : {'\0', '\r'}) {
+        for (size_t at = 0; at < 21; ++at) {
+            std::string value(21, 'v');
+            value[at] = bad;
+            HTTPRequest request;
+            const HeadParse parse = request.ParseHead("GET / HTTP/1.0\r\nReferer: " + value + "\r\n\r\n", false);
+            EXPECT_EQ(parse.outcome, HeadParse::Refused) << at;
+        }
+    }
 }
 
 }  // namespace

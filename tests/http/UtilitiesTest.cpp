@@ -102,6 +102,9 @@ TEST(Text, StringToken) {
 TEST(Text, LetterCase) {
     EXPECT_TRUE(EqualNoCase("Keep-Alive", "keep-alive"));
     EXPECT_FALSE(EqualNoCase("Keep-Alive", "Keep-Alivex"));
+    EXPECT_FALSE(EqualNoCase("Content-Length", "Content-Lengtx")) << "equal first word, a differing tail";
+    EXPECT_FALSE(EqualNoCase("Content\rLength", "Content-Length")) << "bit 5 apart, but no letter";
+    EXPECT_TRUE(EqualNoCase("TRANSFER-ENCODING", "transfer-encoding"));
     EXPECT_TRUE(StartsWithNoCase("/CGI-BIN/x", "/cgi-bin"));
     EXPECT_TRUE(EndsWithNoCase("INDEX.HTM", ".htm"));
     EXPECT_TRUE(ContainsNoCase("http://WWW.Example.com/page", "www.example.COM"));

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "config/SystemMIMETable.h"
@@ -126,6 +129,32 @@ TEST(SystemMIMETable, ReadsTypesExtensionsAndComments) {
     for (const auto& [name, type] : cases) EXPECT_EQ(table.Find(name), type) << name;
     EXPECT_FALSE(table.Load(home.Path() + "/missing"));
     EXPECT_EQ(table.Size(), 0u);
+}
+
+// Every extension of the system's own table, in either letter case, finds
+// the type of the first line that names it, read here the plain way.
+TEST(SystemMIMETable, FindsEveryExtensionOfTheSystemTable) {
+    SystemMIMETable table;
+    ASSERT_TRUE(table.Load(SystemMIMETable::kSystemPath));
+    std::ifstream in(SystemMIMETable::kSystemPath);
+    std::map<std::string, std::string> first;
+    std::string line, type, extension;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        if (!(words >> type) || type[0] == '#' || type.find('/') == std::string::npos) continue;
+        while (words >> extension) {
+            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            first.emplace(extension, type);
+        }
+    }
+    ASSERT_GT(first.size(), 500u);
+    EXPECT_EQ(table.Size(), first.size());
+    for (const auto& [extension, wanted] : first) {
+        EXPECT_EQ(table.Find("x." + extension), wanted) << extension;
+        std::string upper = extension;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(table.Find("/d/X." + upper), wanted) << extension;
+    }
 }
 
 TEST(DirectoryRedirects, LocationFollowsAValidHost) {

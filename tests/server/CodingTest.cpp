@@ -217,6 +217,7 @@ TEST(Compression, TheCacheKeepsItsBoundDroppingTheLeastRecentlyUsed) {
         const auto coded = cache.Coded(paths[i], Coding::Gzip, documents[i].file.get());
         ASSERT_TRUE(coded);
         sizes[i] = coded->size();
+        EXPECT_EQ(coded->capacity(), coded->size()) << "the bound counts all a copy holds";
         EXPECT_EQ(cache.Coded(paths[i], Coding::Gzip, documents[i].file.get()), coded) << "made once";
         EXPECT_LE(cache.CodedBytes(), kBound);
     }

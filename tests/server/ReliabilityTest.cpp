@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "net/Connection.h"
+#include "net/ListenThread.h"
+#include "net/Socket.h"
 #include "server/HTTPServer.h"
 #include "tests/support/TestServer.h"
 
@@ -272,3 +274,30 @@ TEST(Descriptors, ConnectionsWaitForDescriptorsAndTheShortageIsLoggedOnce) {
 }
 
 }  // namespace
+
+// A burst of clients that arrives while every loop is busy waits in the
+// kernel's queue, all of it: none is dropped to come back a retransmission
+// later. No loop takes from this listener, so the queue holds the whole burst.
+TEST(Listener, HoldsABurstOfClientsUntilALoopTakesThem) {
+    bool listening = false;
+    const std::unique_ptr<Socket> listener = ListenThread::OpenListener(0, "127.0.0.1", &listening);
+    ASSERT_TRUE(listening);
+    SocketAddress name;
+    ASSERT_EQ(listener->GetName(&name), 0);
+    constexpr int kBurst = 40;
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < kBurst; ++i) {
+        clients.push_back(std::make_unique<RawClient>(name.port));
+        ASSERT_TRUE(clients.back()->IsOpen());
+        ASSERT_TRUE(clients.back()->Send("GET / HTTP/1.0\r\n\r\n"));
+    }
+    // A client dropped from a full queue comes back no sooner than its first
+    // retransmission, 200 ms on; until then only the queue can hand it out.
+    std::vector<std::unique_ptr<Socket>> taken;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (taken.size() < kBurst && std::chrono::steady_clock::now() < until) {
+        if (auto c = listener->Accept()) taken.push_back(std::move(c));
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(taken.size(), static_cast<size_t>(kBurst));
+}

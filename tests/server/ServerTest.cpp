@@ -690,4 +690,27 @@ TEST(DynamicAddress, AnUnreachableBounceSiteIsReportedOnceAndTheServerRuns) {
     EXPECT_NE(Get(t, "/up.txt").find("up"), std::string::npos);
 }
 
+// Fields are searched a word at a time for bytes to escape: each kind is
+// found wherever it stands in a long one.
+TEST(Logs, EveryByteToEscapeIsFoundAnywhereInALongField) {
+    TestServer t;
+    t.WriteSite("HTDOCS/l.txt", "abc");
+    const struct {
+        char byte;
+        const char* escaped;
+    } kinds[] = {{'\x7f', "\\x7F"}, {'\x1f', "\\x1F"}, {'\xff', "\\xFF"}, {'"', "\\\""}, {'\\', "\\\\"}};
+    std::vector<std::string> expected;
+    for (const auto& kind : kinds) {
+        for (const size_t at : {0u, 7u, 8u, 12u, 16u}) {
+            std::string agent = "abcdefghijklmnopq";
+            const std::string before = agent.substr(0, at), after = agent.substr(at + 1);
+            agent = before + kind.byte + after;
+            t.Exchange("GET /l.txt HTTP/1.0\r\nUser-Agent: " + agent + "\r\n\r\n");
+            expected.push_back("127.0.0.1 - - [T] \"GET /l.txt HTTP/1.0\" 200 3 - \"" + before + kind.escaped + after +
+                               "\"");
+        }
+    }
+    EXPECT_EQ(LogLines(t.Log("ACCESS.LOG")), expected);
+}
+
 }  // namespace
