@@ -8,6 +8,7 @@
 
 #include "platform/File.h"
 #include "platform/TLSContext.h"
+#include "platform/TLSOutput.h"
 
 namespace platform {
 
@@ -16,21 +17,41 @@ namespace {
 SSL* Ssl(void* p) { return static_cast<SSL*>(p); }
 
 // Without kernel TLS a file is read in parts this large and written out a
-// full record at a time, so that one read feeds four records.
-constexpr size_t kFilePart = 64 * 1024;
-// Gather's buffer: four full records (16 KiB of text, a few bytes of
-// header and tag each) and a response head before them.
-constexpr long kGathered = 4 * (16384 + 256);
+// full record at a time, so that one read feeds a 100 KiB document whole.
+constexpr size_t kFilePart = 128 * 1024;
+// Gather's buffer: seven full records (16 KiB of text, a few bytes of
+// header and tag each), so that a 100 KiB answer with its head leaves in
+// one send; still below the size the allocator maps pages for, which
+// would cost faults at every answer.
+constexpr size_t kGathered = 7 * (16384 + 256);
+// What a handshake may hold back: its flight (sent when the session turns
+// to read) and the ticket made at its end (which waits for the first
+// answer).
+constexpr size_t kHeldBack = TLSOutput::kSmall;
 
 }  // namespace
 
 TLSSession::TLSSession(const TLSContext& context, int fd) {
-    SSL* ssl = SSL_new(static_cast<SSL_CTX*>(context.Native()));
+    SSL_CTX* ctx = static_cast<SSL_CTX*>(context.Native());
+    SSL* ssl = SSL_new(ctx);
     if (!ssl) {
         ERR_clear_error();
         return;
     }
-    if (SSL_set_fd(ssl, fd) != 1) {
+    // Kernel TLS needs the library's own socket BIO on both sides; else the
+    // records leave through the session's output.
+    bool ready;
+    if (SSL_CTX_get_options(ctx) & SSL_OP_ENABLE_KTLS) {
+        ready = SSL_set_fd(ssl, fd) == 1;
+    } else {
+        out_ = std::make_unique<TLSOutput>(fd);
+        BIO* bio = static_cast<BIO*>(out_->MakeBio());
+        if (bio) SSL_set0_wbio(ssl, bio);
+        ready = bio && SSL_set_rfd(ssl, fd) == 1;
+        if (ready) out_->FlushBeforeReads(SSL_get_rbio(ssl));
+        out_->Gather(kHeldBack);
+    }
+    if (!ready) {
         SSL_free(ssl);
         ERR_clear_error();
         return;
@@ -58,7 +79,20 @@ long TLSSession::Read(char* buffer, size_t len) {
     ERR_clear_error();
     size_t got = 0;
     const int r = SSL_read_ex(Ssl(ssl_), buffer, len, &got);
-    return r == 1 ? static_cast<long>(got) : Result(r, true);
+    if (r == 1) {
+        // The handshake is over and a request has come: the ticket made at
+        // its end leaves with the answer.
+        if (handshaking_ && out_) out_->StopGathering();
+        handshaking_ = false;
+        return static_cast<long>(got);
+    }
+    const long result = Result(r, true);
+    // The peer waits for what the session wrote (a flight, an alert).
+    if (out_ && out_->Waiting() > 0 && out_->Flush() == 0 && result == kWantRead) {
+        wantsWrite_ = true;
+        return kWantWrite;
+    }
+    return result;
 }
 
 long TLSSession::Write(const char* data, size_t len) {
@@ -99,51 +133,34 @@ bool TLSSession::ShutDown() {
     ERR_clear_error();
     const int r = SSL_shutdown(ssl);
     if (r < 0) ERR_clear_error();
+    // The alert has left with anything that still waited; what the socket
+    // did not take leaves now.
+    if (out_ && out_->Flush() < 0) return false;
     return r >= 0;
 }
 
 bool TLSSession::Gather() {
-    if (gathering_) return true;
-    if (KernelSend()) return false;
-    SSL* ssl = Ssl(ssl_);
-    BIO* socket = SSL_get_wbio(ssl);
-    BIO* buffer = BIO_new(BIO_f_buffer());
-    // The socket's BIO is shared with the read side: the buffer holds a
-    // reference of its own, so replacing the write side frees neither.
-    if (!buffer || BIO_set_write_buffer_size(buffer, kGathered) != 1 || BIO_up_ref(socket) != 1) {
-        BIO_free(buffer);
-        ERR_clear_error();
-        return false;
-    }
-    SSL_set0_wbio(ssl, BIO_push(buffer, socket));
-    gathering_ = true;
+    if (!out_) return false;
+    out_->Gather(kGathered);
     return true;
 }
 
 long TLSSession::Flush() {
-    if (!gathering_) return 1;
-    SSL* ssl = Ssl(ssl_);
-    BIO* buffer = SSL_get_wbio(ssl);
-    if (BIO_flush(buffer) <= 0) {
-        if (BIO_should_retry(buffer)) {
-            wantsWrite_ = true;
-            return kWantWrite;
-        }
-        ERR_clear_error();
-        return kFailed;
+    if (!out_) return 1;
+    const long r = out_->Flush();
+    if (r == 0) {
+        wantsWrite_ = true;
+        return kWantWrite;
     }
-    // Emptied: the buffer is freed, and idle connections hold no memory
-    // for it.
-    BIO* socket = BIO_next(buffer);
-    if (BIO_up_ref(socket) != 1) return kFailed;
-    SSL_set0_wbio(ssl, socket);
-    gathering_ = false;
+    if (r < 0) return kFailed;
+    // Emptied: the buffer goes, and idle connections hold no memory for it.
+    out_->StopGathering();
     return 1;
 }
 
 bool TLSSession::Pending() const { return SSL_has_pending(Ssl(ssl_)) == 1; }
 bool TLSSession::Established() const { return SSL_is_init_finished(Ssl(ssl_)) == 1; }
 bool TLSSession::Resumed() const { return SSL_session_reused(Ssl(ssl_)) == 1; }
-bool TLSSession::KernelSend() const { return BIO_get_ktls_send(SSL_get_wbio(Ssl(ssl_))) != 0; }
+bool TLSSession::KernelSend() const { return !out_ && BIO_get_ktls_send(SSL_get_wbio(Ssl(ssl_))) != 0; }
 
 }  // namespace platform

@@ -10,6 +10,12 @@
 // the peer has closed (an orderly close_notify, or the bare end of the TCP
 // stream, which is tolerated); kWantRead / kWantWrite; kFailed for a broken
 // session (a handshake refused, a damaged record, a reset).
+//
+// Without kernel TLS the handshake's records leave when the session turns
+// to read, and the session ticket made at its end waits for the first
+// answer's records and leaves in their send (a read that brings no request
+// sends it). Everything a session wrote has left once Flush or ShutDown
+// says so.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +25,7 @@ namespace platform {
 
 class File;
 class TLSContext;
+class TLSOutput;
 
 class TLSSession {
 public:
@@ -48,11 +55,12 @@ public:
     // has been sent (or the session is past sending anything).
     bool ShutDown();
     // For an answer of many records: until Flush, records gather in a
-    // buffer of about four full ones and leave in one send when it fills,
-    // instead of one send each. Only records wait there, never more than
-    // the buffer holds, and their text counts as sent by Write and
-    // SendFile: the answer has left only once Flush says so. False when
-    // the records go out as they are made (kernel TLS, or no memory).
+    // buffer of seven full ones (a 100 KiB answer and its head) and leave
+    // in one send when it fills, instead of one send each. Only records
+    // wait there, never more than the buffer holds, and their text counts
+    // as sent by Write and SendFile: the answer has left only once Flush
+    // says so. False when the records go out as they are made (kernel
+    // TLS).
     bool Gather();
     // Sends what gathered and goes back to one send per record: 1 when all
     // has left (or nothing gathered), kWantWrite, kFailed.
@@ -75,8 +83,11 @@ public:
 private:
     long Result(int ret, bool reading);
     void* ssl_ = nullptr;
+    // Where records go without kernel TLS (null with it); freed after the
+    // session, whose BIO writes into it.
+    std::unique_ptr<TLSOutput> out_;
     bool wantsWrite_ = false;
-    bool gathering_ = false;  // the buffer of Gather stands before the socket
+    bool handshaking_ = true;  // no request has been read yet
 };
 
 }  // namespace platform

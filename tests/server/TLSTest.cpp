@@ -330,3 +330,31 @@ TEST(TLS, AnOccupiedTLSPortLeavesThePlainPortServing) {
     EXPECT_TRUE(WaitUntil([&] { return t.Log("ERROR.LOG").find("Cannot serve HTTPS: port") != std::string::npos; }))
         << t.Log("ERROR.LOG");
 }
+
+TEST(TLS, TheTicketReachesTheClientWithAGatheredFirstAnswerAndWithoutAnAnswer) {
+    TLSServer s([](HTTPConfiguration& c) { c.UseKeepAlive = 1; });
+    std::string mid(100 * 1024, 'm');
+    for (size_t i = 0; i < mid.size(); i += 512) mid[i] = static_cast<char>('a' + i / 512 % 26);
+    s.t.WriteSite("HTDOCS/mid.bin", mid);
+    // The ticket waits for the first answer, here one of many records that
+    // gather in one send: the answer arrives whole and the ticket resumes.
+    TLSClient first;
+    ASSERT_TRUE(first.Connect(s.tlsPort)) << first.Error();
+    ASSERT_TRUE(first.Send(Get("/mid.bin", "Connection: Keep-Alive\r\n")));
+    std::string got = first.Read(mid.size());
+    const size_t headEnd = got.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    if (got.size() < headEnd + 4 + mid.size()) got += first.Read(headEnd + 4 + mid.size() - got.size());
+    EXPECT_EQ(got.substr(headEnd + 4), mid);
+    first.Save();
+    ASSERT_TRUE(first.Connect(s.tlsPort, true)) << first.Error();
+    EXPECT_TRUE(first.Resumed());
+    // A request that never ends gets no answer: the ticket leaves anyway.
+    TLSClient waiting;
+    ASSERT_TRUE(waiting.Connect(s.tlsPort)) << waiting.Error();
+    ASSERT_TRUE(waiting.Send("GET /mid.bin HTTP/1.0\r\n"));
+    EXPECT_EQ(waiting.Read(1, 1000), "");
+    waiting.Save();
+    ASSERT_TRUE(waiting.Connect(s.tlsPort, true)) << waiting.Error();
+    EXPECT_TRUE(waiting.Resumed());
+}
