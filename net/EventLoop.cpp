@@ -28,6 +28,10 @@ constexpr uint32_t kQuietTime = 2000;
 // How long, and how much, a connection that lingers may still send.
 constexpr unsigned long kLingerTime = 2000;
 constexpr uint64_t kLingerBytes = 1 << 20;
+// A send that moved more than this may have taken long (a reader as fast
+// as the loop takes a whole large file in one call, seconds on a loaded
+// machine): the timers that follow it run from when it ended.
+constexpr uint64_t kLongSend = 1 << 20;
 
 // The deadline of a timer started at start: never before it (the clock may
 // wrap; deadlines are compared as differences).
@@ -354,6 +358,7 @@ void EventLoop::Answer(Connection* c, ConnectionHost::After after, uint32_t now)
 void EventLoop::Send(Connection* c, uint32_t now) {
     const uint64_t before = c->reply_.Sent();
     const int r = c->Tcp().SendSome(c->reply_);
+    if (c->reply_.Sent() - before > kLongSend) now = platform::MillisecondClock();
     if (r < 0) {
         End(c, false);
     } else if (r > 0) {

@@ -70,7 +70,9 @@ TEST(LargeFiles, WholeAndInRangesPastFourGiB) {
     // end early, the server's own account of why is in its error log.
     ASSERT_EQ(client->Discard(kFourGiB, 30000), kFourGiB) << "the whole body arrives\n" << t.Log("ERROR.LOG");
     const std::string tail = ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967294-\r\n");
-    ASSERT_FALSE(tail.empty()) << "the connection is kept after the whole\n" << t.Log("ERROR.LOG");
+    ASSERT_FALSE(tail.empty()) << "the connection is kept after the whole\n"
+                               << head << t.Log("ERROR.LOG") << t.Log("ACCESS.LOG")
+                               << "closed: " << client->PeerClosed(100) << "\n" << t.Exchange("GET /~stats HTTP/1.0\r\n\r\n");
     ExpectPart(tail, "bytes 4294967294-4294967295/4294967296", "YZ", "the last bytes, right after the whole");
     const std::string past = ask("GET /four.bin HTTP/1.0", "Range: bytes=4294967296-\r\n");
     EXPECT_EQ(StatusOf(past), "HTTP/1.0 416 Requested Range Not Satisfiable");
