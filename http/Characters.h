@@ -2,6 +2,8 @@
 // What counts as a control byte, a printable byte and a blank in text that
 // comes from a client or a script, for every place that checks it.
 
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 // A byte below 0x20, or DEL.
@@ -37,3 +39,16 @@ inline bool IsToken(std::string_view text) {
     }
     return true;
 }
+
+// Text searched eight bytes at a time: the word at at (any alignment), and
+// the high bit of each byte of word that may be zero. Only a byte above a
+// zero one can be marked wrongly (by the borrow), so no mark means no zero
+// byte, and the lowest mark is exact.
+inline uint64_t WordAt(const char* at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+constexpr uint64_t kByteOnes = 0x0101010101010101ULL;
+constexpr uint64_t kByteHighs = 0x8080808080808080ULL;
+constexpr uint64_t ZeroBytes(uint64_t word) { return (word - kByteOnes) & ~word & kByteHighs; }

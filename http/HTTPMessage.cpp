@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "http/Characters.h"
+#include "http/HeaderLine.h"
 #include "http/LetterCase.h"
 
 HTTPMessage::HTTPMessage() { HTTPMessage::Reset(); }
@@ -14,13 +15,9 @@ namespace {
 // Whether text holds a NUL or a CR. Header values are short, so a word at a
 // time beats two library searches that each pay their start-up cost.
 bool HoldsNulOrCR(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr uint64_t kHighs = 0x8080808080808080ULL;
-    const auto zeroByte = [](uint64_t word) { return ((word - kOnes) & ~word & kHighs) != 0; };
     const auto holds = [&](size_t at) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        return zeroByte(word) || zeroByte(word ^ (kOnes * '\r'));
+        const uint64_t word = WordAt(text.data() + at);
+        return (ZeroBytes(word) | ZeroBytes(word ^ (kByteOnes * '\r'))) != 0;
     };
     const size_t size = text.size();
     if (size < 8) {
@@ -117,14 +114,8 @@ HeadFault HTTPMessage::ParseHeaders(std::string_view bytes, size_t* at, size_t* 
             continue;
         }
         if (index == Hdr::Host) ++HostLines;
-        // The value begins after the white space that follows the colon:
-        // only blanks and tabs for a length or a coding.
         const bool framing = index == Hdr::ContentLength || index == Hdr::TransferEncoding;
-        size_t start = colon + 1;
-        while (start < n && (text[start] == ' ' || text[start] == '\t' ||
-                             (!framing && (text[start] == '\v' || text[start] == '\f'))))
-            ++start;
-        const std::string_view value = text.substr(start);
+        const std::string_view value = text.substr(HeaderValueStart(text, colon, framing));
         std::string& slot = Header[index];
         // Two lengths that differ are kept as a list, which no reader takes
         // for a length: which of them frames the body is unknown.

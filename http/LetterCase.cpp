@@ -1,8 +1,6 @@
 #include "http/LetterCase.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 #include "http/Characters.h"
 
@@ -18,12 +16,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     // a path's prefix): words that are equal pass at once, and the bytes
     // from the first word that is not are compared one by one.
     size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a.data() + i, sizeof x);
-        std::memcpy(&y, b.data() + i, sizeof y);
-        if (x != y) break;
-    }
+    for (; i + 8 <= a.size(); i += 8)
+        if (WordAt(a.data() + i) != WordAt(b.data() + i)) break;
     for (; i < a.size(); ++i) {
         // Most bytes are equal as they stand; only letters may differ in case.
         if (a[i] == b[i]) continue;

@@ -165,12 +165,10 @@ std::string FingerprintOf(X509* certificate) {
 // blank-separated words. Read without a stream: a stream would set up the
 // C++ library's locales, whose pages the process would then keep.
 bool FileHas(const char* path, const char* word) {
-    File file;
-    char text[4096];
-    const long n = file.Open(path, File::Mode::Read) ? file.Read(text, sizeof text) : -1;
-    if (n <= 0) return false;
+    std::string text;
+    if (!ReadWholeFile(path, &text)) return false;
     const std::string_view wanted(word);
-    std::string_view rest(text, static_cast<size_t>(n));
+    std::string_view rest(text);
     while (!rest.empty()) {
         const size_t start = rest.find_first_not_of(" \t\r\n");
         if (start == std::string_view::npos) break;

@@ -165,14 +165,10 @@ constexpr struct ByteClasses {
 // all. A borrow from a byte that matches may mark the next one too, so a
 // yes is checked byte by byte; a no is certain.
 inline bool WordMayNeedEscape(const char* at, bool blanks) {
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr uint64_t kHighs = 0x8080808080808080ULL;
-    uint64_t word;
-    std::memcpy(&word, at, sizeof word);
-    const auto zero = [](uint64_t x) { return (x - kOnes) & ~x; };
-    uint64_t hit = ((word - kOnes * (blanks ? 0x21 : 0x20)) & ~word) | word | (word + kOnes);
-    hit |= zero(word ^ (kOnes * '"')) | zero(word ^ (kOnes * '\\'));
-    return (hit & kHighs) != 0;
+    const uint64_t word = WordAt(at);
+    uint64_t hit = ((word - kByteOnes * (blanks ? 0x21 : 0x20)) & ~word) | word | (word + kByteOnes);
+    hit |= ZeroBytes(word ^ (kByteOnes * '"')) | ZeroBytes(word ^ (kByteOnes * '\\'));
+    return (hit & kByteHighs) != 0;
 }
 
 // Appends text with the bytes of the classes in mask escaped: '"' and '\\'
