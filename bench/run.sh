@@ -17,10 +17,10 @@
 # round (ours, lighttpd, nginx, h2o, floor, ours, ...) and the tables print
 # the median of the rounds and ratios taken within the run, against each
 # peer and against the best of lighttpd, nginx and h2o on the row. A second
-# table gives what a kept-alive 1 KiB request costs ours and lighttpd in
-# system calls (strace -c -f) and context switches and CPU time (the
-# kernel's per-thread counters), which is steady whatever else the machine
-# does. A third table gives a kept-alive 100 KiB CSS file asked for with
+# table gives what a kept-alive 1 KiB request costs ours and lighttpd at 8
+# and 64 connections in system calls (strace -c -f), context switches, CPU
+# time and minor page faults (the kernel's counters), which are steady
+# whatever else the machine does. A third table gives a kept-alive 100 KiB CSS file asked for with
 # "Accept-Encoding: gzip": ours (compressed once, kept in its cache) beside
 # nginx with gzip_static and a .gz copy, lighttpd with mod_deflate's cache,
 # and nginx compressing every answer (no copy).
@@ -359,29 +359,35 @@ switches() { for t in /proc/"$1"/task/*; do echo "${t##*/} $(awk '/ctxt_switches
 # The switches between two such lists: threads that ended in between count nothing.
 switched() { awk 'NR == FNR { before[$1] = $2; next } { s += $2 - before[$1] } END { print s + 0 }' "$1" "$2"; }
 ticks() { sed 's/.*) //' /proc/"$1"/stat | awk '{ print $12 + $13 }'; }
-cost() {  # name pid port
-  local n=40000 calls sw0 sw1 t0 t1 hz
+# Minor page faults of the whole process: memory given back to the system
+# and touched again at once shows here.
+faults() { sed 's/.*) //' /proc/"$1"/stat | awk '{ print $8 }'; }
+cost() {  # name pid port connections
+  local n=40000 calls sw0 sw1 t0 t1 f0 f1 hz
   hz=$(getconf CLK_TCK)
-  switches "$2" > "$work/switches0"; t0=$(ticks "$2")
-  ab -q -k -c 8 -n $n "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
-  switches "$2" > "$work/switches1"; t1=$(ticks "$2")
+  switches "$2" > "$work/switches0"; t0=$(ticks "$2"); f0=$(faults "$2")
+  ab -q -k -c "$4" -n $n "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
+  switches "$2" > "$work/switches1"; t1=$(ticks "$2"); f1=$(faults "$2")
   sw0=0; sw1=$(switched "$work/switches0" "$work/switches1")
   strace -c -f -p "$2" -o "$work/strace-$1" 2>/dev/null & local tracer=$!
   sleep 1
-  ab -q -k -c 8 -n 20000 "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
+  ab -q -k -c "$4" -n 20000 "http://127.0.0.1:$3/1k.bin" >/dev/null 2>&1
   kill -INT $tracer; wait $tracer 2>/dev/null || true
   calls=$(awk '$NF == "total" { print $(NF-2) }' "$work/strace-$1")
-  printf "%-10s %14s %18s %16s   %s\n" "$1" \
+  printf "%-10s %5s %14s %18s %16s %12s   %s\n" "$1" "$4" \
     "$(awk -v c="$calls" 'BEGIN { printf "%.2f", c / 20000 }')" \
     "$(awk -v a="$sw0" -v b="$sw1" -v n=$n 'BEGIN { printf "%.2f", (b - a) / n }')" \
     "$(awk -v a="$t0" -v b="$t1" -v n=$n -v hz="$hz" 'BEGIN { printf "%.1f", (b - a) * 1e6 / hz / n }')" \
+    "$(awk -v a="$f0" -v b="$f1" -v n=$n 'BEGIN { printf "%.3f", (b - a) / n }')" \
     "$(awk 'NR > 2 && $NF != "total" && $NF !~ /^-/ && $4 > 0 { printf "%s %.2f  ", $NF, $4 / 20000 }' "$work/strace-$1" | head -c 200)"
 }
 echo
-echo "Cost of a kept-alive 1 KiB request (ab -k -c 8)"
-printf "%-10s %14s %18s %16s   %s\n" "server" "syscalls/req" "ctx switches/req" "CPU us/req" "system calls per request"
-cost varevavo "$ours_pid" "$ours"
-cost lighttpd "$lighty_pid" "$lighty"
+echo "Cost of a kept-alive 1 KiB request (ab -k)"
+printf "%-10s %5s %14s %18s %16s %12s   %s\n" "server" "conns" "syscalls/req" "ctx switches/req" "CPU us/req" "faults/req" "system calls per request"
+for conns in 8 64; do
+  cost varevavo "$ours_pid" "$ours" $conns
+  cost lighttpd "$lighty_pid" "$lighty" $conns
+done
 
 echo
 echo "Memory (KiB)"
