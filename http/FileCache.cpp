@@ -108,6 +108,7 @@ FileCache::Entry* FileCache::Add(const std::string& path, bool* missing) {
     while (entries_.size() >= kMaxEntries && !ages_.empty()) Remove(ages_.back());
     for (const auto& w : watches) dependents_[w.first].push_back(path);
     ages_.push_front(path);
+    ++changes_;
     Entry& e = entries_[path];
     e.path = path;
     e.info = info;
@@ -139,6 +140,7 @@ void FileCache::Remove(const std::string& path) {
     }
     if (e.document.bytes) bytes_ -= e.document.bytes->size();
     DropCoded(e);
+    ++changes_;
     ages_.erase(e.age);
     entries_.erase(found);
 }
@@ -158,6 +160,7 @@ bool FileCache::Info(const std::string& path, platform::FileInfo* info) {
         return true;
     }
     // Not watchable (or gone in between): ask the file system, without keeping it.
+    ++direct_;
     return !missing && platform::GetFileInfo(path, info);
 }
 
@@ -165,6 +168,7 @@ bool FileCache::Open(const std::string& path, Document* document) {
     Entry* e = Find(path);
     bool missing = false;
     if (!e) e = Add(path, &missing);
+    if (!e) ++direct_;
     if (missing) return false;
     if (!e) {
         auto file = std::make_shared<platform::File>();
@@ -193,6 +197,7 @@ bool FileCache::Open(const std::string& path, Document* document) {
         }
         e->document.tag = std::make_shared<const std::string>(ContentCoding::EntityTag(e->info));
         e->document.file = std::move(file);
+        ++changes_;
         const std::string keep = path;
         while (bytes_ > kMaxBytes && ages_.size() > 1) Remove(ages_.back());
         e = Find(keep);
@@ -234,6 +239,7 @@ unsigned SiblingsOnDisk(const std::string& path) {
 }  // namespace
 
 void FileCache::DropCoded(Entry& e) {
+    ++changes_;
     for (auto& coded : e.coded) {
         if (coded) codedBytes_ -= coded->size();
         coded.reset();
@@ -246,7 +252,10 @@ unsigned FileCache::Siblings(const std::string& path) {
     bool missing = false;
     if (!e) e = Add(path, &missing);
     if (e) FindSiblings(*e);
-    if (!e || !e->document.siblingsKnown) return missing ? 0 : SiblingsOnDisk(path);
+    if (!e || !e->document.siblingsKnown) {
+        ++direct_;
+        return missing ? 0 : SiblingsOnDisk(path);
+    }
     return e->document.siblings;
 }
 
@@ -264,15 +273,20 @@ void FileCache::FindSiblings(Entry& e) {
     }
     e.document.siblings = SiblingsOnDisk(e.path);
     e.document.siblingsKnown = true;
+    ++changes_;
 }
 
 std::shared_ptr<const std::string> FileCache::Coded(const std::string& path, Coding coding,
                                                     const platform::File* served) {
     Entry* e = Find(path);
     const int index = static_cast<int>(coding);
-    if (!e || !served || e->document.file.get() != served || coding == Coding::Identity) return nullptr;
+    if (!e || !served || e->document.file.get() != served || coding == Coding::Identity) {
+        ++direct_;
+        return nullptr;
+    }
     if (e->codedTried & ContentCoding::Bit(coding)) return e->coded[index];
     e->codedTried |= ContentCoding::Bit(coding);
+    ++changes_;
     const uint64_t size = e->info.size;
     std::string read;
     std::string_view whole;
@@ -289,6 +303,7 @@ std::shared_ptr<const std::string> FileCache::Coded(const std::string& path, Cod
     // One copy larger than the whole bound is sent, but not kept.
     if (coded->size() > codedLimit_) {
         e->codedTried &= ~ContentCoding::Bit(coding);
+        ++direct_;
         return coded;
     }
     codedBytes_ += coded->size();

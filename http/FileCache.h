@@ -88,6 +88,19 @@ public:
     // The bytes of the compressed copies kept now.
     uint64_t CodedBytes() const { return codedBytes_; }
 
+    // Moves with every change to what the cache holds (an entry made,
+    // filled or dropped, a compressed copy made or dropped), the changes the
+    // kernel reported so far applied first. An answer made from the cache's
+    // facts alone is the answer again while it stays put.
+    uint64_t Version() {
+        if (mustCheck_) ApplyChanges();
+        return changes_;
+    }
+    // Counts the lookups the file system answered instead, of a path the
+    // cache does not hold (one that does not exist or cannot be watched):
+    // nothing would tell of their change.
+    uint64_t DirectLooks() const { return direct_; }
+
 private:
     struct Entry {
         std::string path;
@@ -121,6 +134,8 @@ private:
     uint64_t bytes_ = 0;
     uint64_t codedLimit_;
     uint64_t codedBytes_ = 0;
+    uint64_t changes_ = 0;
+    uint64_t direct_ = 0;
     std::unordered_map<std::string, Entry> entries_;
     std::list<std::string> ages_;  // most recently used first
     std::unordered_map<int, std::vector<std::string>> dependents_;  // watch -> paths of entries

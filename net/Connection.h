@@ -56,6 +56,7 @@ public:
     // is served (on a worker, or once its body has arrived); null when none.
     void Park(std::unique_ptr<ConnectionHost::Parked> parked) { parked_ = std::move(parked); }
     std::unique_ptr<ConnectionHost::Parked> TakeParked() { return std::move(parked_); }
+    bool HasParked() const { return parked_ != nullptr; }
     // Credentials the host verified on this connection (by whichever thread
     // serves its request at the time).
     CredentialMemo& Credentials() { return credentials_; }

@@ -188,6 +188,11 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
                                            After* after, bool turnAway) {
     ServingThread& serving = static_cast<ServingThread&>(*thread);
     const HTTPConfiguration& config = serving.Pin(server_);
+    AnswerMemo* const memo = turnAway || connection.HasParked() ? nullptr : serving.Memo();
+    if (memo && memo->Replay(connection, serving.PinnedVersion(), serving.Cache(), server_, serving.Batch(), reply)) {
+        *after = After::KeepAlive;
+        return Step::Answer;
+    }
     ServingThread::Exchange& exchange = serving.LoopExchange();
     const ExchangeReset reset(exchange);
     // A request parked here earlier (waiting for its body, or for a script
@@ -209,11 +214,15 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
         return step;
     };
     if (!parked) {
+        // Its bytes stay where they are while the head is parsed and taken.
+        const std::string_view arrived = connection.Input().Bytes();
         switch (ReadHead(connection, &request, config.UseHTTP11 != 0)) {
             case HeadRead::NeedMore: return Step::Incomplete;
             case HeadRead::Unusable: return Step::Drop;
             case HeadRead::Whole: break;
         }
+        if (memo) memo->Note(arrived.substr(0, arrived.size() - connection.Input().Bytes().size()), request, config,
+                             serving.Cache());
     }
     request.TurnedAway = turnAway;
     if (!turnAway) {
@@ -236,6 +245,9 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
     }
     if (!RequestPipeline::ProcessRequest(c)) return Step::Drop;
     if (!response.ComposeReply(reply)) return Step::Drop;
+    if (memo)
+        memo->Keep(request, response, *reply, config, serving.PinnedVersion(), serving.Cache(),
+                   connection.Tcp().Secure());
     *after = AfterAnswer(request, response, connection.Input());
     return Step::Answer;
 }

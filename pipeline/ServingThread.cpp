@@ -6,6 +6,7 @@ ServingThread::ServingThread(bool loop) {
     if (!loop) return;
     cache_ = std::make_unique<FileCache>();
     batch_ = std::make_unique<EventLog::Batch>();
+    memo_ = std::make_unique<AnswerMemo>();
 }
 
 // The batch goes first, on its own: it writes what it keeps.

@@ -12,6 +12,7 @@
 #include "http/FileCache.h"
 #include "http/HTTPResponse.h"
 #include "net/ConnectionHost.h"
+#include "pipeline/AnswerMemo.h"
 #include "pipeline/MIMEMemo.h"
 #include "server/EventLog.h"
 #include "server/HTTPServer.h"
@@ -30,6 +31,13 @@ public:
     const HTTPConfiguration& Pin(const HTTPServer& server);
     // Gives context this thread's services.
     void Equip(RequestContext* context);
+    // The version of the record Pin gave last.
+    uint64_t PinnedVersion() const { return record_.version; }
+    // A loop's answer memo, document cache and batch of log lines; null on
+    // a worker.
+    AnswerMemo* Memo() { return memo_.get(); }
+    FileCache* Cache() { return cache_.get(); }
+    EventLog::Batch* Batch() { return batch_.get(); }
 
     // A new batch of requests begins: the cache rechecks what changed.
     void BatchStarting();
@@ -54,4 +62,5 @@ private:
     std::unique_ptr<FileCache> cache_;        // a loop's only
     std::unique_ptr<EventLog::Batch> batch_;  // a loop's only
     std::unique_ptr<Exchange> exchange_;      // a loop's only, once asked for
+    std::unique_ptr<AnswerMemo> memo_;        // a loop's only
 };

@@ -114,6 +114,16 @@ public:
     // Counts the transaction and writes its access and referrer lines.
     void LogTransaction(const HTTPConfiguration& config, EventLog::Batch* batch, HTTPRequest* request,
                         HTTPResponse* response);
+    // The access line's start, before its time ("who - - [" or "who - user ["):
+    // who is the client's name or address.
+    static void AppendAccessLead(std::string* line, std::string_view who, std::string_view user);
+    // The access line's rest after its time, without the line end: the
+    // quoted request line, the status, the length and the quoted referrer
+    // and agent.
+    static void AppendAccessTail(std::string* line, const HTTPRequest& request, const HTTPResponse& response);
+    // The referrer line LogTransaction writes for the request; empty when
+    // it writes none.
+    static std::string ReferrerLine(const HTTPConfiguration& config, const HTTPRequest& request);
 
     // --- Configuration and the front end's link (HTTPServer.cpp) ----------
     // The live record, for threads that hold it only briefly.

@@ -99,6 +99,47 @@ void HTTPServer::Trace(const HTTPConfiguration& config, EventLog::Batch* batch, 
     if (config.TraceLogMask) Diagnostic(TraceLog, batch, "No Request Data", message, request);
 }
 
+void HTTPServer::AppendAccessLead(std::string* line, std::string_view who, std::string_view user) {
+    EventLog::AppendEscaped(line, who, true);
+    if (user.empty()) {
+        *line += " - - [";
+    } else {
+        *line += " - ";
+        EventLog::AppendEscaped(line, user, true);
+        *line += " [";
+    }
+}
+
+void HTTPServer::AppendAccessTail(std::string* line, const HTTPRequest& request, const HTTPResponse& response) {
+    // The fixed pieces between the fields go in whole, one append each.
+    *line += "] \"";
+    EventLog::AppendEscaped(line, request.RequestLine);
+    char status[16] = "\" ";
+    const auto written = std::to_chars(status + 2, status + sizeof status, response.Status);
+    line->append(status, static_cast<size_t>(written.ptr - status));
+    const auto quotedOrHyphen = [line](const std::string& value, bool quoted) {
+        if (value.empty()) {
+            *line += " -";
+        } else if (quoted) {
+            *line += " \"";
+            EventLog::AppendEscaped(line, value);
+            *line += '"';
+        } else {
+            *line += ' ';
+            EventLog::AppendEscaped(line, value, true);
+        }
+    };
+    quotedOrHyphen(response.Header[Hdr::ContentLength], false);
+    quotedOrHyphen(request.Header[Hdr::Referer], true);
+    quotedOrHyphen(request.Header[Hdr::UserAgent], true);
+}
+
+std::string HTTPServer::ReferrerLine(const HTTPConfiguration& config, const HTTPRequest& request) {
+    const std::string& referer = request.Header[Hdr::Referer];
+    if (!config.ReferrerLogMask || referer.empty() || ContainsNoCase(referer, config.SiteAddress)) return {};
+    return EventLog::Escape(referer, true) + " -> \"" + EventLog::Escape(request.RequestLine) + "\"";
+}
+
 void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch* batch, HTTPRequest* request,
                                 HTTPResponse* response) {
     Statistics.LogStats(request, response);
@@ -108,41 +149,15 @@ void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch
         std::string& line = batch ? *AccessLog.BatchLines(batch) : own;
         line.reserve(line.size() + 160 + request->RequestLine.size() + request->Header[Hdr::UserAgent].size() +
                      request->Header[Hdr::Referer].size());
-        // The fixed pieces between the fields go in whole, one append each.
-        AppendWho(&line, request);
-        if (request->User.empty()) {
-            line += " - - [";
-        } else {
-            line += " - ";
-            EventLog::AppendEscaped(&line, request->User, true);
-            line += " [";
-        }
+        AppendAccessLead(&line, request->RemoteHost.empty() ? request->RemoteAddr : request->RemoteHost, request->User);
         line += LogTime();
-        line += "] \"";
-        EventLog::AppendEscaped(&line, request->RequestLine);
-        char status[16] = "\" ";
-        const auto written = std::to_chars(status + 2, status + sizeof status, response->Status);
-        line.append(status, static_cast<size_t>(written.ptr - status));
-        const auto quotedOrHyphen = [&line](const std::string& value, bool quoted) {
-            if (value.empty()) {
-                line += " -";
-            } else if (quoted) {
-                line += " \"";
-                EventLog::AppendEscaped(&line, value);
-                line += '"';
-            } else {
-                line += ' ';
-                EventLog::AppendEscaped(&line, value, true);
-            }
-        };
-        quotedOrHyphen(response->Header[Hdr::ContentLength], false);
-        quotedOrHyphen(request->Header[Hdr::Referer], true);
-        quotedOrHyphen(request->Header[Hdr::UserAgent], true);
+        AppendAccessTail(&line, *request, *response);
         if (batch) line += "\r\n";
         else AccessLog.LogEscaped(std::move(own));
     }
     const std::string& referer = request->Header[Hdr::Referer];
-    if (config.ReferrerLogMask && !referer.empty() && !ContainsNoCase(referer, config.SiteAddress))
-        ReferrerLog.Log(EventLog::Escape(referer, true) + " -> \"" + EventLog::Escape(request->RequestLine) + "\"",
-                        batch);
+    if (config.ReferrerLogMask && !referer.empty()) {
+        std::string line = ReferrerLine(config, *request);
+        if (!line.empty()) ReferrerLog.Log(line, batch);
+    }
 }

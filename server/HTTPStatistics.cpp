@@ -43,12 +43,17 @@ void HTTPStatistics::Reset() {
 }
 
 void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
-    BytesReceived.fetch_add(request->Entity.GetSize(), std::memory_order_relaxed);
-    BytesSent.fetch_add(response->Entity.GetSize(), std::memory_order_relaxed);
+    Count(request->Entity.GetSize(), response->Entity.GetSize(), request->Method, response->Status,
+          IsScriptKind(request->ResourceKind));
+}
+
+void HTTPStatistics::Count(uint64_t received, uint64_t sent, int method, int status, bool script) {
+    BytesReceived.fetch_add(received, std::memory_order_relaxed);
+    BytesSent.fetch_add(sent, std::memory_order_relaxed);
     TotalRequests.fetch_add(1, std::memory_order_relaxed);
-    if (request->Method < 0) MethodCount[0].fetch_add(1, std::memory_order_relaxed);
-    else if (request->Method < kMethodSlots) MethodCount[request->Method].fetch_add(1, std::memory_order_relaxed);
-    switch (response->Status) {
+    if (method < 0) MethodCount[0].fetch_add(1, std::memory_order_relaxed);
+    else if (method < kMethodSlots) MethodCount[method].fetch_add(1, std::memory_order_relaxed);
+    switch (status) {
         case 301:
         case 302: Redirections.fetch_add(1, std::memory_order_relaxed); break;
         case 304: CacheAnswers.fetch_add(1, std::memory_order_relaxed); break;
@@ -56,8 +61,8 @@ void HTTPStatistics::LogStats(HTTPRequest* request, HTTPResponse* response) {
         case 403: AuthorizationFailures.fetch_add(1, std::memory_order_relaxed); break;
         default: break;
     }
-    if (IsScriptKind(request->ResourceKind)) ScriptRequests.fetch_add(1, std::memory_order_relaxed);
-    switch (response->Status) {
+    if (script) ScriptRequests.fetch_add(1, std::memory_order_relaxed);
+    switch (status) {
         case 400:
         case 404:
         case 500:

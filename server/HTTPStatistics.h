@@ -27,6 +27,8 @@ public:
     // Counts one finished request: body sizes, method, redirections, "Use
     // Cache" answers, authorization failures, script requests and errors.
     void LogStats(HTTPRequest* request, HTTPResponse* response);
+    // The same count from the facts LogStats reads.
+    void Count(uint64_t received, uint64_t sent, int method, int status, bool script);
     // Makes body a memory body holding the statistics page of the site
     // config describes, with activeConnections as the connections open now.
     // tls (while UseTLS is on): the TLS connections served and the
