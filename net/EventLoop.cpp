@@ -67,6 +67,7 @@ bool EventLoop::Adopt(Connection* connection) {
 }
 
 void EventLoop::Run() {
+    InputBuffer::KeepSpare();
     Begin();
     Poller::Event events[kEventsPerWait];
     while (!stop_) {

@@ -11,11 +11,14 @@ namespace {
 // Storage of the usual size given back by idle connections, kept for the
 // next connection of the same thread that needs some. Every kept-alive
 // connection gives its storage back after each answer, so a loop serving a
-// batch of many connections frees that many at its end. Too few kept here,
+// batch of many connections frees that many at its end. Too few kept there,
 // and the rest went back to the allocator, whose heap top was handed back to
 // the system and faulted in afresh by the next batch: half a page fault per
-// request at 64 connections. A quiet loop drops them all.
-constexpr size_t kMostSpare = 256;
+// request at 64 connections. A loop keeps up to kLoopSpare and drops them
+// all when it goes quiet; any other thread (a worker, whose connections end
+// there now and then) keeps none, as it never drops them.
+constexpr size_t kLoopSpare = 256;
+thread_local size_t mostSpare = 0;
 thread_local std::vector<std::unique_ptr<char[]>> spare;
 
 std::unique_ptr<char[]> TakeUsual() {
@@ -58,7 +61,7 @@ void InputBuffer::Grow(size_t capacity) {
     std::unique_ptr<char[]> larger(new char[capacity]);
     const size_t count = end_ - start_;
     if (count > 0) std::memcpy(larger.get(), storage_.get() + start_, count);
-    if (storage_ && capacity_ == kUsualSize && spare.size() < kMostSpare) spare.push_back(std::move(storage_));
+    if (storage_ && capacity_ == kUsualSize && spare.size() < mostSpare) spare.push_back(std::move(storage_));
     storage_ = std::move(larger);
     capacity_ = capacity;
     start_ = 0;
@@ -67,11 +70,13 @@ void InputBuffer::Grow(size_t capacity) {
 
 void InputBuffer::Release() {
     if (!storage_ || start_ != end_) return;
-    if (capacity_ == kUsualSize && spare.size() < kMostSpare) spare.push_back(std::move(storage_));
+    if (capacity_ == kUsualSize && spare.size() < mostSpare) spare.push_back(std::move(storage_));
     storage_.reset();
     capacity_ = 0;
     start_ = end_ = 0;
 }
+
+void InputBuffer::KeepSpare() { mostSpare = kLoopSpare; }
 
 void InputBuffer::DropSpare() {
     spare.clear();

@@ -46,6 +46,10 @@ public:
     // Gives the storage back when nothing is left in it, so that an idle
     // connection holds none.
     void Release();
+    // The calling thread (a loop, which calls DropSpare when quiet) keeps
+    // the storage its connections give back for reuse; other threads keep
+    // none.
+    static void KeepSpare();
     // Frees the storage that connections of the calling thread gave back
     // for reuse (a quiet loop keeps none).
     static void DropSpare();

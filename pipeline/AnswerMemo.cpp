@@ -67,8 +67,6 @@ bool AnswerMemo::Replay(Connection& connection, uint64_t configVersion, FileCach
 void AnswerMemo::Note(std::string_view head, const HTTPRequest& request, const HTTPConfiguration& config,
                       FileCache* cache) {
     candidate_ = false;
-    // Only what no moment, no password and no other part of the file can
-    // change; the rest of the conditions are the answer's (Keep).
     // A head the client's end cut short, with no blank line, could be the
     // start of a longer one.
     const bool ended = head.ends_with("\n\n") || head.ends_with("\n\r\n");
@@ -81,6 +79,9 @@ void AnswerMemo::Note(std::string_view head, const HTTPRequest& request, const H
                        request.Header[Hdr::IfRange].empty() && !config.ResolveName &&
                        !(config.AutoCertificate && !request.Secure) &&
                        !(config.UseTLS && config.RedirectToTLS && !request.Secure);
+    // What the request decides: no credentials to check, no part of the
+    // document, no body, nothing that turns on the client's address or on
+    // the moment. The answer decides the rest (Keep).
     if (!plain) return;
     if (head != lastHead_) {
         lastHead_.assign(head);
