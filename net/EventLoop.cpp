@@ -73,6 +73,9 @@ void EventLoop::Run() {
         ApplyPriority();
         const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
         const uint32_t now = platform::MillisecondClock();
+        // A wait that filled its events may have left the change report
+        // for the next one.
+        changesMissed_ = n == kEventsPerWait;
         TrimWhenQuiet(n > 0, now);
         RefreshSettings(now);
         Dispatch(events, n, now);
@@ -83,6 +86,10 @@ void EventLoop::Run() {
 
 void EventLoop::Begin() {
     thread_ = host_->ThreadStarting(true);
+    // Changes to what the answers depend on are taken when the poll reports
+    // them, rather than looked for with a read before every batch.
+    const int changes = host_->ChangeHandle(thread_.get());
+    changesPolled_ = changes >= 0 && poller_.Add(changes, Poller::Readable, &changesPolled_) == 0;
     settings_ = host_->CoreSettings();
     settingsRead_ = platform::MillisecondClock();
     // What start-up used and freed goes back once the loop has been quiet.
@@ -120,6 +127,8 @@ void EventLoop::Dispatch(const Poller::Event* events, int n, uint32_t now) {
         if (e.tag == &wake_) {
             wake_.Clear();
             TakeAdopted(now);
+        } else if (e.tag == &changesPolled_) {
+            host_->ChangesArrived(thread_.get());
         } else if (!(reinterpret_cast<uintptr_t>(e.tag) & 1)) {  // a listener (connection tags are odd)
             for (const Listening& l : listeners_)
                 if (e.tag == l.socket) Accept(l, now);
@@ -208,6 +217,10 @@ void EventLoop::Accept(const Listening& listener, uint32_t now) {
             c->home_ = this;
         }
         load_.fetch_add(1, std::memory_order_relaxed);
+        // Only the first connection of a wake was there when the poll last
+        // reported changes: the others' requests may have been sent after
+        // a change it has not reported yet.
+        if (i > 0) changesMissed_ = true;
         // A client usually sends its request as soon as it has connected:
         // it is taken now, without waiting for the poll to report it.
         if (Welcome(c, now, true)) Receive(c, now);
@@ -293,9 +306,14 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
 
 void EventLoop::ServeBatch() {
     if (ready_.empty()) return;
-    host_->BatchStarting(thread_.get());
+    // The poll vouches for requests it reported; the requests that came
+    // behind them in the same bytes (served in the rounds that follow) may
+    // have been sent after a change it reported too late for this turn.
+    bool polled = changesPolled_ && !changesMissed_;
     std::vector<Connection*>& batch = serving_;
     while (!ready_.empty()) {
+        host_->BatchStarting(thread_.get(), polled);
+        polled = false;
         batch.clear();
         batch.swap(ready_);
         const uint32_t now = platform::MillisecondClock();

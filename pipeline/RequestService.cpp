@@ -272,8 +272,16 @@ ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connect
     return AfterAnswer(request, response, connection.Input());
 }
 
-void RequestService::BatchStarting(ThreadState* thread) {
-    if (thread) static_cast<ServingThread*>(thread)->BatchStarting();
+void RequestService::BatchStarting(ThreadState* thread, bool changesPolled) {
+    if (thread) static_cast<ServingThread*>(thread)->BatchStarting(changesPolled);
+}
+
+int RequestService::ChangeHandle(ThreadState* thread) {
+    return thread ? static_cast<ServingThread*>(thread)->ChangeHandle() : -1;
+}
+
+void RequestService::ChangesArrived(ThreadState* thread) {
+    if (thread) static_cast<ServingThread*>(thread)->ChangesArrived();
 }
 
 void RequestService::WriteLogLines(ThreadState* thread) {
