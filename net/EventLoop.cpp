@@ -366,10 +366,15 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
 void EventLoop::Answer(Connection* c, ConnectionHost::After after, uint32_t now) {
     c->after_ = after;
     c->phase_ = Connection::Sending;
+    // A closing answer's end leaves in one segment with the end of the
+    // stream, which follows within this turn once the log line is written
+    // (as a peer that corks its answers and closes sends it): one segment
+    // fewer for each side to make and take in per connection.
+    c->Tcp().EndFollows(after == ConnectionHost::After::Close || after == ConnectionHost::After::Linger);
     c->sendDeadline_ = After(now, settings_.sendTimeOut);
     Arm(c, Connection::SendTimer, c->sendDeadline_);
-    // At once: the client can take it in while the loop serves the others
-    // (a batch sent at its end would keep both waiting).
+    // At once (but for that end): the client can take it in while the loop
+    // serves the others (a batch sent at its end would keep both waiting).
     Send(c, now);
 }
 
