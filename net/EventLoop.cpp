@@ -217,13 +217,15 @@ void EventLoop::Accept(const Listening& listener, uint32_t now) {
             c->home_ = this;
         }
         load_.fetch_add(1, std::memory_order_relaxed);
-        // Only the first connection of a wake was there when the poll last
-        // reported changes: the others' requests may have been sent after
-        // a change it has not reported yet.
-        if (i > 0) changesMissed_ = true;
         // A client usually sends its request as soon as it has connected:
         // it is taken now, without waiting for the poll to report it.
+        const size_t ready = ready_.size();
         if (Welcome(c, now, true)) Receive(c, now);
+        // Only the first connection of a wake was there when the poll last
+        // reported changes: a request that came on another may have been
+        // sent after a change it has not reported yet. (A TLS connection
+        // has none yet: its request follows the handshake.)
+        if (i > 0 && ready_.size() > ready) changesMissed_ = true;
     }
 }
 
