@@ -31,9 +31,9 @@ FileCache::FileCache(uint64_t codedLimit) : codedLimit_(codedLimit) {}
 
 FileCache::~FileCache() = default;
 
-void FileCache::ApplyChanges() {
+void FileCache::ApplyChanges(bool always) {
     mustCheck_ = false;
-    if (entries_.empty() && watchUses_.empty()) return;
+    if (!always && entries_.empty() && watchUses_.empty()) return;
     std::vector<platform::FileWatch::Change> changes;
     if (!watch_.Pending(&changes)) return;
     for (const auto& change : changes) {

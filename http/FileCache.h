@@ -62,6 +62,12 @@ public:
 
     // Every request served from now on was received before this call.
     void BeginBatch() { mustCheck_ = true; }
+    // A descriptor that becomes readable when a change is reported, for a
+    // thread that polls it instead of calling BeginBatch; -1 for none.
+    int ChangeHandle() const { return watch_.Handle(); }
+    // The poll found ChangeHandle readable: every change it reported is
+    // taken in now (which leaves it unreadable again).
+    void ChangesArrived() { ApplyChanges(true); }
     // As platform::GetFileInfo.
     bool Info(const std::string& path, platform::FileInfo* info);
     // Opens a document (not a folder) for reading. False when it cannot be
@@ -116,7 +122,8 @@ private:
         std::list<std::string>::iterator age;
     };
 
-    void ApplyChanges();
+    // always: even with nothing kept (the reports must be taken all the same).
+    void ApplyChanges(bool always = false);
     Entry* Find(const std::string& path);
     // Looks the path up and keeps it. Null when it is not kept; *missing
     // then tells whether it does not exist.

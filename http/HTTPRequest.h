@@ -72,7 +72,7 @@ public:
     std::string Query;         // after the first '?', still encoded
     std::string URL;           // before the first '?', %-escapes decoded
     int Method = MethodUnknown;
-    std::string LocalAddr;     // dotted decimal, or the IPv6 form ("::1")
+    std::string LocalAddr;     // dotted decimal, or the IPv6 form ("::1"); empty unless RedirectToTLS is on
     std::string RemoteHost;    // from a reverse lookup, when asked for
     std::string RemoteAddr;    // dotted decimal, or the IPv6 form ("::1")
     std::string AuthType;

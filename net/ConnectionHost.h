@@ -114,8 +114,16 @@ public:
     virtual After ServeBlocking(ThreadState* thread, Connection& connection, bool turnAway) = 0;
 
     // A loop thread is about to serve a batch of requests, every byte of
-    // which was received before this call.
-    virtual void BatchStarting(ThreadState* thread) = 0;
+    // which was received before this call. changesPolled: the loop's poll
+    // has reported every change of ChangeHandle up to its last wait, which
+    // came after those bytes, and ChangesArrived has been told of them.
+    virtual void BatchStarting(ThreadState* thread, bool changesPolled) = 0;
+    // A descriptor of a loop thread's state that becomes readable when what
+    // its answers depend on changes (its documents), for the loop to poll;
+    // -1 for none.
+    virtual int ChangeHandle(ThreadState* thread) = 0;
+    // The loop's poll found ChangeHandle readable.
+    virtual void ChangesArrived(ThreadState* thread) = 0;
     // A loop thread writes the log lines it has kept: once it has sent the
     // answers of a batch and before it closes the connections that end,
     // closes a connection it refused, or waits again.

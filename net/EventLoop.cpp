@@ -74,6 +74,9 @@ void EventLoop::Run() {
         ApplyPriority();
         const int n = poller_.Wait(events, kEventsPerWait, NextTimeout(platform::MillisecondClock()));
         const uint32_t now = platform::MillisecondClock();
+        // A wait that filled its events may have left the change report
+        // for the next one.
+        changesMissed_ = n == kEventsPerWait;
         TrimWhenQuiet(n > 0, now);
         RefreshSettings(now);
         Dispatch(events, n, now);
@@ -84,6 +87,10 @@ void EventLoop::Run() {
 
 void EventLoop::Begin() {
     thread_ = host_->ThreadStarting(true);
+    // Changes to what the answers depend on are taken when the poll reports
+    // them, rather than looked for with a read before every batch.
+    const int changes = host_->ChangeHandle(thread_.get());
+    changesPolled_ = changes >= 0 && poller_.Add(changes, Poller::Readable, &changesPolled_) == 0;
     settings_ = host_->CoreSettings();
     settingsRead_ = platform::MillisecondClock();
     // What start-up used and freed goes back once the loop has been quiet.
@@ -121,6 +128,8 @@ void EventLoop::Dispatch(const Poller::Event* events, int n, uint32_t now) {
         if (e.tag == &wake_) {
             wake_.Clear();
             TakeAdopted(now);
+        } else if (e.tag == &changesPolled_) {
+            host_->ChangesArrived(thread_.get());
         } else if (!(reinterpret_cast<uintptr_t>(e.tag) & 1)) {  // a listener (connection tags are odd)
             for (const Listening& l : listeners_)
                 if (e.tag == l.socket) Accept(l, now);
@@ -211,7 +220,13 @@ void EventLoop::Accept(const Listening& listener, uint32_t now) {
         load_.fetch_add(1, std::memory_order_relaxed);
         // A client usually sends its request as soon as it has connected:
         // it is taken now, without waiting for the poll to report it.
+        const size_t ready = ready_.size();
         if (Welcome(c, now, true)) Receive(c, now);
+        // Only the first connection of a wake was there when the poll last
+        // reported changes: a request that came on another may have been
+        // sent after a change it has not reported yet. (A TLS connection
+        // has none yet: its request follows the handshake.)
+        if (i > 0 && ready_.size() > ready) changesMissed_ = true;
     }
 }
 
@@ -294,9 +309,14 @@ void EventLoop::Receive(Connection* c, uint32_t now) {
 
 void EventLoop::ServeBatch() {
     if (ready_.empty()) return;
-    host_->BatchStarting(thread_.get());
+    // The poll vouches for requests it reported; the requests that came
+    // behind them in the same bytes (served in the rounds that follow) may
+    // have been sent after a change it reported too late for this turn.
+    bool polled = changesPolled_ && !changesMissed_;
     std::vector<Connection*>& batch = serving_;
     while (!ready_.empty()) {
+        host_->BatchStarting(thread_.get(), polled);
+        polled = false;
         batch.clear();
         batch.swap(ready_);
         const uint32_t now = platform::MillisecondClock();
@@ -349,10 +369,15 @@ void EventLoop::Serve(Connection* c, uint32_t now) {
 void EventLoop::Answer(Connection* c, ConnectionHost::After after, uint32_t now) {
     c->after_ = after;
     c->phase_ = Connection::Sending;
+    // A closing answer's end leaves in one segment with the end of the
+    // stream, which follows within this turn once the log line is written
+    // (as a peer that corks its answers and closes sends it): one segment
+    // fewer for each side to make and take in per connection.
+    c->Tcp().EndFollows(after == ConnectionHost::After::Close || after == ConnectionHost::After::Linger);
     c->sendDeadline_ = After(now, settings_.sendTimeOut);
     Arm(c, Connection::SendTimer, c->sendDeadline_);
-    // At once: the client can take it in while the loop serves the others
-    // (a batch sent at its end would keep both waiting).
+    // At once (but for that end): the client can take it in while the loop
+    // serves the others (a batch sent at its end would keep both waiting).
     Send(c, now);
 }
 

@@ -173,4 +173,9 @@ private:
     bool listenerPaused_ = false;      // the listener is out of the poll
     uint32_t listenerResume_ = 0;      // when it goes back in
     bool shortOfDescriptors_ = false;  // an accept failed for want of descriptors; none has worked since
+    // The host's change reports are in the poll (its address is their tag).
+    bool changesPolled_ = false;
+    // This turn's requests may have been sent after a change the poll has
+    // not reported yet: the host looks for changes itself before serving.
+    bool changesMissed_ = false;
 };

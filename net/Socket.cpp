@@ -338,15 +338,16 @@ int Socket::SendSome(platform::Reply& reply) {
     while (!reply.Done()) {
         const uint64_t sent = reply.Sent();
         const bool fileFollows = reply.file && reply.fileCount > 0;
+        const bool more = fileFollows || endFollows_;
         uint64_t asked;
         long n;
         if (sent < head.size() && !memory.empty()) {
             asked = inMemory - sent;
-            n = sys::SendTwo(Handle, head.data() + sent, head.size() - sent, memory.data(), memory.size(), fileFollows);
+            n = sys::SendTwo(Handle, head.data() + sent, head.size() - sent, memory.data(), memory.size(), more);
         } else if (sent < inMemory) {
             const std::string_view rest = sent < head.size() ? head.substr(sent) : memory.substr(sent - head.size());
             asked = rest.size();
-            n = sys::Send(Handle, rest.data(), rest.size(), fileFollows);
+            n = sys::Send(Handle, rest.data(), rest.size(), more);
         } else {
             uint64_t position = reply.fileOffset + (sent - inMemory);
             asked = std::min<uint64_t>(reply.fileOffset + reply.fileCount - position, 1u << 30);

@@ -131,6 +131,10 @@ public:
     // goes by sendfile, except a large one to a peer on this machine, which
     // is copied in parts (see PeerOnThisMachine).
     int SendSome(platform::Reply& reply);
+    // The connection ends (ShutDown) right after the answers SendSome sends
+    // from now on: their last bytes may wait for the end of the stream and
+    // leave in one segment with it, rather than each in one of its own.
+    void EndFollows(bool ends) { endFollows_ = ends; }
     // Sends the whole reply, waiting; timeout bounds each pause. 1, or 0 on
     // error or time-out.
     int SendAll(platform::Reply& reply, unsigned long timeout);
@@ -222,6 +226,7 @@ private:
     bool peerKnown_ = false, nameKnown_ = false;
     std::string peerText_, nameText_;  // empty until asked for
     int8_t local_ = -1;     // PeerOnThisMachine's answer; -1 not asked yet
+    bool endFollows_ = false;  // EndFollows
     // The TLS side of a connection accepted on a TLS port; null on a plain
     // one, whose paths only ever test it for null.
     std::unique_ptr<platform::TLSSession> tls_;

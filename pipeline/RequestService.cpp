@@ -68,9 +68,11 @@ enum class HeadRead { Whole, NeedMore, Unusable };
 
 // Parses the head at the start of the connection's input into request (a
 // fresh one) and, once it is whole, consumes it and records the
-// connection's addresses. A head that outgrows the usual buffer gets the
-// room it may need.
-HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11) {
+// connection's addresses: the peer's always, this end's only when local
+// (the redirect to TLS is on and needs it), since the system is asked for
+// it with a call of its own, once per connection. A head that outgrows the
+// usual buffer gets the room it may need.
+HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11, bool local) {
     InputBuffer& input = connection.Input();
     const bool ended = connection.InputEnded();
     // Until a line ends, bytes that arrive cannot change what the head is.
@@ -88,10 +90,13 @@ HeadRead ReadHead(Connection& connection, HTTPRequest* request, bool http11) {
     input.Consume(head.used);
     connection.SetHeadProgress(0);
     Socket& s = connection.Tcp();
-    const std::string* local = s.NameText();
     const std::string* peer = s.PeerText();
-    if (!local || !peer) return HeadRead::Unusable;
-    request->LocalAddr = *local;
+    if (!peer) return HeadRead::Unusable;
+    if (local) {
+        const std::string* name = s.NameText();
+        if (!name) return HeadRead::Unusable;
+        request->LocalAddr = *name;
+    }
     request->RemoteAddr = *peer;
     request->Secure = s.Secure();
     return HeadRead::Whole;
@@ -216,7 +221,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
     if (!parked) {
         // Its bytes stay where they are while the head is parsed and taken.
         const std::string_view arrived = connection.Input().Bytes();
-        switch (ReadHead(connection, &request, config.UseHTTP11 != 0)) {
+        switch (ReadHead(connection, &request, config.UseHTTP11 != 0, config.UseTLS && config.RedirectToTLS)) {
             case HeadRead::NeedMore: return Step::Incomplete;
             case HeadRead::Unusable: return Step::Drop;
             case HeadRead::Whole: break;
@@ -279,8 +284,16 @@ ConnectionHost::After RequestService::ServeBlocking(ThreadState* thread, Connect
     return AfterAnswer(request, response, connection.Input());
 }
 
-void RequestService::BatchStarting(ThreadState* thread) {
-    if (thread) static_cast<ServingThread*>(thread)->BatchStarting();
+void RequestService::BatchStarting(ThreadState* thread, bool changesPolled) {
+    if (thread) static_cast<ServingThread*>(thread)->BatchStarting(changesPolled);
+}
+
+int RequestService::ChangeHandle(ThreadState* thread) {
+    return thread ? static_cast<ServingThread*>(thread)->ChangeHandle() : -1;
+}
+
+void RequestService::ChangesArrived(ThreadState* thread) {
+    if (thread) static_cast<ServingThread*>(thread)->ChangesArrived();
 }
 
 void RequestService::WriteLogLines(ThreadState* thread) {

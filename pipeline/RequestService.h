@@ -49,7 +49,9 @@ public:
     // before the batch, and its log lines are written together after its
     // answers have left (a file write is the dearest step of a small answer,
     // so a kept-alive client is not kept waiting for it).
-    void BatchStarting(ThreadState* thread) override;
+    void BatchStarting(ThreadState* thread, bool changesPolled) override;
+    int ChangeHandle(ThreadState* thread) override;
+    void ChangesArrived(ThreadState* thread) override;
     void WriteLogLines(ThreadState* thread) override;
     // A ServingThread for each thread; a loop's gets a document cache and
     // keeps its log lines per batch, which it writes when it ends.

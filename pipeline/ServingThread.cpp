@@ -24,8 +24,8 @@ void ServingThread::Equip(RequestContext* context) {
     context->logBatch = batch_.get();
 }
 
-void ServingThread::BatchStarting() {
-    if (cache_) cache_->BeginBatch();
+void ServingThread::BatchStarting(bool changesPolled) {
+    if (cache_ && !changesPolled) cache_->BeginBatch();
 }
 
 void ServingThread::WriteLogLines() {

@@ -39,8 +39,14 @@ public:
     FileCache* Cache() { return cache_.get(); }
     EventLog::Batch* Batch() { return batch_.get(); }
 
-    // A new batch of requests begins: the cache rechecks what changed.
-    void BatchStarting();
+    // A new batch of requests begins: the cache rechecks what changed,
+    // unless the loop's poll has told it already (changesPolled).
+    void BatchStarting(bool changesPolled);
+    // The cache's change reports, for the loop's poll (see ConnectionHost).
+    int ChangeHandle() const { return cache_ ? cache_->ChangeHandle() : -1; }
+    void ChangesArrived() {
+        if (cache_) cache_->ChangesArrived();
+    }
     // Writes the log lines kept for the batch.
     void WriteLogLines();
 

@@ -32,6 +32,9 @@ public:
     FileWatch& operator=(const FileWatch&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
+    // A descriptor that is readable while changes wait to be taken with
+    // Pending, for a poll to watch; -1 when closed.
+    int Handle() const { return fd_; }
     // Starts watching a server path (see Paths.h). The watch id, the same
     // for every watch of one object; -1 when it cannot be watched.
     int Watch(const std::string& path, Kind kind);

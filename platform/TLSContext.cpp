@@ -288,6 +288,10 @@ std::shared_ptr<TLSContext> TLSContext::Load(const std::string& certificateFile,
                  LibraryError() + ")";
         return nullptr;
     }
+    // The chain goes out as the certificate file gives it. Completing it
+    // from the context's store would try a verification at every full
+    // handshake, and with a store that holds nothing it could add nothing.
+    SSL_CTX_set_mode(ctx, SSL_MODE_NO_AUTO_CHAIN);
     if (X509* leaf = SSL_CTX_get0_certificate(ctx)) context->fingerprint_ = FingerprintOf(leaf);
     return context;
 }

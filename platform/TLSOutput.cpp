@@ -30,11 +30,20 @@ long Control(BIO* bio, int command, long, void*) {
     }
 }
 
-// Before the library reads the socket, what waits leaves: a handshake's
-// flight goes out before the read that looks for the answer to it, which
-// may then find it already there.
+// Before the library reads the socket, what waits leaves. A handshake's
+// flight that has just left cannot have been answered yet (the peer needs
+// it, and a round trip, to go on): the read is not made, and the library
+// hears that it must wait for the socket to be readable, as the read
+// would have told it, one system call later.
 long BeforeRead(BIO* bio, int operation, const char*, size_t, int, long, int ret, size_t*) {
-    if (operation == BIO_CB_READ) static_cast<TLSOutput*>(static_cast<void*>(BIO_get_callback_arg(bio)))->Flush();
+    if (operation != BIO_CB_READ) return ret;
+    auto* out = static_cast<TLSOutput*>(static_cast<void*>(BIO_get_callback_arg(bio)));
+    const bool flight = out->Waiting() > 0 && out->AwaitingAnswer();
+    if (out->Flush() == 1 && flight) {
+        BIO_clear_retry_flags(bio);
+        BIO_set_retry_read(bio);
+        return -1;
+    }
     return ret;
 }
 
@@ -62,7 +71,9 @@ void* TLSOutput::MakeBio() {
     return bio;
 }
 
-void TLSOutput::FlushBeforeReads(void* readBio) {
+void TLSOutput::FlushBeforeReads(void* readBio, bool (*awaiting)(const void*), const void* session) {
+    awaiting_ = awaiting;
+    session_ = session;
     BIO* bio = static_cast<BIO*>(readBio);
     BIO_set_callback_arg(bio, reinterpret_cast<char*>(this));
     BIO_set_callback_ex(bio, BeforeRead);

@@ -28,8 +28,12 @@ public:
     void* MakeBio();
 
     // What waits leaves before each read of the library's BIO readBio (the
-    // socket's read side), which must not outlive this object.
-    void FlushBeforeReads(void* readBio);
+    // socket's read side), which must not outlive this object. While
+    // awaiting (the session's word: what it sends now is a flight the peer
+    // must answer before it can send anything), a read that follows such a
+    // send is not made: it reports that the socket must become readable.
+    void FlushBeforeReads(void* readBio, bool (*awaiting)(const void*), const void* session);
+    bool AwaitingAnswer() const { return awaiting_ && awaiting_(session_); }
 
     // Records wait from now on while they fit in capacity bytes in all.
     // A capacity above kSmall is taken from memory at once.
@@ -51,6 +55,8 @@ public:
 private:
     void Sent(size_t n);
     int fd_;
+    bool (*awaiting_)(const void*) = nullptr;
+    const void* session_ = nullptr;
     bool gathering_ = false;
     size_t capacity_ = 0;
     std::string pending_;  // bytes waiting; the first sent_ of them have left

@@ -29,6 +29,10 @@ constexpr size_t kGathered = 7 * (16384 + 256);
 // answer).
 constexpr size_t kHeldBack = TLSOutput::kSmall;
 
+// Until its handshake ends, a session that has sent a flight waits for the
+// peer's: its next read cannot find anything the peer sent after it.
+bool AwaitingPeer(const void* ssl) { return SSL_is_init_finished(static_cast<const SSL*>(ssl)) != 1; }
+
 }  // namespace
 
 TLSSession::TLSSession(const TLSContext& context, int fd) {
@@ -48,7 +52,7 @@ TLSSession::TLSSession(const TLSContext& context, int fd) {
         BIO* bio = static_cast<BIO*>(out_->MakeBio());
         if (bio) SSL_set0_wbio(ssl, bio);
         ready = bio && SSL_set_rfd(ssl, fd) == 1;
-        if (ready) out_->FlushBeforeReads(SSL_get_rbio(ssl));
+        if (ready) out_->FlushBeforeReads(SSL_get_rbio(ssl), AwaitingPeer, ssl);
         out_->Gather(kHeldBack);
     }
     if (!ready) {

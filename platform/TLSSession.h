@@ -12,7 +12,8 @@
 // session (a handshake refused, a damaged record, a reset).
 //
 // Without kernel TLS the handshake's records leave when the session turns
-// to read, and the session ticket made at its end waits for the first
+// to read (which then reports kWantRead at once: the peer's answer to them
+// cannot have come yet), and the session ticket made at its end waits for the first
 // answer's records and leaves in their send (a read that brings no request
 // sends it). Everything a session wrote has left once Flush or ShutDown
 // says so.

@@ -387,3 +387,19 @@ TEST(EventCore, FileBodiesArriveWholeThroughShortSends) {
     ASSERT_TRUE(client.Send("GET /big.bin HTTP/1.0\r\nRange: bytes=100000-2200000\r\nConnection: Keep-Alive\r\n\r\n"));
     EXPECT_TRUE(BodyOf(client.ReadResponse(10000)) == body.substr(100000, 2100001)) << "a range";
 }
+
+// A closing answer's last bytes wait for the end of the stream and leave
+// with it: they must all arrive, and the stream end, also when the client
+// sent more than its request (which the server takes in and drops).
+TEST(EventCore, AClosingAnswerArrivesWholeWithTheEndOfTheStream) {
+    TestServer t;
+    std::string body(3000, 'b');
+    for (size_t i = 0; i < body.size(); i += 100) body[i] = static_cast<char>('a' + i / 100 % 26);
+    t.WriteSite("HTDOCS/c.txt", body);
+    for (const std::string& trailing : {std::string(), std::string(32 * 1024, 'x')}) {
+        auto client = t.Connect();
+        client->Send("GET /c.txt HTTP/1.0\r\n\r\n" + trailing);
+        EXPECT_EQ(BodyOf(client->ReadAll(3000)), body) << trailing.size() << " bytes after the request";
+        EXPECT_TRUE(client->PeerClosed(100) || client->WasReset(100));
+    }
+}

@@ -358,3 +358,21 @@ TEST(TLS, TheTicketReachesTheClientWithAGatheredFirstAnswerAndWithoutAnAnswer) {
     ASSERT_TRUE(waiting.Connect(s.tlsPort, true)) << waiting.Error();
     EXPECT_TRUE(waiting.Resumed());
 }
+
+// The server's flights are answered by the client before the server reads
+// again: with TLS 1.2 twice in a full handshake and once in a resumed one.
+TEST(TLS, TLS12HandshakesFullAndResumedServeTheirRequests) {
+    TLSServer s;
+    s.t.WriteSite("HTDOCS/v.txt", "version");
+    TLSClient client;
+    client.LimitToTLS12();
+    ASSERT_TRUE(client.Connect(s.tlsPort)) << client.Error();
+    EXPECT_EQ(client.Protocol(), "TLSv1.2");
+    ASSERT_TRUE(client.Send(Get("/v.txt")));
+    EXPECT_EQ(BodyOf(client.ReadAll()), "version");
+    client.Save();
+    ASSERT_TRUE(client.Connect(s.tlsPort, true)) << client.Error();
+    EXPECT_TRUE(client.Resumed());
+    ASSERT_TRUE(client.Send(Get("/v.txt")));
+    EXPECT_EQ(BodyOf(client.ReadAll()), "version");
+}

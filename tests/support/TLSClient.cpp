@@ -52,6 +52,8 @@ TLSClient::TLSClient(const std::string& caFile) : state_(std::make_unique<State>
 
 TLSClient::~TLSClient() = default;
 
+void TLSClient::LimitToTLS12() { SSL_CTX_set_max_proto_version(state_->ctx, TLS1_2_VERSION); }
+
 bool TLSClient::Connect(int port, bool resume) {
     const time_t deadline = time(nullptr) + 5;
     BIO* bio = BIO_new_connect(("127.0.0.1:" + std::to_string(port)).c_str());

@@ -21,6 +21,8 @@ public:
     // Connects to 127.0.0.1:port and completes the handshake, offering the
     // session Save kept when resume is set. False on failure (with Error).
     bool Connect(int port, bool resume = false);
+    // Offers nothing newer than TLS 1.2 from the next Connect on.
+    void LimitToTLS12();
     bool Send(const std::string& bytes);
     // Each piece in a record of its own, all the records in one write of
     // the socket, so that they reach the server together.
