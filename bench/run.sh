@@ -78,6 +78,9 @@ $reg add "$key\\Network" /v UseKeepAlive /t REG_DWORD /d 1 /f >/dev/null
 $reg add "$key\\Server" /v NumThreads /t REG_DWORD /d 80 /f >/dev/null  # 64 connections stay under nine tenths
 $reg add "$key\\Server" /v ResolveLocal /t REG_DWORD /d 0 /f >/dev/null
 $reg add "$key\\Server" /v SiteAddress /t REG_SZ /d 127.0.0.1 /f >/dev/null
+# On 127.0.0.1 alone, as every peer below listens (not on every address of
+# both families, a socket that costs a little more per connection).
+$reg add "$key\\Network" /v BindAddress /t REG_SZ /d 127.0.0.1 /f >/dev/null
 $reg add "$key\\TLS" /v TLSPort /t REG_DWORD /d "$ours_tls" /f >/dev/null
 # The pair varevavo-setup made serves every peer too.
 cert="$VAREVAVO_HOME/drive_c/HTTPD/TLS/SERVER.CRT" certkey="$VAREVAVO_HOME/drive_c/HTTPD/TLS/SERVER.KEY"
