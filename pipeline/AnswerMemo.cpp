@@ -12,17 +12,16 @@
 #include "platform/Clock.h"
 #include "server/HTTPServer.h"
 
-bool AnswerMemo::Replay(Connection& connection, uint64_t configVersion, FileCache* cache, HTTPServer& server,
-                        EventLog::Batch* batch, platform::Reply* reply) {
+bool AnswerMemo::Replay(Connection& connection, uint64_t configVersion, platform::Reply* reply) {
     if (!kept_) return false;
     InputBuffer& input = connection.Input();
     const std::string_view bytes = input.Bytes();
     if (bytes.size() < head_.size() || std::memcmp(bytes.data(), head_.data(), head_.size()) != 0) return false;
     Socket& s = connection.Tcp();
-    if (s.Secure() != secure_ || configVersion != configVersion_ || !cache || !batch ||
-        server.Overloaded.load(std::memory_order_relaxed) || !server.Available.load(std::memory_order_relaxed))
+    if (s.Secure() != secure_ || configVersion != configVersion_ ||
+        server_.Overloaded.load(std::memory_order_relaxed) || !server_.Available.load(std::memory_order_relaxed))
         return false;
-    if (cache->Version() != cacheVersion_) {
+    if (cache_.Version() != cacheVersion_) {
         Forget();
         return false;
     }
@@ -48,29 +47,28 @@ bool AnswerMemo::Replay(Connection& connection, uint64_t configVersion, FileCach
     reply->fileOffset = fileOffset_;
     reply->fileCount = fileCount_;
 
-    server.Statistics.Count(received_, sent_, method_, 200, false);
+    server_.Statistics.Count(received_, sent_, method_, 200, false);
     if (accessLine_) {
         if (*peer != leadPeer_) {
             lead_.clear();
             HTTPServer::AppendAccessLead(&lead_, *peer, {});
             leadPeer_ = *peer;
         }
-        std::string& line = *server.AccessLog.BatchLines(batch);
+        std::string& line = *server_.AccessLog.BatchLines(&batch_);
         line += lead_;
         line += LogTime();
         line += tail_;
     }
-    if (!referrerLine_.empty()) server.ReferrerLog.Log(referrerLine_, batch);
+    if (!referrerLine_.empty()) server_.ReferrerLog.Log(referrerLine_, &batch_);
     return true;
 }
 
-void AnswerMemo::Note(std::string_view head, const HTTPRequest& request, const HTTPConfiguration& config,
-                      FileCache* cache) {
+void AnswerMemo::Note(std::string_view head, const HTTPRequest& request, const HTTPConfiguration& config) {
     candidate_ = false;
     // A head the client's end cut short, with no blank line, could be the
     // start of a longer one.
     const bool ended = head.ends_with("\n\n") || head.ends_with("\n\r\n");
-    const bool plain = cache && ended && head.size() <= kLongestHead && request.Valid &&
+    const bool plain = ended && head.size() <= kLongestHead && request.Valid &&
                        (request.Method == MethodGET || request.Method == MethodHEAD) &&
                        (request.Protocol == HTTP10 || request.Protocol == HTTP11) &&
                        request.Fault == HeadFault::None && !request.BadFraming && !request.URLTooLong &&
@@ -88,14 +86,14 @@ void AnswerMemo::Note(std::string_view head, const HTTPRequest& request, const H
         return;
     }
     candidate_ = true;
-    directBefore_ = cache->DirectLooks();
+    directBefore_ = cache_.DirectLooks();
 }
 
 void AnswerMemo::Keep(HTTPRequest& request, HTTPResponse& response, const platform::Reply& reply,
-                      const HTTPConfiguration& config, uint64_t configVersion, FileCache* cache, bool secure) {
+                      const HTTPConfiguration& config, uint64_t configVersion) {
     if (!candidate_) return;
     candidate_ = false;
-    if (cache->DirectLooks() != directBefore_ || response.Status != 200 || !response.KeepAlive || response.Raw ||
+    if (cache_.DirectLooks() != directBefore_ || response.Status != 200 || !response.KeepAlive || response.Raw ||
         request.ResourceKind != ResourceDocument || !request.User.empty() || !request.RemoteHost.empty() ||
         IsParsedPage(config, response) || !reply.text.empty() || reply.Sent() != 0 || reply.head.empty())
         return;
@@ -108,9 +106,9 @@ void AnswerMemo::Keep(HTTPRequest& request, HTTPResponse& response, const platfo
 
     Forget();
     head_ = lastHead_;
-    secure_ = secure;
+    secure_ = request.Secure;
     configVersion_ = configVersion;
-    cacheVersion_ = cache->Version();
+    cacheVersion_ = cache_.Version();
     answer_ = reply.head;
     dateAt_ = dateAt;
     dateSize_ = dateEnd - dateAt;

@@ -15,7 +15,8 @@
 // with no credentials, no range, no body, no expectation, and seen twice in
 // a row, so that a stream of different requests costs a compare each.
 //
-// One per loop thread, used by that thread alone.
+// One per loop thread, used by that thread alone, with its document cache
+// and its batch of log lines.
 
 #include <cstdint>
 #include <memory>
@@ -40,26 +41,33 @@ public:
     // The longest head kept.
     static constexpr size_t kLongestHead = 2048;
 
-    // When the request at the front of connection's input is the one kept
-    // and the answer still holds: takes the request's bytes, composes the
-    // answer into *reply, counts it and writes its log lines into batch,
-    // and returns true (the connection is kept alive after it). Else false,
-    // with nothing changed.
-    bool Replay(Connection& connection, uint64_t configVersion, FileCache* cache, HTTPServer& server,
-                EventLog::Batch* batch, platform::Reply* reply);
+    AnswerMemo(HTTPServer& server, FileCache& cache, EventLog::Batch& batch)
+        : server_(server), cache_(cache), batch_(batch) {}
 
-    // A request was just parsed from head (its bytes) on connection: notes
-    // whether its answer may be kept.
-    void Note(std::string_view head, const HTTPRequest& request, const HTTPConfiguration& config, FileCache* cache);
-    // The request Note saw was answered with response, composed into reply:
-    // keeps it when it may be given again.
+    // When the request at the front of connection's input is the one kept
+    // and the answer still holds under the settings record of configVersion:
+    // takes the request's bytes, composes the answer into *reply, counts it
+    // and writes its log lines into the batch, and returns true (the
+    // connection is kept alive after it). Else false, with nothing changed.
+    bool Replay(Connection& connection, uint64_t configVersion, platform::Reply* reply);
+
+    // A request was just parsed from head (its bytes): notes whether its
+    // answer may be kept.
+    void Note(std::string_view head, const HTTPRequest& request, const HTTPConfiguration& config);
+    // The request Note saw was answered with response, composed into reply,
+    // under the settings record of configVersion: keeps it when it may be
+    // given again.
     void Keep(HTTPRequest& request, HTTPResponse& response, const platform::Reply& reply,
-              const HTTPConfiguration& config, uint64_t configVersion, FileCache* cache, bool secure);
+              const HTTPConfiguration& config, uint64_t configVersion);
 
     // Lets go of the kept answer (and the document it holds).
     void Forget();
 
 private:
+    HTTPServer& server_;
+    FileCache& cache_;
+    EventLog::Batch& batch_;
+
     bool kept_ = false;
     // The last head Note saw (the second time in a row makes a candidate).
     std::string lastHead_;

@@ -194,7 +194,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
     ServingThread& serving = static_cast<ServingThread&>(*thread);
     const HTTPConfiguration& config = serving.Pin(server_);
     AnswerMemo* const memo = turnAway || connection.HasParked() ? nullptr : serving.Memo();
-    if (memo && memo->Replay(connection, serving.PinnedVersion(), serving.Cache(), server_, serving.Batch(), reply)) {
+    if (memo && memo->Replay(connection, serving.PinnedVersion(), reply)) {
         *after = After::KeepAlive;
         return Step::Answer;
     }
@@ -226,8 +226,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
             case HeadRead::Unusable: return Step::Drop;
             case HeadRead::Whole: break;
         }
-        if (memo) memo->Note(arrived.substr(0, arrived.size() - connection.Input().Bytes().size()), request, config,
-                             serving.Cache());
+        if (memo) memo->Note(arrived.substr(0, arrived.size() - connection.Input().Bytes().size()), request, config);
     }
     request.TurnedAway = turnAway;
     if (!turnAway) {
@@ -250,9 +249,7 @@ ConnectionHost::Step RequestService::Serve(ThreadState* thread, Connection& conn
     }
     if (!RequestPipeline::ProcessRequest(c)) return Step::Drop;
     if (!response.ComposeReply(reply)) return Step::Drop;
-    if (memo)
-        memo->Keep(request, response, *reply, config, serving.PinnedVersion(), serving.Cache(),
-                   connection.Tcp().Secure());
+    if (memo) memo->Keep(request, response, *reply, config, serving.PinnedVersion());
     *after = AfterAnswer(request, response, connection.Input());
     return Step::Answer;
 }
@@ -301,7 +298,7 @@ void RequestService::WriteLogLines(ThreadState* thread) {
 }
 
 std::unique_ptr<ConnectionHost::ThreadState> RequestService::ThreadStarting(bool loop) {
-    return std::make_unique<ServingThread>(loop);
+    return std::make_unique<ServingThread>(server_, loop);
 }
 
 // The thread's state goes with it; a loop's writes the lines it still keeps.

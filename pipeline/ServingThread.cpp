@@ -2,11 +2,11 @@
 
 #include "server/RequestContext.h"
 
-ServingThread::ServingThread(bool loop) {
+ServingThread::ServingThread(HTTPServer& server, bool loop) {
     if (!loop) return;
     cache_ = std::make_unique<FileCache>();
     batch_ = std::make_unique<EventLog::Batch>();
-    memo_ = std::make_unique<AnswerMemo>();
+    memo_ = std::make_unique<AnswerMemo>(server, *cache_, *batch_);
 }
 
 // The batch goes first, on its own: it writes what it keeps.

@@ -21,8 +21,9 @@ struct RequestContext;
 
 class ServingThread final : public ConnectionHost::ThreadState {
 public:
-    // loop: a loop thread, which gets a cache and a batch.
-    explicit ServingThread(bool loop);
+    // loop: a loop thread, which gets a cache, a batch and an answer memo
+    // for server.
+    ServingThread(HTTPServer& server, bool loop);
     // Writes the lines the batch still keeps.
     ~ServingThread() override;
 
@@ -33,11 +34,8 @@ public:
     void Equip(RequestContext* context);
     // The version of the record Pin gave last.
     uint64_t PinnedVersion() const { return record_.version; }
-    // A loop's answer memo, document cache and batch of log lines; null on
-    // a worker.
+    // A loop's answer memo; null on a worker.
     AnswerMemo* Memo() { return memo_.get(); }
-    FileCache* Cache() { return cache_.get(); }
-    EventLog::Batch* Batch() { return batch_.get(); }
 
     // A new batch of requests begins: the cache rechecks what changed,
     // unless the loop's poll has told it already (changesPolled).

@@ -155,9 +155,6 @@ void HTTPServer::LogTransaction(const HTTPConfiguration& config, EventLog::Batch
         if (batch) line += "\r\n";
         else AccessLog.LogEscaped(std::move(own));
     }
-    const std::string& referer = request->Header[Hdr::Referer];
-    if (config.ReferrerLogMask && !referer.empty()) {
-        std::string line = ReferrerLine(config, *request);
-        if (!line.empty()) ReferrerLog.Log(line, batch);
-    }
+    const std::string line = ReferrerLine(config, *request);
+    if (!line.empty()) ReferrerLog.Log(line, batch);
 }
