@@ -14,16 +14,18 @@
 # no cost or memory tables.
 #
 # The machine is shared and noisy, so the servers are interleaved round by
-# round (ours, lighttpd, nginx, h2o, floor, ours, ...) and the tables print
-# the median of the rounds and ratios taken within the run, against each
-# peer and against the best of lighttpd, nginx and h2o on the row. A second
-# table gives what a kept-alive 1 KiB request costs ours and lighttpd at 8
-# and 64 connections in system calls (strace -c -f), context switches, CPU
-# time and minor page faults (the kernel's counters), which are steady
-# whatever else the machine does. A third table gives a kept-alive 100 KiB CSS file asked for with
-# "Accept-Encoding: gzip": ours (compressed once, kept in its cache) beside
-# nginx with gzip_static and a .gz copy, lighttpd with mod_deflate's cache,
-# and nginx compressing every answer (no copy).
+# round (ours, lighttpd, nginx, h2o, floor; each round starts every row with
+# the next of them), and the tables print the median of the rounds and, as
+# ratios, the median of each round's own ratio against each peer and
+# against the best of lighttpd, nginx and h2o in that round (each round's
+# figures are kept in /tmp/varevavo-bench-rounds.txt). A second table gives
+# what a kept-alive 1 KiB request costs ours and lighttpd at 8 and 64
+# connections in system calls (strace -c -f), context switches, CPU time
+# and minor page faults (the kernel's counters), which are steady whatever
+# else the machine does. A third table gives a kept-alive 100 KiB CSS file
+# asked for with "Accept-Encoding: gzip": ours (compressed once, kept in
+# its cache) beside nginx with gzip_static and a .gz copy, lighttpd with
+# mod_deflate's cache, and nginx compressing every answer (no copy).
 #
 # Not part of the test suite. Installs its packages as root (else names them).
 set -euo pipefail
@@ -37,7 +39,7 @@ cmake --build --preset release >/dev/null
 
 work=$(mktemp -d /tmp/varevavo-bench.XXXXXX)
 pids=()
-keep_log() { cp "$work/ours.out" /tmp/varevavo-bench-ours.out 2>/dev/null || true; }
+keep_log() { cp "$work/ours.out" /tmp/varevavo-bench-ours.out 2>/dev/null || true; cp "$work/raw" /tmp/varevavo-bench-rounds.txt 2>/dev/null || true; }
 cleanup() { keep_log; for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 
@@ -284,7 +286,25 @@ alive() {  # a server that died takes the rest of the run with it
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
-median() { tr ' ' '\n' | awk 'NF' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# The median of the rounds' own ratios: ours' figures (one per round, in
+# round order) over the best of the other lists' figures of the same round.
+# A round measures every server within seconds of each other, so its ratio
+# keeps out what changed on the machine between rounds.
+paired() {  # ours-list list...
+  local a=$1; shift
+  awk -v a="$a" -v others="$(printf '%s|' "$@")" 'BEGIN {
+    n = split(a, ours, " "); k = split(others, lists, "|"); m = 0
+    for (r = 1; r <= n; r++) {
+      best = 0
+      for (j = 1; j <= k; j++) { if (split(lists[j], v, " ") >= r && v[r] + 0 > best) best = v[r] + 0 }
+      if (best > 0 && ours[r] != "-") q[++m] = ours[r] / best
+    }
+    if (m == 0) { print "-"; exit }
+    for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (q[j] < q[i]) { t = q[i]; q[i] = q[j]; q[j] = t }
+    printf "%.2f", m % 2 ? q[(m + 1) / 2] : (q[m / 2] + q[m / 2 + 1]) / 2
+  }'
+}
+median() { tr ' ' '\n' | awk 'NF && $1 != "-"' | sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # The rows: label, path, concurrency, keep-alive, unit, and which peers run it.
 rows=(
@@ -316,12 +336,18 @@ for ((r = 1; r <= rounds; r++)); do
   echo "round $r of $rounds" >&2
   for i in "${!rows[@]}"; do
     IFS='|' read -r label path c k unit peers scheme <<<"${rows[$i]}"
-    for server in ours $peers; do
+    # Each round starts the row with the next server, so that none always
+    # follows the row before (whose closed connections the kernel still holds).
+    read -ra order <<<"ours $peers"
+    for ((j = 0; j < ${#order[@]}; j++)); do
+      server=${order[$(((j + r - 1) % ${#order[@]}))]}
       if [[ ${scheme:-http} == https ]]; then
-        results[$i,$server]+=" $(measure "${tlsport[$server]}" "$path" "$c" "$k" "$unit" https)"
+        value=$(measure "${tlsport[$server]}" "$path" "$c" "$k" "$unit" https)
       else
-        results[$i,$server]+=" $(measure "${port[$server]}" "$path" "$c" "$k" "$unit")"
+        value=$(measure "${port[$server]}" "$path" "$c" "$k" "$unit")
       fi
+      results[$i,$server]+=" ${value:--}"  # a failed measurement keeps its round's place
+      echo "round $r  $label  $server  $value" >> "$work/raw"
       alive
     done
   done
@@ -332,7 +358,8 @@ for ((r = 1; r <= rounds; r++)); do
 done
 
 echo
-echo "Throughput: median of $rounds interleaved rounds, $secs s each (requests/s unless marked)"
+echo "Throughput: median of $rounds interleaved rounds, $secs s each (requests/s unless marked);"
+echo "ratios: median of the rounds' ratios, each taken within its round"
 fmt="%-34s %9s %9s %9s %9s %9s %8s %8s %8s %8s %8s\n"
 printf "$fmt" "load (ab)" "varevavo" "lighttpd" "nginx" "h2o" "floor" "/lighttpd" "/nginx" "/h2o" "/best" "/floor"
 for i in "${!rows[@]}"; do
@@ -340,9 +367,12 @@ for i in "${!rows[@]}"; do
   a=$(median <<<"${results[$i,ours]:-}"); l=$(median <<<"${results[$i,lighty]:-}")
   n=$(median <<<"${results[$i,nginx]:-}"); h=$(median <<<"${results[$i,h2o]:-}")
   f=$(median <<<"${results[$i,floor]:-}")
-  best=$(printf '%s\n' "$l" "$n" "$h" | awk 'NF && $1 > b { b = $1 } END { if (b > 0) print b }')
+  ours_list=${results[$i,ours]:-} peer_lists=()
+  for server in lighty nginx h2o; do [[ -n ${results[$i,$server]:-} ]] && peer_lists+=("${results[$i,$server]}"); done
   printf "$fmt" "$label" "$a" "${l:--}" "${n:--}" "${h:--}" "${f:--}" \
-    "$(ratio "$a" "$l")" "$(ratio "$a" "$n")" "$(ratio "$a" "$h")" "$(ratio "$a" "$best")" "$(ratio "$a" "$f")"
+    "$(paired "$ours_list" "${results[$i,lighty]:-}")" "$(paired "$ours_list" "${results[$i,nginx]:-}")" \
+    "$(paired "$ours_list" "${results[$i,h2o]:-}")" "$(paired "$ours_list" "${peer_lists[@]}")" \
+    "$(paired "$ours_list" "${results[$i,floor]:-}")"
 done
 
 [[ -n $only ]] && exit 0
@@ -352,7 +382,8 @@ gfmt="%-12s %14s %16s %16s %10s %10s %10s\n"
 printf "$gfmt" "varevavo" "nginx static" "lighttpd deflate" "nginx on the fly" "/static" "/deflate" "/on the fly"
 a=$(median <<<"${results[gzip,ours]}"); g=$(median <<<"${results[gzip,nginxgz]}")
 d=$(median <<<"${results[gzip,lightygz]}"); f=$(median <<<"${results[gzip,nginxfly]}")
-printf "$gfmt" "$a" "$g" "$d" "$f" "$(ratio "$a" "$g")" "$(ratio "$a" "$d")" "$(ratio "$a" "$f")"
+printf "$gfmt" "$a" "$g" "$d" "$f" "$(paired "${results[gzip,ours]}" "${results[gzip,nginxgz]}")" \
+  "$(paired "${results[gzip,ours]}" "${results[gzip,lightygz]}")" "$(paired "${results[gzip,ours]}" "${results[gzip,nginxfly]}")"
 
 # --- what one kept-alive 1 KiB request costs --------------------------------------
 # Context switches of each thread of a process ("tid count" lines), and the
