@@ -352,7 +352,8 @@ for ((r = 1; r <= rounds; r++)); do
     done
   done
   for server in ours $gzip_peers; do
-    results[gzip,$server]+=" $(measure "${port[$server]}" /100k.css 8 1 rps http 'Accept-Encoding: gzip')"
+    value=$(measure "${port[$server]}" /100k.css 8 1 rps http 'Accept-Encoding: gzip')
+    results[gzip,$server]+=" ${value:--}"  # as above: the ratios pair figures by round
     alive
   done
 done
